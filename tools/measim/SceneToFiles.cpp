@@ -1,0 +1,129 @@
+#include "SceneToFiles.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "FloatFile.h"
+#include "ResponseToRecording.h"
+#include "ToolError.h"
+
+namespace vesktools {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string OutputPath(const std::string& dir, const std::string& name) {
+  const fs::path path = fs::path(dir) / name;
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  return path.string();
+}
+
+std::vector<float> ToFloat(const std::vector<double>& v) { return std::vector<float>(v.begin(), v.end()); }
+
+// Responses are computed once per (source, microphone) and written on request.
+class ResponseCache {
+public:
+  ResponseCache(const Scene& scene, const ResponseSettings& settings, const OutputSettings& output)
+      : scene_(scene), settings_(settings), output_(output) {}
+
+  const std::vector<double>& Get(std::size_t src, unsigned int micIndex, const std::string& fileName) {
+    auto key = std::make_pair(src, micIndex);
+    auto it = cache_.find(key);
+    if (it != cache_.end()) return it->second;
+    const SceneMic& mic = scene_.mics[FindMic(scene_, micIndex, fileName)];
+    std::vector<double> r = GeometryToResponse(scene_.sources[src].position, mic.position, settings_, src, micIndex);
+    if (!output_.response_dir.empty())
+      WriteFloat32LE(OutputPath(output_.response_dir, ResponseFileName(src, micIndex)), ToFloat(r));
+    return cache_.emplace(key, std::move(r)).first->second;
+  }
+  std::size_t Count() const { return cache_.size(); }
+  void ClearSource() { cache_.clear(); }
+
+private:
+  const Scene& scene_;
+  const ResponseSettings& settings_;
+  const OutputSettings& output_;
+  std::map<std::pair<std::size_t, unsigned int>, std::vector<double>> cache_;
+};
+
+}  // namespace
+
+std::string ResponseFileName(std::size_t src, unsigned int micIndex) {
+  char name[64];
+  std::snprintf(name, sizeof name, "src%03zu_mic%02u.flt", src, micIndex);
+  return name;
+}
+
+SimulationReport WriteRecordings(const Scene& scene, const Sound& playback, const ResponseSettings& response,
+                                 const OutputSettings& output) {
+  if (playback.channels.size() != 1)
+    throw ToolError("the playback wave must have one channel, found " + std::to_string(playback.channels.size()));
+  const std::size_t needed = static_cast<std::size_t>(scene.tsp.tsp_offset) +
+                             static_cast<std::size_t>(scene.tsp.tsp_length) * scene.tsp.synchronous_average;
+  if (playback.Frames() < needed) {
+    std::ostringstream msg;
+    msg << "the playback wave has " << playback.Frames() << " frames, the list's tspOffset " << scene.tsp.tsp_offset
+        << " plus " << scene.tsp.synchronous_average << " periods of " << scene.tsp.tsp_length << " need " << needed;
+    throw ToolError(msg.str());
+  }
+  if (response.length_samples > scene.tsp.tsp_offset)
+    std::cerr << "measim: warning: responses of " << response.length_samples << " samples are longer than tspOffset "
+              << scene.tsp.tsp_offset << "; the averaged periods are not yet in steady state\n";
+
+  ResponseSettings settings = response;
+  settings.sampling_hz = playback.sampleRateHz;
+  PlaybackConvolver convolver(playback.channels[0], settings.length_samples);
+  ResponseCache cache(scene, settings, output);
+  SimulationReport report;
+  report.frames = convolver.OutputLength();
+  for (std::size_t src = 0; src < scene.sources.size(); ++src) {
+    const SceneSource& source = scene.sources[src];
+    for (std::size_t f = 0; f < source.files.size(); ++f) {
+      const SceneFile& file = source.files[f];
+      Sound recording;
+      recording.sampleRateHz = playback.sampleRateHz;
+      for (std::size_t k = 0; k < file.micIndices.size(); ++k) {
+        std::vector<double> channel = convolver.Convolve(cache.Get(src, file.micIndices[k], file.name));
+        for (double& v : channel) v *= output.gain;
+        if (output.add_noise) {
+          // 0x6e6f697365 ("noise") keeps these streams apart from the tails'.
+          std::seed_seq seq{static_cast<uint64_t>(settings.seed), uint64_t{0x6e6f697365}, static_cast<uint64_t>(src),
+                            static_cast<uint64_t>(f), static_cast<uint64_t>(k)};
+          std::mt19937_64 rng(seq);
+          AddSensorNoise(channel, output.snr_db, rng);
+        }
+        recording.channels.push_back(std::move(channel));
+      }
+      WriteSound(OutputPath(output.output_dir, file.name), recording, output.wave_format);
+      ++report.files;
+    }
+    report.responses += cache.Count();
+    cache.ClearSource();
+  }
+  return report;
+}
+
+SimulationReport WriteImpulseResponses(const Scene& scene, const ResponseSettings& response,
+                                       const OutputSettings& output) {
+  ResponseCache cache(scene, response, output);
+  SimulationReport report;
+  report.frames = response.length_samples;
+  for (std::size_t src = 0; src < scene.sources.size(); ++src) {
+    for (const SceneFile& file : scene.sources[src].files) {
+      if (file.micIndices.size() != 1)
+        throw ToolError(file.name + ": an impulse-response file needs exactly one micIndex, found " +
+                        std::to_string(file.micIndices.size()));
+      WriteFloat32LE(OutputPath(output.output_dir, file.name), ToFloat(cache.Get(src, file.micIndices[0], file.name)));
+      ++report.files;
+    }
+    report.responses += cache.Count();
+    cache.ClearSource();
+  }
+  return report;
+}
+
+}  // namespace vesktools

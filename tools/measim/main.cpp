@@ -1,0 +1,92 @@
+// measim: synthesises the files a TSP list or impulse-response list names,
+// for a microphone array in a free field or a simple simulated room.
+#include <iostream>
+#include <string>
+
+#include <boost/program_options.hpp>
+
+#include "ConfigToScene.h"
+#include "SceneToFiles.h"
+#include "ToolError.h"
+
+namespace po = boost::program_options;
+using namespace vesktools;
+
+namespace {
+
+int Run(int argc, char** argv) {
+  std::string micPath, listPath, playbackPath, waveFormat;
+  ResponseSettings response;
+  OutputSettings output;
+  unsigned int samplingFreq = 0;
+  double snr = 0;
+  po::options_description opts("measim options");
+  opts.add_options()
+      ("help,h", "show this text")
+      ("mic", po::value(&micPath), "microphone-array location file")
+      ("list", po::value(&listPath), "TSP list or impulse-response list file")
+      ("playback", po::value(&playbackPath), "playback wave (mono), needed for a TSP list")
+      ("output-dir", po::value(&output.output_dir)->default_value("."), "directory the list's file names are relative to")
+      ("wave-format", po::value(&waveFormat)->default_value("pcm16"), "recordings as pcm16 or float")
+      ("gain", po::value(&output.gain)->default_value(1.0), "linear gain applied to the recordings")
+      ("snr", po::value(&snr), "add sensor noise this many dB below each channel's mean power")
+      ("rt60", po::value(&response.rt60_s)->default_value(0.0), "reverberation time of the room tail, seconds (0: none)")
+      ("drr", po::value(&response.drr_db)->default_value(6.0), "direct-to-reverberant energy ratio of the tail, dB")
+      ("tail-gap", po::value(&response.tail_gap_s)->default_value(0.002), "seconds from the direct sound to the tail")
+      ("ir-length", po::value(&response.length_samples)->default_value(4096), "samples per response (and per .flt file)")
+      ("sampling-freq", po::value(&samplingFreq)->default_value(16000), "Hz, for an impulse-response list")
+      ("speed-of-sound", po::value(&response.speed_of_sound_mps)->default_value(343.0), "metres per second")
+      ("filter-half-width", po::value(&response.delay_filter.half_width_samples)->default_value(127.0),
+       "samples each side of the fractional-delay filter's centre")
+      ("kaiser-beta", po::value(&response.delay_filter.kaiser_beta)->default_value(8.0), "window shape of that filter")
+      ("latency", po::value(&response.latency_samples), "samples added to every delay (default: the half-width)")
+      ("seed", po::value(&response.seed)->default_value(1), "seed of the tail and noise generators")
+      ("response-dir", po::value(&output.response_dir), "also write each response used as src%03u_mic%02u.flt here");
+  po::variables_map vm;
+  po::store(po::parse_command_line(argc, argv, opts), vm);
+  po::notify(vm);
+  if (vm.count("help")) {
+    std::cout << "Usage: measim --mic MIC.xml --list LIST.xml [--playback PLAY.wav] [options]\n" << opts << "\n";
+    return 0;
+  }
+  if (micPath.empty() || listPath.empty()) throw ToolError("both --mic and --list are required (see --help)");
+  if (waveFormat == "pcm16")
+    output.wave_format = WaveFormat::PCM16;
+  else if (waveFormat == "float")
+    output.wave_format = WaveFormat::FLOAT32;
+  else
+    throw ToolError("--wave-format must be pcm16 or float, found " + waveFormat);
+  if (!vm.count("latency")) response.latency_samples = response.delay_filter.half_width_samples;
+  if (vm.count("snr")) {
+    output.add_noise = true;
+    output.snr_db = snr;
+  }
+  if (response.rt60_s < 0) throw ToolError("--rt60 must not be negative");
+
+  const Scene scene = ConfigToScene(micPath, listPath);
+  SimulationReport report;
+  if (scene.kind == ListKind::TSP) {
+    if (playbackPath.empty()) throw ToolError(listPath + " is a TSP list: --playback is required");
+    report = WriteRecordings(scene, ReadSound(playbackPath), response, output);
+    std::cout << "measim: wrote " << report.files << " recordings of " << report.frames << " frames under "
+              << output.output_dir << "\n";
+  } else {
+    if (samplingFreq == 0) throw ToolError("--sampling-freq must be at least 1");
+    response.sampling_hz = samplingFreq;
+    report = WriteImpulseResponses(scene, response, output);
+    std::cout << "measim: wrote " << report.files << " impulse responses of " << report.frames << " samples under "
+              << output.output_dir << "\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "measim: " << e.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,213 @@
+"""Reader of the XML configuration files (docs/formats.md)."""
+
+from dataclasses import dataclass, field
+from typing import List, Optional
+import xml.etree.ElementTree as ET
+
+import numpy as np
+
+KNOWN_IDS = ("MicArrayLocationFile", "NoiseLocationFile", "ImpulseResponseListFile", "TSPListFile")
+
+
+class ConfigError(ValueError):
+    """A file that is not a readable configuration file."""
+
+
+@dataclass
+class Position:
+    direction: np.ndarray            # unit vector, float32 [3]
+    distance: Optional[float] = None  # metres
+
+    def cartesian(self):
+        """direction x distance (the direction alone when no distance is set)."""
+        d = 1.0 if self.distance is None else self.distance
+        return self.direction.astype(np.float64) * d
+
+
+@dataclass
+class Mic:
+    micIndex: Optional[int] = None
+    position: Optional[Position] = None
+
+
+@dataclass
+class File:
+    name: Optional[str] = None
+    micIndices: Optional[List[int]] = None
+
+
+@dataclass
+class Source:
+    position: Optional[Position] = None
+    cutStart: Optional[int] = None
+    cutEnd: Optional[int] = None
+    files: Optional[List[File]] = None
+    index: Optional[int] = None  # noise sources only
+
+
+@dataclass
+class ConfigFile:
+    """One configuration file; fields absent from the file stay None."""
+    id: str
+    version: str
+    comment: Optional[str] = None
+    mics: Optional[List[Mic]] = None
+    noiseSources: Optional[List[Source]] = None
+    sources: Optional[List[Source]] = None
+    numMic: Optional[int] = None
+    numInner: Optional[int] = None
+    synchronousAverage: Optional[int] = None
+    tspOffset: Optional[int] = None
+    tspLength: Optional[int] = None
+    signalMax: Optional[int] = None
+    originalImpulseFile: Optional[dict] = None  # {"name": str, "kind": 0 (PCM wave) | 1 (raw float)}
+    extra: dict = field(default_factory=dict)
+
+    def mic_positions(self):
+        """Cartesian microphone positions in file order, float64 [mic, 3], metres."""
+        return np.array([m.position.cartesian() for m in self.mics]).reshape(-1, 3)
+
+    def mic_indices(self):
+        return [m.micIndex for m in self.mics]
+
+    def source_positions(self):
+        """Cartesian source positions in file order, float64 [source, 3], metres."""
+        items = self.sources if self.sources is not None else self.noiseSources
+        return np.array([s.position.cartesian() for s in items]).reshape(-1, 3)
+
+
+def _fail(where, elem, reason):
+    line = getattr(elem, "sourceline", None)
+    raise ConfigError(f"{where}: {reason}" if line is None else f"{where}:{line}: {reason}")
+
+
+def _unsigned(where, elem):
+    text = (elem.text or "").strip()
+    digits = text[1:] if text.startswith("+") else text
+    if not digits.isdigit() or not digits.isascii() or int(digits) > 4294967295:
+        _fail(where, elem, f'bad unsigned number "{elem.text}" in <{elem.tag}>')
+    return int(digits)
+
+
+def _int(where, elem):
+    text = (elem.text or "").strip()
+    digits = text[1:] if text[:1] in "+-" else text
+    value = int(text) if digits.isdigit() and digits.isascii() else None
+    if value is None or not -2147483648 <= value <= 2147483647:
+        _fail(where, elem, f'bad int number "{elem.text}" in <{elem.tag}>')
+    return value
+
+
+def _float(where, elem, attr):
+    text = elem.get(attr)
+    if text is None:
+        _fail(where, elem, f"expected attribute {attr} in <{elem.tag}>, found none")
+    try:
+        value = float(text.strip())
+    except ValueError:
+        _fail(where, elem, f'bad float number "{text}" in <{elem.tag}> attribute {attr}')
+    return value
+
+
+def _position(where, elem):
+    direction = np.array([_float(where, elem, a) for a in "xyz"], dtype=np.float32)
+    distance = _float(where, elem, "distance") if elem.get("distance") is not None else None
+    return Position(direction, None if distance is None else float(np.float32(distance)))
+
+
+def _items(where, container, tag, version):
+    result = []
+    for item in container:
+        if item.tag != tag:
+            _fail(where, item, f"expected <{tag}> in <{container.tag}>, found <{item.tag}>")
+        if item.get("version") != version:
+            _fail(where, item, f"expected <{tag}> version {version}, found {item.get('version')}")
+        result.append(item)
+    return result
+
+
+def _file(where, elem):
+    f = File()
+    for child in elem:
+        if child.tag == "name":
+            f.name = child.text or ""
+        elif child.tag == "micIndices":
+            f.micIndices = [_unsigned(where, i) for i in child]
+        else:
+            _fail(where, child, f"unknown element <{child.tag}> in <file>")
+    return f
+
+
+def _source(where, elem):
+    s = Source()
+    for child in elem:
+        if child.tag == "position":
+            s.position = _position(where, child)
+        elif child.tag == "cutStart":
+            s.cutStart = _int(where, child)
+        elif child.tag == "cutEnd":
+            s.cutEnd = _int(where, child)
+        elif child.tag == "files":
+            s.files = [_file(where, f) for f in _items(where, child, "file", "1")]
+        elif child.tag == "index":
+            s.index = _unsigned(where, child)
+        else:
+            _fail(where, child, f"unknown element <{child.tag}> in <{elem.tag}>")
+    return s
+
+
+def _mic(where, elem):
+    m = Mic()
+    for child in elem:
+        if child.tag == "micIndex":
+            m.micIndex = _unsigned(where, child)
+        elif child.tag == "position":
+            m.position = _position(where, child)
+        else:
+            _fail(where, child, f"unknown element <{child.tag}> in <mic>")
+    return m
+
+
+_UNSIGNED_FIELDS = ("numMic", "numInner", "synchronousAverage", "tspOffset", "tspLength", "signalMax")
+
+
+def parse_config(text, where="<text>"):
+    """Parses configuration XML held in a string; raises ConfigError."""
+    try:
+        root = ET.fromstring(text)
+    except ET.ParseError as e:
+        raise ConfigError(f"{where}: {e}") from None
+    if root.tag != "veskconfig":
+        raise ConfigError(f"{where}: expected root element <veskconfig>, found <{root.tag}>")
+    file_id, version = root.get("id"), root.get("version")
+    if file_id not in KNOWN_IDS:
+        raise ConfigError(f"{where}: expected a configuration id, found {file_id}")
+    if version != "2.0":
+        raise ConfigError(f"{where}: expected version 2.0, found {version}")
+    cfg = ConfigFile(id=file_id, version=version)
+    for child in root:
+        tag = child.tag
+        if tag == "comment":
+            cfg.comment = child.text or ""
+        elif tag in _UNSIGNED_FIELDS:
+            setattr(cfg, tag, _unsigned(where, child))
+        elif tag == "originalImpulseFile":
+            kind = child.get("kind")
+            if kind not in ("0", "1"):
+                _fail(where, child, f"expected kind 0 or 1 in <originalImpulseFile>, found {kind}")
+            cfg.originalImpulseFile = {"name": child.text or "", "kind": int(kind)}
+        elif tag == "mics":
+            cfg.mics = [_mic(where, m) for m in _items(where, child, "mic", "1")]
+        elif tag == "noiseSources":
+            cfg.noiseSources = [_source(where, s) for s in _items(where, child, "noiseSource", "1")]
+        elif tag == "sources":
+            cfg.sources = [_source(where, s) for s in _items(where, child, "source", "2")]
+        else:
+            _fail(where, child, f"unknown element <{tag}> in {file_id}")
+    return cfg
+
+
+def read_config(path):
+    """Reads a configuration file; raises ConfigError naming the file."""
+    with open(path, "rb") as f:
+        return parse_config(f.read(), str(path))

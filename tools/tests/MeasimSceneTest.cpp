@@ -1,0 +1,173 @@
+// The simulator from configuration files to written recordings and
+// impulse-response files.
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "ConfigToScene.h"
+#include "FloatFile.h"
+#include "SceneToFiles.h"
+#include "ToolError.h"
+#include "veskio2/VeskConfig.h"
+
+using namespace vesktools;
+namespace vc = veskio2::veskconfig;
+
+namespace {
+
+class SceneFiles : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() / ("vesk_measim_" + std::to_string(::getpid()) + "_" +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  // Microphones 3 and 7 at the origin and 0.343 m along y (17 samples further
+  // from a source on the y axis at 16 kHz).
+  std::string WriteMics() const {
+    vc::MicArrayLocationFile2_0 f;
+    std::vector<vc::Mic1> mics(2);
+    mics[0].SetMicIndex(3);
+    mics[0].SetPosition(veskio2::Position<float>(veskio2::Vector3<float>(1, 0, 0), 0.0f));
+    mics[1].SetMicIndex(7);
+    mics[1].SetPosition(veskio2::Position<float>(veskio2::Vector3<float>(0, -1, 0), 0.343f));
+    f.SetMics(mics);
+    return Write(f, "mic.xml");
+  }
+
+  vc::Source2 SourceOnY(float distance_m, std::vector<vc::File1> files) const {
+    vc::Source2 s;
+    s.SetPosition(veskio2::Position<float>(veskio2::Vector3<float>(0, 1, 0), distance_m));
+    s.SetCutStart(1);
+    s.SetCutEnd(0);
+    s.SetFiles(files);
+    return s;
+  }
+
+  static vc::File1 File(const std::string& name, std::vector<unsigned int> indices) {
+    vc::File1 f;
+    f.SetName(name);
+    f.SetMicIndices(indices);
+    return f;
+  }
+
+  template <typename F>
+  std::string Write(const F& file, const std::string& name) const {
+    std::ofstream out(Path(name));
+    vc::VeskConfigFileXMLWriter(out).Write(file);
+    return Path(name);
+  }
+
+  std::filesystem::path dir_;
+};
+
+}  // namespace
+
+TEST_F(SceneFiles, TspRecordingPutsEachMicrophoneOnItsChannel) {
+  vc::TSPListFile2_0 list;
+  list.SetSynchronousAverage(1);
+  list.SetTspOffset(0);
+  list.SetTspLength(64);
+  list.SetSignalMax(32768);
+  list.SetNumMic(2);
+  // Channel order 7, 3: channel 0 belongs to the farther microphone.
+  list.SetSources({SourceOnY(1.715f, {File("rec/a.wav", {7, 3})})});
+  const Scene scene = ConfigToScene(WriteMics(), Write(list, "tsp.xml"));
+  ASSERT_EQ(scene.kind, ListKind::TSP);
+
+  Sound playback;  // an impulse: the recording is the response itself
+  playback.sampleRateHz = 16000;
+  playback.channels = {std::vector<double>(100, 0.0)};
+  playback.channels[0][0] = 1.0;
+  OutputSettings out;
+  out.output_dir = dir_.string();
+  out.wave_format = WaveFormat::FLOAT32;
+  out.response_dir = Path("exact");
+  const SimulationReport report = WriteRecordings(scene, playback, ResponseSettings{}, out);
+  EXPECT_EQ(report.files, 1u);
+  EXPECT_EQ(report.responses, 2u);
+
+  const Sound rec = ReadSound(Path("rec/a.wav"));
+  ASSERT_EQ(rec.channels.size(), 2u);
+  ASSERT_EQ(rec.Frames(), 100u + 4095u);
+  // Latency 128 + 80 samples to microphone 3, 17 more to microphone 7, each
+  // at 1/r; float32 storage keeps 1e-7 relative.
+  EXPECT_NEAR(rec.channels[1][208], 1.0 / 1.715, 1e-6);
+  EXPECT_NEAR(rec.channels[0][225], 1.0 / (1.715 + 0.343), 1e-6);
+  EXPECT_NEAR(rec.channels[1][225], 0.0, 1e-6);
+  const std::vector<float> exact = ReadFloat32LE(Path("exact/src000_mic07.flt"));
+  ASSERT_EQ(exact.size(), 4096u);
+  for (std::size_t n = 0; n < exact.size(); ++n) ASSERT_NEAR(rec.channels[0][n], exact[n], 1e-7) << n;
+}
+
+TEST_F(SceneFiles, TspRecordingNeedsEnoughPlayback) {
+  vc::TSPListFile2_0 list;
+  list.SetSynchronousAverage(2);
+  list.SetTspOffset(10);
+  list.SetTspLength(64);
+  list.SetSources({SourceOnY(1.0f, {File("a.wav", {3})})});
+  const Scene scene = ConfigToScene(WriteMics(), Write(list, "tsp.xml"));
+  Sound playback;
+  playback.sampleRateHz = 16000;
+  playback.channels = {std::vector<double>(137, 0.0)};
+  try {
+    WriteRecordings(scene, playback, ResponseSettings{}, OutputSettings{});
+    FAIL() << "no error";
+  } catch (const ToolError& e) {
+    EXPECT_STREQ(e.what(),
+                 "the playback wave has 137 frames, the list's tspOffset 10 plus 2 periods of 64 need 138");
+  }
+}
+
+TEST_F(SceneFiles, ImpulseResponseListWritesOneFltPerFile) {
+  vc::ImpulseResponseListFile2_0 list;
+  list.SetNumMic(2);
+  list.SetSources({SourceOnY(1.715f, {File("D000_ch03.flt", {3}), File("D000_ch07.flt", {7})})});
+  const Scene scene = ConfigToScene(WriteMics(), Write(list, "ir.xml"));
+  ASSERT_EQ(scene.kind, ListKind::IMPULSE_RESPONSE);
+  OutputSettings out;
+  out.output_dir = dir_.string();
+  ResponseSettings settings;
+  settings.length_samples = 1500;
+  EXPECT_EQ(WriteImpulseResponses(scene, settings, out).files, 2u);
+  const std::vector<float> ch3 = ReadFloat32LE(Path("D000_ch03.flt"));
+  const std::vector<float> ch7 = ReadFloat32LE(Path("D000_ch07.flt"));
+  ASSERT_EQ(ch3.size(), 1500u);
+  EXPECT_NEAR(ch3[208], 1.0 / 1.715, 1e-6);
+  EXPECT_NEAR(ch7[225], 1.0 / 2.058, 1e-6);
+}
+
+TEST_F(SceneFiles, ReportsWhatTheFilesLack) {
+  const std::string mics = WriteMics();
+  vc::ImpulseResponseListFile2_0 list;
+  list.SetSources({SourceOnY(1.0f, {File("x.flt", {5})})});
+  try {
+    ConfigToScene(mics, Write(list, "ir.xml"));
+    FAIL() << "no error";
+  } catch (const ToolError& e) {
+    EXPECT_STREQ(e.what(), "x.flt: micIndex 5 is not in the microphone-array file");
+  }
+  list.SetSources({SourceOnY(1.0f, {File("x.flt", {3, 7})})});
+  const Scene scene = ConfigToScene(mics, Write(list, "ir2.xml"));
+  try {
+    WriteImpulseResponses(scene, ResponseSettings{}, OutputSettings{});
+    FAIL() << "no error";
+  } catch (const ToolError& e) {
+    EXPECT_STREQ(e.what(), "x.flt: an impulse-response file needs exactly one micIndex, found 2");
+  }
+  try {
+    ConfigToScene(mics, mics);
+    FAIL() << "no error";
+  } catch (const ToolError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              mics + ": expected TSPListFile or ImpulseResponseListFile 2.0, found MicArrayLocationFile 2.0");
+  }
+}

@@ -1,0 +1,75 @@
+// tspgen: writes the TSP origin that the impulse calculator divides by, and
+// the playback wave that repeats it.
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include <boost/program_options.hpp>
+
+#include "FloatFile.h"
+#include "ParametersToTsp.h"
+#include "SoundFile.h"
+#include "ToolError.h"
+
+namespace po = boost::program_options;
+using namespace vesktools;
+
+namespace {
+
+int Run(int argc, char** argv) {
+  std::size_t length = 0, effective = 0, periods = 0, offset = 0;
+  unsigned int samplingFreq = 0;
+  double peak = 0;
+  std::string origin, originWav, playback;
+  po::options_description opts("tspgen options");
+  opts.add_options()
+      ("help,h", "show this text")
+      ("tsp-length", po::value(&length)->default_value(16384), "samples per TSP period N (power of two)")
+      ("effective-length", po::value(&effective), "samples the sweep lasts (even; default N/2)")
+      ("peak", po::value(&peak)->default_value(32767.0), "largest |sample| of the origin (16-bit units)")
+      ("sampling-freq", po::value(&samplingFreq)->default_value(16000), "sampling rate of the waves, Hz")
+      ("synchronous-average", po::value(&periods)->default_value(16), "periods the impulse calculator averages")
+      ("tsp-offset", po::value(&offset)->default_value(16384), "samples before the averaged periods")
+      ("origin", po::value(&origin), "raw little-endian float32 origin (default <N>.little_endian.tsp)")
+      ("origin-wav", po::value(&originWav), "also write the origin as a 16-bit PCM wave")
+      ("playback", po::value(&playback)->default_value("playback.wav"), "16-bit PCM playback wave");
+  po::variables_map vm;
+  po::store(po::parse_command_line(argc, argv, opts), vm);
+  po::notify(vm);
+  if (vm.count("help")) {
+    std::cout << "Usage: tspgen [options]\n" << opts << "\n";
+    return 0;
+  }
+
+  TspParameters params;
+  params.length_samples = length;
+  params.effective_length_samples = vm.count("effective-length") ? effective : length / 2;
+  params.peak = peak;
+  if (periods == 0) throw ToolError("--synchronous-average must be at least 1");
+  if (samplingFreq == 0) throw ToolError("--sampling-freq must be at least 1");
+  if (origin.empty()) origin = std::to_string(length) + ".little_endian.tsp";
+
+  const std::vector<float> tsp = MakeTsp(params);
+  WriteFloat32LE(origin, tsp);
+  std::cout << "origin:   " << origin << " (" << length << " float32 samples, peak " << peak << ")\n";
+  if (!originWav.empty()) {
+    WritePcm16(originWav, static_cast<int>(samplingFreq), TspToPlayback(tsp, 1));
+    std::cout << "origin:   " << originWav << " (16-bit PCM)\n";
+  }
+  const std::size_t numPeriods = PlaybackPeriods(length, offset, periods);
+  WritePcm16(playback, static_cast<int>(samplingFreq), TspToPlayback(tsp, numPeriods));
+  std::cout << "playback: " << playback << " (" << numPeriods << " periods, " << numPeriods * length
+            << " samples at " << samplingFreq << " Hz)\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "tspgen: " << e.what() << "\n";
+    return 1;
+  }
+}
