@@ -153,6 +153,9 @@ public:
 
 private:
   std::ostream& out_;
+  // Set while a whole-file write collects the data set records in memory.
+  struct Pending;
+  Pending* pending_ = nullptr;
 };
 
 // Reads the binary format back. A truncated, corrupt or lying file throws

@@ -1,0 +1,51 @@
+// Little-endian encoding of fixed-width numbers into a byte string, and a
+// bounds-checked cursor for decoding them.
+#ifndef VESKIO2_SRC_BYTEORDER_H
+#define VESKIO2_SRC_BYTEORDER_H
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace veskio2 {
+namespace detail {
+
+inline void PutU8(std::string& out, uint8_t v) { out += static_cast<char>(v); }
+
+inline void PutU32(std::string& out, uint32_t v) {
+  for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((v >> shift) & 0xffu);
+}
+
+inline void PutU64(std::string& out, uint64_t v) {
+  for (int shift = 0; shift < 64; shift += 8) out += static_cast<char>((v >> shift) & 0xffu);
+}
+
+inline void PutI32(std::string& out, int32_t v) { PutU32(out, static_cast<uint32_t>(v)); }
+
+// The IEEE-754 bit pattern, NaN payloads included.
+inline void PutF32(std::string& out, float v) {
+  uint32_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  PutU32(out, bits);
+}
+
+inline uint32_t GetU32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+inline uint64_t GetU64(const unsigned char* p) {
+  return static_cast<uint64_t>(GetU32(p)) | static_cast<uint64_t>(GetU32(p + 4)) << 32;
+}
+
+inline float GetF32(const unsigned char* p) {
+  const uint32_t bits = GetU32(p);
+  float v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+}  // namespace detail
+}  // namespace veskio2
+
+#endif

@@ -1,0 +1,27 @@
+// Numbers to and from the text of configuration files (and of veskdump).
+#ifndef VESKIO2_SRC_NUMBERTEXT_H
+#define VESKIO2_SRC_NUMBERTEXT_H
+
+#include <string>
+
+namespace veskio2 {
+namespace detail {
+
+// Shortest decimal text that reads back to the same float; "nan", "inf",
+// "-inf" for non-finite values. Independent of the C locale.
+std::string FloatToText(float value);
+
+// Whole-text parses; surrounding ASCII whitespace is allowed, anything else
+// left over is not. On failure they return false and put a short reason
+// ("not a number", "out of range") into `reason`.
+bool TextToUnsigned(const std::string& text, unsigned int& value, std::string& reason);
+bool TextToInt(const std::string& text, int& value, std::string& reason);
+// Accepts decimal and exponent forms, "nan", "inf", "infinity" (any case);
+// a finite value beyond the float range, or one that underflows to zero, is
+// out of range.
+bool TextToFloat(const std::string& text, float& value, std::string& reason);
+
+}  // namespace detail
+}  // namespace veskio2
+
+#endif
