@@ -1,0 +1,104 @@
+#include "Driver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "Fft.h"
+#include "ImpulseFile.h"
+#include "ImpulseFromAverage.h"
+#include "OnsetSearch.h"
+#include "PeriodAverage.h"
+#include "Recording.h"
+#include "TspOrigin.h"
+
+namespace dravik {
+namespace {
+
+constexpr int kExitFailure = 255;
+constexpr int kExitWriteFailure = 1;
+
+// Whether frames [offset, offset + N·F) lie inside the recording.
+bool window_fits(long long frames, int offset, const RunSettings& settings) {
+    long long window = static_cast<long long>(settings.sample_by_frame) * settings.sync_add_freq;
+    return offset >= 0 && offset + window <= frames;
+}
+
+int report_short_wave(const Recording& recording, const RunSettings& settings) {
+    std::printf("Wave length(%d) is short when sync_add_freq = %d.\n", recording.frames(),
+                settings.sync_add_freq);
+    return kExitFailure;
+}
+
+int run(int argc, char** argv) {
+    RunSettings settings;
+    int status = parse_command_line(argc, argv, &settings);
+    if (status != 0) return status;
+
+    std::vector<double> reference;
+    if (load_tsp_reference(settings, &reference) < 0) return kExitFailure;
+    FftCache ffts;
+    ImpulseFromAverage impulse_maker(ffts, reference, settings.sample_by_frame,
+                                     settings.hpf_enabled, settings.hpf_low_freq,
+                                     settings.hpf_high_freq);
+
+    Recording recording;
+    if (!recording.open(settings.input_file)) {
+        std::printf("wavefile(%s) is not found.\n", settings.input_file.c_str());
+        return kExitFailure;
+    }
+    // No sample outside the recording is read: a window that begins before
+    // it or ends after it stops the run here.
+    if (!window_fits(recording.frames(), settings.sync_add_offset, settings)) {
+        return report_short_wave(recording, settings);
+    }
+    std::puts("calc_impulse...");
+
+    std::vector<int> channels;
+    for (int channel = 0; channel < std::min(recording.channels(), kMaxChannels); ++channel) {
+        if (settings.out_channel_selected[channel]) channels.push_back(channel);
+    }
+
+    int offset = settings.sync_add_offset;
+    if (settings.search_enabled) {
+        std::puts("search_offset...");
+        if (search_first_offset(recording, channels, reference, ffts, &settings, &offset) < 0) {
+            return kExitFailure;
+        }
+        std::printf("calculated_first_offset=%d.\n", offset);
+        // The found onset may move the window off the recording.
+        if (!channels.empty() && !window_fits(recording.frames(), offset, settings)) {
+            return report_short_wave(recording, settings);
+        }
+    }
+
+    std::vector<std::vector<double>> averages;
+    average_periods(recording, offset, settings.sample_by_frame, settings.sync_add_freq, channels,
+                    &averages);
+    std::vector<double> impulse(kImpulseLength);
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        impulse_maker.compute(averages[c].data(), impulse.data());
+        std::string name = impulse_file_name(settings.out_file_head, static_cast<int>(c) + 1);
+        if (write_float_file(name, impulse.data(), kImpulseLength) < 0) {
+            std::fprintf(stderr, "File open failed: %s\n", name.c_str());
+            return kExitWriteFailure;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int run_dravik(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "Can't_allocate_memory.\n");
+        return kExitFailure;
+    }
+}
+
+}  // namespace dravik

@@ -1,0 +1,89 @@
+#include "Fft.h"
+
+#include <new>
+
+namespace dravik {
+namespace {
+
+template <typename T>
+T* allocate_or_throw(std::size_t count) {
+    void* memory = fftw_malloc(sizeof(T) * count);
+    if (!memory) throw std::bad_alloc();
+    return static_cast<T*>(memory);
+}
+
+FftwPlan plan_or_throw(fftw_plan plan) {
+    if (!plan) throw std::bad_alloc();
+    return FftwPlan(plan);
+}
+
+}  // namespace
+
+Fft::Fft(int n)
+    : n_(n),
+      real_(allocate_or_throw<double>(n)),
+      spectrum_(allocate_or_throw<fftw_complex>(n)),
+      signal_(allocate_or_throw<fftw_complex>(n)) {}
+
+void Fft::ensure_half_plans() {
+    if (real_to_half_) return;
+    real_to_half_ = plan_or_throw(
+        fftw_plan_dft_r2c_1d(n_, real_.get(), spectrum_.get(), FFTW_ESTIMATE));
+    half_to_real_ = plan_or_throw(
+        fftw_plan_dft_c2r_1d(n_, spectrum_.get(), real_.get(), FFTW_ESTIMATE));
+}
+
+void Fft::ensure_full_plans() {
+    if (complex_inverse_) return;
+    complex_inverse_ = plan_or_throw(
+        fftw_plan_dft_1d(n_, spectrum_.get(), signal_.get(), FFTW_BACKWARD, FFTW_ESTIMATE));
+}
+
+void Fft::forward_half(const double* x, double* re, double* im) {
+    ensure_half_plans();
+    for (int m = 0; m < n_; ++m) real_[m] = x[m];
+    fftw_execute(real_to_half_.get());
+    for (int bin = 0; bin <= n_ / 2; ++bin) {
+        re[bin] = spectrum_[bin][0];
+        im[bin] = spectrum_[bin][1];
+    }
+}
+
+void Fft::forward(const double* x, double* re, double* im) {
+    forward_half(x, re, im);
+    for (int bin = n_ / 2 + 1; bin < n_; ++bin) {
+        re[bin] = re[n_ - bin];
+        im[bin] = -im[n_ - bin];
+    }
+}
+
+void Fft::inverse_half(const double* re, const double* im, double* x) {
+    ensure_half_plans();
+    for (int bin = 0; bin <= n_ / 2; ++bin) {
+        spectrum_[bin][0] = re[bin];
+        spectrum_[bin][1] = im[bin];
+    }
+    fftw_execute(half_to_real_.get());  // overwrites spectrum_, refilled on each call
+    for (int m = 0; m < n_; ++m) x[m] = real_[m];
+}
+
+void Fft::inverse(const double* xre, const double* xim, double* re, double* im) {
+    ensure_full_plans();
+    for (int bin = 0; bin < n_; ++bin) {
+        spectrum_[bin][0] = xre[bin];
+        spectrum_[bin][1] = xim[bin];
+    }
+    fftw_execute(complex_inverse_.get());
+    for (int m = 0; m < n_; ++m) {
+        re[m] = signal_[m][0];
+        im[m] = signal_[m][1];
+    }
+}
+
+Fft& FftCache::get(int n) {
+    std::unique_ptr<Fft>& slot = by_size_[n];
+    if (!slot) slot = std::make_unique<Fft>(n);
+    return *slot;
+}
+
+}  // namespace dravik

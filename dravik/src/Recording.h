@@ -1,0 +1,56 @@
+// Block reading of a multichannel recording through libsndfile.
+#ifndef DRAVIK_RECORDING_H
+#define DRAVIK_RECORDING_H
+
+#include <sndfile.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace dravik {
+
+struct SndfileCloser {
+    void operator()(SNDFILE* file) const { sf_close(file); }
+};
+using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
+
+// Receives consecutive blocks of interleaved frames (samples in libsndfile's
+// double scale, integer full scale = 1.0): `frames` frames of `channels`
+// samples each, the first being frame `first_frame` of the file.
+using BlockConsumer =
+    std::function<void(const double* interleaved, long long first_frame, int frames)>;
+
+class Recording {
+public:
+    // Opens `path` for reading, format detected by libsndfile. Returns
+    // false (no message) when it cannot be opened or holds no channel.
+    bool open(const std::string& path);
+
+    int channels() const { return channels_; }
+    // Frame count as the header announces it, at most INT_MAX.
+    int frames() const { return frames_; }
+    int sample_rate() const { return sample_rate_; }
+
+    // Reads frames [start, start + count) block by block and hands them to
+    // `consume`. Reading stops at the first frame that the file does not
+    // deliver although its header announces it (callers count such frames
+    // as 0); that frame is reported once per recording with
+    // "cannot read frame=%d\n". Returns the number of frames delivered.
+    long long read(long long start, long long count, const BlockConsumer& consume);
+
+private:
+    void report_missing(long long frame);
+
+    SndfileHandle file_;
+    int channels_ = 0;
+    int frames_ = 0;
+    int sample_rate_ = 0;
+    bool missing_reported_ = false;
+    std::vector<double> block_;
+};
+
+}  // namespace dravik
+
+#endif

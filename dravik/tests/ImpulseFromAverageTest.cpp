@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "ImpulseFromAverage.h"
+#include "TestSignals.h"
+
+namespace {
+
+using dravik_test::circular_convolve;
+using dravik_test::make_tsp;
+
+const double kPi = 3.14159265358979323846;
+
+// The TSP has a flat unit spectrum, so the deconvolution loses nothing but
+// double rounding across two 8192-point transforms: 1e-9 of the peak.
+constexpr double kTolerance = 1e-9;
+
+std::vector<double> delayed(int delay, double gain) {
+    std::vector<double> response(delay + 1, 0.0);
+    response[delay] = gain;
+    return response;
+}
+
+std::vector<double> impulse_of(const std::vector<double>& reference, const std::vector<double>& average,
+                               bool highpass = false, int low_hz = 0, int high_hz = 0) {
+    dravik::FftCache ffts;
+    dravik::ImpulseFromAverage maker(ffts, reference, static_cast<int>(reference.size()), highpass,
+                                     low_hz, high_hz);
+    std::vector<double> impulse(dravik::kImpulseLength);
+    maker.compute(average.data(), impulse.data());
+    return impulse;
+}
+
+TEST(ImpulseFromAverage, PeriodEqualToReferenceGivesUnitImpulse) {
+    std::vector<double> tsp = make_tsp(8192, 1.0);
+    std::vector<double> impulse = impulse_of(tsp, tsp);
+    ASSERT_EQ(impulse.size(), 4096u);
+    EXPECT_NEAR(impulse[0], 1.0, kTolerance);
+    for (int m = 1; m < 4096; ++m) EXPECT_NEAR(impulse[m], 0.0, kTolerance) << "sample " << m;
+}
+
+TEST(ImpulseFromAverage, DelayAndGainComeBack) {
+    std::vector<double> tsp = make_tsp(8192, 1.0);
+    for (int delay : {1, 250, 4095}) {
+        std::vector<double> impulse = impulse_of(tsp, circular_convolve(tsp, delayed(delay, -0.75)));
+        for (int m = 0; m < 4096; ++m) {
+            EXPECT_NEAR(impulse[m], m == delay ? -0.75 : 0.0, kTolerance) << "delay " << delay << " sample " << m;
+        }
+    }
+}
+
+TEST(ImpulseFromAverage, ShortFirComesBackAndTheRestIsCropped) {
+    std::vector<double> tsp = make_tsp(8192, 1.0);
+    std::vector<double> fir(120, 0.0);
+    fir[100] = 0.5;
+    fir[101] = -0.25;
+    fir[103] = 0.125;
+    fir[119] = 0.0625;
+    // A tap beyond the 4096 kept samples must not fold back in.
+    fir.resize(5000, 0.0);
+    fir[4999] = 0.3;
+    std::vector<double> impulse = impulse_of(tsp, circular_convolve(tsp, fir));
+    for (int m = 0; m < 4096; ++m) EXPECT_NEAR(impulse[m], fir[m], kTolerance) << "sample " << m;
+}
+
+TEST(HighpassRamp, BinBoundsRoundHalfAwayFromZero) {
+    EXPECT_EQ(dravik::ramp_bin(0), 0);
+    EXPECT_EQ(dravik::ramp_bin(100), 26);   // 25.6
+    EXPECT_EQ(dravik::ramp_bin(125), 32);   // 32.0
+    EXPECT_EQ(dravik::ramp_bin(1953), 500);  // 499.968
+    EXPECT_EQ(dravik::ramp_bin(2), 1);      // 0.512
+    EXPECT_EQ(dravik::ramp_bin(1), 0);      // 0.256
+}
+
+TEST(HighpassRamp, RampWeightsAreSymmetricAndReachOneBeforeTheUpperBin) {
+    std::vector<double> w = dravik::highpass_weights(0, 26);
+    ASSERT_EQ(w.size(), 4096u);
+    for (int k = 0; k < 25; ++k) EXPECT_DOUBLE_EQ(w[k], (k + 1) / 26.0) << "bin " << k;
+    for (int k = 25; k <= 4071; ++k) EXPECT_EQ(w[k], 1.0) << "bin " << k;
+    for (int k = 1; k < 4096; ++k) EXPECT_EQ(w[k], w[4096 - k]) << "bin " << k;
+}
+
+TEST(HighpassRamp, EqualBoundsMakeAStep) {
+    std::vector<double> w = dravik::highpass_weights(26, 26);
+    for (int k = 0; k < 4096; ++k) {
+        int j = std::min(k, 4096 - k);
+        EXPECT_EQ(w[k], j < 26 ? 0.0 : 1.0) << "bin " << k;
+    }
+    std::vector<double> inverted = dravik::highpass_weights(40, 10);
+    EXPECT_EQ(inverted[39], 0.0);
+    EXPECT_EQ(inverted[40], 1.0);
+}
+
+TEST(HighpassRamp, FilteredUnitImpulseIsTheInverseTransformOfTheWeights) {
+    std::vector<double> tsp = make_tsp(8192, 1.0);
+    std::vector<double> impulse = impulse_of(tsp, tsp, true, 0, 100);
+    std::vector<double> w = dravik::highpass_weights(0, 26);
+    // A unit impulse has a flat spectrum, so the result is
+    // (1/4096)·Σ w[k]·cos(2πkm/4096), summed here directly.
+    for (int m : {0, 1, 2, 13, 26, 100, 2048, 4095}) {
+        double want = 0.0;
+        for (int k = 0; k < 4096; ++k) want += w[k] * std::cos(2.0 * kPi * k * m / 4096.0);
+        want /= 4096.0;
+        EXPECT_NEAR(impulse[m], want, kTolerance) << "sample " << m;
+    }
+    // Bin 0 keeps 1/26 of the DC, so the samples sum to 1/26.
+    double sum = 0.0;
+    for (double v : impulse) sum += v;
+    EXPECT_NEAR(sum, 1.0 / 26.0, kTolerance);
+}
+
+TEST(HighpassRamp, StepRemovesTheDcOfADelayedResponse) {
+    std::vector<double> tsp = make_tsp(8192, 1.0);
+    std::vector<double> plain = impulse_of(tsp, circular_convolve(tsp, delayed(300, 2.0)));
+    std::vector<double> filtered =
+        impulse_of(tsp, circular_convolve(tsp, delayed(300, 2.0)), true, 100, 100);
+    double plain_sum = 0.0, filtered_sum = 0.0;
+    for (int m = 0; m < 4096; ++m) {
+        plain_sum += plain[m];
+        filtered_sum += filtered[m];
+    }
+    EXPECT_NEAR(plain_sum, 2.0, kTolerance);
+    EXPECT_NEAR(filtered_sum, 0.0, kTolerance);
+    // Removing 26 of 2048 bins keeps the peak at the delay, slightly lower.
+    EXPECT_NEAR(filtered[300], 2.0 * (1.0 - 51.0 / 4096.0), kTolerance);
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+#include "TestSignals.h"
+
+#include <fftw3.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace dravik_test {
+
+std::vector<double> make_tsp(int n, double peak) {
+    // Half spectrum of a TSP: exp(-i·4π·m·k²/n²) with m = n/4 stretches the
+    // pulse over half the period; unit magnitude everywhere, bin n/2 real.
+    const double pi = 3.14159265358979323846;
+    const double m = n / 4.0;
+    fftw_complex* spectrum = fftw_alloc_complex(n / 2 + 1);
+    double* signal = fftw_alloc_real(n);
+    for (int k = 0; k <= n / 2; ++k) {
+        double phase = -4.0 * pi * m * k * static_cast<double>(k) / (static_cast<double>(n) * n);
+        spectrum[k][0] = std::cos(phase);
+        spectrum[k][1] = k == n / 2 ? 0.0 : std::sin(phase);
+    }
+    fftw_plan plan = fftw_plan_dft_c2r_1d(n, spectrum, signal, FFTW_ESTIMATE);
+    fftw_execute(plan);
+    fftw_destroy_plan(plan);
+    std::vector<double> tsp(signal, signal + n);
+    fftw_free(signal);
+    fftw_free(spectrum);
+    // Rotate so the sweep starts near sample 0 rather than straddling the
+    // period boundary.
+    std::vector<double> rotated(n);
+    for (int i = 0; i < n; ++i) rotated[i] = tsp[(i + n / 4) % n];
+    double largest = 0.0;
+    for (double v : rotated) largest = std::max(largest, std::fabs(v));
+    for (double& v : rotated) v = static_cast<float>(v * peak / largest);
+    return rotated;
+}
+
+std::vector<double> circular_convolve(const std::vector<double>& period,
+                                      const std::vector<double>& response) {
+    const std::size_t n = period.size();
+    std::vector<double> out(n, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < response.size(); ++j) {
+            out[i] += response[j] * period[(i + n - j % n) % n];
+        }
+    }
+    return out;
+}
+
+std::vector<double> make_recording(const std::vector<std::vector<double>>& period_of_channel,
+                                   int lead_in, int periods, int tail) {
+    const int channels = static_cast<int>(period_of_channel.size());
+    const int n = static_cast<int>(period_of_channel.at(0).size());
+    const long frames = lead_in + static_cast<long>(periods) * n + tail;
+    std::vector<double> out(static_cast<std::size_t>(frames) * channels, 0.0);
+    for (int c = 0; c < channels; ++c) {
+        for (long t = 0; t < static_cast<long>(periods) * n; ++t) {
+            out[static_cast<std::size_t>(lead_in + t) * channels + c] = period_of_channel[c][t % n];
+        }
+    }
+    return out;
+}
+
+void write_wave(const std::string& path, const std::vector<double>& interleaved, int channels,
+                int format, int rate) {
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = rate;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) throw std::runtime_error("cannot write test wave " + path);
+    sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / channels);
+    sf_count_t written = sf_writef_double(file, interleaved.data(), frames);
+    sf_close(file);
+    if (written != frames) throw std::runtime_error("short write of test wave " + path);
+}
+
+void write_raw_float(const std::string& path, const std::vector<double>& samples) {
+    std::ofstream out(path, std::ios::binary);
+    for (double v : samples) {
+        float f = static_cast<float>(v);
+        std::uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        unsigned char bytes[4] = {static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8),
+                                  static_cast<unsigned char>(bits >> 16),
+                                  static_cast<unsigned char>(bits >> 24)};
+        out.write(reinterpret_cast<const char*>(bytes), 4);
+    }
+    if (!out) throw std::runtime_error("cannot write test float file " + path);
+}
+
+std::vector<float> read_flt(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<float> values;
+    unsigned char bytes[4];
+    while (in.read(reinterpret_cast<char*>(bytes), 4)) {
+        std::uint32_t bits = bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
+                             static_cast<std::uint32_t>(bytes[3]) << 24;
+        float f;
+        std::memcpy(&f, &bits, 4);
+        values.push_back(f);
+    }
+    return values;
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool file_exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/dravik-test-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!mkdtemp(name.data())) throw std::runtime_error("cannot make a test directory");
+    dir_ = name.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;  // leftovers in the temporary directory do no harm
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& work_dir) {
+    TempDir capture;
+    const std::string out_path = capture.path("stdout");
+    const std::string err_path = capture.path("stderr");
+    std::vector<std::string> argv_text;
+    argv_text.push_back(program);
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& text : argv_text) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    pid_t child = fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(120);
+        if (!work_dir.empty() && chdir(work_dir.c_str()) != 0) _exit(121);
+        execv(program.c_str(), argv.data());
+        _exit(122);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) throw std::runtime_error("waitpid failed");
+    }
+    RunResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    result.out = read_text(out_path);
+    result.err = read_text(err_path);
+    return result;
+}
+
+std::string dravik_program() {
+    const char* path = std::getenv("DRAVIK_BIN");
+    if (!path || !*path) throw std::runtime_error("DRAVIK_BIN is not set");
+    return path;
+}
+
+}  // namespace dravik_test
