@@ -8,6 +8,7 @@
 #include <libxml++/nodes/textnode.h>
 #include <libxml++/parsers/domparser.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -81,6 +82,18 @@ private:
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// libxml2 numbers a text node by the line where it ends; messages point at
+// its first visible character instead.
+int FirstVisibleLine(const xmlpp::ContentNode& node) {
+  const std::string text = node.get_content();
+  const auto visible = text.find_first_not_of(" \t\r\n");
+  const auto total = std::count(text.begin(), text.end(), '\n');
+  const auto before = std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(
+                                                                 visible == std::string::npos ? 0 : visible),
+                                 '\n');
+  return node.get_line() - static_cast<int>(total - before);
+}
+
 Reader::Children Reader::Fields(const xmlpp::Element& element,
                                 const std::set<std::string>& allowed) const {
   Children children;
@@ -95,7 +108,9 @@ Reader::Children Reader::Fields(const xmlpp::Element& element,
       const bool ignorable = dynamic_cast<const xmlpp::CommentNode*>(node) ||
                              dynamic_cast<const xmlpp::ProcessingInstructionNode*>(node) ||
                              text->is_white_space();
-      if (!ignorable) Fail(*node, "unexpected text in <" + element.get_name() + ">");
+      if (!ignorable)
+        throw AnalyzeError(name_ + ":" + std::to_string(FirstVisibleLine(*text)) +
+                           ": unexpected text in <" + element.get_name() + ">");
     } else if (dynamic_cast<const xmlpp::EntityReference*>(node)) {
       Fail(*node, "entity reference &" + node->get_name() + "; is not supported");
     }
@@ -117,7 +132,9 @@ std::vector<const xmlpp::Element*> Reader::Items(const xmlpp::Element& container
       const bool ignorable = dynamic_cast<const xmlpp::CommentNode*>(node) ||
                              dynamic_cast<const xmlpp::ProcessingInstructionNode*>(node) ||
                              text->is_white_space();
-      if (!ignorable) Fail(*node, "unexpected text in <" + container.get_name() + ">");
+      if (!ignorable)
+        throw AnalyzeError(name_ + ":" + std::to_string(FirstVisibleLine(*text)) +
+                           ": unexpected text in <" + container.get_name() + ">");
     } else if (dynamic_cast<const xmlpp::EntityReference*>(node)) {
       Fail(*node, "entity reference &" + node->get_name() + "; is not supported");
     }
