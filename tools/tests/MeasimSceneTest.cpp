@@ -30,7 +30,7 @@ protected:
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-  // Microphones 3 and 7 at the origin and 0.343 m along y (17 samples further
+  // Microphones 3 and 7 at the origin and 0.343 m along y (16 samples further
   // from a source on the y axis at 16 kHz).
   std::string WriteMics() const {
     vc::MicArrayLocationFile2_0 f;
@@ -98,11 +98,11 @@ TEST_F(SceneFiles, TspRecordingPutsEachMicrophoneOnItsChannel) {
   const Sound rec = ReadSound(Path("rec/a.wav"));
   ASSERT_EQ(rec.channels.size(), 2u);
   ASSERT_EQ(rec.Frames(), 100u + 4095u);
-  // Latency 128 + 80 samples to microphone 3, 17 more to microphone 7, each
+  // Latency 128 + 80 samples to microphone 3, 16 more to microphone 7, each
   // at 1/r; float32 storage keeps 1e-7 relative.
   EXPECT_NEAR(rec.channels[1][208], 1.0 / 1.715, 1e-6);
-  EXPECT_NEAR(rec.channels[0][225], 1.0 / (1.715 + 0.343), 1e-6);
-  EXPECT_NEAR(rec.channels[1][225], 0.0, 1e-6);
+  EXPECT_NEAR(rec.channels[0][224], 1.0 / (1.715 + 0.343), 1e-6);
+  EXPECT_NEAR(rec.channels[1][224], 0.0, 1e-6);
   const std::vector<float> exact = ReadFloat32LE(Path("exact/src000_mic07.flt"));
   ASSERT_EQ(exact.size(), 4096u);
   for (std::size_t n = 0; n < exact.size(); ++n) ASSERT_NEAR(rec.channels[0][n], exact[n], 1e-7) << n;
@@ -142,7 +142,7 @@ TEST_F(SceneFiles, ImpulseResponseListWritesOneFltPerFile) {
   const std::vector<float> ch7 = ReadFloat32LE(Path("D000_ch07.flt"));
   ASSERT_EQ(ch3.size(), 1500u);
   EXPECT_NEAR(ch3[208], 1.0 / 1.715, 1e-6);
-  EXPECT_NEAR(ch7[225], 1.0 / 2.058, 1e-6);
+  EXPECT_NEAR(ch7[224], 1.0 / 2.058, 1e-6);
 }
 
 TEST_F(SceneFiles, ReportsWhatTheFilesLack) {
