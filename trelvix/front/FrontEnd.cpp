@@ -1,0 +1,120 @@
+#include "front/FrontEnd.h"
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include <boost/program_options/errors.hpp>
+#include <boost/program_options/variables_map.hpp>
+
+#include "front/AtomicOutputFile.h"
+#include "front/CommandLine.h"
+#include "front/validators.h"
+#include "template/TemplateMaker.h"
+#ifdef TRELVIX_HAVE_TF
+#include "tf/TFMaker.h"
+#endif
+
+namespace po = boost::program_options;
+
+namespace trelvix {
+
+namespace {
+
+// Constructs the maker of `mode`, runs it once and releases it before the
+// caller finishes the output. True when the maker reported no error.
+bool RunMaker(Mode mode, const po::variables_map& vm, const OutputStream& output_stream,
+              std::ostream& err) {
+  switch (mode) {
+    case Mode::TEMPLATE: {
+      TemplateMaker maker(vm, output_stream);
+      return maker.Run();
+    }
+    case Mode::TF: {
+#ifdef TRELVIX_HAVE_TF
+      TFMaker maker(vm, output_stream);
+      return maker.Run();
+#else
+      err << "tf mode is not available in this build" << std::endl;
+      return false;
+#endif
+    }
+  }
+  err << "unknown mode " << static_cast<int>(mode) << std::endl;
+  return false;
+}
+
+}  // namespace
+
+int RunFrontEnd(int argc, const char* const argv[], std::ostream& out, std::ostream& err) {
+  // A program started with an empty argument vector still has a name.
+  static const char* const unnamed[] = {"trelvix", nullptr};
+  if (argc < 1 || argv[0] == nullptr) {
+    argc = 1;
+    argv = unnamed;
+  }
+  const OptionTable table;
+  usage_printer = std::make_shared<UsagePrinter>(UsagePrinter{argv[0], &table.Visible()});
+  // The printer refers to the table, which dies with this function.
+  struct ReleasePrinter {
+    ~ReleasePrinter() { usage_printer.reset(); }
+  } releasePrinter;
+
+  po::variables_map vm;
+  try {
+    ParseCommandLine(table, argc, argv, vm);
+  } catch (const po::invalid_option_value& e) {
+    err << e.what() << std::endl;
+    return 1;
+  } catch (const po::multiple_occurrences& e) {
+    err << e.what() << std::endl;
+    return 1;
+  } catch (const po::unknown_option& e) {
+    err << e.what() << std::endl;
+    usage_printer->Print(err);
+    return 1;
+  } catch (const std::exception& e) {
+    err << e.what() << std::endl;
+    return 1;
+  }
+
+  if (vm.count("help")) {
+    usage_printer->Print(out);
+    return 0;
+  }
+  if (!vm.count("mode")) {
+    out << "You may want to use --mode to specify creation mode\n";
+    out.flush();
+    return 0;
+  }
+
+  std::unique_ptr<AtomicOutputFile> file;
+  OutputStream output_stream(&out, [](std::ostream*) {});
+  try {
+    if (vm.count("output-file")) {
+      file = std::make_unique<AtomicOutputFile>(vm["output-file"].as<std::string>());
+      output_stream = file->Stream();
+    }
+    if (!RunMaker(vm["mode"].as<Mode>(), vm, output_stream, err)) return 1;
+    output_stream.reset();
+    if (file) {
+      file->Commit();
+    } else if (!out.flush()) {
+      err << "error writing standard output" << std::endl;
+      return 1;
+    }
+  } catch (const OutputFileError& e) {
+    err << e.what() << std::endl;
+    return 1;
+  } catch (const std::exception& e) {
+    // Whatever escapes a maker ends the run; the output file stays as it was.
+    err << e.what() << std::endl;
+    if (file && !*file->Stream())
+      err << "error writing output file '" << file->Path() << "'; it was left unchanged"
+          << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace trelvix

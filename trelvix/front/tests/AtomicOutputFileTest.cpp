@@ -1,0 +1,80 @@
+#include <string>
+
+#include <sys/stat.h>
+#include <gtest/gtest.h>
+
+#include "front/AtomicOutputFile.h"
+#include "RunProgram.h"
+
+using trelvix::AtomicOutputFile;
+using trelvix::OutputFileError;
+using trelvix_test::ReadFile;
+using trelvix_test::ScratchDir;
+using trelvix_test::WriteFile;
+
+namespace {
+
+std::string ErrorOf(const std::string& path) {
+  try {
+    AtomicOutputFile file(path);
+  } catch (const OutputFileError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+}  // namespace
+
+TEST(AtomicOutputFile, CommitReplacesTheNamedFile) {
+  ScratchDir dir;
+  WriteFile(dir / "out.xml", "old content");
+  {
+    AtomicOutputFile file(dir / "out.xml");
+    EXPECT_EQ(0u, file.TemporaryPath().find(dir / ".out.xml."));
+    *file.Stream() << "new";
+    EXPECT_EQ("old content", ReadFile(dir / "out.xml"));
+    file.Commit();
+  }
+  EXPECT_EQ("new", ReadFile(dir / "out.xml"));
+  EXPECT_EQ(std::vector<std::string>{"out.xml"}, dir.Entries());
+}
+
+TEST(AtomicOutputFile, WithoutCommitNothingChanges) {
+  ScratchDir dir;
+  WriteFile(dir / "kept.xml", "old content");
+  {
+    AtomicOutputFile file(dir / "kept.xml");
+    *file.Stream() << "partial";
+  }
+  {
+    AtomicOutputFile file(dir / "never.xml");
+  }
+  EXPECT_EQ("old content", ReadFile(dir / "kept.xml"));
+  EXPECT_EQ(std::vector<std::string>{"kept.xml"}, dir.Entries());
+}
+
+TEST(AtomicOutputFile, NewFileGetsTheUsualPermissions) {
+  ScratchDir dir;
+  const mode_t old = ::umask(027);
+  {
+    AtomicOutputFile file(dir / "perm.xml");
+    file.Commit();
+  }
+  ::umask(old);
+  struct stat st;
+  ASSERT_EQ(0, ::stat((dir / "perm.xml").c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 0777);
+}
+
+TEST(AtomicOutputFile, UnusableTargetsAreRefusedUpFront) {
+  ScratchDir dir;
+  WriteFile(dir / "plain", "x");
+  EXPECT_EQ("cannot write output file '" + (dir / "missing/out.xml") +
+                "': No such file or directory",
+            ErrorOf(dir / "missing/out.xml"));
+  EXPECT_EQ("cannot write output file '" + (dir / "plain/out.xml") + "': Not a directory",
+            ErrorOf(dir / "plain/out.xml"));
+  EXPECT_EQ("cannot write output file '" + dir.Path() + "': Is a directory", ErrorOf(dir.Path()));
+  EXPECT_EQ("cannot write output file '" + (dir / "") + "': Is a directory", ErrorOf(dir / ""));
+  EXPECT_EQ(std::vector<std::string>{"plain"}, dir.Entries());
+}
