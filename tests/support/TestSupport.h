@@ -1,0 +1,179 @@
+// Helpers shared by the tests of the providers, tf mode and the end-to-end
+// runs: scratch directories, configuration and .flt files, running programs.
+#ifndef TESTS_SUPPORT_TESTSUPPORT_H
+#define TESTS_SUPPORT_TESTSUPPORT_H
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include "veskio2/Vesk.h"
+#include "veskio2/VeskConfig.h"
+
+namespace testsupport {
+
+namespace fs = boost::filesystem;
+
+// A fresh directory, removed with everything in it at the end of the test.
+class ScratchDir {
+public:
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "trelvix-test-XXXXXX").string();
+    if (!::mkdtemp(&pattern[0])) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~ScratchDir() {
+    boost::system::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const fs::path& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+  fs::path path_;
+};
+
+// Raw little-endian float32 samples, as the .flt format holds them.
+inline void WriteFlt(const std::string& path, const std::vector<float>& samples) {
+  std::ofstream out(path, std::ios::binary);
+  for (float v : samples) {
+    uint32_t bits;
+    std::memcpy(&bits, &v, 4);
+    const char bytes[4] = {char(bits & 0xff), char((bits >> 8) & 0xff), char((bits >> 16) & 0xff),
+                           char((bits >> 24) & 0xff)};
+    out.write(bytes, 4);
+  }
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+inline void WriteConfig(const std::string& path,
+                        const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file) {
+  std::ofstream out(path);
+  veskio2::veskconfig::VeskConfigFileXMLWriter writer(out);
+  writer.Write(file);
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+inline veskio2::Position<float> PositionAt(float x, float y, float z) {
+  return veskio2::MakePositionFromVector(veskio2::Vector3<float>(x, y, z));
+}
+
+inline veskio2::veskconfig::Mic1 MakeMic(unsigned micIndex, float x, float y, float z) {
+  veskio2::veskconfig::Mic1 mic;
+  mic.SetMicIndex(micIndex);
+  mic.SetPosition(PositionAt(x, y, z));
+  return mic;
+}
+
+inline veskio2::veskconfig::File1 MakeFile(const std::string& name, std::vector<unsigned> micIndices) {
+  veskio2::veskconfig::File1 file;
+  file.SetName(name);
+  file.SetMicIndices(micIndices);
+  return file;
+}
+
+inline veskio2::veskconfig::Source2 MakeSource(const veskio2::Position<float>& position,
+                                               std::vector<veskio2::veskconfig::File1> files,
+                                               int cutStart = 1, int cutEnd = 0) {
+  veskio2::veskconfig::Source2 source;
+  source.SetPosition(position);
+  source.SetCutStart(cutStart);
+  source.SetCutEnd(cutEnd);
+  source.SetFiles(files);
+  return source;
+}
+
+inline boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> MakeMicArray(
+    std::vector<veskio2::veskconfig::Mic1> mics) {
+  boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> file(
+      new veskio2::veskconfig::MicArrayLocationFile2_0);
+  file->SetComment("test array");
+  file->SetMics(mics);
+  return file;
+}
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+inline std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs `argv` (argv[0] is the program path) with standard output and
+// standard error captured in files; `env` entries "NAME=value" are added,
+// "NAME=" with nothing after it removes NAME.
+inline RunResult RunProgram(const std::vector<std::string>& argv, const std::string& workDir = "",
+                            const std::vector<std::string>& env = {}) {
+  ScratchDir capture;
+  const std::string outPath = capture / "stdout", errPath = capture / "stderr";
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0) ::_exit(126);
+    if (!workDir.empty() && ::chdir(workDir.c_str()) != 0) ::_exit(126);
+    for (const std::string& entry : env) {
+      const std::size_t eq = entry.find('=');
+      const std::string name = entry.substr(0, eq), value = entry.substr(eq + 1);
+      if (value.empty()) ::unsetenv(name.c_str());
+      else ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  RunResult result;
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = ReadWholeFile(outPath);
+  result.err = ReadWholeFile(errPath);
+  return result;
+}
+
+inline std::string RequireEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+inline boost::shared_ptr<veskio2::vesk::VeskFile> ReadTFFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open " + path);
+  veskio2::vesk::VeskFileBinaryReader reader(in);
+  return reader.Read();
+}
+
+template <typename DataSetType>
+boost::shared_ptr<DataSetType> FindDataSet(const veskio2::vesk::VeskFile& file) {
+  for (const auto& set : file.GetDataSets()) {
+    if (auto found = boost::dynamic_pointer_cast<DataSetType>(set)) return found;
+  }
+  return boost::shared_ptr<DataSetType>();
+}
+
+}  // namespace testsupport
+
+#endif

@@ -1,0 +1,85 @@
+#include "provider/IRProviderIR.h"
+
+#include <fstream>
+#include <stdexcept>
+
+#include "provider/CheckConfigFile.h"
+#include "provider/MicIndexTable.h"
+#include "provider/ReadFlt.h"
+
+namespace trelvix {
+
+using veskio2::Version;
+using veskio2::veskconfig::ImpulseResponseListFile;
+using veskio2::veskconfig::ImpulseResponseListFile2_0;
+
+class IRProviderIR::Impl {
+public:
+  boost::shared_ptr<ImpulseResponseListFile> ir_;
+
+  // The list as the one version the operations understand.
+  const ImpulseResponseListFile2_0& List() const {
+    if (!(ir_->GetVersion() == Version(2, 0))) throw std::runtime_error("not implemented");
+    return dynamic_cast<const ImpulseResponseListFile2_0&>(*ir_);
+  }
+};
+
+IRProviderIR::IRProviderIR(const std::string& listFile) : impl_(new Impl) {
+  const auto file = ReadConfigFile(listFile);
+  CheckConfigFile(file, "ImpulseResponseListFile", {Version(2, 0)});
+  impl_->ir_ = boost::dynamic_pointer_cast<ImpulseResponseListFile>(file);
+  if (!impl_->ir_ || !boost::dynamic_pointer_cast<ImpulseResponseListFile2_0>(file)) {
+    throw std::runtime_error("unsupported ImpulseResponseListFile class in " + listFile);
+  }
+}
+
+std::size_t IRProviderIR::GetNumSources() { return impl_->List().GetSources().size(); }
+
+std::size_t IRProviderIR::GetNumMics() {
+  const ImpulseResponseListFile2_0& list = impl_->List();
+  if (list.HasNumMic()) return list.GetNumMic();
+  const auto& sources = list.GetSources();
+  if (sources.empty()) throw std::runtime_error("not implemented");
+  return sources.front().GetFiles().size();  // one file per microphone
+}
+
+std::vector<float> IRProviderIR::GetIR(std::size_t src, std::size_t mic) {
+  const auto& files = impl_->List().GetSources().at(src).GetFiles();
+  const int32_t target = MicIndexOf(mic);
+  for (const auto& file : files) {
+    if (!file.HasMicIndices()) continue;
+    const auto& indices = file.GetMicIndices();
+    // Only files that carry exactly this one microphone serve it.
+    if (indices.size() != 1 || static_cast<int64_t>(indices[0]) != target) continue;
+    // Relative names are relative to the working directory.
+    std::ifstream in(file.GetName().raw(), std::ios::binary);
+    return ReadFlt(in);
+  }
+  throw std::runtime_error("not implemented");
+}
+
+std::vector<boost::shared_ptr<veskio2::veskconfig::Source>> IRProviderIR::GetSources() {
+  std::vector<boost::shared_ptr<veskio2::veskconfig::Source>> result;
+  for (const auto& source : impl_->List().GetSources()) {
+    result.push_back(boost::shared_ptr<veskio2::veskconfig::Source>(
+        new veskio2::veskconfig::Source2(source)));
+  }
+  return result;
+}
+
+boost::shared_ptr<std::vector<unsigned int>> IRProviderIR::GetMicIndices() {
+  // The constructor's check guarantees the 2.0 class.
+  const auto& sources = dynamic_cast<const ImpulseResponseListFile2_0&>(*impl_->ir_).GetSources();
+  std::vector<unsigned int> indices;
+  for (const auto& source : sources) {
+    // A source with an incomplete entry is passed over; what it gave stays.
+    try {
+      for (const auto& file : source.GetFiles()) indices.push_back(file.GetMicIndices().at(0));
+      return boost::shared_ptr<std::vector<unsigned int>>(new std::vector<unsigned int>(indices));
+    } catch (...) {
+    }
+  }
+  throw std::runtime_error("no mic indices found in <file> tag");
+}
+
+}  // namespace trelvix

@@ -1,0 +1,36 @@
+#include "provider/ReadFlt.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace trelvix {
+
+namespace {
+float FloatFromLittleEndian(const unsigned char* b) {
+  const uint32_t bits = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+                        (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+}  // namespace
+
+std::vector<float> ReadFlt(std::istream& in) {
+  std::vector<float> samples;
+  if (!in) return samples;
+  constexpr std::size_t kBlockBytes = 64 * 1024;  // a multiple of 4
+  std::array<unsigned char, kBlockBytes + 4> block;
+  std::size_t carried = 0;  // bytes of an unfinished sample left from the last block
+  while (in) {
+    in.read(reinterpret_cast<char*>(block.data() + carried), kBlockBytes);
+    const std::size_t bytes = carried + static_cast<std::size_t>(in.gcount());
+    const std::size_t whole = bytes / 4 * 4;
+    for (std::size_t i = 0; i < whole; i += 4) samples.push_back(FloatFromLittleEndian(&block[i]));
+    carried = bytes - whole;
+    std::memmove(block.data(), block.data() + whole, carried);
+  }
+  return samples;
+}
+
+}  // namespace trelvix

@@ -1,0 +1,18 @@
+// The .flt impulse-response file: raw little-endian IEEE-754 float32 samples,
+// no header, no trailer.
+#ifndef TRELVIX_PROVIDER_READFLT_H
+#define TRELVIX_PROVIDER_READFLT_H
+
+#include <istream>
+#include <vector>
+
+namespace trelvix {
+
+// Every whole group of 4 bytes becomes one sample (little-endian on any
+// host); a tail of 1 to 3 bytes is dropped. A stream that failed to open
+// gives an empty vector. Throws nothing of its own.
+std::vector<float> ReadFlt(std::istream& in);
+
+}  // namespace trelvix
+
+#endif

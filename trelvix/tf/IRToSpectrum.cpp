@@ -1,0 +1,126 @@
+#include "tf/IRToSpectrum.h"
+
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+
+#include <boost/format.hpp>
+#include <fftw3.h>
+
+namespace trelvix {
+
+namespace {
+
+struct FftwfFree {
+  void operator()(void* p) const { fftwf_free(p); }
+};
+struct FftwfPlanDestroy {
+  void operator()(fftwf_plan_s* p) const { fftwf_destroy_plan(p); }
+};
+
+// One real-to-complex plan with its own aligned buffers, made once and
+// executed for every row.
+class RealForwardTransform {
+public:
+  explicit RealForwardTransform(uint32_t n)
+      : n_(n),
+        in_(fftwf_alloc_real(n)),
+        out_(fftwf_alloc_complex(n / 2 + 1)),
+        plan_(fftwf_plan_dft_r2c_1d(static_cast<int>(n), in_.get(), out_.get(), FFTW_ESTIMATE)) {
+    if (!in_ || !out_ || !plan_) throw std::runtime_error("cannot prepare an FFT of length " + std::to_string(n));
+  }
+  float* Input() { return in_.get(); }
+  const fftwf_complex* Output() const { return out_.get(); }
+  void Execute() { fftwf_execute(plan_.get()); }
+  uint32_t Length() const { return n_; }
+
+private:
+  uint32_t n_;
+  std::unique_ptr<float, FftwfFree> in_;
+  std::unique_ptr<fftwf_complex, FftwfFree> out_;
+  std::unique_ptr<fftwf_plan_s, FftwfPlanDestroy> plan_;
+};
+
+}  // namespace
+
+TFArray DoFFT(const IRArray& ir, uint32_t nfft) {
+  if (nfft == 0) throw std::runtime_error("nfft must be at least 1, but 0 is given");
+  const std::size_t numBins = nfft / 2 + 1;
+  TFArray tf(ir.size());
+  if (ir.empty()) return tf;
+  RealForwardTransform fft(nfft);
+  for (std::size_t src = 0; src < ir.size(); ++src) {
+    tf[src].assign(ir[src].size(), std::vector<std::complex<float>>(numBins));
+    for (std::size_t mic = 0; mic < ir[src].size(); ++mic) {
+      const std::vector<float>& row = ir[src][mic];
+      if (row.size() != nfft) {
+        throw std::runtime_error((boost::format("impulse response of src %d, mic %d has %d samples, "
+                                                "but nfft is %d") %
+                                  src % mic % row.size() % nfft)
+                                     .str());
+      }
+      std::copy(row.begin(), row.end(), fft.Input());
+      fft.Execute();
+      const fftwf_complex* out = fft.Output();
+      for (std::size_t bin = 0; bin < numBins; ++bin) {
+        tf[src][mic][bin] = std::complex<float>(out[bin][0], out[bin][1]);
+      }
+    }
+  }
+  return tf;
+}
+
+void ConjugateTF(TFArray& tf) {
+  for (auto& src : tf)
+    for (auto& mic : src)
+      for (auto& v : mic) v = std::conj(v);
+}
+
+void Normalize(TFArray& tf, uint32_t nfft, bool normalize_src, bool normalize_mic,
+               bool normalize_freq, std::ostream& report) {
+  const std::size_t lastBin = nfft / 2;
+  for (auto& src : tf)
+    for (auto& mic : src)
+      if (lastBin < mic.size()) mic[lastBin] = 0.0f;
+  if (!normalize_src && !normalize_mic && !normalize_freq) return;
+
+  const std::size_t numSrc = tf.size();
+  const std::size_t numMic = numSrc ? tf[0].size() : 0;
+  const std::size_t numBins = numMic ? tf[0][0].size() : 0;
+  report << "tf_vect size: " << numSrc << ", " << numMic << ", " << numBins << std::endl;
+  for (const auto& src : tf) {
+    if (src.size() != numMic) throw std::runtime_error("Normalize needs as many microphones for every source");
+    for (const auto& mic : src)
+      if (mic.size() != numBins) throw std::runtime_error("Normalize needs as many bins for every spectrum");
+  }
+
+  // A block spans a whole flagged axis and one index of every other axis.
+  const std::size_t srcBlocks = normalize_src ? 1 : numSrc;
+  const std::size_t micBlocks = normalize_mic ? 1 : numMic;
+  const std::size_t binBlocks = normalize_freq ? 1 : numBins;
+  const std::size_t srcSpan = normalize_src ? numSrc : 1;
+  const std::size_t micSpan = normalize_mic ? numMic : 1;
+  const std::size_t binSpan = normalize_freq ? numBins : 1;
+  for (std::size_t sb = 0; sb < srcBlocks; ++sb) {
+    for (std::size_t mb = 0; mb < micBlocks; ++mb) {
+      for (std::size_t bb = 0; bb < binBlocks; ++bb) {
+        const std::size_t s0 = sb * srcSpan, m0 = mb * micSpan, k0 = bb * binSpan;
+        float energy = 0.0f;
+        for (std::size_t s = s0; s < s0 + srcSpan; ++s)
+          for (std::size_t m = m0; m < m0 + micSpan; ++m)
+            for (std::size_t k = k0; k < k0 + binSpan; ++k) {
+              const std::complex<float> v = tf[s][m][k];
+              energy += v.real() * v.real() + v.imag() * v.imag();
+            }
+        const double norm = std::sqrt(static_cast<double>(energy));
+        if (!std::isfinite(norm) || norm == 0.0) continue;
+        const float scale = static_cast<float>(norm);
+        for (std::size_t s = s0; s < s0 + srcSpan; ++s)
+          for (std::size_t m = m0; m < m0 + micSpan; ++m)
+            for (std::size_t k = k0; k < k0 + binSpan; ++k) tf[s][m][k] /= scale;
+      }
+    }
+  }
+}
+
+}  // namespace trelvix

@@ -1,0 +1,150 @@
+#include "tf/TFMaker.h"
+
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+
+#include <boost/format.hpp>
+
+#include "front/validators.h"
+#include "provider/IRProviderIR.h"
+#include "provider/IRProviderTSP.h"
+#include "provider/MicIndexTable.h"
+#include "template/GridParameters.h"
+#include "tf/ClassifyInputFile.h"
+#include "tf/ConfigInputs.h"
+#include "tf/GeometryToTF.h"
+#include "tf/MeasuredIRToTF.h"
+#include "tf/TFMakingParameters.h"
+#include "veskio2/Vesk.h"
+
+namespace trelvix {
+
+namespace po = boost::program_options;
+
+class TFMaker::Impl {
+public:
+  Impl(const po::variables_map& vm, OutputStream out) : vm_(vm), out_(std::move(out)) {}
+
+  bool Run();
+  TFMakingParameters MakeParameters() const;
+
+private:
+  // Reports share standard output with the file only when the file goes elsewhere.
+  bool FileGoesToStdout() const { return vm_.count("output-file") == 0; }
+  std::ostream& Report() const { return FileGoesToStdout() ? std::cerr : std::cout; }
+  void FillMicIndexTable(const TFMakingParameters& param) const;
+  boost::shared_ptr<veskio2::vesk::VeskFile> MakeFile(const TFMakingParameters& param) const;
+
+  const po::variables_map& vm_;
+  OutputStream out_;
+};
+
+TFMaker::TFMaker(const po::variables_map& vm, OutputStream out)
+    : impl_(std::make_shared<Impl>(vm, std::move(out))) {}
+
+bool TFMaker::Run() { return impl_->Run(); }
+
+TFMakingParameters TFMaker::Impl::MakeParameters() const {
+  TFMakingParameters param;
+  param.calc = vm_["geometry-calculus"].as<unsigned int>();
+  if (vm_.count("input-files")) {
+    for (const std::string& path : vm_["input-files"].as<std::vector<std::string>>()) {
+      switch (ClassifyInputFile(path)) {
+        case InputFileType::TSP_LIST:
+          if (!param.tsp_list_file.empty()) throw std::runtime_error("too many tsp list file");
+          param.tsp_list_file = path;
+          break;
+        case InputFileType::MIC_ARRAY_LOCATION:
+          if (!param.mic_array_location_file.empty()) throw std::runtime_error("too many mic array location file");
+          param.mic_array_location_file = path;
+          break;
+        case InputFileType::IR_LIST:
+          if (!param.ir_list_file.empty()) throw std::runtime_error("too many impulse response list file");
+          param.ir_list_file = path;
+          break;
+        default:
+          std::cerr << "the file has a invalid type for making TF. ignoring: " << path << std::endl;
+      }
+    }
+  }
+  param.tf_type = TFType::M2PG;
+  if (vm_.count("output-type")) {
+    const OutputType type = vm_["output-type"].as<OutputType>();
+    if (type == OutputType::GTF) param.tf_type = TFType::GTF;
+    else if (type != OutputType::M2PG) throw std::runtime_error("invalid output type for making TF");
+  }
+  if (param.mic_array_location_file.empty()) {
+    throw std::runtime_error("need a mic array location file for making TF");
+  }
+  if (!param.ir_list_file.empty() && !param.tsp_list_file.empty()) {
+    throw std::runtime_error("too many VESK-config files for making TF");
+  }
+  if (param.ir_list_file.empty() && param.tsp_list_file.empty()) {
+    throw std::runtime_error("need a impulse response list file or a tsp list file for making TF");
+  }
+  if (param.calc == 1) {
+    std::cerr << (param.tf_type == TFType::GTF
+                      ? "GTF creating TF based on geometric calculation(param.calc == 1)"
+                      : "creating TF based on geometric calculation(param.calc == 1)")
+              << std::endl;
+  }
+  param.nfft = vm_["nfft"].as<unsigned int>();
+  param.tsp_length = vm_["tsp-length"].as<unsigned int>();
+  param.normalize_src = vm_.count("normalize-src") > 0;
+  param.normalize_mic = vm_.count("normalize-mic") > 0;
+  param.normalize_freq = vm_.count("normalize-freq") > 0;
+  param.direct_length = vm_["direct-length"].as<unsigned int>();
+  param.sampling_freq = vm_["sampling-freq"].as<unsigned int>();
+  if (param.nfft == 0) throw std::runtime_error("nfft must be at least 1, but 0 is given");
+  return param;
+}
+
+void TFMaker::Impl::FillMicIndexTable(const TFMakingParameters& param) const {
+  const auto micArray = ReadMicArrayLocationFile(param.mic_array_location_file);
+  const auto& mics = micArray->GetMics();
+  if (mics.size() > kMicIndexTableSize) {
+    throw std::runtime_error((boost::format("%s lists %d microphones; at most %d are supported") %
+                              param.mic_array_location_file % mics.size() % kMicIndexTableSize)
+                                 .str());
+  }
+  for (std::size_t mic = 0; mic < mics.size(); ++mic) {
+    SetMicIndexOf(mic, static_cast<int32_t>(mics[mic].GetMicIndex()));
+  }
+}
+
+boost::shared_ptr<veskio2::vesk::VeskFile> TFMaker::Impl::MakeFile(const TFMakingParameters& param) const {
+  const GridParameters grid = ReadGridParameters(vm_);
+  FillMicIndexTable(param);
+  if (param.calc == 1) return MakeGeometricTF(param, grid.num_vertical, Report());
+  if (!param.ir_list_file.empty()) {
+    IRProviderIR provider(param.ir_list_file);
+    // The length recorded is that of the first impulse response as read.
+    const uint32_t irLength =
+        provider.GetNumSources() > 0 ? static_cast<uint32_t>(provider.GetIR(0, 0).size()) : 0;
+    return MakeMeasuredTF(param, provider, irLength, Report());
+  }
+  IRProviderTSP provider(param.tsp_list_file, DravikInvocation{LocateDravik(), FileGoesToStdout()});
+  return MakeMeasuredTF(param, provider, param.tsp_length, Report());
+}
+
+bool TFMaker::Impl::Run() {
+  if (vm_.count("output-format") && vm_["output-format"].as<OutputFormat>() != OutputFormat::BINARY) {
+    std::cerr << "unsupported output format in TF mode" << std::endl;
+    return false;
+  }
+  try {
+    veskio2::vesk::VeskFileBinaryWriter writer(*out_);
+    const TFMakingParameters param = MakeParameters();
+    const auto file = MakeFile(param);
+    writer.Write(file);
+    out_->flush();
+    if (!*out_) throw std::runtime_error("could not write the transfer-function file");
+    return true;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << std::endl;
+    return false;
+  }
+}
+
+}  // namespace trelvix
