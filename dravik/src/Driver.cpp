@@ -75,12 +75,13 @@ int run(int argc, char** argv) {
         }
     }
 
-    std::vector<std::vector<double>> averages;
-    average_periods(recording, offset, settings.sample_by_frame, settings.sync_add_freq, channels,
-                    &averages);
+    PeriodSums sums;
+    sums.add_periods(recording, offset, settings.sample_by_frame, settings.sync_add_freq, channels);
+    std::vector<double> average(settings.sample_by_frame);
     std::vector<double> impulse(kImpulseLength);
     for (std::size_t c = 0; c < channels.size(); ++c) {
-        impulse_maker.compute(averages[c].data(), impulse.data());
+        sums.average(c, average.data());
+        impulse_maker.compute(average.data(), impulse.data());
         std::string name = impulse_file_name(settings.out_file_head, static_cast<int>(c) + 1);
         if (write_float_file(name, impulse.data(), kImpulseLength) < 0) {
             std::fprintf(stderr, "File open failed: %s\n", name.c_str());

@@ -1,4 +1,4 @@
-// Synchronous addition: the periods of a recording, averaged per channel
+// Synchronous addition: the periods of a recording, summed per channel
 // while the recording streams past.
 #ifndef DRAVIK_PERIOD_AVERAGE_H
 #define DRAVIK_PERIOD_AVERAGE_H
@@ -9,14 +9,33 @@
 
 namespace dravik {
 
-// For every channel number in `channels` (each below recording.channels()):
-// v[i] = (1/F)·Σ_{k=0}^{F-1} x[offset + k·N + i], i = 0..N-1, summed in
-// ascending k. Frames [offset, offset + N·F) must lie inside the announced
-// frame count; frames the file fails to deliver count as 0. Fills
-// (*averages)[c] with N values for channels[c]. Throws std::bad_alloc.
-void average_periods(Recording& recording, int offset, int period_samples, int periods,
-                     const std::vector<int>& channels,
-                     std::vector<std::vector<double>>* averages);
+// Period sums of the selected channels, kept interleaved like the frames
+// ([position][selected channel]) so that adding a block walks both in
+// memory order.
+class PeriodSums {
+public:
+    PeriodSums() = default;
+
+    // Sums, for every channel number in `channels` (each below
+    // recording.channels()), x[offset + k·N + i] over k = 0..F-1 in
+    // ascending k, i = 0..N-1. Frames [offset, offset + N·F) must lie inside
+    // the announced frame count; frames the file fails to deliver count as
+    // 0. Throws std::bad_alloc.
+    void add_periods(Recording& recording, int offset, int period_samples, int periods,
+                     const std::vector<int>& channels);
+
+    // The average period v[i] = sum[i] / F of the c-th selected channel into
+    // out[0..N-1].
+    void average(std::size_t c, double* out) const;
+
+    std::size_t channel_count() const { return selected_; }
+
+private:
+    std::vector<double> sums_;
+    std::size_t selected_ = 0;
+    int period_samples_ = 0;
+    int periods_ = 1;
+};
 
 }  // namespace dravik
 

@@ -27,17 +27,22 @@ TEST(PeriodAverage, AveragesPeriodsAcrossReadBlocks) {
     EXPECT_EQ(recording.channels(), 3);
     EXPECT_EQ(recording.frames(), frames);
     // 12 periods of 5000 frames from frame 1234 span several read blocks.
-    std::vector<std::vector<double>> averages;
-    dravik::average_periods(recording, 1234, 5000, 12, {0, 2}, &averages);
-    ASSERT_EQ(averages.size(), 2u);
-    for (int idx = 0; idx < 2; ++idx) {
+    dravik::PeriodSums sums;
+    sums.add_periods(recording, 1234, 5000, 12, {0, 2});
+    ASSERT_EQ(sums.channel_count(), 2u);
+    std::vector<double> average(5000);
+    for (std::size_t idx = 0; idx < 2; ++idx) {
         int c = idx == 0 ? 0 : 2;
-        ASSERT_EQ(averages[idx].size(), 5000u);
-        for (int i = 0; i < 5000; i += 7) {
-            EXPECT_DOUBLE_EQ(averages[idx][i], 1000.0 * c + (1234 + i + 5000 * 11 / 2.0) / 64.0)
+        sums.average(idx, average.data());
+        for (int i = 0; i < 5000; ++i) {
+            ASSERT_DOUBLE_EQ(average[i], 1000.0 * c + (1234 + i + 5000 * 11 / 2.0) / 64.0)
                 << "channel " << c << " sample " << i;
         }
     }
+    // All channels in file order take the contiguous path; same sums.
+    sums.add_periods(recording, 1234, 5000, 12, {0, 1, 2});
+    sums.average(2, average.data());
+    EXPECT_DOUBLE_EQ(average[4999], 2000.0 + (1234 + 4999 + 5000 * 11 / 2.0) / 64.0);
 }
 
 TEST(PeriodAverage, OnePeriodFromTheStartIsTheChannelItself) {
@@ -45,9 +50,11 @@ TEST(PeriodAverage, OnePeriodFromTheStartIsTheChannelItself) {
     dravik_test::write_wave(dir.path("ramp.wav"), ramp_recording(2, 4096), 2);
     dravik::Recording recording;
     ASSERT_TRUE(recording.open(dir.path("ramp.wav")));
-    std::vector<std::vector<double>> averages;
-    dravik::average_periods(recording, 0, 4096, 1, {1}, &averages);
-    for (int i = 0; i < 4096; ++i) EXPECT_EQ(averages[0][i], 1000.0 + i / 64.0);
+    dravik::PeriodSums sums;
+    sums.add_periods(recording, 0, 4096, 1, {1});
+    std::vector<double> average(4096);
+    sums.average(0, average.data());
+    for (int i = 0; i < 4096; ++i) EXPECT_EQ(average[i], 1000.0 + i / 64.0);
 }
 
 TEST(PeriodAverage, SixteenBitSamplesAreScaledToFullScaleOne) {
@@ -56,9 +63,11 @@ TEST(PeriodAverage, SixteenBitSamplesAreScaledToFullScaleOne) {
     dravik_test::write_wave(dir.path("half.wav"), data, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     dravik::Recording recording;
     ASSERT_TRUE(recording.open(dir.path("half.wav")));
-    std::vector<std::vector<double>> averages;
-    dravik::average_periods(recording, 0, 4096, 2, {0}, &averages);
-    EXPECT_EQ(averages[0][17], 0.5);
+    dravik::PeriodSums sums;
+    sums.add_periods(recording, 0, 4096, 2, {0});
+    std::vector<double> average(4096);
+    sums.average(0, average.data());
+    EXPECT_EQ(average[17], 0.5);
 }
 
 TEST(Recording, RefusesWhatLibsndfileCannotOpen) {
