@@ -1,9 +1,121 @@
 #!/usr/bin/env bash
-# Placeholder until the measurement toolkit arrives: writes a microphone
-# template and prints it through veskdump.
+# End-to-end example: an 8-microphone circular array (radius 0.1 m) and 72
+# source directions at 1.5 m, measured with a simulated TSP in two passes:
+#   accuracy/  free field, no noise, 32-bit float recordings: the recovered
+#              impulse responses and the measured inter-microphone phase are
+#              checked against the simulation and the geometric calculation;
+#   room/      a small reverberant room with sensor noise, 16-bit recordings.
+# Usage: run-example.sh BIN_DIR OUT_DIR
 set -euo pipefail
-bin=$1; out=$2
-mkdir -p "$out"
-"$bin/trelvix" --mode template --output-type mic --nummic 8 --radius 0.1 -o "$out/mic.xml"
-"$bin/veskdump" "$out/mic.xml"
-echo "wrote $out/mic.xml"
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 BIN_DIR OUT_DIR" >&2
+  exit 2
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+bin=$(cd "$1" && pwd)
+mkdir -p "$2"
+out=$(cd "$2" && pwd)
+for prog in trelvix dravik veskdump tspgen measim; do
+  if [ ! -x "$bin/$prog" ]; then
+    echo "run-example: $bin/$prog is missing; build first" >&2
+    exit 1
+  fi
+done
+python=""
+for candidate in /usr/bin/python3 python3; do
+  if "$candidate" -c "import numpy, matplotlib" 2>/dev/null; then python=$candidate; break; fi
+done
+if [ -z "$python" ]; then
+  echo "run-example: no python3 with numpy and matplotlib (Debian: python3-numpy python3-matplotlib)" >&2
+  exit 1
+fi
+# trelvix starts dravik by name.
+export PATH="$bin:$PATH"
+start=$SECONDS
+
+# Settings shared by both passes. The impulse calculator averages
+# `periods` TSP periods after one period of lead-in (offset = N).
+tsp_length=16384
+periods=2
+nfft=1024
+common_grid=(--nummic 8)
+
+# Only what this script makes is removed from an earlier run.
+rm -rf "$out/config" "$out/accuracy" "$out/room" "$out/plots" "$out/summary.txt"
+mkdir -p "$out/config" "$out/accuracy" "$out/room" "$out/plots"
+
+step() { printf '[%3ds] %s\n' $((SECONDS - start)) "$*"; }
+
+# tf_run DIR LOG OUTPUT ARGS...: trelvix in tf mode inside DIR (the list's
+# file names are relative), keeping dravik's work files (the impulse
+# responses it recovered) under DIR/work-OUTPUT.
+tf_run() {
+  local dir=$1 log=$2 output=$3
+  shift 3
+  local work="$dir/work-${output%.bin}"
+  mkdir -p "$work"
+  (cd "$dir" && TMPDIR="$work" "$bin/trelvix" --mode tf --nfft "$nfft" --tsp-length "$tsp_length" \
+     -o "$output" "$@" "$out/config/mic.xml" "$out/config/tsp.xml") >"$log" 2>&1 || true
+  if [ ! -s "$dir/$output" ]; then
+    echo "run-example: trelvix did not write $dir/$output; the end of $log:" >&2
+    tail -n 5 "$log" >&2
+    exit 1
+  fi
+}
+
+step "template mode: array and TSP list"
+"$bin/trelvix" --mode template --output-type mic "${common_grid[@]}" --numazi 8 --aziint 45 --radius 0.1 \
+  -o "$out/config/mic.xml"
+"$bin/trelvix" --mode template --output-type tsp "${common_grid[@]}" --numazi 72 --aziint 5 --radius 1.5 \
+  --synchronous-average "$periods" --tsp-offset "$tsp_length" --tsp-length "$tsp_length" \
+  --original-impulse-file "$tsp_length.little_endian.tsp" -o "$out/config/tsp.xml"
+
+step "tspgen: TSP origin and playback"
+for pass in accuracy room; do
+  (cd "$out/$pass" && "$bin/tspgen" --tsp-length "$tsp_length" --synchronous-average "$periods" \
+     --tsp-offset "$tsp_length" --playback playback.wav >tspgen.log)
+done
+
+step "measim: free-field recordings (float) and the exact responses"
+"$bin/measim" --mic "$out/config/mic.xml" --list "$out/config/tsp.xml" --playback "$out/accuracy/playback.wav" \
+  --output-dir "$out/accuracy" --wave-format float --response-dir "$out/accuracy/exact" >"$out/accuracy/measim.log"
+
+step "measim: room recordings (RT60 0.25 s, DRR 10 dB, SNR 40 dB, 16-bit)"
+"$bin/measim" --mic "$out/config/mic.xml" --list "$out/config/tsp.xml" --playback "$out/room/playback.wav" \
+  --output-dir "$out/room" --wave-format pcm16 --rt60 0.25 --drr 10 --snr 40 --gain 0.5 --seed 2026 \
+  >"$out/room/measim.log"
+
+step "trelvix tf: GTF (normalised per spectrum) from the free-field recordings"
+tf_run "$out/accuracy" "$out/accuracy/tf-gtf.log" gtf.bin --output-type gtf --normalize-freq
+step "trelvix tf: geometric GTF"
+tf_run "$out/accuracy" "$out/accuracy/tf-geometric.log" geometric-gtf.bin --output-type gtf --geometry-calculus 1
+step "trelvix tf: M2PG from the room recordings"
+tf_run "$out/room" "$out/room/tf-m2pg.log" m2pg.bin --output-type m2pg
+step "trelvix tf: GTF (normalised per spectrum) from the room recordings"
+tf_run "$out/room" "$out/room/tf-gtf.log" gtf.bin --output-type gtf --normalize-freq
+step "plots"
+"$python" "$here/../plots/plot_tf.py" --mic "$out/config/mic.xml" --list "$out/config/tsp.xml" \
+  --out-dir "$out/plots" --tf "$out/accuracy/gtf.bin" --prefix accuracy-gtf- \
+  --tf "$out/room/m2pg.bin" --prefix room-m2pg- --tf "$out/room/gtf.bin" --prefix room-gtf- >/dev/null
+
+step "summary"
+status=0
+"$python" "$here/summarize.py" --veskdump "$bin/veskdump" --list "$out/config/tsp.xml" \
+  --exact "$out/accuracy/exact" --recovered "$out/accuracy/work-gtf" \
+  --measured "$out/accuracy/gtf.bin" --geometric "$out/accuracy/geometric-gtf.bin" \
+  "$out/accuracy/gtf.bin" "$out/accuracy/geometric-gtf.bin" "$out/room/m2pg.bin" "$out/room/gtf.bin" \
+  | tee "$out/summary.txt" || status=1
+
+cat <<EOT
+
+Outputs ($((SECONDS - start)) s):
+  configuration      $out/config/mic.xml, $out/config/tsp.xml
+  free-field pass    $out/accuracy: recordings D*_00.wav, exact responses exact/,
+                     recovered responses work-gtf/*/D*_00.wav/float_ch*.flt,
+                     gtf.bin (from recordings), geometric-gtf.bin
+  room pass          $out/room: recordings D*_00.wav, m2pg.bin, gtf.bin
+  plots              $out/plots/*.png
+  summary            $out/summary.txt
+EOT
+exit $status

@@ -2,12 +2,13 @@
 """Draws PNG figures of a microphone array, its source positions and its
 transfer functions.
 
-    plot_tf.py --mic mic.xml --list list.xml --tf tf.bin --out-dir DIR
+    plot_tf.py --mic mic.xml --list list.xml --tf tf.bin [--tf more.bin ...] --out-dir DIR
 
-writes DIR/array.png (top and side view), DIR/magnitude.png (|TF| in dB over
-source azimuth x frequency for one microphone) and DIR/phase.png (phase of one
-microphone relative to a reference microphone against the free-field
-prediction from the geometry).
+writes DIR/array.png (top view, the array close up, side view) and, for each
+TF file, DIR/PREFIXmagnitude.png (|TF| in dB over source azimuth x frequency
+for one microphone) and DIR/PREFIXphase.png (phase of one microphone relative
+to a reference microphone against the free-field prediction from the
+geometry). PREFIX is the matching --prefix, or empty.
 """
 
 import argparse
@@ -47,26 +48,36 @@ def wrap(phase):
     return (phase + np.pi) % (2 * np.pi) - np.pi
 
 
+def _scatter_view(ax, mics, mic_pos, src_pos, i, j, title, label_sources):
+    if len(src_pos):
+        ax.scatter(src_pos[:, i], src_pos[:, j], s=12, c="tab:orange", label=f"{len(src_pos)} sources")
+    ax.scatter(mic_pos[:, i], mic_pos[:, j], s=30, c="tab:blue", marker="s", label=f"{len(mic_pos)} microphones")
+    for idx, p in zip(mics.mic_indices(), mic_pos):
+        ax.annotate(str(idx), (p[i], p[j]), textcoords="offset points", xytext=(4, 4), fontsize=7)
+    if label_sources and len(src_pos):
+        step = max(1, len(src_pos) // 12)
+        for s in range(0, len(src_pos), step):
+            ax.annotate(str(s), (src_pos[s, i], src_pos[s, j]), textcoords="offset points",
+                        xytext=(3, -9), fontsize=6, color="tab:orange")
+    ax.set_title(title)
+    ax.set_xlabel("x (m)")
+    ax.set_ylabel("y (m)" if j == 1 else "z (m)")
+    ax.set_aspect("equal", adjustable="datalim")
+    ax.grid(True, alpha=0.3)
+
+
 def plot_array(mics, list_cfg, path):
     mic_pos = mics.mic_positions()
     src_pos = list_cfg.source_positions() if list_cfg.sources else np.zeros((0, 3))
-    fig, axes = plt.subplots(1, 2, figsize=(11, 5))
-    for ax, (i, j, title) in zip(axes, [(0, 1, "top view (x, y)"), (0, 2, "side view (x, z)")]):
-        ax.scatter(src_pos[:, i], src_pos[:, j], s=12, c="tab:orange", label=f"{len(src_pos)} sources")
-        ax.scatter(mic_pos[:, i], mic_pos[:, j], s=30, c="tab:blue", marker="s", label=f"{len(mic_pos)} microphones")
-        for idx, p in zip(mics.mic_indices(), mic_pos):
-            ax.annotate(str(idx), (p[i], p[j]), textcoords="offset points", xytext=(4, 4), fontsize=7)
-        if len(src_pos):
-            step = max(1, len(src_pos) // 12)
-            for s in range(0, len(src_pos), step):
-                ax.annotate(str(s), (src_pos[s, i], src_pos[s, j]), textcoords="offset points",
-                            xytext=(3, -9), fontsize=6, color="tab:orange")
-        ax.set_title(title)
-        ax.set_xlabel("x (m)")
-        ax.set_ylabel("y (m)" if j == 1 else "z (m)")
-        ax.set_aspect("equal", adjustable="datalim")
-        ax.grid(True, alpha=0.3)
-        ax.legend(loc="upper right", fontsize=8)
+    fig, axes = plt.subplots(1, 3, figsize=(16, 5.5))
+    _scatter_view(axes[0], mics, mic_pos, src_pos, 0, 1, "top view (x, y); sources numbered", True)
+    axes[0].legend(loc="upper right", fontsize=8)
+    _scatter_view(axes[1], mics, mic_pos, np.zeros((0, 3)), 0, 1, "the array close up (x, y), micIndex", False)
+    span = max(np.ptp(mic_pos[:, :2], axis=0).max() if len(mic_pos) else 0.0, 0.01)
+    centre = mic_pos[:, :2].mean(axis=0) if len(mic_pos) else np.zeros(2)
+    axes[1].set_xlim(centre[0] - 0.75 * span, centre[0] + 0.75 * span)
+    axes[1].set_ylim(centre[1] - 0.75 * span, centre[1] + 0.75 * span)
+    _scatter_view(axes[2], mics, mic_pos, src_pos, 0, 2, "side view (x, z)", False)
     fig.suptitle("Microphone array and source positions")
     fig.tight_layout()
     fig.savefig(path, dpi=100)
@@ -81,10 +92,13 @@ def plot_magnitude(tf_file, source_pos, mic, mic_index, path):
     with np.errstate(divide="ignore"):
         db = np.maximum(20 * np.log10(mag), FLOOR_DB)
     finite = db[db > FLOOR_DB]
-    top = finite.max() if finite.size else 0.0
+    # Colours span the bulk of the values, at least 6 dB, so that a flat
+    # free-field pattern and a rough room both show their structure.
+    low, high = (np.percentile(finite, [2, 99.5]) if finite.size else (FLOOR_DB, 0.0))
+    low = min(low, high - 6.0)
     fig, ax = plt.subplots(figsize=(9, 5))
     mesh = ax.pcolormesh(az[order], freqs / 1000.0, db.T, shading="nearest", cmap="viridis",
-                         vmin=top - 40, vmax=top)
+                         vmin=low, vmax=high)
     fig.colorbar(mesh, ax=ax, label="magnitude (dB)")
     ax.set_xlabel("source azimuth (degrees)")
     ax.set_ylabel("frequency (kHz)")
@@ -133,35 +147,45 @@ def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--mic", required=True, help="microphone-array location file")
     p.add_argument("--list", required=True, help="TSP list or impulse-response list file")
-    p.add_argument("--tf", required=True, help="transfer-function file")
+    p.add_argument("--tf", required=True, action="append", help="transfer-function file (may be repeated)")
+    p.add_argument("--prefix", action="append", help="text put before the file names of each --tf, in order")
     p.add_argument("--out-dir", required=True, help="directory for the PNG files")
     p.add_argument("--mic-ordinal", type=int, default=1,
                    help="microphone (position in the array file) to draw; default 1")
     p.add_argument("--reference", type=int, default=0, help="reference microphone for the phase; default 0")
     p.add_argument("--speed-of-sound", type=float, default=343.0, help="metres per second")
-    p.add_argument("--prefix", default="", help="text put before each file name")
     args = p.parse_args(argv)
+    prefixes = args.prefix or [""] * len(args.tf)
+    if len(prefixes) != len(args.tf):
+        p.error(f"give one --prefix per --tf ({len(args.tf)}), found {len(prefixes)}")
 
     mics = veskio2py.read_config(args.mic)
     list_cfg = veskio2py.read_config(args.list)
-    tf_file = veskio2py.read_tf(args.tf)
-    if tf_file.tf is None or tf_file.positions is None:
-        p.error(f"{args.tf}: no transfer functions or source positions in the file")
     mic_pos = mics.mic_positions()
-    num_mics = tf_file.tf.shape[1]
-    if len(mic_pos) != num_mics:
-        p.error(f"{args.mic} has {len(mic_pos)} microphones, {args.tf} has {num_mics}")
-    for name, value in (("--mic-ordinal", args.mic_ordinal), ("--reference", args.reference)):
-        if not 0 <= value < num_mics:
-            p.error(f"{name} must lie in 0 .. {num_mics - 1}, found {value}")
-    source_pos = tf_file.positions.astype(np.float64)
+    tf_files = []
+    for path in args.tf:
+        tf_file = veskio2py.read_tf(path)
+        if tf_file.tf is None or tf_file.positions is None:
+            p.error(f"{path}: no transfer functions or source positions in the file")
+        num_mics = tf_file.tf.shape[1]
+        if len(mic_pos) != num_mics:
+            p.error(f"{args.mic} has {len(mic_pos)} microphones, {path} has {num_mics}")
+        for name, value in (("--mic-ordinal", args.mic_ordinal), ("--reference", args.reference)):
+            if not 0 <= value < num_mics:
+                p.error(f"{name} must lie in 0 .. {num_mics - 1}, found {value}")
+        tf_files.append(tf_file)
+
     os.makedirs(args.out_dir, exist_ok=True)
-    out = lambda name: os.path.join(args.out_dir, args.prefix + name)  # noqa: E731
-    written = [out("array.png"), out("magnitude.png"), out("phase.png")]
+    written = [os.path.join(args.out_dir, "array.png")]
     plot_array(mics, list_cfg, written[0])
-    plot_magnitude(tf_file, source_pos, args.mic_ordinal, mics.mic_indices()[args.mic_ordinal], written[1])
-    plot_phase(tf_file, source_pos, mic_pos, args.mic_ordinal, args.reference, mics.mic_indices(),
-               args.speed_of_sound, written[2])
+    for tf_file, prefix in zip(tf_files, prefixes):
+        source_pos = tf_file.positions.astype(np.float64)
+        magnitude = os.path.join(args.out_dir, prefix + "magnitude.png")
+        phase = os.path.join(args.out_dir, prefix + "phase.png")
+        plot_magnitude(tf_file, source_pos, args.mic_ordinal, mics.mic_indices()[args.mic_ordinal], magnitude)
+        plot_phase(tf_file, source_pos, mic_pos, args.mic_ordinal, args.reference, mics.mic_indices(),
+                   args.speed_of_sound, phase)
+        written += [magnitude, phase]
     for w in written:
         print(w)
     return 0

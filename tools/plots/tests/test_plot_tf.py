@@ -22,23 +22,24 @@ class PlotCommand(unittest.TestCase):
     def run_plot(self, *extra):
         return subprocess.run(
             [sys.executable, PLOT, "--mic", os.path.join(self.dir, "mic.xml"),
-             "--list", os.path.join(self.dir, "tsp.xml"), "--tf", os.path.join(self.dir, "gtf.bin"),
-             "--out-dir", os.path.join(self.dir, "png"), *extra],
+             "--list", os.path.join(self.dir, "tsp.xml"), "--out-dir", os.path.join(self.dir, "png"), *extra],
             capture_output=True, text=True)
 
-    def test_writes_three_pngs(self):
-        done = self.run_plot("--prefix", "gtf-")
+    def test_writes_the_array_and_two_figures_per_file(self):
+        done = self.run_plot("--tf", os.path.join(self.dir, "gtf.bin"), "--prefix", "gtf-",
+                             "--tf", os.path.join(self.dir, "m2pg.bin"), "--prefix", "m2pg-")
         self.assertEqual(done.returncode, 0, done.stderr)
-        for name in ("gtf-array.png", "gtf-magnitude.png", "gtf-phase.png"):
+        names = ["array.png", "gtf-magnitude.png", "gtf-phase.png", "m2pg-magnitude.png", "m2pg-phase.png"]
+        self.assertEqual(done.stdout.splitlines(), [os.path.join(self.dir, "png", n) for n in names])
+        for name in names:
             path = os.path.join(self.dir, "png", name)
-            self.assertIn(path, done.stdout.splitlines())
             with open(path, "rb") as f:
                 head = f.read(8)
             self.assertEqual(head, b"\x89PNG\r\n\x1a\n", name)
             self.assertGreater(os.path.getsize(path), 1000, name)
 
     def test_refuses_a_microphone_outside_the_array(self):
-        done = self.run_plot("--mic-ordinal", "4")
+        done = self.run_plot("--tf", os.path.join(self.dir, "gtf.bin"), "--mic-ordinal", "4")
         self.assertEqual(done.returncode, 2)
         self.assertIn("--mic-ordinal must lie in 0 .. 3, found 4", done.stderr)
 
