@@ -11,9 +11,7 @@
 #include "front/CommandLine.h"
 #include "front/validators.h"
 #include "template/TemplateMaker.h"
-#ifdef TRELVIX_HAVE_TF
 #include "tf/TFMaker.h"
-#endif
 
 namespace po = boost::program_options;
 
@@ -31,13 +29,8 @@ bool RunMaker(Mode mode, const po::variables_map& vm, const OutputStream& output
       return maker.Run();
     }
     case Mode::TF: {
-#ifdef TRELVIX_HAVE_TF
       TFMaker maker(vm, output_stream);
       return maker.Run();
-#else
-      err << "tf mode is not available in this build" << std::endl;
-      return false;
-#endif
     }
   }
   err << "unknown mode " << static_cast<int>(mode) << std::endl;

@@ -45,6 +45,9 @@ struct GridParameters {
   AxisCounter elevation;  // degrees, [0, 360)
 };
 
+// Reads the grid options (all have defaults) and picks the vertical axis from
+// which of them were given; checks no value. Throws boost::bad_any_cast only
+// if vm was not parsed with trelvix's option table.
 GridParameters ReadGridParameters(const boost::program_options::variables_map& vm);
 
 // Azimuth and elevation in degrees, height and radius in metres.

@@ -99,6 +99,16 @@ TEST(Program, FailedRunLeavesTheFileAlone) {
   }
 }
 
+TEST(Program, FailedTFRunLeavesTheFileAlone) {
+  ScratchDir dir;
+  WriteFile(dir / "tf.bin", kOld);
+  const auto run = RunTrelvix({"--mode", "tf", "-t", "gtf", "-o", dir / "tf.bin", dir / "none.xml"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE("", run.err);
+  EXPECT_EQ(kOld, ReadFile(dir / "tf.bin"));
+  EXPECT_EQ(std::vector<std::string>{"tf.bin"}, dir.Entries());
+}
+
 TEST(Program, UnwritableOutputIsRefusedBeforeAnyWork) {
   ScratchDir dir;
   WriteFile(dir / "plain", kOld);
