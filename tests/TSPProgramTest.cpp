@@ -1,0 +1,185 @@
+// trelvix --mode tf over recorded TSP waves: recordings synthesised from a
+// flat-spectrum periodic signal played through known responses, turned into
+// impulse responses by the built dravik.
+#include <cmath>
+#include <complex>
+#include <random>
+
+#include <fftw3.h>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include "TestSupport.h"
+
+namespace {
+
+using namespace testsupport;
+using namespace veskio2::vesk;
+
+constexpr std::size_t kPeriod = 16384;  // samples per played period (dravik's default frame)
+constexpr std::size_t kAverages = 2;    // periods averaged; one more is recorded before them
+constexpr std::size_t kTaps = 20;       // length of the known responses
+constexpr std::size_t kNfft = 512;
+
+// One period of a signal with unit-magnitude spectrum and random phases,
+// scaled to a peak of 0.1.
+std::vector<float> FlatSpectrumPeriod() {
+  std::mt19937 gen(11);
+  std::uniform_real_distribution<double> phase(-M_PI, M_PI);
+  fftw_complex* spectrum = fftw_alloc_complex(kPeriod / 2 + 1);
+  double* signal = fftw_alloc_real(kPeriod);
+  fftw_plan plan = fftw_plan_dft_c2r_1d(int(kPeriod), spectrum, signal, FFTW_ESTIMATE);
+  for (std::size_t k = 0; k <= kPeriod / 2; ++k) {
+    const double p = (k == 0 || k == kPeriod / 2) ? 0.0 : phase(gen);
+    spectrum[k][0] = std::cos(p);
+    spectrum[k][1] = std::sin(p);
+  }
+  fftw_execute(plan);
+  double peak = 0;
+  for (std::size_t n = 0; n < kPeriod; ++n) peak = std::max(peak, std::fabs(signal[n]));
+  std::vector<float> period(kPeriod);
+  for (std::size_t n = 0; n < kPeriod; ++n) period[n] = float(signal[n] * 0.1 / peak);
+  fftw_destroy_plan(plan);
+  fftw_free(signal);
+  fftw_free(spectrum);
+  return period;
+}
+
+// Float WAV of kAverages + 1 periods of `origin` circularly convolved with
+// each channel's response.
+void WriteRecording(const std::string& path, const std::vector<float>& origin,
+                    const std::vector<std::vector<float>>& responses) {
+  const std::size_t channels = responses.size();
+  std::vector<float> period(kPeriod * channels);
+  for (std::size_t ch = 0; ch < channels; ++ch)
+    for (std::size_t n = 0; n < kPeriod; ++n) {
+      double y = 0;
+      for (std::size_t i = 0; i < kTaps; ++i) y += double(responses[ch][i]) * origin[(n + kPeriod - i) % kPeriod];
+      period[n * channels + ch] = float(y);
+    }
+  SF_INFO info{};
+  info.samplerate = 16000;
+  info.channels = int(channels);
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+  for (std::size_t p = 0; p <= kAverages; ++p) {
+    ASSERT_EQ(sf_writef_float(file, period.data(), sf_count_t(kPeriod)), sf_count_t(kPeriod));
+  }
+  sf_close(file);
+}
+
+std::vector<std::complex<double>> Dft(const std::vector<float>& x, std::size_t n) {
+  std::vector<std::complex<double>> bins(n / 2 + 1);
+  for (std::size_t k = 0; k < bins.size(); ++k)
+    for (std::size_t t = 0; t < std::min(n, x.size()); ++t)
+      bins[k] += double(x[t]) * std::polar(1.0, -2.0 * M_PI * double(k * t % n) / double(n));
+  return bins;
+}
+
+class TSPProgram : public ::testing::Test {
+protected:
+  void SetUp() override {
+    trelvix_ = RequireEnv("TRELVIX_BIN");
+    const std::string dravik = RequireEnv("DRAVIK_BIN");
+    if (trelvix_.empty() || !fs::exists(trelvix_) || dravik.empty() || !fs::exists(dravik)) {
+      GTEST_SKIP() << "trelvix or dravik not built";
+    }
+    Run({"--mode", "template", "--output-type", "mic", "--nummic", "2", "--radius", "0.1", "-o", dir_ / "mic.xml"});
+    Run({"--mode", "template", "--output-type", "tsp", "--nummic", "2", "--numazi", "2", "--aziint", "90",
+         "--synchronous-average", std::to_string(kAverages), "--signal-max", "1", "--original-impulse-file",
+         dir_ / "origin.tsp", "--filepath", dir_ / "D{AZIMUTH:%03d}_00.wav", "-o", dir_ / "tsp.xml"});
+    // The second recording gets a name that a careless shell command would
+    // split, expand or run.
+    hostile_ = dir_ / "we\"ird $(touch pwned) `touch pwned2` \\ $HOME\nname.wav";
+    const auto read = veskio2::veskconfig::VeskConfigFileXMLReader(dir_ / "tsp.xml").Read();
+    auto list = boost::dynamic_pointer_cast<veskio2::veskconfig::TSPListFile2_0>(read);
+    ASSERT_TRUE(list);
+    auto sources = list->GetSources();
+    auto files = sources.at(1).GetFiles();
+    files.at(0).SetName(hostile_);
+    sources[1].SetFiles(files);
+    list->SetSources(sources);
+    WriteConfig(dir_ / "tsp.xml", list);
+
+    const std::vector<float> origin = FlatSpectrumPeriod();
+    WriteFlt(dir_ / "origin.tsp", origin);
+    std::mt19937 gen(3);
+    std::uniform_real_distribution<float> dist(-0.3f, 0.3f);
+    for (int src = 0; src < 2; ++src) {
+      for (int mic = 0; mic < 2; ++mic) {
+        std::vector<float> h(kTaps);
+        for (float& v : h) v = dist(gen);
+        h[2 + src + mic] = 1.0f;  // the direct sound
+        responses_[src].push_back(h);
+      }
+    }
+    WriteRecording(dir_ / "D000_00.wav", origin, responses_[0]);
+    WriteRecording(hostile_, origin, responses_[1]);
+  }
+  RunResult Run(std::vector<std::string> args) {
+    args.insert(args.begin(), trelvix_);
+    // The provider's temporary directories stay on disk: keep them in the scratch directory.
+    fs::create_directories(dir_.Path() / "tmp");
+    return RunProgram(args, dir_.Path().string(), {"TMPDIR=" + (dir_ / "tmp")});
+  }
+  // The measured spectra match the DFT of the played responses. dravik
+  // divides by a flat spectrum, so the float rounding of the recording
+  // (about 1e-8) passes into the response almost unchanged; 1e-5 on bins
+  // of responses summing to about 4 covers it many times over.
+  void ExpectKnownSpectra(const std::string& path) {
+    const auto file = ReadTFFile(path);
+    EXPECT_EQ(FindDataSet<vgtf::Fmt1_0>(*file)->GetIrLength(), 16384);
+    const auto m2pg = FindDataSet<vgtf::M2PG1_0>(*file);
+    ASSERT_TRUE(m2pg);
+    ASSERT_EQ(m2pg->GetSourceCount(), 2);
+    for (int src = 0; src < 2; ++src)
+      for (int mic = 0; mic < 2; ++mic) {
+        const auto expected = Dft(responses_[src][mic], kNfft);
+        const auto& got = m2pg->GetTf()[src][0][mic];
+        ASSERT_EQ(got.size(), expected.size());
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+          EXPECT_NEAR(got[k].real(), expected[k].real(), 1e-5) << src << " " << mic << " " << k;
+          EXPECT_NEAR(got[k].imag(), expected[k].imag(), 1e-5) << src << " " << mic << " " << k;
+        }
+      }
+  }
+
+  std::string trelvix_;
+  std::string hostile_;
+  ScratchDir dir_;
+  std::vector<std::vector<float>> responses_[2];
+};
+
+TEST_F(TSPProgram, RecordingsGiveTheSpectraOfThePlayedResponses) {
+  const RunResult r = Run({"--mode", "tf", "--output-type", "m2pg", "-o", dir_ / "tf.bin", "mic.xml", "tsp.xml"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // One dravik run per recording, found beside trelvix.
+  const fs::path dravik = fs::path(trelvix_).parent_path() / "dravik";
+  std::size_t runs = 0;
+  for (std::size_t at = 0; (at = r.out.find("Dravik: " + dravik.string() + " --tsporigflt", at)) != std::string::npos; ++at) ++runs;
+  EXPECT_EQ(runs, 2u) << r.out;
+  EXPECT_NE(r.out.find("status(0) Success\n"), std::string::npos);
+  EXPECT_NE(r.err.find("Created a temporary directore: " + (dir_ / "tmp/")), std::string::npos);
+  ExpectKnownSpectra(dir_ / "tf.bin");
+  EXPECT_FALSE(fs::exists(dir_ / "pwned"));
+  EXPECT_FALSE(fs::exists(dir_ / "pwned2"));
+}
+
+TEST_F(TSPProgram, StandardOutputCarriesOnlyTheFile) {
+  const RunResult r = Run({"--mode", "tf", "mic.xml", "tsp.xml"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Dravik: "), std::string::npos);
+  { std::ofstream(dir_ / "stdout.bin", std::ios::binary) << r.out; }
+  ExpectKnownSpectra(dir_ / "stdout.bin");
+}
+
+TEST_F(TSPProgram, AFailedRecordingEndsTheRun) {
+  fs::remove(hostile_);
+  const RunResult r = Run({"--mode", "tf", "-o", dir_ / "tf.bin", "mic.xml", "tsp.xml"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("failed GetIR(src=1, mic=0)\n"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir_ / "tf.bin"));
+}
+
+}  // namespace
