@@ -11,8 +11,6 @@ namespace {
 using dravik_test::circular_convolve;
 using dravik_test::make_tsp;
 
-const double kPi = 3.14159265358979323846;
-
 // The TSP has a flat unit spectrum, so the deconvolution loses nothing but
 // double rounding across two 8192-point transforms: 1e-9 of the peak.
 constexpr double kTolerance = 1e-9;
@@ -66,12 +64,9 @@ TEST(ImpulseFromAverage, ShortFirComesBackAndTheRestIsCropped) {
 }
 
 TEST(HighpassRamp, BinBoundsRoundHalfAwayFromZero) {
-    EXPECT_EQ(dravik::ramp_bin(0), 0);
-    EXPECT_EQ(dravik::ramp_bin(100), 26);   // 25.6
-    EXPECT_EQ(dravik::ramp_bin(125), 32);   // 32.0
-    EXPECT_EQ(dravik::ramp_bin(1953), 500);  // 499.968
-    EXPECT_EQ(dravik::ramp_bin(2), 1);      // 0.512
-    EXPECT_EQ(dravik::ramp_bin(1), 0);      // 0.256
+    EXPECT_EQ(dravik::ramp_bin(100), 26);  // 25.6
+    EXPECT_EQ(dravik::ramp_bin(2), 1);     // 0.512
+    EXPECT_EQ(dravik::ramp_bin(1), 0);     // 0.256
 }
 
 TEST(HighpassRamp, RampWeightsAreSymmetricAndReachOneBeforeTheUpperBin) {
@@ -91,24 +86,6 @@ TEST(HighpassRamp, EqualBoundsMakeAStep) {
     std::vector<double> inverted = dravik::highpass_weights(40, 10);
     EXPECT_EQ(inverted[39], 0.0);
     EXPECT_EQ(inverted[40], 1.0);
-}
-
-TEST(HighpassRamp, FilteredUnitImpulseIsTheInverseTransformOfTheWeights) {
-    std::vector<double> tsp = make_tsp(8192, 1.0);
-    std::vector<double> impulse = impulse_of(tsp, tsp, true, 0, 100);
-    std::vector<double> w = dravik::highpass_weights(0, 26);
-    // A unit impulse has a flat spectrum, so the result is
-    // (1/4096)·Σ w[k]·cos(2πkm/4096), summed here directly.
-    for (int m : {0, 1, 2, 13, 26, 100, 2048, 4095}) {
-        double want = 0.0;
-        for (int k = 0; k < 4096; ++k) want += w[k] * std::cos(2.0 * kPi * k * m / 4096.0);
-        want /= 4096.0;
-        EXPECT_NEAR(impulse[m], want, kTolerance) << "sample " << m;
-    }
-    // Bin 0 keeps 1/26 of the DC, so the samples sum to 1/26.
-    double sum = 0.0;
-    for (double v : impulse) sum += v;
-    EXPECT_NEAR(sum, 1.0 / 26.0, kTolerance);
 }
 
 TEST(HighpassRamp, StepRemovesTheDcOfADelayedResponse) {
