@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -33,11 +34,24 @@ mode_t CurrentUmask() {
   return mask;
 }
 
+// A symbolic link is written through, as opening it would: the file it
+// points to is replaced, not the link. A dangling link is replaced itself.
+std::string ResolveLink(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return path;
+  const std::string target = resolved;
+  std::free(resolved);
+  return target;
+}
+
 }  // namespace
 
 AtomicOutputFile::AtomicOutputFile(const std::string& path) : path_(path) {
+  const std::string target = ResolveLink(path);
   std::string dir, name;
-  SplitPath(path, dir, name);
+  SplitPath(target, dir, name);
   struct stat st;
   if (name.empty() || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
     throw OutputFileError("cannot write output file '" + path + "': " + ErrnoText(EISDIR));
@@ -49,6 +63,7 @@ AtomicOutputFile::AtomicOutputFile(const std::string& path) : path_(path) {
   if (fd_ < 0)
     throw OutputFileError("cannot write output file '" + path + "': " + ErrnoText(errno));
   tempPath_ = buffer.data();
+  target_ = target;
 
   // mkstemp makes the file 0600; give it what open(2) would have.
   if (::fchmod(fd_, 0666 & ~CurrentUmask()) != 0) {
@@ -88,7 +103,7 @@ void AtomicOutputFile::Commit() {
   if (::close(fd) != 0)
     throw OutputFileError("error writing output file '" + path_ + "': " + ErrnoText(errno) +
                           "; it was left unchanged");
-  if (::rename(tempPath_.c_str(), path_.c_str()) != 0)
+  if (::rename(tempPath_.c_str(), target_.c_str()) != 0)
     throw OutputFileError("cannot replace output file '" + path_ + "': " + ErrnoText(errno));
   committed_ = true;
 }

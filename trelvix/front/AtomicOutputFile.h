@@ -42,6 +42,7 @@ public:
 
 private:
   std::string path_;
+  std::string target_;  // path_ with a symbolic link resolved
   std::string tempPath_;
   int fd_ = -1;  // kept open until Commit so the data can be synced
   std::shared_ptr<std::ofstream> stream_;

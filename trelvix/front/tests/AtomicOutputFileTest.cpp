@@ -1,6 +1,7 @@
 #include <string>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include "front/AtomicOutputFile.h"
@@ -77,4 +78,21 @@ TEST(AtomicOutputFile, UnusableTargetsAreRefusedUpFront) {
   EXPECT_EQ("cannot write output file '" + dir.Path() + "': Is a directory", ErrorOf(dir.Path()));
   EXPECT_EQ("cannot write output file '" + (dir / "") + "': Is a directory", ErrorOf(dir / ""));
   EXPECT_EQ(std::vector<std::string>{"plain"}, dir.Entries());
+}
+
+TEST(AtomicOutputFile, SymbolicLinksAreWrittenThrough) {
+  ScratchDir dir, elsewhere;
+  WriteFile(elsewhere / "real.xml", "old");
+  ASSERT_EQ(0, ::symlink((elsewhere / "real.xml").c_str(), (dir / "link.xml").c_str()));
+  {
+    AtomicOutputFile file(dir / "link.xml");
+    EXPECT_EQ(0u, file.TemporaryPath().find(elsewhere / ".real.xml."));
+    *file.Stream() << "new";
+    file.Commit();
+  }
+  struct stat st;
+  ASSERT_EQ(0, ::lstat((dir / "link.xml").c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ("new", ReadFile(elsewhere / "real.xml"));
+  EXPECT_EQ(std::vector<std::string>{"real.xml"}, elsewhere.Entries());
 }
