@@ -8,23 +8,10 @@
 #include "RunProgram.h"
 
 using trelvix::AtomicOutputFile;
-using trelvix::OutputFileError;
 using trelvix_test::ReadFile;
 using trelvix_test::ScratchDir;
 using trelvix_test::WriteFile;
 
-namespace {
-
-std::string ErrorOf(const std::string& path) {
-  try {
-    AtomicOutputFile file(path);
-  } catch (const OutputFileError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
-}  // namespace
 
 TEST(AtomicOutputFile, CommitReplacesTheNamedFile) {
   ScratchDir dir;
@@ -65,19 +52,6 @@ TEST(AtomicOutputFile, NewFileGetsTheUsualPermissions) {
   struct stat st;
   ASSERT_EQ(0, ::stat((dir / "perm.xml").c_str(), &st));
   EXPECT_EQ(0640u, st.st_mode & 0777);
-}
-
-TEST(AtomicOutputFile, UnusableTargetsAreRefusedUpFront) {
-  ScratchDir dir;
-  WriteFile(dir / "plain", "x");
-  EXPECT_EQ("cannot write output file '" + (dir / "missing/out.xml") +
-                "': No such file or directory",
-            ErrorOf(dir / "missing/out.xml"));
-  EXPECT_EQ("cannot write output file '" + (dir / "plain/out.xml") + "': Not a directory",
-            ErrorOf(dir / "plain/out.xml"));
-  EXPECT_EQ("cannot write output file '" + dir.Path() + "': Is a directory", ErrorOf(dir.Path()));
-  EXPECT_EQ("cannot write output file '" + (dir / "") + "': Is a directory", ErrorOf(dir / ""));
-  EXPECT_EQ(std::vector<std::string>{"plain"}, dir.Entries());
 }
 
 TEST(AtomicOutputFile, SymbolicLinksAreWrittenThrough) {

@@ -159,6 +159,7 @@ TEST(CommandLine, ParseErrorsEndWithStatusOne) {
        "'--nummic'\n"},
       {{"--mode"}, "the required argument for option '--mode' is missing\n"},
       {{"--nummic", "many"}, "the argument ('many') for option '--nummic' is invalid\n"},
+      {{"--mic-channels", "1,x,3"}, "the argument ('x') for option '--mic-channels' is invalid\n"},
       {{"--help=yes"}, "option '--help' does not take any arguments\n"},
   };
   for (const Case& c : cases) {
@@ -200,9 +201,4 @@ TEST(CommandLine, PositionalArgumentsKeepTheirOrder) {
   const po::variables_map channels = Parse({"--mic-channels", "4,4,1"});
   EXPECT_EQ(std::vector<unsigned int>({4, 4, 1}),
             channels["mic-channels"].as<trelvix::CommaSeparatedOption<unsigned int>>().values);
-}
-
-TEST(CommandLine, UsagePrinterIsReleasedAfterTheRun) {
-  RunFront({"--help"});
-  EXPECT_EQ(nullptr, trelvix::usage_printer);
 }

@@ -126,6 +126,8 @@ TEST(Program, UnwritableOutputIsRefusedBeforeAnyWork) {
   const auto isDir = RunTrelvix({"--mode", "template", "-t", "mic", "-o", dir.Path()});
   EXPECT_EQ(1, isDir.status);
   EXPECT_EQ("cannot write output file '" + dir.Path() + "': Is a directory\n", isDir.err);
+  const auto slash = RunTrelvix({"--mode", "template", "-t", "mic", "-o", dir / ""});
+  EXPECT_EQ("cannot write output file '" + (dir / "") + "': Is a directory\n", slash.err);
   EXPECT_EQ(std::vector<std::string>{"plain"}, dir.Entries());
 }
 

@@ -98,20 +98,3 @@ TEST(Validators, ChannelListsReportTheFailingPiece) {
   EXPECT_EQ(InvalidMessage("-1"), Rejected<List>("-1"));
   EXPECT_EQ(InvalidMessage("-3"), Rejected<List>("2,-3"));
 }
-
-TEST(Validators, CommandLineNamesTheOptionInTheMessage) {
-  po::options_description options;
-  options.add_options()("mic-channels", po::value<CommaSeparatedOption<unsigned int>>())(
-      "mode,m", po::value<Mode>());
-  po::variables_map vm;
-  const char* argv[] = {"prog", "--mic-channels", "1,x,3"};
-  try {
-    po::store(po::parse_command_line(3, argv, options), vm);
-    FAIL() << "accepted 1,x,3";
-  } catch (const po::invalid_option_value& e) {
-    EXPECT_STREQ("the argument ('x') for option '--mic-channels' is invalid", e.what());
-  }
-  const char* argv2[] = {"prog", "-m", "tf"};
-  po::store(po::parse_command_line(3, argv2, options), vm);
-  EXPECT_EQ(Mode::TF, vm["mode"].as<Mode>());
-}
