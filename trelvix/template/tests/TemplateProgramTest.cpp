@@ -326,6 +326,16 @@ TEST(ListTemplates, Errors) {
                 "cut-start 2147483648 is too large (at most 2147483647)");
 }
 
+TEST(ListTemplates, WriterRefusalEndsTheRun) {
+  // The library refuses a text XML cannot hold; nothing is written.
+  ScratchDir dir;
+  const auto run = RunTrelvix({"--mode", "template", "-t", "tsp", "--filepath", "a\x01b", "-o",
+                               dir / "t.xml"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE("", run.err);
+  EXPECT_TRUE(dir.Entries().empty());
+}
+
 TEST(ListTemplates, ReadableByVeskdump) {
   const char* veskdump = std::getenv("VESKDUMP_BIN");
   if (!veskdump || ::access(veskdump, X_OK) != 0) GTEST_SKIP() << "veskdump is not built";
