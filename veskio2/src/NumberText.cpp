@@ -65,8 +65,8 @@ bool TextToInt(const std::string& text, int& value, std::string& reason) {
 }
 
 bool TextToFloat(const std::string& text, float& value, std::string& reason) {
-  // from_chars also reads hexadecimal only when asked to; the general format
-  // is decimal/exponent plus nan/inf.
+  // The general format: decimal and exponent forms plus nan/inf, never
+  // hexadecimal; locale-independent, unlike strtof.
   return ParseWhole(text, value, reason);
 }
 

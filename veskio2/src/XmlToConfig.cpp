@@ -65,7 +65,11 @@ private:
   std::string RequiredAttribute(const xmlpp::Element& element, const std::string& name) const;
   void CheckElementVersion(const xmlpp::Element& element, int known) const;
 
-  Glib::ustring Text(const xmlpp::Element& element) const;
+  // Whitespace, comments and instructions are fine between fields; text
+  // and entity references are not.
+  void CheckNotContent(const xmlpp::Node& node, const xmlpp::Element& parent) const;
+  // The element's text, verbatim; it may carry only `attributes`.
+  Glib::ustring Text(const xmlpp::Element& element, const std::set<std::string>& attributes = {}) const;
   unsigned int Unsigned(const xmlpp::Element& element) const;
   int Int(const xmlpp::Element& element) const;
   float Float(const xmlpp::Element& element, const std::string& attribute) const;
@@ -104,15 +108,8 @@ Reader::Children Reader::Fields(const xmlpp::Element& element,
         Fail(*child, "unexpected element <" + name + "> in <" + element.get_name() + ">");
       if (!children.emplace(name, child).second)
         Fail(*child, "repeated element <" + name + "> in <" + element.get_name() + ">");
-    } else if (const auto* text = dynamic_cast<const xmlpp::ContentNode*>(node)) {
-      const bool ignorable = dynamic_cast<const xmlpp::CommentNode*>(node) ||
-                             dynamic_cast<const xmlpp::ProcessingInstructionNode*>(node) ||
-                             text->is_white_space();
-      if (!ignorable)
-        throw AnalyzeError(name_ + ":" + std::to_string(FirstVisibleLine(*text)) +
-                           ": unexpected text in <" + element.get_name() + ">");
-    } else if (dynamic_cast<const xmlpp::EntityReference*>(node)) {
-      Fail(*node, "entity reference &" + node->get_name() + "; is not supported");
+    } else {
+      CheckNotContent(*node, element);
     }
   }
   return children;
@@ -128,15 +125,8 @@ std::vector<const xmlpp::Element*> Reader::Items(const xmlpp::Element& container
         Fail(*child, "expected <" + itemName + "> in <" + container.get_name() + ">, found <" +
                          child->get_name() + ">");
       items.push_back(child);
-    } else if (const auto* text = dynamic_cast<const xmlpp::ContentNode*>(node)) {
-      const bool ignorable = dynamic_cast<const xmlpp::CommentNode*>(node) ||
-                             dynamic_cast<const xmlpp::ProcessingInstructionNode*>(node) ||
-                             text->is_white_space();
-      if (!ignorable)
-        throw AnalyzeError(name_ + ":" + std::to_string(FirstVisibleLine(*text)) +
-                           ": unexpected text in <" + container.get_name() + ">");
-    } else if (dynamic_cast<const xmlpp::EntityReference*>(node)) {
-      Fail(*node, "entity reference &" + node->get_name() + "; is not supported");
+    } else {
+      CheckNotContent(*node, container);
     }
   }
   return items;
@@ -166,8 +156,21 @@ void Reader::CheckElementVersion(const xmlpp::Element& element, int known) const
                       "> (known: " + std::to_string(known) + ")");
 }
 
-Glib::ustring Reader::Text(const xmlpp::Element& element) const {
-  CheckAttributes(element, {});
+void Reader::CheckNotContent(const xmlpp::Node& node, const xmlpp::Element& parent) const {
+  if (dynamic_cast<const xmlpp::CommentNode*>(&node) ||
+      dynamic_cast<const xmlpp::ProcessingInstructionNode*>(&node))
+    return;
+  if (const auto* text = dynamic_cast<const xmlpp::ContentNode*>(&node)) {
+    if (!text->is_white_space())
+      throw AnalyzeError(name_ + ":" + std::to_string(FirstVisibleLine(*text)) +
+                         ": unexpected text in <" + parent.get_name() + ">");
+  } else if (dynamic_cast<const xmlpp::EntityReference*>(&node)) {
+    Fail(node, "entity reference &" + node.get_name() + "; is not supported");
+  }
+}
+
+Glib::ustring Reader::Text(const xmlpp::Element& element, const std::set<std::string>& attributes) const {
+  CheckAttributes(element, attributes);
   Glib::ustring text;
   for (const xmlpp::Node* node : element.get_children()) {
     if (dynamic_cast<const xmlpp::CommentNode*>(node) ||
@@ -365,7 +368,6 @@ boost::shared_ptr<VeskConfigFile> Reader::ReadRoot(const xmlpp::Element& root) c
     if (const auto* e = field("tspLength")) file->SetTspLength(Unsigned(*e));
     if (const auto* e = field("signalMax")) file->SetSignalMax(Unsigned(*e));
     if (const auto* e = field("originalImpulseFile")) {
-      CheckAttributes(*e, {"kind"});
       OriginalImpulseFile origin;
       const std::string kindText = RequiredAttribute(*e, "kind");
       std::string reason;
@@ -373,17 +375,7 @@ boost::shared_ptr<VeskConfigFile> Reader::ReadRoot(const xmlpp::Element& root) c
           (origin.kind != OriginalImpulseFile::PCM_WAVE &&
            origin.kind != OriginalImpulseFile::RAW_FLOAT))
         Fail(*e, "bad kind " + Quoted(kindText) + " of <originalImpulseFile> (expected 0 or 1)");
-      for (const xmlpp::Node* node : e->get_children()) {
-        if (const auto* content = dynamic_cast<const xmlpp::ContentNode*>(node)) {
-          if (!dynamic_cast<const xmlpp::CommentNode*>(node) &&
-              !dynamic_cast<const xmlpp::ProcessingInstructionNode*>(node))
-            origin.name += content->get_content();
-        } else if (dynamic_cast<const xmlpp::EntityReference*>(node)) {
-          Fail(*node, "entity reference &" + node->get_name() + "; is not supported");
-        } else {
-          Fail(*node, "unexpected element <" + node->get_name() + "> in <originalImpulseFile>");
-        }
-      }
+      origin.name = Text(*e, {"kind"});
       file->SetOriginalImpulseFile(origin);
     }
     if (const auto* e = field("sources")) file->SetSources(ReadSources(*e));
