@@ -1,6 +1,7 @@
 #include "OnsetSearch.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -65,9 +66,11 @@ int search_start_offset(FftCache& ffts, const double* region, int region_length,
         }
         int best = pick_onset_lag(magnitude, lags);
         if (best < 0) return 0;
-        std::printf("searched offset = %d\n", region_start + best);
-        std::printf("suggest start offset = %d\n", region_start + best - kOnsetMargin);
-        return region_start + best - kOnsetMargin;
+        // A lag beyond a short region can pass the last int sample index.
+        const long long found = std::min<long long>(static_cast<long long>(region_start) + best, INT_MAX);
+        std::printf("searched offset = %d\n", static_cast<int>(found));
+        std::printf("suggest start offset = %d\n", static_cast<int>(found - kOnsetMargin));
+        return static_cast<int>(found - kOnsetMargin);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "Can't_allocate_memory.\n");
         return 0;
