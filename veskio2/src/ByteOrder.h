@@ -13,7 +13,9 @@ namespace detail {
 inline void PutU8(std::string& out, uint8_t v) { out += static_cast<char>(v); }
 
 inline void PutU32(std::string& out, uint32_t v) {
-  for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((v >> shift) & 0xffu);
+  const char bytes[4] = {static_cast<char>(v & 0xffu), static_cast<char>((v >> 8) & 0xffu),
+                         static_cast<char>((v >> 16) & 0xffu), static_cast<char>((v >> 24) & 0xffu)};
+  out.append(bytes, 4);
 }
 
 inline void PutU64(std::string& out, uint64_t v) {

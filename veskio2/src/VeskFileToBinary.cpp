@@ -59,8 +59,14 @@ void PutLeaves(std::string& out, const std::vector<T>& list, Leaf leaf) {
 
 template <typename Array, typename Leaf>
 void PutArray(std::string& out, const Array& array, const std::string& context, const char* name,
-              Leaf leaf) {
-  for (uint64_t d : ShapeOf(array, context, name)) PutU32(out, static_cast<uint32_t>(d));
+              std::size_t valueSize, Leaf leaf) {
+  const std::vector<uint64_t> dims = ShapeOf(array, context, name);
+  uint64_t values = 1;
+  for (uint64_t d : dims) {
+    PutU32(out, static_cast<uint32_t>(d));
+    values *= d;
+  }
+  out.reserve(out.size() + static_cast<std::size_t>(values) * valueSize);
   PutLeaves(out, array, leaf);
 }
 
@@ -118,10 +124,10 @@ std::string Encode(const vgtf::M2PG1_0& m2pg) {
   PutField(out, m2pg.HasInnerCount() ? &m2pg.GetInnerCount() : nullptr, putInt);
   PutField(out, m2pg.HasPositions() ? &m2pg.GetPositions() : nullptr,
            [&](const std::vector<std::vector<Vector3<float>>>& positions) {
-             PutArray(out, positions, context, "positions", PutVector3);
+             PutArray(out, positions, context, "positions", 12, PutVector3);
            });
   PutField(out, m2pg.HasTf() ? &m2pg.GetTf() : nullptr,
-           [&](const vgtf::TF4& tf) { PutArray(out, tf, context, "tf", PutComplex); });
+           [&](const vgtf::TF4& tf) { PutArray(out, tf, context, "tf", 8, PutComplex); });
   return Record(m2pg.GetId(), m2pg.GetVersion(), out);
 }
 
@@ -143,7 +149,7 @@ std::string Encode(const vgtf::GTF1_0& gtf) {
              for (uint32_t i : indices) PutU32(out, i);
            });
   PutField(out, gtf.HasTf() ? &gtf.GetTf() : nullptr,
-           [&](const vgtf::TF3& tf) { PutArray(out, tf, context, "tf", PutComplex); });
+           [&](const vgtf::TF3& tf) { PutArray(out, tf, context, "tf", 8, PutComplex); });
   return Record(gtf.GetId(), gtf.GetVersion(), out);
 }
 
