@@ -70,6 +70,12 @@ step "template mode: array and TSP list"
 "$bin/trelvix" --mode template --output-type tsp "${common_grid[@]}" --numazi 72 --aziint 5 --radius 1.5 \
   --synchronous-average "$periods" --tsp-offset "$tsp_length" --tsp-length "$tsp_length" \
   --original-impulse-file "$tsp_length.little_endian.tsp" -o "$out/config/tsp.xml"
+for f in mic.xml tsp.xml; do
+  if [ ! -s "$out/config/$f" ]; then
+    echo "run-example: trelvix did not write $out/config/$f" >&2
+    exit 1
+  fi
+done
 
 step "tspgen: TSP origin and playback"
 for pass in accuracy room; do
@@ -92,8 +98,8 @@ step "trelvix tf: geometric GTF"
 tf_run "$out/accuracy" "$out/accuracy/tf-geometric.log" geometric-gtf.bin --output-type gtf --geometry-calculus 1
 step "trelvix tf: M2PG from the room recordings"
 tf_run "$out/room" "$out/room/tf-m2pg.log" m2pg.bin --output-type m2pg
-step "trelvix tf: GTF (normalised per spectrum) from the room recordings"
-tf_run "$out/room" "$out/room/tf-gtf.log" gtf.bin --output-type gtf --normalize-freq
+step "trelvix tf: GTF (normalised per source) from the room recordings"
+tf_run "$out/room" "$out/room/tf-gtf.log" gtf.bin --output-type gtf --normalize-src
 step "plots"
 "$python" "$here/../plots/plot_tf.py" --mic "$out/config/mic.xml" --list "$out/config/tsp.xml" \
   --out-dir "$out/plots" --tf "$out/accuracy/gtf.bin" --prefix accuracy-gtf- \
