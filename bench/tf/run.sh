@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Benchmark of tf mode over a full TSP measurement: 72 directions × 8
+# microphones, one 8-channel 16-bit recording per direction, N 16384, 16
+# averaged periods. Prints the wall time of trelvix --mode tf from TSP list to
+# transfer-function file against one plain libsndfile read of all 72
+# recordings, and their ratio (target: at most 3).
+# Usage: bench/tf/run.sh [build-dir]   (default: build/bench-tf)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build/bench-tf}
+runs=${TF_BENCH_RUNS:-3}
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVESK_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target trelvix dravik trelvix_tf_bench_tool -j2 >/dev/null
+trelvix="$build/bin/trelvix"
+tool="$build/bin/trelvix_tf_bench_tool"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/rec" "$work/tmp"
+n=16384
+periods=16
+
+"$tool" generate "$work/rec" 72 8 "$periods" "$n"
+"$trelvix" --mode template --output-type mic -o "$work/mic.xml"
+"$trelvix" --mode template --output-type tsp --synchronous-average "$periods" --tsp-offset "$n" \
+    --signal-max 1 --original-impulse-file "$work/rec/origin.flt" \
+    --filepath "$work/rec/D{AZIMUTH:%03d}_00.wav" -o "$work/tsp.xml"
+
+wall_ns() {
+    local start end
+    start=$(date +%s%N)
+    "$@" >/dev/null 2>&1
+    end=$(date +%s%N)
+    echo $((end - start))
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# Every run starts from an empty temporary directory, as a fresh run would.
+run_tf() {
+    rm -rf "$work/tmp"/*
+    TMPDIR="$work/tmp" "$trelvix" --mode tf --output-type gtf -o "$work/tf.bin" "$work/mic.xml" "$work/tsp.xml"
+}
+
+"$tool" read "$work/rec" >/dev/null   # warm the page cache
+run_tf >/dev/null 2>&1
+[ -s "$work/tf.bin" ] || { echo "tf run failed" >&2; exit 1; }
+: >"$work/read.ns"
+: >"$work/tf.ns"
+for _ in $(seq "$runs"); do
+    wall_ns "$tool" read "$work/rec" >>"$work/read.ns"
+    wall_ns run_tf >>"$work/tf.ns"
+done
+read_ns=$(median <"$work/read.ns")
+tf_ns=$(median <"$work/tf.ns")
+
+awk -v r="$read_ns" -v t="$tf_ns" -v runs="$runs" 'BEGIN {
+    printf "tf mode, 72 directions x 8 microphones, N 16384, 16 periods (median of %d runs)\n", runs
+    printf "  read of all 72 recordings: %8.3f s\n", r / 1e9
+    printf "  trelvix --mode tf:         %8.3f s\n", t / 1e9
+    printf "  ratio tf / read:           %8.2f   (target <= 3)\n", t / r
+}'
