@@ -15,6 +15,20 @@
 
 namespace trelvix {
 
+// A width, precision or argument number in a path template's format that is
+// too large to print: Boost.Format would overflow parsing it, and the stream
+// it prints with takes such a field on the stack.
+class FormatNumberTooLarge : public boost::io::format_error {
+public:
+  explicit FormatNumberTooLarge(std::string format)
+      : message_("path template format '" + std::move(format) +
+                 "' has a width, precision or argument number above 1024") {}
+  const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+  std::string message_;
+};
+
 // A backslash makes the next character literal: "\{" is no parameter
 // opening, and in the text before a parameter and inside a parameter the
 // backslash itself is removed. The text after the last parameter is copied
@@ -37,7 +51,8 @@ public:
   // Replaces every parameter in `text`. An unknown variable's parameter is
   // kept as written, or dropped if `remove_unknown`. Throws Boost.Format's
   // errors (too_many_args, too_few_args, bad_format_string) for a format
-  // with no directive, with several, or an ill-formed one.
+  // with no directive, with several, or an ill-formed one, and
+  // FormatNumberTooLarge for a number above 1024 inside a directive.
   void Implant(String& text, bool remove_unknown) const {
     std::basic_ostringstream<CharT> out;
     std::size_t copied = 0;
@@ -48,6 +63,7 @@ public:
       const std::pair<String, String> nameAndFormat = ParseParam(text, *param);
       const auto variable = variables.find(nameAndFormat.first);
       if (variable != variables.end()) {
+        CheckDirectiveNumbers(nameAndFormat.second);
         boost::basic_format<CharT> format(nameAndFormat.second);
         format % variable->second;
         out << format.str();
@@ -104,6 +120,40 @@ public:
       result += text[i];
     }
     return result;
+  }
+
+  // Throws FormatNumberTooLarge when a number inside a directive ("%0400d",
+  // "%.9999999f", "%|1000000$d|", "%99999%") exceeds 1024; literal text
+  // around the directives is not looked at.
+  static void CheckDirectiveNumbers(const String& format) {
+    constexpr unsigned long kMaxNumber = 1024;
+    const String flags = String("-+ #0'$.*hlLqjzt|");
+    std::size_t i = 0;
+    while (i < format.size()) {
+      if (format[i] != CharT('%')) {
+        ++i;
+        continue;
+      }
+      std::size_t j = i + 1;
+      if (j < format.size() && format[j] == CharT('%')) {
+        i = j + 1;
+        continue;
+      }
+      while (j < format.size()) {
+        if (format[j] >= CharT('0') && format[j] <= CharT('9')) {
+          unsigned long value = 0;
+          for (; j < format.size() && format[j] >= CharT('0') && format[j] <= CharT('9'); ++j)
+            if (value <= kMaxNumber) value = value * 10 + static_cast<unsigned long>(format[j] - CharT('0'));
+          if (value > kMaxNumber)
+            throw FormatNumberTooLarge(std::string(format.begin(), format.end()));
+        } else if (flags.find(format[j]) != String::npos) {
+          ++j;
+        } else {
+          break;
+        }
+      }
+      i = j + 1;  // past the conversion character
+    }
   }
 
 private:

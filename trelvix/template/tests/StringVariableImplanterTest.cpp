@@ -90,6 +90,22 @@ TEST(StringVariableImplanter, FormatErrorsPropagate) {
   EXPECT_EQ("(no error)", ErrorOf(implanter, "D{OTHER:%d%}"));
 }
 
+// Widths, precisions and argument numbers come from the user's template; a
+// huge one would overflow the format parser or the printing stream's stack.
+TEST(StringVariableImplanter, HugeDirectiveNumbersAreRefused) {
+  StringVariableImplanter implanter;
+  implanter.variables["AZIMUTH"] = 5;
+  for (const std::string format : {"%00444444444002d", "%.99999999f", "%|2000$d|", "%99999%"})
+    EXPECT_EQ("path template format '" + format +
+                  "' has a width, precision or argument number above 1024",
+              ErrorOf(implanter, "D{AZIMUTH:" + format + "}.wav"))
+        << format;
+  // Numbers in the literal text around a directive, and the largest allowed
+  // width, are fine.
+  EXPECT_EQ("D2026_005.wav", Expand(implanter, "D{AZIMUTH:2026_%03d}.wav"));
+  EXPECT_EQ(std::string(1023, ' ') + "5", Expand(implanter, "{AZIMUTH:%1024d}"));
+}
+
 TEST(StringVariableImplanter, Steps) {
   const StringVariableImplanter implanter;
   EXPECT_EQ(0u, *implanter.FindUnescaped("{a", '{', 0));
