@@ -48,6 +48,13 @@ def wrap(phase):
     return (phase + np.pi) % (2 * np.pi) - np.pi
 
 
+def break_at_wraps(x, phase):
+    """NaN between neighbours that jump by more than pi, so a drawn line
+    does not cross the plot at a wrap."""
+    jumps = np.nonzero(np.abs(np.diff(phase)) > np.pi)[0] + 1
+    return np.insert(x.astype(float), jumps, np.nan), np.insert(phase.astype(float), jumps, np.nan)
+
+
 def _scatter_view(ax, mics, mic_pos, src_pos, i, j, title, label_sources):
     if len(src_pos):
         ax.scatter(src_pos[:, i], src_pos[:, j], s=12, c="tab:orange", label=f"{len(src_pos)} sources")
@@ -122,7 +129,8 @@ def plot_phase(tf_file, source_pos, mic_pos, mic, ref, indices, speed_mps, path)
     picks = [f for f in (500.0, 1000.0, 2000.0, 4000.0) if f < nyquist] or [freqs[len(freqs) // 2]]
     for f, colour in zip(picks, ["tab:blue", "tab:orange", "tab:green", "tab:red"]):
         k = int(np.argmin(np.abs(freqs - f)))
-        ax.plot(az[order], wrap(predicted[order, k]), color=colour, lw=1, label=f"{freqs[k]:.0f} Hz geometry")
+        ax.plot(*break_at_wraps(az[order], wrap(predicted[order, k])), color=colour, lw=1,
+                label=f"{freqs[k]:.0f} Hz geometry")
         ax.plot(az[order], measured[order, k], "o", ms=3, color=colour, label=f"{freqs[k]:.0f} Hz file")
     ax.set_xlabel("source azimuth (degrees)")
     ax.set_ylabel("phase (rad)")
