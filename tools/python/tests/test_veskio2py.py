@@ -135,6 +135,16 @@ class DocumentedExamples(unittest.TestCase):
         self.assertIsNone(f.mic_count)
         self.assertIsNone(f.tf)
 
+    def test_huge_dimensions_fail_on_the_missing_bytes(self):
+        # A GTF body claiming 2^32-1 values in each of three dimensions: the
+        # reader must compare the exact byte count, not allocate or wrap.
+        body = b"\x00" * 4 + b"\x01" + struct.pack("<III", 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF)
+        data = b"VESKFILE" + struct.pack("<III", 1, 0, 1) + struct.pack("<I", 9) + b"vgtf::GTF" + \
+            struct.pack("<IIQ", 1, 0, len(body)) + body
+        with self.assertRaises(veskio2py.VeskFormatError) as ctx:
+            parse_tf(data, "big.bin")
+        self.assertIn("expected %d bytes of tf" % (8 * (2 ** 32 - 1) ** 3), str(ctx.exception))
+
     def test_unknown_data_sets_are_skipped(self):
         body = b"\x01\x02\x03"
         data = b"VESKFILE" + struct.pack("<III", 1, 3, 1) + struct.pack("<I", 5) + b"other" + \

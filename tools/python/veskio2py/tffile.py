@@ -1,5 +1,6 @@
 """Reader of the binary transfer-function file (docs/formats.md)."""
 
+import math
 import struct
 
 import numpy as np
@@ -87,11 +88,11 @@ def _read_field(cur, field, kind):
     if kind.startswith("vec3 array"):
         ndim = int(kind.split()[-1])
         dims = _dims(cur, ndim, field)
-        return cur.floats(3 * int(np.prod(dims)), field).reshape(*dims, 3)
+        return cur.floats(3 * math.prod(dims), field).reshape(*dims, 3)
     if kind.startswith("complex array"):
         ndim = int(kind.split()[-1])
         dims = _dims(cur, ndim, field)
-        pairs = cur.floats(2 * int(np.prod(dims)), field).reshape(*dims, 2)
+        pairs = cur.floats(2 * math.prod(dims), field).reshape(*dims, 2)
         return (pairs[..., 0] + 1j * pairs[..., 1]).astype(np.complex64)
     raise AssertionError(kind)
 
