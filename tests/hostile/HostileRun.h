@@ -1,0 +1,233 @@
+// Runs a built program on hostile input and judges how it ended: under a
+// wall-clock limit, in its own process group, with its peak memory taken
+// from wait4. Also snapshots directory trees so a test can show that a
+// failed run changed no file and left nothing behind.
+#ifndef TESTS_HOSTILE_HOSTILERUN_H
+#define TESTS_HOSTILE_HOSTILERUN_H
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+
+namespace hostile {
+
+namespace fs = boost::filesystem;
+
+// A run longer than this is a hang (seconds of wall-clock time).
+constexpr int kHangSeconds = 30;
+
+// Peak resident memory a run may reach (KiB). Far above what any case
+// needs; it catches buffers sized by a count or length that a file claims.
+// The sanitizers' shadow memory and quarantine roughly double a run's use.
+#ifdef HOSTILE_SANITIZED
+constexpr long kMaxRssKiB = 1536L * 1024;
+#else
+constexpr long kMaxRssKiB = 768L * 1024;
+#endif
+
+struct Outcome {
+  std::string program;   // for messages
+  int status = -1;       // exit status; -1 when the program did not exit
+  int signal = 0;        // the signal that ended it, 0 if none
+  bool hung = false;     // killed after kHangSeconds
+  long maxRssKiB = 0;    // peak resident memory of the program and its children
+  std::string out, err;  // captured standard output and error
+};
+
+inline std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void WriteWhole(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write test file " + path);
+}
+
+inline std::string RequireProgram(const char* variable) {
+  const char* path = std::getenv(variable);
+  if (!path || !*path) throw std::runtime_error(std::string(variable) + " is not set");
+  return path;
+}
+
+// A fresh directory under the system's temporary directory, removed with
+// all its contents at the end.
+class ScratchDir {
+public:
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "hostile-XXXXXX").string();
+    if (!::mkdtemp(&pattern[0])) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~ScratchDir() {
+    boost::system::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::string Path() const { return path_.string(); }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+  fs::path path_;
+};
+
+// Runs argv[0] with `argv` in `workDir`. `env` entries "NAME=value" are set
+// in the child. Standard streams go to files outside `workDir`.
+inline Outcome RunProgram(const std::vector<std::string>& argv, const std::string& workDir,
+                   const std::vector<std::string>& env = {}) {
+  ScratchDir capture;
+  const std::string outPath = capture / "stdout", errPath = capture / "stderr";
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    ::setpgid(0, 0);  // so a hang can be ended with everything it started
+    const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int nullFd = ::open("/dev/null", O_RDONLY);
+    if (outFd < 0 || errFd < 0 || nullFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0 ||
+        ::dup2(nullFd, 0) < 0)
+      ::_exit(126);
+    if (::chdir(workDir.c_str()) != 0) ::_exit(126);
+    for (const std::string& entry : env) {
+      const std::size_t eq = entry.find('=');
+      ::setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);
+    }
+    // A runaway allocation ends the sanitized program with a report rather
+    // than swapping the machine.
+    std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
+    ::setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "hard_rss_limit_mb=2048").c_str(), 1);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ::setpgid(pid, pid);  // also here, so the group exists before any kill
+  Outcome outcome;
+  outcome.program = fs::path(argv[0]).filename().string();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kHangSeconds);
+  int wstatus = 0;
+  struct rusage usage {};
+  for (;;) {
+    const pid_t done = ::wait4(pid, &wstatus, WNOHANG, &usage);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) throw std::runtime_error("wait4 failed");
+    if (std::chrono::steady_clock::now() > deadline) {
+      outcome.hung = true;
+      ::kill(-pid, SIGKILL);
+      while (::wait4(pid, &wstatus, 0, &usage) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ::kill(-pid, SIGKILL);  // whatever the program left running in its group
+  outcome.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  outcome.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+  outcome.maxRssKiB = usage.ru_maxrss;
+  outcome.out = ReadWhole(outPath);
+  outcome.err = ReadWhole(errPath);
+  return outcome;
+}
+
+inline std::string Describe(const Outcome& o) {
+  std::ostringstream text;
+  text << o.program << ": status " << o.status << ", signal " << o.signal << ", peak "
+       << o.maxRssKiB / 1024 << " MiB\n--- stdout (first 2000 bytes):\n"
+       << o.out.substr(0, 2000) << "\n--- stderr (first 2000 bytes):\n"
+       << o.err.substr(0, 2000);
+  return text.str();
+}
+
+// The run ended by itself, in time, without a sanitizer report, within the
+// memory bound, with `status`. Returns false (after reporting) otherwise.
+inline bool EndedCleanly(const Outcome& o, int status) {
+  bool ok = true;
+  const auto fail = [&](const std::string& why) {
+    ADD_FAILURE() << why << "\n" << Describe(o);
+    ok = false;
+  };
+  if (o.hung) fail("hang: killed after " + std::to_string(kHangSeconds) + " s");
+  else if (o.signal) fail("crash: died of signal " + std::to_string(o.signal));
+  for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error:"}) {
+    if (o.err.find(report) != std::string::npos || o.out.find(report) != std::string::npos)
+      fail(std::string("sanitizer report \"") + report + "\"");
+  }
+  if (o.maxRssKiB > kMaxRssKiB)
+    fail("peak memory " + std::to_string(o.maxRssKiB / 1024) + " MiB exceeds the bound of " +
+         std::to_string(kMaxRssKiB / 1024) + " MiB");
+  if (!o.hung && !o.signal && o.status != status)
+    fail("exit status " + std::to_string(o.status) + ", documented " + std::to_string(status));
+  return ok;
+}
+
+// Every text of `mentions` appears in `stream` (the program's message).
+inline void ExpectMentions(const Outcome& o, const std::string& stream,
+                           const std::vector<std::string>& mentions) {
+  EXPECT_FALSE(stream.empty()) << "no message\n" << Describe(o);
+  for (const std::string& text : mentions)
+    EXPECT_NE(stream.find(text), std::string::npos)
+        << "message does not mention \"" << text << "\"\n" << Describe(o);
+}
+
+// Relative path -> content ("dir" and "link -> target" for the others) of
+// everything below `root`.
+using Tree = std::map<std::string, std::string>;
+
+inline Tree Snapshot(const std::string& root) {
+  Tree tree;
+  for (fs::recursive_directory_iterator it(root), end; it != end; ++it) {
+    const std::string rel = it->path().lexically_relative(root).generic_string();
+    const fs::file_status status = fs::symlink_status(it->path());
+    if (fs::is_symlink(status)) tree[rel] = "link -> " + fs::read_symlink(it->path()).string();
+    else if (fs::is_directory(status)) tree[rel] = "dir";
+    else tree[rel] = "file " + ReadWhole(it->path().string());
+  }
+  return tree;
+}
+
+// Nothing below the snapshot's root changed or vanished, and whatever was
+// added lies below one of `allowedNew` (relative directory paths).
+inline void ExpectNothingLost(const Tree& before, const Tree& after,
+                              const std::vector<std::string>& allowedNew = {}) {
+  for (const auto& [path, content] : before) {
+    const auto found = after.find(path);
+    if (found == after.end()) ADD_FAILURE() << path << " vanished";
+    else if (found->second != content)
+      ADD_FAILURE() << path << " changed (" << content.size() << " -> " << found->second.size()
+                    << " bytes)";
+  }
+  for (const auto& [path, content] : after) {
+    if (before.count(path)) continue;
+    bool allowed = false;
+    for (const std::string& prefix : allowedNew)
+      allowed = allowed || path == prefix || path.compare(0, prefix.size() + 1, prefix + "/") == 0;
+    if (!allowed) ADD_FAILURE() << "left behind: " << path;
+  }
+}
+
+}  // namespace hostile
+
+#endif
