@@ -3,7 +3,8 @@
 # microphones, one 8-channel 16-bit recording per direction, N 16384, 16
 # averaged periods. Prints the wall time of trelvix --mode tf from TSP list to
 # transfer-function file against one plain libsndfile read of all 72
-# recordings, and their ratio (target: at most 3).
+# recordings, and their ratio (target: at most 3); also the 72 dravik runs
+# alone, as trelvix makes them, to show trelvix's own share.
 # Usage: bench/tf/run.sh [build-dir]   (default: build/bench-tf)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -42,21 +43,36 @@ run_tf() {
     TMPDIR="$work/tmp" "$trelvix" --mode tf --output-type gtf -o "$work/tf.bin" "$work/mic.xml" "$work/tsp.xml"
 }
 
+# The dravik runs that trelvix makes, one per recording, without trelvix.
+dravik_only() {
+    local wav
+    for wav in "$work"/rec/D*_00.wav; do
+        "$build/bin/dravik" --tsporigflt "$work/rec/origin.flt" --sigmax 1 --syncaddfreq "$periods" \
+            --syncaddoffset "$n" --outchannellist 0,1,2,3,4,5,6,7 "$wav" "$work/tmp/alone" || return 1
+    done
+}
+
 "$tool" read "$work/rec" >/dev/null   # warm the page cache
 run_tf >/dev/null 2>&1
 [ -s "$work/tf.bin" ] || { echo "tf run failed" >&2; exit 1; }
 : >"$work/read.ns"
 : >"$work/tf.ns"
+: >"$work/dravik.ns"
 for _ in $(seq "$runs"); do
     wall_ns "$tool" read "$work/rec" >>"$work/read.ns"
     wall_ns run_tf >>"$work/tf.ns"
+    wall_ns dravik_only >>"$work/dravik.ns"
 done
 read_ns=$(median <"$work/read.ns")
 tf_ns=$(median <"$work/tf.ns")
+dravik_ns=$(median <"$work/dravik.ns")
 
-awk -v r="$read_ns" -v t="$tf_ns" -v runs="$runs" 'BEGIN {
+awk -v r="$read_ns" -v t="$tf_ns" -v d="$dravik_ns" -v runs="$runs" 'BEGIN {
     printf "tf mode, 72 directions x 8 microphones, N 16384, 16 periods (median of %d runs)\n", runs
     printf "  read of all 72 recordings: %8.3f s\n", r / 1e9
     printf "  trelvix --mode tf:         %8.3f s\n", t / 1e9
+    printf "  72 dravik runs alone:      %8.3f s\n", d / 1e9
     printf "  ratio tf / read:           %8.2f   (target <= 3)\n", t / r
+    printf "  ratio dravik alone / read: %8.2f\n", d / r
+    printf "  ratio tf / dravik alone:   %8.2f   (trelvix own share)\n", t / d
 }'

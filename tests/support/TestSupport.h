@@ -106,6 +106,17 @@ inline boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> MakeMicAr
   return file;
 }
 
+// The message of what `f` throws, or "no error".
+template <typename F>
+std::string ErrorOf(F f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
 struct RunResult {
   int status = -1;  // exit status, or 128 + signal
   std::string out;

@@ -20,16 +20,6 @@ boost::shared_ptr<ImpulseResponseListFile2_0> MakeList(const std::vector<Source2
   return list;
 }
 
-template <typename F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no error";
-}
-
 class IRProviderIRTest : public ::testing::Test {
 protected:
   // value.flt holds the single sample `value`.
@@ -103,17 +93,6 @@ TEST_F(IRProviderIRTest, MicIndicesComeFromTheFirstCompleteSource) {
 
   IRProviderIR none(Write(MakeList({broken})));
   EXPECT_EQ(ErrorOf([&] { none.GetMicIndices(); }), "no mic indices found in <file> tag");
-}
-
-TEST_F(IRProviderIRTest, SourcesAreIndependentCopies) {
-  const auto source = MakeSource(PositionAt(0, 0, 2), {MakeFile("a.flt", {0})}, 5, 9);
-  IRProviderIR provider(Write(MakeList({source})));
-  auto sources = provider.GetSources();
-  auto& copy = dynamic_cast<Source2&>(*sources.at(0));
-  EXPECT_EQ(copy.GetCutStart(), 5);
-  EXPECT_EQ(copy.GetCutEnd(), 9);
-  copy.SetCutStart(1);
-  EXPECT_EQ(dynamic_cast<Source2&>(*provider.GetSources().at(0)).GetCutStart(), 5);
 }
 
 TEST_F(IRProviderIRTest, RefusesOtherKindsOfFile) {

@@ -37,16 +37,6 @@ done
 echo "fake dravik ran"
 )";
 
-template <typename F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no error";
-}
-
 class IRProviderTSPTest : public ::testing::Test {
 protected:
   void SetUp() override {

@@ -15,16 +15,6 @@ using namespace veskio2::vesk;
 using veskio2::veskconfig::TSPListFile2_0;
 using C = std::complex<float>;
 
-template <typename F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no error";
-}
-
 class GeometryTest : public ::testing::Test {
 protected:
   void SetUp() override {

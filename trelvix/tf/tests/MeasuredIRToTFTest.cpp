@@ -40,16 +40,6 @@ public:
   }
 };
 
-template <typename F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no error";
-}
-
 std::vector<float> Impulse(std::size_t n, std::size_t at, float value) {
   std::vector<float> x(n, 0.0f);
   x[at] = value;

@@ -28,16 +28,6 @@ std::vector<veskio2::Vector3<float>> Positions(std::size_t n) {
   return positions;
 }
 
-template <typename F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no error";
-}
-
 const auto kMics = MakeMicArray({MakeMic(4, 0.1f, 0, 0), MakeMic(7, 0, 0.2f, 0)});
 
 TEST(AssembleTFFile, GtfHoldsFormatDataAndSpecInOrder) {
