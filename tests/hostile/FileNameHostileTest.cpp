@@ -1,0 +1,111 @@
+// File names that a shell would split, expand or run (spaces, quotes, $,
+// backticks, newlines, .. components) through every program: each name
+// is used exactly as given, creates exactly the files asked for, and runs
+// nothing.
+#include "HostileFiles.h"
+#include "HostileRun.h"
+
+namespace hostile {
+namespace {
+
+struct Name {
+  std::string label;
+  std::string stem;  // the name without the suffixes the test adds
+};
+
+void PrintTo(const Name& n, std::ostream* os) { *os << n.label; }
+
+const std::vector<Name>& Names() {
+  static const std::vector<Name> names = {
+      {"Space", "with space"},
+      {"DoubleQuote", "double\"quote"},
+      {"SingleQuote", "single'quote"},
+      {"CommandSubstitution", "$(touch pwned)"},
+      {"Backticks", "`touch pwned`"},
+      {"Variable", "$HOME"},
+      {"Newline", "new\nline"},
+      {"Tab", "tab\there"},
+      {"Backslash", "back\\slash"},
+      {"Semicolon", "semi;touch pwned"},
+      {"Glob", "glob*?[x]"},
+      {"DotDotComponent", "sub/../dotdot"},
+      {"NonAscii", "\xc3\xbcml\xc3\xa4ut"},
+  };
+  return names;
+}
+
+class FileNames : public ::testing::TestWithParam<Name> {
+protected:
+  void SetUp() override {
+    fs::create_directory(dir_ / "sub");
+    WriteWhole(dir_ / "origin.flt", Flt(ImpulsePeriod()));
+  }
+  Outcome Run(const char* program, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {RequireProgram(program)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, dir_.Path());
+  }
+  // Where a name given to a program lands, relative to the directory.
+  static std::string Landed(const std::string& name) {
+    return fs::path(name).lexically_normal().generic_string();
+  }
+  ScratchDir dir_;
+};
+
+TEST_P(FileNames, EveryProgramUsesTheNameAsGiven) {
+  const std::string stem = GetParam().stem;
+  const std::string mic = stem + "_mic.xml", list = stem + "_list.xml", flt = stem + "_ir.flt",
+                    tf = stem + "_tf.bin", wave = stem + ".wav", head = stem;
+  std::vector<float> ir(512, 0.0f);
+  ir[0] = 1.0f;
+  WriteWhole(dir_ / Landed(flt), Flt(ir));
+  WriteWave(dir_ / Landed(wave), 1, ImpulsePeriod());
+  const Tree before = Snapshot(dir_.Path());
+
+  Outcome o = Run("TRELVIX_BIN", {"--mode", "template", "-t", "mic", "--nummic", "1", "--output-file=" + mic});
+  EXPECT_TRUE(EndedCleanly(o, 0));
+  o = Run("TRELVIX_BIN", {"--mode", "template", "-t", "ir", "--nummic", "1", "--numazi", "1",
+                          "--filepath=" + flt, "--output-file=" + list});
+  EXPECT_TRUE(EndedCleanly(o, 0));
+  o = Run("TRELVIX_BIN", {"--mode", "tf", "--output-file=" + tf, mic, list});
+  EXPECT_TRUE(EndedCleanly(o, 0));
+  o = Run("VESKDUMP_BIN", {tf});
+  if (EndedCleanly(o, 0)) ExpectMentions(o, o.out, {"\"id\":\"vgtf::M2PG\""});
+  o = Run("VESKDUMP_BIN", {list});
+  // The list names the impulse file exactly (JSON escapes aside).
+  if (EndedCleanly(o, 0) && stem.find_first_of("\"\\\n\t") == std::string::npos)
+    ExpectMentions(o, o.out, {"\"name\":\"" + flt + "\""});
+  o = Run("DRAVIK_BIN", {"--tsporigflt", "origin.flt", "--syncaddfreq", "1", "--syncaddoffset", "0", wave, head});
+  EXPECT_TRUE(EndedCleanly(o, 0));
+
+  EXPECT_EQ(fs::file_size(dir_ / Landed(head + "_ch1.flt")), 16384u);
+  ExpectNothingLost(before, Snapshot(dir_.Path()),
+                    {Landed(mic), Landed(list), Landed(tf), Landed(head + "_ch1.flt")});
+}
+
+// A failed run with the same names leaves the earlier output as it was.
+TEST_P(FileNames, AFailedRunKeepsTheNamedOutput) {
+  const std::string stem = GetParam().stem;
+  const std::string tf = stem + "_tf.bin", head = stem;
+  WriteWhole(dir_ / Landed(tf), "earlier transfer functions\n");
+  WriteWhole(dir_ / Landed(head + "_ch1.flt"), "earlier impulse response\n");
+  WriteWhole(dir_ / "mic.xml", MicArrayXml());
+  const Tree before = Snapshot(dir_.Path());
+
+  Outcome o = Run("TRELVIX_BIN", {"--mode", "tf", "--output-file=" + tf, "mic.xml", stem + "_absent.xml"});
+  if (EndedCleanly(o, 1))
+    ExpectMentions(o, o.err, {"ignoring: " + stem + "_absent.xml\n",
+                              "need a impulse response list file or a tsp list file for making TF"});
+  o = Run("DRAVIK_BIN", {"--tsporigflt", "origin.flt", stem + "_absent.wav", head});
+  if (EndedCleanly(o, 255)) ExpectMentions(o, o.out, {"wavefile(" + stem + "_absent.wav) is not found.\n"});
+  o = Run("VESKDUMP_BIN", {stem + "_absent.xml"});
+  if (EndedCleanly(o, 1))
+    ExpectMentions(o, o.err, {"veskdump: " + stem + "_absent.xml: cannot open: No such file or directory"});
+  ExpectNothingLost(before, Snapshot(dir_.Path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Hostile, FileNames, ::testing::ValuesIn(Names()),
+                         [](const ::testing::TestParamInfo<Name>& info) { return info.param.label; });
+
+}  // namespace
+}  // namespace hostile
