@@ -114,6 +114,21 @@ TEST_F(TFProgram, M2pgHoldsTheSpectraOfTheListedResponses) {
         EXPECT_NEAR(got[k].imag(), expected[k].imag(), kTol) << src << " " << mic << " " << k;
       }
     }
+
+  // The library's dump shows the same data sets and fields.
+  const std::string veskdump = RequireEnv("VESKDUMP_BIN");
+  if (!veskdump.empty() && fs::exists(veskdump)) {
+    const RunResult dump = RunProgram({veskdump, dir_ / "tf.bin"});
+    ASSERT_EQ(dump.status, 0) << dump.err;
+    const std::size_t fmtAt = dump.out.find("\"id\":\"vgtf::Fmt\"");
+    const std::size_t m2pgAt = dump.out.find("\"id\":\"vgtf::M2PG\"");
+    const std::size_t specAt = dump.out.find("\"id\":\"vgtf::Spec\"");
+    EXPECT_TRUE(fmtAt < m2pgAt && m2pgAt < specAt && specAt != std::string::npos) << dump.out.substr(0, 300);
+    for (const char* field : {"\"formatType\":1", "\"micCount\":2", "\"fftLength\":512", "\"irLength\":600",
+                              "\"samplingRate\":16000", "\"sourceCount\":3", "\"innerCount\":1"}) {
+      EXPECT_NE(dump.out.find(field), std::string::npos) << field;
+    }
+  }
 }
 
 TEST_F(TFProgram, GtfOnStandardOutputIsAValidFileWithReportsOnStandardError) {
@@ -174,6 +189,8 @@ TEST_F(TFProgram, InputsAreClassifiedAndCheckedInOrder) {
   ExpectFailure({"mic.xml", "ir.xml", "ir.xml"}, "too many impulse response list file");
   ExpectFailure({"mic.xml", "tsp.xml", "tsp.xml"}, "too many tsp list file");
   ExpectFailure({"mic.xml", "ir.xml", "--nfft", "0"}, "nfft must be at least 1, but 0 is given");
+  Template({"--output-type", "mic", "--nummic", "1001", "-o", dir_ / "big.xml"});
+  ExpectFailure({"big.xml", "ir.xml"}, "big.xml lists 1001 microphones; at most 1000 are supported");
   ExpectFailure({"mic.xml", "ir.xml", "--nfft", "1024"},
                 "impulse response of src 0, mic 0 is too short: 600 samples available, 1024 needed (cutStart 1, "
                 "nfft 1024)");
