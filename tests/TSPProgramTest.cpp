@@ -3,6 +3,7 @@
 // impulse responses by the built dravik.
 #include <cmath>
 #include <complex>
+#include <memory>
 #include <random>
 
 #include <fftw3.h>
@@ -21,27 +22,30 @@ constexpr std::size_t kAverages = 2;    // periods averaged; one more is recorde
 constexpr std::size_t kTaps = 20;       // length of the known responses
 constexpr std::size_t kNfft = 512;
 
+struct FftwPlanDestroy {
+  void operator()(fftw_plan_s* plan) const { fftw_destroy_plan(plan); }
+};
+struct SndFileClose {
+  void operator()(SNDFILE* file) const { sf_close(file); }
+};
+
 // One period of a signal with unit-magnitude spectrum and random phases,
 // scaled to a peak of 0.1.
 std::vector<float> FlatSpectrumPeriod() {
   std::mt19937 gen(11);
   std::uniform_real_distribution<double> phase(-M_PI, M_PI);
-  fftw_complex* spectrum = fftw_alloc_complex(kPeriod / 2 + 1);
-  double* signal = fftw_alloc_real(kPeriod);
-  fftw_plan plan = fftw_plan_dft_c2r_1d(int(kPeriod), spectrum, signal, FFTW_ESTIMATE);
+  std::vector<std::complex<double>> spectrum(kPeriod / 2 + 1);
+  std::vector<double> signal(kPeriod);
+  const std::unique_ptr<fftw_plan_s, FftwPlanDestroy> plan(fftw_plan_dft_c2r_1d(
+      int(kPeriod), reinterpret_cast<fftw_complex*>(spectrum.data()), signal.data(), FFTW_ESTIMATE));
   for (std::size_t k = 0; k <= kPeriod / 2; ++k) {
-    const double p = (k == 0 || k == kPeriod / 2) ? 0.0 : phase(gen);
-    spectrum[k][0] = std::cos(p);
-    spectrum[k][1] = std::sin(p);
+    spectrum[k] = (k == 0 || k == kPeriod / 2) ? 1.0 : std::polar(1.0, phase(gen));
   }
-  fftw_execute(plan);
+  fftw_execute(plan.get());
   double peak = 0;
-  for (std::size_t n = 0; n < kPeriod; ++n) peak = std::max(peak, std::fabs(signal[n]));
+  for (double v : signal) peak = std::max(peak, std::fabs(v));
   std::vector<float> period(kPeriod);
   for (std::size_t n = 0; n < kPeriod; ++n) period[n] = float(signal[n] * 0.1 / peak);
-  fftw_destroy_plan(plan);
-  fftw_free(signal);
-  fftw_free(spectrum);
   return period;
 }
 
@@ -61,12 +65,11 @@ void WriteRecording(const std::string& path, const std::vector<float>& origin,
   info.samplerate = 16000;
   info.channels = int(channels);
   info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  const std::unique_ptr<SNDFILE, SndFileClose> file(sf_open(path.c_str(), SFM_WRITE, &info));
   ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
   for (std::size_t p = 0; p <= kAverages; ++p) {
-    ASSERT_EQ(sf_writef_float(file, period.data(), sf_count_t(kPeriod)), sf_count_t(kPeriod));
+    ASSERT_EQ(sf_writef_float(file.get(), period.data(), sf_count_t(kPeriod)), sf_count_t(kPeriod));
   }
-  sf_close(file);
 }
 
 std::vector<std::complex<double>> Dft(const std::vector<float>& x, std::size_t n) {

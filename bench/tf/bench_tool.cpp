@@ -25,6 +25,10 @@ struct SndFileClose {
 };
 using SndFile = std::unique_ptr<SNDFILE, SndFileClose>;
 
+struct FftwPlanDestroy {
+  void operator()(fftw_plan_s* plan) const { fftw_destroy_plan(plan); }
+};
+
 struct FileClose {
   void operator()(FILE* f) const { std::fclose(f); }
 };
@@ -34,12 +38,11 @@ std::vector<float> FlatSpectrumPeriod(std::size_t n) {
   std::uniform_real_distribution<double> phase(-M_PI, M_PI);
   std::vector<std::complex<double>> spectrum(n / 2 + 1);
   std::vector<double> signal(n);
-  fftw_plan plan = fftw_plan_dft_c2r_1d(int(n), reinterpret_cast<fftw_complex*>(spectrum.data()), signal.data(),
-                                        FFTW_ESTIMATE);
+  const std::unique_ptr<fftw_plan_s, FftwPlanDestroy> plan(fftw_plan_dft_c2r_1d(
+      int(n), reinterpret_cast<fftw_complex*>(spectrum.data()), signal.data(), FFTW_ESTIMATE));
   for (std::size_t k = 0; k < spectrum.size(); ++k)
     spectrum[k] = (k == 0 || k == n / 2) ? 1.0 : std::polar(1.0, phase(gen));
-  fftw_execute(plan);
-  fftw_destroy_plan(plan);
+  fftw_execute(plan.get());
   double peak = 0;
   for (double v : signal) peak = std::max(peak, std::fabs(v));
   std::vector<float> period(n);
