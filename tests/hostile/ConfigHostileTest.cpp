@@ -119,7 +119,7 @@ std::vector<ConfigCase> Cases() {
 
 void PrintTo(const ConfigCase& c, std::ostream* os) { *os << c.name; }
 
-class ConfigHostile : public ::testing::TestWithParam<ConfigCase> {
+class ConfigFiles : public ::testing::Test {
 protected:
   void SetUp() override {
     work_ = root_ / "work";
@@ -132,17 +132,25 @@ protected:
     WriteWhole(work_ + "/tf.bin", "a transfer-function file of an earlier run\n");
   }
 
+  Outcome TFMode(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> argv = {RequireProgram("TRELVIX_BIN"), "--mode", "tf", "-o", "tf.bin"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.push_back("mic.xml");
+    argv.push_back("list.xml");
+    return RunProgram(argv, work_);
+  }
+
   ScratchDir root_;
   std::string work_;
 };
+
+class ConfigHostile : public ConfigFiles, public ::testing::WithParamInterface<ConfigCase> {};
 
 TEST_P(ConfigHostile, EndsWithAMessageAndKeepsTheOutputFile) {
   const ConfigCase& c = GetParam();
   WriteWhole(work_ + "/" + c.target, c.content());
   const Tree before = Snapshot(work_);
-  const Outcome o = RunProgram({RequireProgram("TRELVIX_BIN"), "--mode", "tf", "--output-type", "m2pg",
-                         "-o", "tf.bin", "mic.xml", "list.xml"},
-                        work_);
+  const Outcome o = TFMode({"--output-type", "m2pg"});
   if (EndedCleanly(o, 1)) ExpectMentions(o, o.err, c.trelvixMention);
   ExpectNothingLost(before, Snapshot(work_));
 }
@@ -158,6 +166,56 @@ TEST_P(ConfigHostile, VeskdumpNamesTheFault) {
     ExpectMentions(o, o.err, {"veskdump: " + c.target, c.veskdumpMention});
     EXPECT_TRUE(o.out.empty()) << Describe(o);
     EXPECT_EQ(o.err.find("root:"), std::string::npos) << "a file's content leaked\n" << Describe(o);
+  }
+}
+
+// Known fault, kept disabled until the tf maker is mended: the numMic of a
+// list file sizes the impulse-response array (sources x numMic x nfft)
+// before it is compared with the microphone-array file. 4294967295 ends
+// in "std::bad_alloc"; 400000 takes 1.6 GB and many seconds before the
+// microphone index table stops the run.
+TEST_F(ConfigFiles, DISABLED_ListNumMicIsCheckedBeforeItSizesAnything) {
+  for (const char* numMic : {"4294967295", "400000"}) {
+    SCOPED_TRACE(numMic);
+    WriteWhole(work_ + "/list.xml", Replace(IRListXml(), ">1</numMic>", std::string(">") + numMic + "</numMic>"));
+    const Tree before = Snapshot(work_);
+    const Outcome o = TFMode();
+    if (EndedCleanly(o, 1)) ExpectMentions(o, o.err, {"numMic"});
+    ExpectNothingLost(before, Snapshot(work_));
+  }
+}
+
+// Known fault, kept disabled until the tf maker is mended: positions that
+// are not finite (or so far away that the distances overflow) pass into
+// the transfer functions; the run succeeds and writes NaN transfer
+// functions (geometric calculation) or NaN source positions (measured).
+TEST_F(ConfigFiles, DISABLED_PositionsThatAreNotFiniteGiveNoTransferFunctions) {
+  const std::string tspList = TSPListXml(TSPSourceXml("rec.wav"));
+  struct Case {
+    const char* name;
+    std::string mic, list;
+    std::vector<std::string> options;
+  };
+  const std::vector<Case> cases = {
+      {"geometric, microphone at NaN", Replace(MicArrayXml(), "x=\"1\"", "x=\"nan\""), tspList,
+       {"--geometry-calculus", "1"}},
+      {"geometric, microphone at infinity", Replace(MicArrayXml(), "x=\"1\"", "x=\"inf\""), tspList,
+       {"--geometry-calculus", "1"}},
+      {"geometric, microphone 1e38 m away", Replace(MicArrayXml(), "distance=\"1\"", "distance=\"1e38\""),
+       tspList, {"--geometry-calculus", "1"}},
+      {"measured, source at NaN", MicArrayXml(), Replace(IRListXml(), "x=\"1\"", "x=\"nan\""), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteWhole(work_ + "/mic.xml", c.mic);
+    WriteWhole(work_ + "/list.xml", c.list);
+    WriteWhole(work_ + "/tf.bin", "a transfer-function file of an earlier run\n");
+    const Outcome o = TFMode(c.options);
+    if (!EndedCleanly(o, 1)) {
+      const Outcome dump = RunProgram({RequireProgram("VESKDUMP_BIN"), "tf.bin"}, work_);
+      EXPECT_EQ(dump.out.find("nan"), std::string::npos) << "a NaN was written";
+      EXPECT_EQ(dump.out.find("inf"), std::string::npos) << "an infinity was written";
+    }
   }
 }
 

@@ -114,8 +114,12 @@ inline Outcome RunProgram(const std::vector<std::string>& argv, const std::strin
       const std::size_t eq = entry.find('=');
       ::setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);
     }
-    // A runaway allocation ends the sanitized program with a report rather
-    // than swapping the machine.
+    // A runaway allocation ends the program (with a sanitizer report in the
+    // sanitized build) before it can take the machine's memory.
+#ifndef HOSTILE_SANITIZED
+    const struct rlimit addressSpace = {4ul << 30, 4ul << 30};  // bytes
+    ::setrlimit(RLIMIT_AS, &addressSpace);
+#endif
     std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
     ::setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "hard_rss_limit_mb=2048").c_str(), 1);
     std::vector<char*> args;
@@ -174,6 +178,12 @@ inline bool EndedCleanly(const Outcome& o, int status) {
   for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error:"}) {
     if (o.err.find(report) != std::string::npos || o.out.find(report) != std::string::npos)
       fail(std::string("sanitizer report \"") + report + "\"");
+  }
+  // No case needs more than a little memory: a failed allocation means a
+  // size claimed by a file was trusted.
+  for (const char* report : {"bad_alloc", "Can't_allocate_memory"}) {
+    if (o.err.find(report) != std::string::npos || o.out.find(report) != std::string::npos)
+      fail(std::string("allocation failure \"") + report + "\"");
   }
   if (o.maxRssKiB > kMaxRssKiB)
     fail("peak memory " + std::to_string(o.maxRssKiB / 1024) + " MiB exceeds the bound of " +
