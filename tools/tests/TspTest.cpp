@@ -20,11 +20,20 @@ using namespace vesktools;
 
 namespace {
 
-std::filesystem::path TempDir(const std::string& name) {
-  auto dir = std::filesystem::temp_directory_path() / ("vesk_tools_" + name + "_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  return dir;
-}
+// A fresh directory, removed with everything in it at the end of the test.
+class TempDir {
+public:
+  explicit TempDir(const std::string& name)
+      : path_(std::filesystem::temp_directory_path() / ("vesk_tools_" + name + "_" + std::to_string(::getpid()))) {
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+  std::filesystem::path path_;
+};
 
 template <typename F>
 std::string ErrorOf(F f) {
@@ -96,7 +105,8 @@ TEST(Tsp, PlaybackRepeatsTheOriginExactlyInTheNormalisedScale) {
   EXPECT_EQ(periods, 4u);
   EXPECT_EQ(PlaybackPeriods(4096, 0, 3), 3u);
   EXPECT_EQ(PlaybackPeriods(4096, 1, 3), 4u);
-  const std::string path = (TempDir("tsp") / "playback.wav").string();
+  const TempDir dir("tsp");
+  const std::string path = (dir / "playback.wav").string();
   WritePcm16(path, 16000, TspToPlayback(tsp, periods));
   const Sound back = ReadSound(path);
   ASSERT_EQ(back.channels.size(), 1u);
@@ -123,7 +133,7 @@ TEST(Tsp, RejectsUnusableParameters) {
 }
 
 TEST(FloatFile, WritesLittleEndianAndRefusesTornFiles) {
-  const auto dir = TempDir("flt");
+  const TempDir dir("flt");
   const std::string path = (dir / "a.flt").string();
   WriteFloat32LE(path, {1.0f, -2.5f});
   std::ifstream in(path, std::ios::binary);
@@ -140,7 +150,7 @@ TEST(FloatFile, WritesLittleEndianAndRefusesTornFiles) {
 }
 
 TEST(SoundFile, Pcm16RefusesToClipAndFloatKeepsValues) {
-  const auto dir = TempDir("snd");
+  const TempDir dir("snd");
   Sound s;
   s.sampleRateHz = 8000;
   s.channels = {{0.0, 0.5, -1.0}, {0.25, 1.25, 0.0}};
