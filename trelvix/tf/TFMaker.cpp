@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include <boost/format.hpp>
+#include <glibmm/exception.h>
 
 #include "front/validators.h"
 #include "provider/IRProviderIR.h"
@@ -142,6 +143,9 @@ bool TFMaker::Impl::Run() {
     if (!*out_) throw std::runtime_error("could not write the transfer-function file");
     return true;
   } catch (const std::exception& e) {
+    std::cerr << e.what() << std::endl;
+    return false;
+  } catch (const Glib::Exception& e) {  // e.g. a file name that is no valid text
     std::cerr << e.what() << std::endl;
     return false;
   }
