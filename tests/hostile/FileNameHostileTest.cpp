@@ -104,6 +104,39 @@ TEST_P(FileNames, AFailedRunKeepsTheNamedOutput) {
   ExpectNothingLost(before, Snapshot(dir_.Path()));
 }
 
+// A name longer than the system takes (a component of 5000 bytes) is
+// refused and reported in full by every program.
+TEST(LongFileNames, AreReportedInFull) {
+  ScratchDir dir;
+  const std::string name(5000, 'x');
+  WriteWhole(dir / "origin.flt", Flt(ImpulsePeriod()));
+  WriteWave(dir / "rec.wav", 1, ImpulsePeriod());
+  const Tree before = Snapshot(dir.Path());
+
+  Outcome o = RunProgram({RequireProgram("TRELVIX_BIN"), "--mode", "template", "-t", "mic", "-o", name + ".xml"},
+                         dir.Path());
+  if (EndedCleanly(o, 1)) {
+    EXPECT_EQ(o.err, "cannot write output file '" + name + ".xml': File name too long\n");
+  }
+  const std::vector<std::string> dravik = {RequireProgram("DRAVIK_BIN"), "--tsporigflt", "origin.flt",
+                                           "--syncaddfreq", "1", "--syncaddoffset", "0"};
+  std::vector<std::string> argv = dravik;
+  argv.insert(argv.end(), {"rec.wav", name});
+  o = RunProgram(argv, dir.Path());
+  if (EndedCleanly(o, 1)) {
+    EXPECT_EQ(o.err, "File open failed: " + name + "_ch1.flt\n");
+  }
+  argv = dravik;
+  argv.insert(argv.end(), {name + ".wav", "out"});
+  o = RunProgram(argv, dir.Path());
+  if (EndedCleanly(o, 255)) ExpectMentions(o, o.out, {"wavefile(" + name + ".wav) is not found.\n"});
+  o = RunProgram({RequireProgram("VESKDUMP_BIN"), name + ".xml"}, dir.Path());
+  if (EndedCleanly(o, 1)) {
+    EXPECT_EQ(o.err, "veskdump: " + name + ".xml: cannot open: File name too long\n");
+  }
+  ExpectNothingLost(before, Snapshot(dir.Path()));
+}
+
 INSTANTIATE_TEST_SUITE_P(Hostile, FileNames, ::testing::ValuesIn(Names()),
                          [](const ::testing::TestParamInfo<Name>& info) { return info.param.label; });
 
