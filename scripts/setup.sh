@@ -8,6 +8,7 @@ packages=(
   libboost-dev libboost-program-options-dev libboost-filesystem-dev libboost-system-dev
   libglibmm-2.4-dev libxml++2.6-dev libsndfile1-dev libfftw3-dev
   libgtest-dev
+  clang libclang-rt-14-dev
   python3 python3-numpy python3-matplotlib
 )
 
