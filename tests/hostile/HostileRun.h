@@ -140,6 +140,7 @@ inline Outcome RunProgram(const std::vector<std::string>& argv, const std::strin
     if (done < 0 && errno != EINTR) throw std::runtime_error("wait4 failed");
     if (std::chrono::steady_clock::now() > deadline) {
       outcome.hung = true;
+      // The group is still ours: its leader is not reaped yet.
       ::kill(-pid, SIGKILL);
       while (::wait4(pid, &wstatus, 0, &usage) < 0 && errno == EINTR) {
       }
@@ -147,7 +148,6 @@ inline Outcome RunProgram(const std::vector<std::string>& argv, const std::strin
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  ::kill(-pid, SIGKILL);  // whatever the program left running in its group
   outcome.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   outcome.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
   outcome.maxRssKiB = usage.ru_maxrss;

@@ -63,7 +63,7 @@ std::vector<Recording> HostileRecordings(const std::string& root) {
       {"../outside.wav", "outside.wav"},
       {"%2E%2E/percent.wav", "work/%2E%2E/percent.wav"},
       {root + "/work/absolute.wav", "work/absolute.wav"},
-      {"../../../../../../../../../../.." + root + "/work/climbing.wav", "work/climbing.wav"},
+      {Repeat("../", 40) + ".." + root + "/work/climbing.wav", "work/climbing.wav"},
   };
 }
 
