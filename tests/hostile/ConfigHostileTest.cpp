@@ -219,6 +219,23 @@ TEST_F(ConfigFiles, DISABLED_PositionsThatAreNotFiniteGiveNoTransferFunctions) {
   }
 }
 
+// Known fault, kept disabled until the configuration reader is mended: a
+// configuration file that never ends (here a link to /dev/zero; a pipe
+// does the same) is read whole before its size is checked, so the run
+// grows until memory runs out ("std::bad_alloc" under a 2 GB limit, the
+// machine's memory without one). The reader could stop at the largest size
+// it accepts.
+TEST_F(ConfigFiles, DISABLED_AnEndlessConfigurationFileIsRefused) {
+  fs::remove(work_ + "/mic.xml");
+  fs::create_symlink("/dev/zero", work_ + "/mic.xml");
+  const Tree before = Snapshot(work_);
+  Outcome o = TFMode();
+  if (EndedCleanly(o, 1)) ExpectMentions(o, o.err, {"mic.xml"});
+  o = RunProgram({RequireProgram("VESKDUMP_BIN"), "mic.xml"}, work_);
+  if (EndedCleanly(o, 1)) ExpectMentions(o, o.err, {"veskdump: mic.xml: "});
+  ExpectNothingLost(before, Snapshot(work_));
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, ConfigHostile, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<ConfigCase>& info) { return info.param.name; });
 
