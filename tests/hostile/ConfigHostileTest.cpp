@@ -146,6 +146,13 @@ protected:
 
 class ConfigHostile : public ConfigFiles, public ::testing::WithParamInterface<ConfigCase> {};
 
+// The files the cases start from are sound: each case fails by its change.
+TEST_F(ConfigFiles, TheUnchangedFilesMakeATransferFunctionFile) {
+  const Outcome o = TFMode({"--output-type", "m2pg"});
+  ASSERT_TRUE(EndedCleanly(o, 0));
+  EXPECT_EQ(ReadWhole(work_ + "/tf.bin").compare(0, 8, "VESKFILE"), 0);
+}
+
 TEST_P(ConfigHostile, EndsWithAMessageAndKeepsTheOutputFile) {
   const ConfigCase& c = GetParam();
   WriteWhole(work_ + "/" + c.target, c.content());

@@ -124,6 +124,16 @@ protected:
 
 class DravikHostile : public DravikSignal, public ::testing::WithParamInterface<DravikCase> {};
 
+// The origin and options the cases start from are sound: with a valid
+// recording both channels are written whole.
+TEST_F(DravikSignal, TheUnchangedRunWritesEveryChannel) {
+  WriteWave(dir_ / "rec.wav", 2, ImpulsePeriod());
+  const Outcome o = Dravik({});
+  ASSERT_TRUE(EndedCleanly(o, 0));
+  EXPECT_EQ(fs::file_size(dir_ / "out_ch1.flt"), 16384u);
+  EXPECT_EQ(fs::file_size(dir_ / "out_ch2.flt"), 16384u);
+}
+
 TEST_P(DravikHostile, StopsWithItsMessageAndKeepsEarlierFiles) {
   const DravikCase& c = GetParam();
   c.prepare(dir_.Path());

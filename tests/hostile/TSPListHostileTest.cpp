@@ -146,6 +146,15 @@ void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.name; }
 
 class TSPListValues : public TSPList, public ::testing::WithParamInterface<ValueCase> {};
 
+// The list the cases start from is sound: each case fails by its change.
+TEST_F(TSPList, TheUnchangedListMakesATransferFunctionFile) {
+  Record(work_ + "/rec.wav", 1);
+  WriteWhole(work_ + "/list.xml", TSPListXml(TSPSourceXml("rec.wav")));
+  const Outcome o = Trelvix();
+  ASSERT_TRUE(EndedCleanly(o, 0));
+  EXPECT_EQ(ReadWhole(work_ + "/tf.bin").compare(0, 8, "VESKFILE"), 0);
+}
+
 TEST_P(TSPListValues, FailAndKeepTheOutputFile) {
   const ValueCase& c = GetParam();
   Record(work_ + "/rec.wav", 1);
