@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
 // arrays before anything is checked; without a memory limit the run took
 // all 23 GB of the machine in 80 s and was killed. The measured path could
 // compare nfft with the response length first; both paths need a bound.
-TEST_F(Options, DISABLED_AnNfftBeyondAnyResponseIsRefusedBeforeItAllocates) {
+TEST_F(Options, AnNfftBeyondAnyResponseIsRefusedBeforeItAllocates) {
   WriteWhole(dir_ / "tsp.xml", TSPListXml(TSPSourceXml("rec.wav")));
   ExpectRefused({"Measured", "TRELVIX_BIN", {"--mode", "tf", "--nfft", "-1", "-o", "tf.bin", "mic.xml", "list.xml"},
                  1, "nfft"});

@@ -1,6 +1,6 @@
 #include "provider/IRProviderIR.h"
 
-#include <fstream>
+#include <iostream>
 #include <stdexcept>
 
 #include "provider/CheckConfigFile.h"
@@ -52,8 +52,10 @@ std::vector<float> IRProviderIR::GetIR(std::size_t src, std::size_t mic) {
     // Only files that carry exactly this one microphone serve it.
     if (indices.size() != 1 || static_cast<int64_t>(indices[0]) != target) continue;
     // Relative names are relative to the working directory.
-    std::ifstream in(file.GetName().raw(), std::ios::binary);
-    return ReadFlt(in);
+    std::string problem;
+    std::vector<float> samples = ReadFltFile(file.GetName().raw(), &problem);
+    if (samples.empty()) std::cerr << file.GetName().raw() << ": " << problem << std::endl;
+    return samples;
   }
   throw std::runtime_error("not implemented");
 }

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <set>
 #include <stdexcept>
@@ -281,8 +280,10 @@ std::vector<float> IRProviderTSP::GetIR(std::size_t src, std::size_t mic) {
   // a wave that carries the microphones in file order.
   const std::string fltName =
       (boost::format("%s_ch%d.flt") % impl_->MakeOutputHead(wave) % (mic + 1)).str();
-  std::ifstream in(fltName, std::ios::binary);
-  return ReadFlt(in);
+  std::string problem;
+  std::vector<float> samples = ReadFltFile(fltName, &problem);
+  if (samples.empty()) std::cerr << fltName << ": " << problem << std::endl;
+  return samples;
 }
 
 }  // namespace trelvix

@@ -1,8 +1,12 @@
 #include "provider/ReadFlt.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+
+#include <sys/stat.h>
 
 namespace trelvix {
 
@@ -30,6 +34,24 @@ std::vector<float> ReadFlt(std::istream& in) {
     carried = bytes - whole;
     std::memmove(block.data(), block.data() + whole, carried);
   }
+  return samples;
+}
+
+std::vector<float> ReadFltFile(const std::string& path, std::string* problem) {
+  std::string why;
+  std::vector<float> samples;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    why = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    why = "not a regular file";
+  } else {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) why = "cannot open";
+    samples = ReadFlt(in);
+    if (samples.empty() && why.empty()) why = "holds no whole sample";
+  }
+  if (problem) *problem = samples.empty() ? why : std::string();
   return samples;
 }
 

@@ -5,7 +5,7 @@
 
 namespace trelvix {
 
-InputFileType ClassifyInputFile(const std::string& path) {
+InputFileType ClassifyInputFile(const std::string& path, std::string* reason) {
   const std::size_t dot = path.rfind('.');
   if (dot == std::string::npos) return InputFileType::INVALID;
   const std::string extension = path.substr(dot + 1);
@@ -14,7 +14,8 @@ InputFileType ClassifyInputFile(const std::string& path) {
   boost::shared_ptr<veskio2::veskconfig::VeskConfigFile> file;
   try {
     file = ReadConfigFile(path);
-  } catch (const veskio2::AnalyzeError&) {
+  } catch (const veskio2::AnalyzeError& e) {
+    if (reason) *reason = e.what();
     return InputFileType::INVALID;
   }
   if (!file) return InputFileType::INVALID;  // treated like an unreadable file

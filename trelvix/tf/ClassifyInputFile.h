@@ -19,8 +19,10 @@ enum class InputFileType : int {
 // By the text after the last "." of the path ("wav", "flt"; neither file is
 // opened), else by the id of the configuration file it holds. A path
 // without ".", an unreadable configuration file or one of another id is
-// INVALID. Errors of the reader other than unreadable files pass.
-InputFileType ClassifyInputFile(const std::string& path);
+// INVALID. Errors of the reader other than unreadable files pass. For an
+// unreadable configuration file, *reason (if given) receives the reader's
+// message.
+InputFileType ClassifyInputFile(const std::string& path, std::string* reason = nullptr);
 
 }  // namespace trelvix
 

@@ -6,6 +6,8 @@
 #include <iostream>
 #include <stdexcept>
 
+#include <boost/format.hpp>
+
 #include "provider/IRProviderTSP.h"
 #include "tf/ConfigInputs.h"
 #include "tf/IRToSpectrum.h"
@@ -53,12 +55,26 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFMakingParamet
 
   const float samplesPerMetre = static_cast<float>(param.sampling_freq) / kSpeedOfSound;
   const std::size_t numBins = param.nfft / 2 + 1;
+  // The whole array is held in memory: refuse an nfft that cannot fit
+  // rather than let the allocation take the machine.
+  constexpr uint64_t kMaxValues = uint64_t(1) << 28;  // 2 GiB of complex floats
+  if (static_cast<uint64_t>(sources.size()) * mics.size() * numBins > kMaxValues) {
+    throw std::runtime_error((boost::format("nfft %d is too large: %d sources x %d microphones x %d bins "
+                                            "exceed %d transfer-function values") %
+                              param.nfft % sources.size() % mics.size() % numBins % kMaxValues)
+                                 .str());
+  }
   TFArray tf = MakeArray3<std::complex<float>>(sources.size(), mics.size(), numBins, 0.0f);
   for (std::size_t src = 0; src < sourcePositions.size(); ++src) {
     std::vector<float> delays;  // samples
     float latest = 0.0f;
     for (const auto& micPosition : micPositions) {
       delays.push_back((sourcePositions[src] - micPosition).Length() * samplesPerMetre);
+      if (!std::isfinite(delays.back())) {
+        throw std::runtime_error((boost::format("the distance from src %d to mic %d is not finite") % src %
+                                  (delays.size() - 1))
+                                     .str());
+      }
       latest = std::max(latest, delays.back());
     }
     const float offset = std::max(

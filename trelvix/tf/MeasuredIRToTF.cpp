@@ -129,7 +129,9 @@ IRArray LoadIR(const veskio2::veskconfig::MicArrayLocationFile2_0& /*micArray*/,
                const SourceList& sources, uint32_t nfft) {
   const std::size_t numSrc = provider.GetNumSources();
   const std::size_t numMic = provider.GetNumMics();
-  IRArray ir = MakeArray3<float>(numSrc, numMic, nfft, 0.0f);
+  // Rows are sized once their samples are known to cover the window, so an
+  // nfft beyond every response never allocates.
+  IRArray ir = MakeArray3<float>(numSrc, numMic, 0, 0.0f);
   if (sources.size() < numSrc) {
     throw std::runtime_error((boost::format("the provider lists %d sources but describes %d") % numSrc %
                               sources.size())
@@ -160,7 +162,8 @@ IRArray LoadIR(const veskio2::veskconfig::MicArrayLocationFile2_0& /*micArray*/,
              src % mic % samples.size() % needed % cutStart % nfft)
                 .str());
       }
-      std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(start), nfft, ir[src][mic].begin());
+      ir[src][mic].assign(samples.begin() + static_cast<std::ptrdiff_t>(start),
+                          samples.begin() + static_cast<std::ptrdiff_t>(needed));
     }
   }
   return ir;
@@ -176,6 +179,15 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeMeasuredTF(const TFMakingParamete
   const auto providerIndices = provider.GetMicIndices();
   if (!providerIndices) throw std::runtime_error("the impulse-response provider gave no microphone indices");
   CheckMicCombination(mics, *providerIndices);
+  // The list's own microphone count sizes every source; it must be the
+  // array's, or the file would hold transfer functions of microphones that
+  // it does not describe.
+  if (provider.GetNumMics() != mics.size()) {
+    const std::string& list = param.ir_list_file.empty() ? param.tsp_list_file : param.ir_list_file;
+    throw std::runtime_error((boost::format("%s gives %d microphones per source (numMic), but %s lists %d") % list %
+                              provider.GetNumMics() % param.mic_array_location_file % mics.size())
+                                 .str());
+  }
 
   const SourceList sources = provider.GetSources();
   IRArray ir = LoadIR(*micArray, provider, sources, param.nfft);

@@ -51,7 +51,8 @@ TFMakingParameters TFMaker::Impl::MakeParameters() const {
   param.calc = vm_["geometry-calculus"].as<unsigned int>();
   if (vm_.count("input-files")) {
     for (const std::string& path : vm_["input-files"].as<std::vector<std::string>>()) {
-      switch (ClassifyInputFile(path)) {
+      std::string reason;
+      switch (ClassifyInputFile(path, &reason)) {
         case InputFileType::TSP_LIST:
           if (!param.tsp_list_file.empty()) throw std::runtime_error("too many tsp list file");
           param.tsp_list_file = path;
@@ -66,6 +67,8 @@ TFMakingParameters TFMaker::Impl::MakeParameters() const {
           break;
         default:
           std::cerr << "the file has a invalid type for making TF. ignoring: " << path << std::endl;
+          // Why a configuration file could not be read, on a line of its own.
+          if (!reason.empty()) std::cerr << "  " << reason << std::endl;
       }
     }
   }

@@ -1,5 +1,6 @@
 #include "tf/TFToVeskFile.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <stdexcept>
@@ -18,6 +19,10 @@ Glib::ustring LocalDate() {
   localtime_r(&now, &local);
   return (boost::format("%04d/%02d/%02d") % (local.tm_year + 1900) % (local.tm_mon + 1) % local.tm_mday)
       .str();
+}
+
+bool IsFinite(const veskio2::Vector3<float>& v) {
+  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
 Glib::ustring UserName() {
@@ -41,6 +46,12 @@ boost::shared_ptr<VeskFile> AssembleTFFile(
                               sourcePositions.size() % tf.size())
                                  .str());
   }
+  // A non-finite position would make every transfer function of the file
+  // meaningless while it still reads as valid.
+  for (std::size_t src = 0; src < sourcePositions.size(); ++src) {
+    if (!IsFinite(sourcePositions[src]))
+      throw std::runtime_error((boost::format("the position of src %d is not finite") % src).str());
+  }
   const std::vector<veskio2::veskconfig::Mic1> mics = micArray->GetMics();
   const Glib::ustring date = LocalDate();
 
@@ -50,7 +61,14 @@ boost::shared_ptr<VeskFile> AssembleTFFile(
   fmt->SetIrLength(static_cast<int32_t>(irLength));
   fmt->SetSamplingRate(static_cast<int32_t>(samplingFreq));
   std::vector<veskio2::Vector3<float>> micPositions;
-  for (const auto& mic : mics) micPositions.push_back(mic.GetPosition().ToCartesian());
+  for (const auto& mic : mics) {
+    micPositions.push_back(mic.GetPosition().ToCartesian());
+    if (!IsFinite(micPositions.back())) {
+      throw std::runtime_error((boost::format("the position of mic %d (micIndex %d) is not finite") %
+                                (micPositions.size() - 1) % mic.GetMicIndex())
+                                   .str());
+    }
+  }
   fmt->SetMicPositions(micPositions);
 
   spec->SetDate(date);

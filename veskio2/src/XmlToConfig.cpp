@@ -411,11 +411,15 @@ boost::shared_ptr<VeskConfigFile> VeskConfigFileXMLReader::Read() {
   const std::string path = fileName_.raw();
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!file) throw AnalyzeError(path + ": cannot open: " + std::strerror(errno));
+  // The parsed tree takes many times the text's size, and a device or pipe
+  // may never end: a configuration file larger than this is refused.
+  constexpr std::size_t kMaxBytes = std::size_t(64) << 20;
   std::string text;
   char buffer[65536];
   for (;;) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
     text.append(buffer, got);
+    if (text.size() > kMaxBytes) throw AnalyzeError(path + ": file is larger than 64 MiB");
     if (got < sizeof buffer) break;
   }
   if (std::ferror(file.get())) throw AnalyzeError(path + ": cannot read: " + std::strerror(errno));

@@ -45,5 +45,23 @@ TEST(ReadFlt, ReadsLargeFilesAcrossBlockBoundariesIntact) {
   EXPECT_EQ(ReadFlt(in), written);
 }
 
+// A device or a directory is never read: /dev/zero would never end.
+TEST(ReadFlt, FilesThatAreNotRegularGiveNothingAndSayWhy) {
+  testsupport::ScratchDir dir;
+  testsupport::WriteFlt(dir / "one.flt", {0.25f});
+  std::string problem = "unchanged";
+  EXPECT_EQ(ReadFltFile(dir / "one.flt", &problem), std::vector<float>{0.25f});
+  EXPECT_EQ(problem, "");
+  EXPECT_TRUE(ReadFltFile("/dev/zero", &problem).empty());
+  EXPECT_EQ(problem, "not a regular file");
+  EXPECT_TRUE(ReadFltFile(dir.Path().string(), &problem).empty());
+  EXPECT_EQ(problem, "not a regular file");
+  EXPECT_TRUE(ReadFltFile(dir / "missing.flt", &problem).empty());
+  EXPECT_EQ(problem, "No such file or directory");
+  { std::ofstream(dir / "short.flt", std::ios::binary).write("\x01\x02", 2); }
+  EXPECT_TRUE(ReadFltFile(dir / "short.flt", &problem).empty());
+  EXPECT_EQ(problem, "holds no whole sample");
+}
+
 }  // namespace
 }  // namespace trelvix
