@@ -176,13 +176,11 @@ TEST_P(ConfigHostile, VeskdumpNamesTheFault) {
   }
 }
 
-// Known fault, kept disabled until the tf maker is mended: the numMic of a
-// list file sizes the impulse-response array (sources x numMic x nfft)
-// and is never compared with the microphone-array file. 4294967295 ends
-// in "std::bad_alloc"; 400000 takes 1.6 GB and many seconds before the
-// microphone index table stops the run; 3 against an array of one
-// microphone succeeds and writes a file whose micCount is 1 but whose
-// transfer functions hold 3 microphones, two of them copies of the first.
+// A list's numMic sizes every source: it must be compared with the
+// microphone-array file before anything is sized by it. (Once it was not:
+// 4294967295 ended in "std::bad_alloc", and 3 against an array of one
+// microphone wrote a file whose micCount is 1 but whose transfer functions
+// hold 3 microphones.)
 TEST_F(ConfigFiles, ListNumMicIsCheckedBeforeItSizesAnything) {
   for (const char* numMic : {"4294967295", "400000", "3"}) {
     SCOPED_TRACE(numMic);
@@ -194,10 +192,9 @@ TEST_F(ConfigFiles, ListNumMicIsCheckedBeforeItSizesAnything) {
   }
 }
 
-// Known fault, kept disabled until the tf maker is mended: positions that
-// are not finite (or so far away that the distances overflow) pass into
-// the transfer functions; the run succeeds and writes NaN transfer
-// functions (geometric calculation) or NaN source positions (measured).
+// Positions that are not finite (or so far away that the distances
+// overflow) must not pass into a transfer-function file that still reads as
+// valid.
 TEST_F(ConfigFiles, PositionsThatAreNotFiniteGiveNoTransferFunctions) {
   const std::string tspList = TSPListXml(TSPSourceXml("rec.wav"));
   struct Case {
@@ -228,12 +225,8 @@ TEST_F(ConfigFiles, PositionsThatAreNotFiniteGiveNoTransferFunctions) {
   }
 }
 
-// Known fault, kept disabled until the configuration reader is mended: a
-// configuration file that never ends (here a link to /dev/zero; a pipe
-// does the same) is read whole before its size is checked, so the run
-// grows until memory runs out ("std::bad_alloc" under a 2 GB limit, the
-// machine's memory without one). The reader could stop at the largest size
-// it accepts.
+// A configuration file that never ends (here a link to /dev/zero; a pipe
+// does the same) is read only up to the largest size the reader accepts.
 TEST_F(ConfigFiles, AnEndlessConfigurationFileIsRefused) {
   fs::remove(work_ + "/mic.xml");
   fs::create_symlink("/dev/zero", work_ + "/mic.xml");

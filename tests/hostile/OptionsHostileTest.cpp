@@ -85,11 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "Value of searchoffset is incorrect. \n"}),
     [](const ::testing::TestParamInfo<OptionCase>& info) { return info.param.name; });
 
-// Known fault, kept disabled until the tf maker is mended: --nfft -1 (read
-// as 4294967295) or any nfft far beyond the impulse responses sizes the
-// arrays before anything is checked; without a memory limit the run took
-// all 23 GB of the machine in 80 s and was killed. The measured path could
-// compare nfft with the response length first; both paths need a bound.
+// --nfft -1 (read as 4294967295), or any nfft far beyond the impulse
+// responses, must be refused before it sizes anything (once it took all the
+// machine's memory).
 TEST_F(Options, AnNfftBeyondAnyResponseIsRefusedBeforeItAllocates) {
   WriteWhole(dir_ / "tsp.xml", TSPListXml(TSPSourceXml("rec.wav")));
   ExpectRefused({"Measured", "TRELVIX_BIN", {"--mode", "tf", "--nfft", "-1", "-o", "tf.bin", "mic.xml", "list.xml"},

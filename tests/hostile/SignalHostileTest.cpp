@@ -256,11 +256,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FltCase{"ThreeBytesOverWholeSamples", 2051, 0, ""}),
     [](const ::testing::TestParamInfo<FltCase>& info) { return info.param.name; });
 
-// Known fault, kept disabled until the impulse-response reader is mended:
-// an impulse-response list naming an endless file (a device such as
-// /dev/zero, or a pipe) is read without end, the samples piling up in
-// memory until the run is killed. The reader could stop after the length
-// the file's size gives, or after what one run can use.
+// An impulse-response list naming an endless file (a device such as
+// /dev/zero, or a pipe) must not be read without end.
 TEST(FltFile, AnEndlessImpulseFileIsRefused) {
   ScratchDir dir;
   WriteWhole(dir / "mic.xml", MicArrayXml());
