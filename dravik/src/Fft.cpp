@@ -21,28 +21,24 @@ FftwPlan plan_or_throw(fftw_plan plan) {
 
 Fft::Fft(int n)
     : n_(n),
-      real_(allocate_or_throw<double>(n)),
       spectrum_(allocate_or_throw<fftw_complex>(n)),
       signal_(allocate_or_throw<fftw_complex>(n)) {}
 
-void Fft::ensure_half_plans() {
-    if (real_to_half_) return;
-    real_to_half_ = plan_or_throw(
-        fftw_plan_dft_r2c_1d(n_, real_.get(), spectrum_.get(), FFTW_ESTIMATE));
-    half_to_real_ = plan_or_throw(
-        fftw_plan_dft_c2r_1d(n_, spectrum_.get(), real_.get(), FFTW_ESTIMATE));
-}
-
-void Fft::ensure_full_plans() {
-    if (complex_inverse_) return;
+void Fft::ensure_plans() {
+    if (complex_forward_) return;
+    complex_forward_ = plan_or_throw(
+        fftw_plan_dft_1d(n_, signal_.get(), spectrum_.get(), FFTW_FORWARD, FFTW_ESTIMATE));
     complex_inverse_ = plan_or_throw(
         fftw_plan_dft_1d(n_, spectrum_.get(), signal_.get(), FFTW_BACKWARD, FFTW_ESTIMATE));
 }
 
 void Fft::forward_half(const double* x, double* re, double* im) {
-    ensure_half_plans();
-    for (int m = 0; m < n_; ++m) real_[m] = x[m];
-    fftw_execute(real_to_half_.get());
+    ensure_plans();
+    for (int m = 0; m < n_; ++m) {
+        signal_[m][0] = x[m];
+        signal_[m][1] = 0.0;
+    }
+    fftw_execute(complex_forward_.get());
     for (int bin = 0; bin <= n_ / 2; ++bin) {
         re[bin] = spectrum_[bin][0];
         im[bin] = spectrum_[bin][1];
@@ -58,17 +54,25 @@ void Fft::forward(const double* x, double* re, double* im) {
 }
 
 void Fft::inverse_half(const double* re, const double* im, double* x) {
-    ensure_half_plans();
+    ensure_plans();
+    // The spectrum of a real signal: bins above n/2 are the conjugates of
+    // those below, and bins 0 and n/2 (n even) are real.
     for (int bin = 0; bin <= n_ / 2; ++bin) {
         spectrum_[bin][0] = re[bin];
         spectrum_[bin][1] = im[bin];
     }
-    fftw_execute(half_to_real_.get());  // overwrites spectrum_, refilled on each call
-    for (int m = 0; m < n_; ++m) x[m] = real_[m];
+    spectrum_[0][1] = 0.0;
+    if (n_ % 2 == 0) spectrum_[n_ / 2][1] = 0.0;
+    for (int bin = n_ / 2 + 1; bin < n_; ++bin) {
+        spectrum_[bin][0] = re[n_ - bin];
+        spectrum_[bin][1] = -im[n_ - bin];
+    }
+    fftw_execute(complex_inverse_.get());
+    for (int m = 0; m < n_; ++m) x[m] = signal_[m][0];
 }
 
 void Fft::inverse(const double* xre, const double* xim, double* re, double* im) {
-    ensure_full_plans();
+    ensure_plans();
     for (int bin = 0; bin < n_; ++bin) {
         spectrum_[bin][0] = xre[bin];
         spectrum_[bin][1] = xim[bin];

@@ -23,8 +23,10 @@ using FftwRealBuffer = std::unique_ptr<double[], FftwMemoryDeleter>;
 
 // Transforms of length n (any n >= 1). Sign convention: forward uses
 // e^{-2πi·k·m/n}, inverse e^{+2πi·k·m/n}; neither scales, callers divide
-// by n. Plans are made on first use of each kind. Throws std::bad_alloc
-// when FFTW cannot allocate.
+// by n. Plans are made on first use. Throws std::bad_alloc when FFTW cannot
+// allocate. Every transform is a complex one: under FFTW_ESTIMATE the
+// real-to-half-spectrum plans of 16384 points take milliseconds to make,
+// more than all the transforms of a typical run, the complex ones a tenth.
 class Fft {
 public:
     explicit Fft(int n);
@@ -42,16 +44,13 @@ public:
     void inverse(const double* xre, const double* xim, double* re, double* im);
 
 private:
-    void ensure_half_plans();
-    void ensure_full_plans();
+    void ensure_plans();
 
     int n_;
-    FftwRealBuffer real_;
     FftwComplexBuffer spectrum_;
     FftwComplexBuffer signal_;
-    FftwPlan real_to_half_;
-    FftwPlan half_to_real_;
-    FftwPlan complex_inverse_;
+    FftwPlan complex_forward_;  // signal_ to spectrum_
+    FftwPlan complex_inverse_;  // spectrum_ to signal_
 };
 
 // One Fft per length, made on first request and kept for the run.
