@@ -1,5 +1,7 @@
 #include "TestSignals.h"
 
+#include "RunProcess.h"
+
 #include <fftw3.h>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -141,34 +143,12 @@ TempDir::~TempDir() {
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::string& work_dir) {
-    TempDir capture;
-    const std::string out_path = capture.path("stdout");
-    const std::string err_path = capture.path("stderr");
-    std::vector<std::string> argv_text;
-    argv_text.push_back(program);
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& text : argv_text) argv.push_back(text.data());
-    argv.push_back(nullptr);
-    pid_t child = fork();
-    if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) {
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(120);
-        if (!work_dir.empty() && chdir(work_dir.c_str()) != 0) _exit(121);
-        execv(program.c_str(), argv.data());
-        _exit(122);
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) throw std::runtime_error("waitpid failed");
-    }
-    RunResult result;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    result.out = read_text(out_path);
-    result.err = read_text(err_path);
-    return result;
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    vesk_test::ProcessOptions options;
+    options.workDir = work_dir;
+    const vesk_test::ProcessResult run = vesk_test::RunProcess(argv, options);
+    return RunResult{run.signal ? -run.signal : run.status, run.out, run.err};
 }
 
 std::string dravik_program() {

@@ -27,6 +27,8 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include "RunProcess.h"
+
 namespace hostile {
 
 namespace fs = boost::filesystem;
@@ -93,66 +95,35 @@ private:
   fs::path path_;
 };
 
-// Runs argv[0] with `argv` in `workDir`. `env` entries "NAME=value" are set
-// in the child. Standard streams go to files outside `workDir`.
+// Runs argv[0] with `argv` in `workDir` under the hang limit; `env`
+// entries "NAME=value" are set in the child.
 inline Outcome RunProgram(const std::vector<std::string>& argv, const std::string& workDir,
-                   const std::vector<std::string>& env = {}) {
-  ScratchDir capture;
-  const std::string outPath = capture / "stdout", errPath = capture / "stderr";
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    ::setpgid(0, 0);  // so a hang can be ended with everything it started
-    const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int nullFd = ::open("/dev/null", O_RDONLY);
-    if (outFd < 0 || errFd < 0 || nullFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0 ||
-        ::dup2(nullFd, 0) < 0)
-      ::_exit(126);
-    if (::chdir(workDir.c_str()) != 0) ::_exit(126);
-    for (const std::string& entry : env) {
-      const std::size_t eq = entry.find('=');
-      ::setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);
-    }
+                          const std::vector<std::string>& env = {}) {
+  vesk_test::ProcessOptions options;
+  options.workDir = workDir;
+  options.env = env;
+  options.timeoutSeconds = kHangSeconds;
+  options.stdinFromDevNull = true;
+  options.inChild = [] {
     // A runaway allocation ends the program (with a sanitizer report in the
     // sanitized build) before it can take the machine's memory.
 #ifndef HOSTILE_SANITIZED
     const struct rlimit addressSpace = {4ul << 30, 4ul << 30};  // bytes
     ::setrlimit(RLIMIT_AS, &addressSpace);
 #endif
-    std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
-    ::setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "hard_rss_limit_mb=2048").c_str(), 1);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  ::setpgid(pid, pid);  // also here, so the group exists before any kill
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string options = asan && *asan ? std::string(asan) + ":" : std::string();
+    ::setenv("ASAN_OPTIONS", (options + "hard_rss_limit_mb=2048").c_str(), 1);
+  };
+  const vesk_test::ProcessResult run = vesk_test::RunProcess(argv, options);
   Outcome outcome;
   outcome.program = fs::path(argv[0]).filename().string();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kHangSeconds);
-  int wstatus = 0;
-  struct rusage usage {};
-  for (;;) {
-    const pid_t done = ::wait4(pid, &wstatus, WNOHANG, &usage);
-    if (done == pid) break;
-    if (done < 0 && errno != EINTR) throw std::runtime_error("wait4 failed");
-    if (std::chrono::steady_clock::now() > deadline) {
-      outcome.hung = true;
-      // The group is still ours: its leader is not reaped yet.
-      ::kill(-pid, SIGKILL);
-      while (::wait4(pid, &wstatus, 0, &usage) < 0 && errno == EINTR) {
-      }
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  outcome.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  outcome.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
-  outcome.maxRssKiB = usage.ru_maxrss;
-  outcome.out = ReadWhole(outPath);
-  outcome.err = ReadWhole(errPath);
+  outcome.status = run.status;
+  outcome.signal = run.signal;
+  outcome.hung = run.timedOut;
+  outcome.maxRssKiB = run.maxRssKiB;
+  outcome.out = run.out;
+  outcome.err = run.err;
   return outcome;
 }
 

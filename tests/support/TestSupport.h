@@ -3,8 +3,6 @@
 #ifndef TESTS_SUPPORT_TESTSUPPORT_H
 #define TESTS_SUPPORT_TESTSUPPORT_H
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -19,6 +17,7 @@
 #include <boost/filesystem.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include "RunProcess.h"
 #include "veskio2/Vesk.h"
 #include "veskio2/VeskConfig.h"
 
@@ -130,39 +129,15 @@ inline std::string ReadWholeFile(const std::string& path) {
   return text.str();
 }
 
-// Runs `argv` (argv[0] is the program path) with standard output and
-// standard error captured in files; `env` entries "NAME=value" are added,
-// "NAME=" with nothing after it removes NAME.
+// Runs `argv` (argv[0] is the program path); `env` entries "NAME=value"
+// are added, "NAME=" with nothing after it removes NAME.
 inline RunResult RunProgram(const std::vector<std::string>& argv, const std::string& workDir = "",
                             const std::vector<std::string>& env = {}) {
-  ScratchDir capture;
-  const std::string outPath = capture / "stdout", errPath = capture / "stderr";
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0) ::_exit(126);
-    if (!workDir.empty() && ::chdir(workDir.c_str()) != 0) ::_exit(126);
-    for (const std::string& entry : env) {
-      const std::size_t eq = entry.find('=');
-      const std::string name = entry.substr(0, eq), value = entry.substr(eq + 1);
-      if (value.empty()) ::unsetenv(name.c_str());
-      else ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  RunResult result;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = ReadWholeFile(outPath);
-  result.err = ReadWholeFile(errPath);
-  return result;
+  vesk_test::ProcessOptions options;
+  options.workDir = workDir;
+  options.env = env;
+  const vesk_test::ProcessResult run = vesk_test::RunProcess(argv, options);
+  return RunResult{run.signal ? 128 + run.signal : run.status, run.out, run.err};
 }
 
 inline std::string RequireEnv(const char* name) {

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include "RunProcess.h"
 
 namespace trelvix_test {
 
@@ -78,37 +78,18 @@ inline std::string ProgramPath(const char* variable) {
   return path;
 }
 
-// Runs `program` with `args` (argv[0] is the program path) in `workDir`;
-// `inChild` runs in the child before exec (limits, signals).
+// Runs `program` with `args` in `workDir`; `inChild` runs in the child
+// before exec (limits, signals).
 inline ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                                 const std::string& workDir = ".",
                                 const std::function<void()>& inChild = nullptr) {
-  ScratchDir capture;
-  const std::string outPath = capture / "stdout", errPath = capture / "stderr";
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0) ::_exit(126);
-    if (::chdir(workDir.c_str()) != 0) ::_exit(126);
-    if (inChild) inChild();
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  int wstatus = 0;
-  while (::waitpid(pid, &wstatus, 0) < 0) {
-    if (errno != EINTR) throw std::runtime_error("waitpid failed");
-  }
-  ProgramResult result;
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  result.out = ReadFile(outPath);
-  result.err = ReadFile(errPath);
-  return result;
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  vesk_test::ProcessOptions options;
+  options.workDir = workDir;
+  options.inChild = inChild;
+  const vesk_test::ProcessResult run = vesk_test::RunProcess(argv, options);
+  return ProgramResult{run.status, run.out, run.err};
 }
 
 // Runs the built trelvix.
