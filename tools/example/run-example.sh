@@ -30,7 +30,7 @@ if [ -z "$python" ]; then
   echo "run-example: no python3 with numpy and matplotlib (Debian: python3-numpy python3-matplotlib)" >&2
   exit 1
 fi
-# trelvix starts dravik by name.
+# trelvix runs the dravik beside it; the other programs are found here too.
 export PATH="$bin:$PATH"
 start=$SECONDS
 
@@ -55,10 +55,9 @@ tf_run() {
   shift 3
   local work="$dir/work-${output%.bin}"
   mkdir -p "$work"
-  (cd "$dir" && TMPDIR="$work" "$bin/trelvix" --mode tf --nfft "$nfft" --tsp-length "$tsp_length" \
-     -o "$output" "$@" "$out/config/mic.xml" "$out/config/tsp.xml") >"$log" 2>&1 || true
-  if [ ! -s "$dir/$output" ]; then
-    echo "run-example: trelvix did not write $dir/$output; the end of $log:" >&2
+  if ! (cd "$dir" && TMPDIR="$work" "$bin/trelvix" --mode tf --nfft "$nfft" --tsp-length "$tsp_length" \
+     -o "$output" "$@" "$out/config/mic.xml" "$out/config/tsp.xml") >"$log" 2>&1; then
+    echo "run-example: trelvix failed to make $dir/$output; the end of $log:" >&2
     tail -n 5 "$log" >&2
     exit 1
   fi
