@@ -127,7 +127,10 @@ public:
   // around the directives is not looked at.
   static void CheckDirectiveNumbers(const String& format) {
     constexpr unsigned long kMaxNumber = 1024;
-    const String flags = String("-+ #0'$.*hlLqjzt|");
+    // Everything Boost.Format reads between the "%" and the conversion
+    // character: flags (including its "=" and "_"), "*", ".", "$", the
+    // brackets of "%|...|" and the size modifiers.
+    const String flags = String("-=_+ #0'$.*hlLjzwI|");
     std::size_t i = 0;
     while (i < format.size()) {
       if (format[i] != CharT('%')) {

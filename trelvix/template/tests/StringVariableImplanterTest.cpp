@@ -95,7 +95,8 @@ TEST(StringVariableImplanter, FormatErrorsPropagate) {
 TEST(StringVariableImplanter, HugeDirectiveNumbersAreRefused) {
   StringVariableImplanter implanter;
   implanter.variables["AZIMUTH"] = 5;
-  for (const std::string format : {"%00444444444002d", "%.99999999f", "%|2000$d|", "%99999%"})
+  for (const std::string format :
+       {"%00444444444002d", "%.99999999f", "%|2000$d|", "%99999%", "%%%_88888888888x", "%=_9999d"})
     EXPECT_EQ("path template format '" + format +
                   "' has a width, precision or argument number above 1024",
               ErrorOf(implanter, "D{AZIMUTH:" + format + "}.wav"))
