@@ -19,9 +19,12 @@ namespace {
 const char kMagic[] = "VESKFILE";
 constexpr uint32_t kFormatMajor = 1;
 constexpr uint32_t kMaxIdLength = 1024;
-// An array that holds no values still costs one list per leading entry;
-// bound that, since no byte of the file pays for them.
+// An array that holds no values still costs one list per leading entry,
+// and no byte of the file pays for them: a whole file may hold at most one
+// empty list per byte of its size (or kMinEmptyLists), and no array more
+// than kMaxEmptyLists.
 constexpr uint64_t kMaxEmptyLists = 1u << 20;
+constexpr uint64_t kMinEmptyLists = 4096;
 
 // Bytes shown in messages: printable ASCII as is, the rest as \xNN.
 std::string Printable(const unsigned char* p, std::size_t n) {
@@ -41,8 +44,9 @@ std::string Printable(const unsigned char* p, std::size_t n) {
 // A bounds-checked read position inside [begin, end) of the file bytes.
 class Cursor {
 public:
-  Cursor(const unsigned char* data, std::size_t begin, std::size_t end, std::string context)
-      : data_(data), pos_(begin), end_(end), context_(std::move(context)) {}
+  Cursor(const unsigned char* data, std::size_t begin, std::size_t end, std::string context,
+         uint64_t* emptyListBudget)
+      : data_(data), pos_(begin), end_(end), context_(std::move(context)), emptyListBudget_(emptyListBudget) {}
 
   std::size_t Left() const { return end_ - pos_; }
   std::size_t Position() const { return pos_; }
@@ -88,11 +92,20 @@ public:
            " more bytes");
   }
 
+  // Counts `lists` empty lists of `field` against the file's allowance.
+  void SpendEmptyLists(uint64_t lists, const char* field) {
+    if (lists > *emptyListBudget_)
+      Fail(std::string("expected at most ") + std::to_string(*emptyListBudget_) + " more empty lists in " +
+           field + " (one per byte of the file), found " + std::to_string(lists));
+    *emptyListBudget_ -= lists;
+  }
+
 private:
   const unsigned char* data_;
   std::size_t pos_;
   std::size_t end_;
   std::string context_;
+  uint64_t* emptyListBudget_;  // shared by every cursor of one file
 };
 
 Vector3<float> GetVector3(const unsigned char* p) {
@@ -141,6 +154,7 @@ std::vector<uint64_t> ReadDims(Cursor& in, std::size_t count, uint64_t valueSize
         in.Fail(std::string("expected at most ") + std::to_string(kMaxEmptyLists) +
                 " empty lists in " + field + ", found more");
     }
+    in.SpendEmptyLists(lists, field);
   } else {
     const uint64_t capacity = in.Left() / valueSize;
     uint64_t values = 1;
@@ -266,7 +280,8 @@ boost::shared_ptr<VeskFile> VeskFileBinaryReader::Read() {
     throw InvalidVeskFile(std::string("cannot read transfer-function file: ") + e.what());
   }
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  Cursor file(data, 0, bytes.size(), std::string());
+  uint64_t emptyListBudget = std::max<uint64_t>(kMinEmptyLists, bytes.size());
+  Cursor file(data, 0, bytes.size(), std::string(), &emptyListBudget);
 
   if (bytes.size() < 8 || bytes.compare(0, 8, kMagic) != 0)
     file.Fail(std::string("expected magic ") + kMagic + ", found \"" +
@@ -299,7 +314,7 @@ boost::shared_ptr<VeskFile> VeskFileBinaryReader::Read() {
     const std::size_t begin = file.Position();
     file.Take(length, name);
     Cursor body(data, begin, begin + static_cast<std::size_t>(length),
-                DataSetName(Printable(idBytes, idLength), version) + " (" + which + ")");
+                DataSetName(Printable(idBytes, idLength), version) + " (" + which + ")", &emptyListBudget);
     if (version != Version(1, 0)) continue;  // unknown version: skipped
     if (id == "vgtf::Fmt") result->AddDataSet(ReadFmt(body));
     else if (id == "vgtf::Spec") result->AddDataSet(ReadSpec(body));

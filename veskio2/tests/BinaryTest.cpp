@@ -450,6 +450,11 @@ TEST(BinaryReader, RefusesLyingLengthsAndCounts) {
             "vgtf::GTF 1.0 (data set 0): expected dimension 0 after an empty dimension of tf, found 5");
   EXPECT_EQ(body(GtfTfBody(0xffffffffu, 0, 0, "")),
             "vgtf::GTF 1.0 (data set 0): expected at most 1048576 empty lists in tf, found more");
+  // Below that bound, a small file may still hold only one empty list per
+  // byte of its size (at least 4096): 8192 lists in a file of a few dozen bytes.
+  EXPECT_EQ(body(GtfTfBody(8192, 0, 0, "")),
+            "vgtf::GTF 1.0 (data set 0): expected at most 4096 more empty lists in tf (one per byte "
+            "of the file), found 8192");
   // binIndices claims four thousand million entries in a tiny body.
   EXPECT_EQ(body(std::string(3, '\0') + "\x01" + PutU32(0xfffffff0u)),
             "vgtf::GTF 1.0 (data set 0): expected binIndices of 4294967280 values (4 bytes each), "
