@@ -15,14 +15,15 @@
 
 namespace trelvix {
 
-// A width, precision or argument number in a path template's format that is
-// too large to print: Boost.Format would overflow parsing it, and the stream
-// it prints with takes such a field on the stack.
-class FormatNumberTooLarge : public boost::io::format_error {
+// A path template format that Boost.Format must not be given: a width,
+// precision or argument number too large to print (Boost.Format would
+// overflow parsing it, and the stream it prints with takes such a field on
+// the stack), or a tabulation directive, whose fill character Boost.Format
+// can miscount into a write past its own buffer.
+class UnusableFormat : public boost::io::format_error {
 public:
-  explicit FormatNumberTooLarge(std::string format)
-      : message_("path template format '" + std::move(format) +
-                 "' has a width, precision or argument number above 1024") {}
+  UnusableFormat(const std::string& format, const std::string& why)
+      : message_("path template format '" + format + "' " + why) {}
   const char* what() const noexcept override { return message_.c_str(); }
 
 private:
@@ -52,7 +53,8 @@ public:
   // kept as written, or dropped if `remove_unknown`. Throws Boost.Format's
   // errors (too_many_args, too_few_args, bad_format_string) for a format
   // with no directive, with several, or an ill-formed one, and
-  // FormatNumberTooLarge for a number above 1024 inside a directive.
+  // UnusableFormat for a number above 1024 inside a directive or a
+  // tabulation directive (%t, %T).
   void Implant(String& text, bool remove_unknown) const {
     std::basic_ostringstream<CharT> out;
     std::size_t copied = 0;
@@ -122,9 +124,10 @@ public:
     return result;
   }
 
-  // Throws FormatNumberTooLarge when a number inside a directive ("%0400d",
-  // "%.9999999f", "%|1000000$d|", "%99999%") exceeds 1024; literal text
-  // around the directives is not looked at.
+  // Throws UnusableFormat when a number inside a directive ("%0400d",
+  // "%.9999999f", "%|1000000$d|", "%99999%") exceeds 1024, or when a
+  // directive tabulates ("%10t", "%20T*"); literal text around the
+  // directives is not looked at.
   static void CheckDirectiveNumbers(const String& format) {
     constexpr unsigned long kMaxNumber = 1024;
     // Everything Boost.Format reads between the "%" and the conversion
@@ -148,13 +151,17 @@ public:
           for (; j < format.size() && format[j] >= CharT('0') && format[j] <= CharT('9'); ++j)
             if (value <= kMaxNumber) value = value * 10 + static_cast<unsigned long>(format[j] - CharT('0'));
           if (value > kMaxNumber)
-            throw FormatNumberTooLarge(std::string(format.begin(), format.end()));
+            throw UnusableFormat(std::string(format.begin(), format.end()),
+                                 "has a width, precision or argument number above 1024");
         } else if (flags.find(format[j]) != String::npos) {
           ++j;
         } else {
           break;
         }
       }
+      if (j < format.size() && (format[j] == CharT('t') || format[j] == CharT('T')))
+        throw UnusableFormat(std::string(format.begin(), format.end()),
+                             "uses a tabulation directive (%t or %T)");
       i = j + 1;  // past the conversion character
     }
   }

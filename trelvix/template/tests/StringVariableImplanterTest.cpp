@@ -92,13 +92,19 @@ TEST(StringVariableImplanter, FormatErrorsPropagate) {
 
 // Widths, precisions and argument numbers come from the user's template; a
 // huge one would overflow the format parser or the printing stream's stack.
-TEST(StringVariableImplanter, HugeDirectiveNumbersAreRefused) {
+TEST(StringVariableImplanter, UnusableFormatsAreRefused) {
   StringVariableImplanter implanter;
   implanter.variables["AZIMUTH"] = 5;
   for (const std::string format :
        {"%00444444444002d", "%.99999999f", "%|2000$d|", "%99999%", "%%%_88888888888x", "%=_9999d"})
     EXPECT_EQ("path template format '" + format +
                   "' has a width, precision or argument number above 1024",
+              ErrorOf(implanter, "D{AZIMUTH:" + format + "}.wav"))
+        << format;
+  // Tabulation directives: a fill character of "%" made Boost.Format write
+  // past its buffer.
+  for (const std::string format : {"%s%T%%g", "%10t", "%|20T*|"})
+    EXPECT_EQ("path template format '" + format + "' uses a tabulation directive (%t or %T)",
               ErrorOf(implanter, "D{AZIMUTH:" + format + "}.wav"))
         << format;
   // Numbers in the literal text around a directive, and the largest allowed
