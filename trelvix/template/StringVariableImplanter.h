@@ -130,10 +130,10 @@ public:
   // directives is not looked at.
   static void CheckDirectiveNumbers(const String& format) {
     constexpr unsigned long kMaxNumber = 1024;
-    // Everything Boost.Format reads between the "%" and the conversion
-    // character: flags (including its "=" and "_"), "*", ".", "$", the
-    // brackets of "%|...|" and the size modifiers.
-    const String flags = String("-=_+ #0'$.*hlLjzwI|");
+    // Everything Boost.Format reads between the "%" (or the "%|" that opens
+    // a bracketed directive) and the conversion character or closing "|":
+    // flags (including its "=" and "_"), "*", ".", "$" and size modifiers.
+    const String flags = String("-=_+ #0'$.*hlLjzwI");
     std::size_t i = 0;
     while (i < format.size()) {
       if (format[i] != CharT('%')) {
@@ -145,6 +145,7 @@ public:
         i = j + 1;
         continue;
       }
+      if (j < format.size() && format[j] == CharT('|')) ++j;
       while (j < format.size()) {
         if (format[j] >= CharT('0') && format[j] <= CharT('9')) {
           unsigned long value = 0;

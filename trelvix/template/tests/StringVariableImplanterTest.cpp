@@ -96,7 +96,8 @@ TEST(StringVariableImplanter, UnusableFormatsAreRefused) {
   StringVariableImplanter implanter;
   implanter.variables["AZIMUTH"] = 5;
   for (const std::string format :
-       {"%00444444444002d", "%.99999999f", "%|2000$d|", "%99999%", "%%%_88888888888x", "%=_9999d"})
+       {"%00444444444002d", "%.99999999f", "%|2000$d|", "%99999%", "%%%_88888888888x", "%=_9999d",
+        "%|4|4|%|4288888888888d|"})
     EXPECT_EQ("path template format '" + format +
                   "' has a width, precision or argument number above 1024",
               ErrorOf(implanter, "D{AZIMUTH:" + format + "}.wav"))
