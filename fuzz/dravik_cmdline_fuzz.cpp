@@ -9,22 +9,14 @@
 
 #include <getopt.h>
 
+#include "Arguments.h"
+
 #include "CommandLine.h"
 #include "Settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::vector<std::string> args{"dravik"};
-  std::string current;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == '\n') {
-      args.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(static_cast<char>(data[i]));
-    }
-  }
-  if (!current.empty()) args.push_back(current);
-  if (args.size() > 64) return 0;
+  std::vector<std::string> args;
+  if (!ArgumentsFromLines(data, size, "dravik", args)) return 0;
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);

@@ -7,23 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "Arguments.h"
+
 #include "front/CommandLine.h"
 #include "template/GridParameters.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const trelvix::OptionTable table;
-  std::vector<std::string> args{"trelvix"};
-  std::string current;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == '\n') {
-      args.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(static_cast<char>(data[i]));
-    }
-  }
-  if (!current.empty()) args.push_back(current);
-  if (args.size() > 64) return 0;
+  std::vector<std::string> args;
+  if (!ArgumentsFromLines(data, size, "trelvix", args)) return 0;
   std::vector<const char*> argv;
   for (const auto& a : args) argv.push_back(a.c_str());
   boost::program_options::variables_map vm;
