@@ -57,7 +57,7 @@ protected:
   }
   RunResult Tf(std::vector<std::string> args) {
     args.insert(args.begin(), {trelvix_, "--mode", "tf"});
-    return RunProgram(args, dir_.Path().string());
+    return RunProgram(args, dir_.Path());
   }
   // Runs tf with `args` and checks that it fails with `message` as the
   // last line on standard error and leaves no output file.

@@ -123,8 +123,8 @@ protected:
   RunResult Run(std::vector<std::string> args) {
     args.insert(args.begin(), trelvix_);
     // The provider's temporary directories stay on disk: keep them in the scratch directory.
-    fs::create_directories(dir_.Path() / "tmp");
-    return RunProgram(args, dir_.Path().string(), {"TMPDIR=" + (dir_ / "tmp")});
+    fs::create_directories(dir_ / "tmp");
+    return RunProgram(args, dir_.Path(), {"TMPDIR=" + (dir_ / "tmp")});
   }
   // The measured spectra match the DFT of the played responses. dravik
   // divides by a flat spectrum, so the float rounding of the recording

@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include "RunProcess.h"
+#include "ScratchDir.h"
 
 namespace hostile {
 
@@ -73,27 +74,7 @@ inline std::string RequireProgram(const char* variable) {
   return path;
 }
 
-// A fresh directory under the system's temporary directory, removed with
-// all its contents at the end.
-class ScratchDir {
-public:
-  ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "hostile-XXXXXX").string();
-    if (!::mkdtemp(&pattern[0])) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    boost::system::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  std::string Path() const { return path_.string(); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-  fs::path path_;
-};
+using vesk_test::ScratchDir;
 
 // Runs argv[0] with `argv` in `workDir` under the hang limit; `env`
 // entries "NAME=value" are set in the child.

@@ -18,6 +18,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "RunProcess.h"
+#include "ScratchDir.h"
 #include "veskio2/Vesk.h"
 #include "veskio2/VeskConfig.h"
 
@@ -25,26 +26,7 @@ namespace testsupport {
 
 namespace fs = boost::filesystem;
 
-// A fresh directory, removed with everything in it at the end of the test.
-class ScratchDir {
-public:
-  ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "trelvix-test-XXXXXX").string();
-    if (!::mkdtemp(&pattern[0])) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    boost::system::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const fs::path& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-  fs::path path_;
-};
+using vesk_test::ScratchDir;
 
 // Raw little-endian float32 samples, as the .flt format holds them.
 inline void WriteFlt(const std::string& path, const std::vector<float>& samples) {

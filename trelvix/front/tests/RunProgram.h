@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "RunProcess.h"
+#include "ScratchDir.h"
 
 namespace trelvix_test {
 
@@ -37,39 +38,7 @@ inline void WriteFile(const std::string& path, const std::string& content) {
 
 inline bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-// A fresh directory under TMPDIR (or /tmp), removed with its files at the end.
-class ScratchDir {
-public:
-  ScratchDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/trelvix-test.XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!::mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = buffer.data();
-  }
-  ~ScratchDir() {
-    for (const std::string& name : Entries()) ::unlink((path_ + "/" + name).c_str());
-    ::rmdir(path_.c_str());
-  }
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  // Names of the files in the directory, dot files included.
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(path_.c_str())) {
-      while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-      }
-      ::closedir(dir);
-    }
-    return names;
-  }
-
-private:
-  std::string path_;
-};
+using vesk_test::ScratchDir;
 
 // Path of a built program from its environment variable (TRELVIX_BIN, ...).
 inline std::string ProgramPath(const char* variable) {

@@ -105,7 +105,7 @@ TEST_F(IRProviderTSPTest, RunsOncePerWaveFileAndReadsTheOutputOfTheMicrophoneOrd
   EXPECT_EQ(runs[0], (std::vector<std::string>{"--tsporigflt", "origin.tsp", "--sigmax", "32768", "--syncaddfreq",
                                                "16", "--syncaddoffset", "16384", "--outchannellist", "0,1,2,3",
                                                "a.wav", head}));
-  EXPECT_EQ(fs::path(provider.GetTemporaryDirectory()).parent_path(), dir_.Path() / "tmp");
+  EXPECT_EQ(fs::path(provider.GetTemporaryDirectory()).parent_path(), fs::path(dir_ / "tmp"));
   EXPECT_NE(out.find("Dravik: " + fake_ + " --tsporigflt \"origin.tsp\" --sigmax \"32768\""), std::string::npos);
   EXPECT_NE(out.find("fake dravik ran\nstatus(0) Success\n\n\n"), std::string::npos) << out;
 }

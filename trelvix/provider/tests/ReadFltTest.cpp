@@ -54,7 +54,7 @@ TEST(ReadFlt, FilesThatAreNotRegularGiveNothingAndSayWhy) {
   EXPECT_EQ(problem, "");
   EXPECT_TRUE(ReadFltFile("/dev/zero", &problem).empty());
   EXPECT_EQ(problem, "not a regular file");
-  EXPECT_TRUE(ReadFltFile(dir.Path().string(), &problem).empty());
+  EXPECT_TRUE(ReadFltFile(dir.Path(), &problem).empty());
   EXPECT_EQ(problem, "not a regular file");
   EXPECT_TRUE(ReadFltFile(dir / "missing.flt", &problem).empty());
   EXPECT_EQ(problem, "No such file or directory");
