@@ -5,23 +5,14 @@
 #ifndef TESTS_HOSTILE_HOSTILERUN_H
 #define TESTS_HOSTILE_HOSTILERUN_H
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <boost/filesystem.hpp>
