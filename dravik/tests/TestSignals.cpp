@@ -3,8 +3,6 @@
 #include "RunProcess.h"
 
 #include <fftw3.h>
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
