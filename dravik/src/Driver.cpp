@@ -33,6 +33,16 @@ int report_short_wave(const Recording& recording, const RunSettings& settings) {
     return kExitFailure;
 }
 
+// Writes the impulse of the c-th selected channel (file number c + 1).
+int write_impulse(const RunSettings& settings, std::size_t c, const std::vector<double>& impulse) {
+    std::string name = impulse_file_name(settings.out_file_head, static_cast<int>(c) + 1);
+    if (write_float_file(name, impulse.data(), kImpulseLength) < 0) {
+        std::fprintf(stderr, "File open failed: %s\n", name.c_str());
+        return -1;
+    }
+    return 0;
+}
+
 int run(int argc, char** argv) {
     RunSettings settings;
     int status = parse_command_line(argc, argv, &settings);
@@ -40,10 +50,8 @@ int run(int argc, char** argv) {
 
     std::vector<double> reference;
     if (load_tsp_reference(settings, &reference) < 0) return kExitFailure;
-    FftCache ffts;
-    ImpulseFromAverage impulse_maker(ffts, reference, settings.sample_by_frame,
-                                     settings.hpf_enabled, settings.hpf_low_freq,
-                                     settings.hpf_high_freq);
+    ImpulseFromAverage impulse_maker(reference, settings.sample_by_frame, settings.hpf_enabled,
+                                     settings.hpf_low_freq, settings.hpf_high_freq);
 
     Recording recording;
     if (!recording.open(settings.input_file)) {
@@ -64,6 +72,7 @@ int run(int argc, char** argv) {
 
     int offset = settings.sync_add_offset;
     if (settings.search_enabled) {
+        FftCache ffts;
         std::puts("search_offset...");
         if (search_first_offset(recording, channels, reference, ffts, &settings, &offset) < 0) {
             return kExitFailure;
@@ -77,16 +86,18 @@ int run(int argc, char** argv) {
 
     PeriodSums sums;
     sums.add_periods(recording, offset, settings.sample_by_frame, settings.sync_add_freq, channels);
-    std::vector<double> average(settings.sample_by_frame);
-    std::vector<double> impulse(kImpulseLength);
-    for (std::size_t c = 0; c < channels.size(); ++c) {
-        sums.average(c, average.data());
-        impulse_maker.compute(average.data(), impulse.data());
-        std::string name = impulse_file_name(settings.out_file_head, static_cast<int>(c) + 1);
-        if (write_float_file(name, impulse.data(), kImpulseLength) < 0) {
-            std::fprintf(stderr, "File open failed: %s\n", name.c_str());
-            return kExitWriteFailure;
-        }
+    // Channels go through the deconvolution two at a time (one complex
+    // transform pair for both); files are written in channel order.
+    std::vector<double> average_a(settings.sample_by_frame), average_b(settings.sample_by_frame);
+    std::vector<double> impulse_a(kImpulseLength), impulse_b(kImpulseLength);
+    for (std::size_t c = 0; c < channels.size(); c += 2) {
+        const bool pair = c + 1 < channels.size();
+        sums.average(c, average_a.data());
+        if (pair) sums.average(c + 1, average_b.data());
+        impulse_maker.compute_pair(average_a.data(), pair ? average_b.data() : nullptr,
+                                   impulse_a.data(), pair ? impulse_b.data() : nullptr);
+        if (write_impulse(settings, c, impulse_a) < 0) return kExitWriteFailure;
+        if (pair && write_impulse(settings, c + 1, impulse_b) < 0) return kExitWriteFailure;
     }
     return 0;
 }

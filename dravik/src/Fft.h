@@ -53,6 +53,24 @@ private:
     FftwPlan complex_inverse_;  // spectrum_ to signal_
 };
 
+// In-place complex transforms of length n (any n >= 1) on a buffer that the
+// object owns; the plans are made once, here. Same sign convention as Fft,
+// no scaling. Throws std::bad_alloc when FFTW cannot allocate.
+class ComplexFft {
+public:
+    explicit ComplexFft(int n);
+    int size() const { return n_; }
+    fftw_complex* data() { return data_.get(); }
+    void forward() { fftw_execute(forward_.get()); }
+    void inverse() { fftw_execute(inverse_.get()); }
+
+private:
+    int n_;
+    FftwComplexBuffer data_;
+    FftwPlan forward_;
+    FftwPlan inverse_;
+};
+
 // One Fft per length, made on first request and kept for the run.
 class FftCache {
 public:

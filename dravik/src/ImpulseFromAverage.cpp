@@ -31,45 +31,79 @@ std::vector<double> highpass_weights(int low_bin, int high_bin) {
     return weights;
 }
 
-ImpulseFromAverage::ImpulseFromAverage(FftCache& ffts, const std::vector<double>& reference,
-                                       int period_samples, bool highpass, int low_hz, int high_hz)
-    : period_fft_(ffts.get(period_samples)),
-      filter_fft_(ffts.get(kImpulseLength)),
+ImpulseFromAverage::ImpulseFromAverage(const std::vector<double>& reference, int period_samples,
+                                       bool highpass, int low_hz, int high_hz)
+    : period_fft_(period_samples),
       n_(period_samples),
       highpass_(highpass),
-      tsp_re_(n_ / 2 + 1), tsp_im_(n_ / 2 + 1),
-      avg_re_(n_ / 2 + 1), avg_im_(n_ / 2 + 1),
-      quotient_re_(n_ / 2 + 1), quotient_im_(n_ / 2 + 1),
-      period_(n_),
-      filter_re_(kImpulseLength / 2 + 1), filter_im_(kImpulseLength / 2 + 1) {
-    if (highpass_) weights_ = highpass_weights(ramp_bin(low_hz), ramp_bin(high_hz));
-    period_fft_.forward_half(reference.data(), tsp_re_.data(), tsp_im_.data());
-}
-
-void ImpulseFromAverage::compute(const double* average, double* impulse) {
-    // Real signals: the bins above N/2 mirror these, so the quotient is
-    // computed on half the spectrum and transformed back to a real signal.
-    period_fft_.forward_half(average, avg_re_.data(), avg_im_.data());
+      tsp_re_(n_ / 2 + 1), tsp_im_(n_ / 2 + 1), tsp_power_(n_ / 2 + 1) {
+    if (highpass_) {
+        filter_fft_ = std::make_unique<ComplexFft>(kImpulseLength);
+        weights_ = highpass_weights(ramp_bin(low_hz), ramp_bin(high_hz));
+    }
+    fftw_complex* z = period_fft_.data();
+    for (int m = 0; m < n_; ++m) {
+        z[m][0] = reference[m];
+        z[m][1] = 0.0;
+    }
+    period_fft_.forward();
     for (int bin = 0; bin <= n_ / 2; ++bin) {
-        const double a = tsp_re_[bin], b = tsp_im_[bin];
-        const double e = avg_re_[bin], f = avg_im_[bin];
-        const double power = a * a + b * b;
-        quotient_re_[bin] = (a * e + b * f) / power;
-        quotient_im_[bin] = (a * f - b * e) / power;
+        tsp_re_[bin] = z[bin][0];
+        tsp_im_[bin] = z[bin][1];
+        tsp_power_[bin] = z[bin][0] * z[bin][0] + z[bin][1] * z[bin][1];
     }
-    period_fft_.inverse_half(quotient_re_.data(), quotient_im_.data(), period_.data());
-    for (int m = 0; m < kImpulseLength; ++m) impulse[m] = period_[m] / n_;
-    if (highpass_) apply_highpass(impulse);
 }
 
-void ImpulseFromAverage::apply_highpass(double* impulse) {
-    filter_fft_.forward_half(impulse, filter_re_.data(), filter_im_.data());
-    for (int bin = 0; bin <= kImpulseLength / 2; ++bin) {
-        filter_re_[bin] *= weights_[bin];
-        filter_im_[bin] *= weights_[bin];
+namespace {
+
+// z = z · conj(t) / |t|², t = a + ib with power a² + b².
+inline void divide_by(fftw_complex z, double a, double b, double power) {
+    const double e = z[0], f = z[1];
+    z[0] = (a * e + b * f) / power;
+    z[1] = (a * f - b * e) / power;
+}
+
+}  // namespace
+
+void ImpulseFromAverage::compute_pair(const double* average_a, const double* average_b,
+                                      double* impulse_a, double* impulse_b) {
+    fftw_complex* z = period_fft_.data();
+    for (int m = 0; m < n_; ++m) {
+        z[m][0] = average_a[m];
+        z[m][1] = average_b ? average_b[m] : 0.0;
     }
-    filter_fft_.inverse_half(filter_re_.data(), filter_im_.data(), impulse);
-    for (int m = 0; m < kImpulseLength; ++m) impulse[m] *= 0.000244140625;  // 1/4096
+    period_fft_.forward();
+    const int half = n_ / 2;
+    for (int bin = 0; bin <= half; ++bin) divide_by(z[bin], tsp_re_[bin], tsp_im_[bin], tsp_power_[bin]);
+    for (int bin = half + 1; bin < n_; ++bin) {
+        const int mirror = n_ - bin;  // the TSP is real: t[bin] = conj(t[N - bin])
+        divide_by(z[bin], tsp_re_[mirror], -tsp_im_[mirror], tsp_power_[mirror]);
+    }
+    period_fft_.inverse();
+    for (int m = 0; m < kImpulseLength; ++m) impulse_a[m] = z[m][0] / n_;
+    if (impulse_b) {
+        for (int m = 0; m < kImpulseLength; ++m) impulse_b[m] = z[m][1] / n_;
+    }
+    if (highpass_) apply_highpass(impulse_a, impulse_b);
+}
+
+void ImpulseFromAverage::apply_highpass(double* impulse_a, double* impulse_b) {
+    // The weights are even (w[k] = w[4096 - k]), so the filter is real too.
+    fftw_complex* y = filter_fft_->data();
+    for (int m = 0; m < kImpulseLength; ++m) {
+        y[m][0] = impulse_a[m];
+        y[m][1] = impulse_b ? impulse_b[m] : 0.0;
+    }
+    filter_fft_->forward();
+    for (int bin = 0; bin < kImpulseLength; ++bin) {
+        y[bin][0] *= weights_[bin];
+        y[bin][1] *= weights_[bin];
+    }
+    filter_fft_->inverse();
+    for (int m = 0; m < kImpulseLength; ++m) impulse_a[m] = y[m][0] * 0.000244140625;  // 1/4096
+    if (impulse_b) {
+        for (int m = 0; m < kImpulseLength; ++m) impulse_b[m] = y[m][1] * 0.000244140625;
+    }
 }
 
 }  // namespace dravik

@@ -3,6 +3,7 @@
 #ifndef DRAVIK_IMPULSE_FROM_AVERAGE_H
 #define DRAVIK_IMPULSE_FROM_AVERAGE_H
 
+#include <memory>
 #include <vector>
 
 #include "Fft.h"
@@ -25,28 +26,36 @@ public:
     // first N give the TSP spectrum, computed here once. The filter is
     // applied when `highpass` is set, with its bounds in Hz. Throws
     // std::bad_alloc.
-    ImpulseFromAverage(FftCache& ffts, const std::vector<double>& reference, int period_samples,
-                       bool highpass, int low_hz, int high_hz);
+    ImpulseFromAverage(const std::vector<double>& reference, int period_samples, bool highpass,
+                       int low_hz, int high_hz);
 
     // average: N samples, one averaged period. impulse: 4096 samples, the
     // first 4096 of IDFT(DFT(average) / DFT(reference)) / N (real part),
     // then high-passed when enabled. A zero bin of the TSP spectrum yields
     // non-finite values, as the plain quotient does.
-    void compute(const double* average, double* impulse);
+    void compute(const double* average, double* impulse) { compute_pair(average, nullptr, impulse, nullptr); }
+
+    // The same for two channels with one pair of transforms: both steps are
+    // real filters, so channel a travels as the real part of one complex
+    // signal and channel b as its imaginary part. The rounding error of
+    // each channel is relative to the louder of the two (up to about 1e-15
+    // of it), below the float precision of the impulse files unless the
+    // channels differ by more than about 140 dB. average_b and impulse_b
+    // may both be null.
+    void compute_pair(const double* average_a, const double* average_b, double* impulse_a,
+                      double* impulse_b);
 
 private:
-    void apply_highpass(double* impulse);
+    void apply_highpass(double* impulse_a, double* impulse_b);
 
-    Fft& period_fft_;
-    Fft& filter_fft_;
+    ComplexFft period_fft_;
+    std::unique_ptr<ComplexFft> filter_fft_;  // 4096 points, with the filter only
     int n_;
     bool highpass_;
     std::vector<double> weights_;
-    std::vector<double> tsp_re_, tsp_im_;
-    std::vector<double> avg_re_, avg_im_;
-    std::vector<double> quotient_re_, quotient_im_;
-    std::vector<double> period_;
-    std::vector<double> filter_re_, filter_im_;
+    // TSP spectrum, bins 0..N/2 (the others are their conjugates), and the
+    // power a² + b² of each.
+    std::vector<double> tsp_re_, tsp_im_, tsp_power_;
 };
 
 }  // namespace dravik

@@ -3,6 +3,7 @@
 #ifndef DRAVIK_PERIOD_AVERAGE_H
 #define DRAVIK_PERIOD_AVERAGE_H
 
+#include <cstdint>
 #include <vector>
 
 #include "Recording.h"
@@ -21,6 +22,9 @@ public:
     // ascending k, i = 0..N-1. Frames [offset, offset + N·F) must lie inside
     // the announced frame count; frames the file fails to deliver count as
     // 0. Throws std::bad_alloc.
+    // A 16-bit recording is summed as integers and scaled by 2^-15 at the
+    // end: every partial sum of such samples is exact in a double, so the
+    // result is the same to the last bit as summing the double samples.
     void add_periods(Recording& recording, int offset, int period_samples, int periods,
                      const std::vector<int>& channels);
 
@@ -31,7 +35,13 @@ public:
     std::size_t channel_count() const { return selected_; }
 
 private:
-    std::vector<double> sums_;
+    template <typename Sum, typename Sample>
+    void add_block(std::vector<Sum>& sums, const Sample* block, long long first_frame, int frames,
+                   int offset, int stride, const std::vector<int>& channels, bool all_in_order);
+
+    std::vector<double> sums_;         // double samples
+    std::vector<std::int32_t> pcm16_sums_;  // raw 16-bit samples, when used
+    bool integer_ = false;             // which of the two holds the sums
     std::size_t selected_ = 0;
     int period_samples_ = 0;
     int periods_ = 1;

@@ -7,8 +7,9 @@
 namespace dravik {
 namespace {
 
-// About one MiB of doubles per block, whatever the channel count.
-constexpr int kBlockSamples = 1 << 17;
+// About 128 KiB per block whatever the channel count: large enough that the
+// per-call cost vanishes, small enough to stay in cache while it is summed.
+constexpr int kBlockBytes = 1 << 17;
 
 }  // namespace
 
@@ -24,8 +25,10 @@ bool Recording::open(const std::string& path) {
     frames_ = static_cast<int>(std::min<sf_count_t>(info.frames, INT_MAX));
     sample_rate_ = info.samplerate;
     missing_reported_ = false;
-    int block_frames = std::max(1, kBlockSamples / channels_);
-    block_.assign(static_cast<std::size_t>(block_frames) * channels_, 0.0);
+    pcm16_ = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    // Buffers are sized on first use: a run reads one kind only.
+    block_.clear();
+    pcm16_block_.clear();
     return true;
 }
 
@@ -35,18 +38,24 @@ void Recording::report_missing(long long frame) {
     std::printf("cannot read frame=%d\n", static_cast<int>(frame));
 }
 
-long long Recording::read(long long start, long long count, const BlockConsumer& consume) {
+template <typename Sample, typename Reader, typename Consumer>
+long long Recording::read_blocks(long long start, long long count, std::vector<Sample>& block,
+                                 Reader reader, const Consumer& consume) {
     if (count <= 0) return 0;
     if (sf_seek(file_.get(), start, SEEK_SET) != start) {
         report_missing(start);
         return 0;
     }
-    const int block_frames = static_cast<int>(block_.size() / channels_);
+    if (block.empty()) {
+        const int block_frames = std::max(1, kBlockBytes / static_cast<int>(sizeof(Sample)) / channels_);
+        block.assign(static_cast<std::size_t>(block_frames) * channels_, Sample());
+    }
+    const int block_frames = static_cast<int>(block.size() / channels_);
     long long done = 0;
     while (done < count) {
         int want = static_cast<int>(std::min<long long>(block_frames, count - done));
-        sf_count_t got = sf_readf_double(file_.get(), block_.data(), want);
-        if (got > 0) consume(block_.data(), start + done, static_cast<int>(got));
+        sf_count_t got = reader(file_.get(), block.data(), want);
+        if (got > 0) consume(block.data(), start + done, static_cast<int>(got));
         if (got > 0) done += got;
         if (got < want) {
             report_missing(start + done);
@@ -54,6 +63,14 @@ long long Recording::read(long long start, long long count, const BlockConsumer&
         }
     }
     return done;
+}
+
+long long Recording::read(long long start, long long count, const BlockConsumer& consume) {
+    return read_blocks(start, count, block_, sf_readf_double, consume);
+}
+
+long long Recording::read_pcm16(long long start, long long count, const Pcm16BlockConsumer& consume) {
+    return read_blocks(start, count, pcm16_block_, sf_readf_short, consume);
 }
 
 }  // namespace dravik

@@ -21,6 +21,9 @@ using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
 // samples each, the first being frame `first_frame` of the file.
 using BlockConsumer =
     std::function<void(const double* interleaved, long long first_frame, int frames)>;
+// The same for the raw samples of a 16-bit PCM recording (full scale 32768).
+using Pcm16BlockConsumer =
+    std::function<void(const short* interleaved, long long first_frame, int frames)>;
 
 class Recording {
 public:
@@ -40,15 +43,28 @@ public:
     // "cannot read frame=%d\n". Returns the number of frames delivered.
     long long read(long long start, long long count, const BlockConsumer& consume);
 
+    // Whether the samples are 16-bit PCM, so that read_pcm16 gives them
+    // exactly (the double scale of read is these values times 2^-15).
+    bool is_pcm16() const { return pcm16_; }
+    // As read, with the raw 16-bit samples; only for a 16-bit PCM recording.
+    // Reading shorts skips libsndfile's conversion to double, the costliest
+    // step of reading such a recording.
+    long long read_pcm16(long long start, long long count, const Pcm16BlockConsumer& consume);
+
 private:
     void report_missing(long long frame);
+    template <typename Sample, typename Reader, typename Consumer>
+    long long read_blocks(long long start, long long count, std::vector<Sample>& block,
+                          Reader reader, const Consumer& consume);
 
     SndfileHandle file_;
     int channels_ = 0;
     int frames_ = 0;
     int sample_rate_ = 0;
     bool missing_reported_ = false;
+    bool pcm16_ = false;
     std::vector<double> block_;
+    std::vector<short> pcm16_block_;
 };
 
 }  // namespace dravik

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
+
+#include <sndfile.h>
 
 #include "PeriodAverage.h"
 #include "TestSignals.h"
@@ -68,6 +71,57 @@ TEST(PeriodAverage, SixteenBitSamplesAreScaledToFullScaleOne) {
     std::vector<double> average(4096);
     sums.average(0, average.data());
     EXPECT_EQ(average[17], 0.5);
+}
+
+void write_pcm16(const std::string& path, const std::vector<short>& interleaved, int channels) {
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = 16000;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << path;
+    sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / channels);
+    EXPECT_EQ(sf_writef_short(file, interleaved.data(), frames), frames);
+    sf_close(file);
+}
+
+// 16-bit samples are summed as integers: the averages must equal the sums
+// of libsndfile's doubles (x / 32768) to the last bit, also at the period
+// counts where an int32 sum would overflow.
+TEST(PeriodAverage, SixteenBitSumsEqualTheDoubleSumsExactly) {
+    dravik_test::TempDir dir;
+    const int channels = 2, n = 4096, periods = 5;
+    std::vector<short> data(static_cast<std::size_t>(channels) * n * periods);
+    unsigned state = 12345;
+    for (short& x : data) {
+        state = state * 1103515245u + 12345u;
+        x = static_cast<short>(static_cast<int>(state >> 16 & 0xffff) - 32768);
+    }
+    write_pcm16(dir.path("noise.wav"), data, channels);
+    dravik::Recording recording;
+    ASSERT_TRUE(recording.open(dir.path("noise.wav")));
+    EXPECT_TRUE(recording.is_pcm16());
+    dravik::PeriodSums sums;
+    sums.add_periods(recording, 0, n, periods, {1});
+    std::vector<double> average(n);
+    sums.average(0, average.data());
+    for (int i = 0; i < n; ++i) {
+        double sum = 0.0;
+        for (int k = 0; k < periods; ++k) {
+            sum += data[(static_cast<std::size_t>(k) * n + i) * channels + 1] / 32768.0;
+        }
+        ASSERT_EQ(average[i], sum / periods) << "sample " << i;
+    }
+
+    // Periods of one sample at -32768: 65536 of them sum to exactly -2^31,
+    // 65537 to less than an int32 holds.
+    for (int count : {65536, 65537}) {
+        write_pcm16(dir.path("loud.wav"), std::vector<short>(count, -32768), 1);
+        ASSERT_TRUE(recording.open(dir.path("loud.wav")));
+        sums.add_periods(recording, 0, 1, count, {0});
+        sums.average(0, average.data());
+        EXPECT_EQ(average[0], -1.0) << count << " periods";
+    }
 }
 
 TEST(Recording, RefusesWhatLibsndfileCannotOpen) {
