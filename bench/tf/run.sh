@@ -37,30 +37,50 @@ wall_ns() {
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# Every run starts from an empty temporary directory, as a fresh run would.
-run_tf() {
-    rm -rf "$work/tmp"/*
-    TMPDIR="$work/tmp" "$trelvix" --mode tf --output-type gtf -o "$work/tf.bin" "$work/mic.xml" "$work/tsp.xml"
+# Every run writes into a directory of its own, made before the clock
+# starts, as a fresh run would find it. Nothing is deleted until all runs are
+# timed: on ext4, making files soon after many were deleted is markedly
+# slower, and that cost belongs to the clean-up, not to the run.
+run_count=0
+next_run_dir() {
+    run_count=$((run_count + 1))
+    run_dir="$work/tmp/$run_count"
+    mkdir -p "$run_dir"
 }
 
-# The dravik runs that trelvix makes, one per recording, without trelvix.
+run_tf() {
+    TMPDIR="$run_dir" "$trelvix" --mode tf --output-type gtf -o "$work/tf.bin" "$work/mic.xml" "$work/tsp.xml"
+}
+
+# The dravik runs that trelvix makes, one per recording, without trelvix;
+# output directories made beforehand by prepare_dravik_only.
+prepare_dravik_only() {
+    local wav dirs=()
+    for wav in "$work"/rec/D*_00.wav; do dirs+=("$run_dir/${wav##*/}"); done
+    mkdir -p "${dirs[@]}"
+}
 dravik_only() {
     local wav
     for wav in "$work"/rec/D*_00.wav; do
         "$build/bin/dravik" --tsporigflt "$work/rec/origin.flt" --sigmax 1 --syncaddfreq "$periods" \
-            --syncaddoffset "$n" --outchannellist 0,1,2,3,4,5,6,7 "$wav" "$work/tmp/alone" || return 1
+            --syncaddoffset "$n" --outchannellist 0,1,2,3,4,5,6,7 "$wav" "$run_dir/${wav##*/}/float" || return 1
     done
 }
 
 "$tool" read "$work/rec" >/dev/null   # warm the page cache
+next_run_dir
 run_tf >/dev/null 2>&1
+sync   # the recordings and the warm-up outputs reach the disk before timing
 [ -s "$work/tf.bin" ] || { echo "tf run failed" >&2; exit 1; }
 : >"$work/read.ns"
 : >"$work/tf.ns"
 : >"$work/dravik.ns"
 for _ in $(seq "$runs"); do
     wall_ns "$tool" read "$work/rec" >>"$work/read.ns"
+    next_run_dir
     wall_ns run_tf >>"$work/tf.ns"
+    next_run_dir
+    prepare_dravik_only
     wall_ns dravik_only >>"$work/dravik.ns"
 done
 read_ns=$(median <"$work/read.ns")

@@ -86,16 +86,19 @@ int run(int argc, char** argv) {
 
     PeriodSums sums;
     sums.add_periods(recording, offset, settings.sample_by_frame, settings.sync_add_freq, channels);
-    // Channels go through the deconvolution two at a time (one complex
-    // transform pair for both); files are written in channel order.
-    std::vector<double> average_a(settings.sample_by_frame), average_b(settings.sample_by_frame);
+    // Channels go through the deconvolution two at a time (one transform
+    // pair for both); files are written in channel order.
     std::vector<double> impulse_a(kImpulseLength), impulse_b(kImpulseLength);
+    double* input = impulse_maker.pair_input();
     for (std::size_t c = 0; c < channels.size(); c += 2) {
         const bool pair = c + 1 < channels.size();
-        sums.average(c, average_a.data());
-        if (pair) sums.average(c + 1, average_b.data());
-        impulse_maker.compute_pair(average_a.data(), pair ? average_b.data() : nullptr,
-                                   impulse_a.data(), pair ? impulse_b.data() : nullptr);
+        sums.average(c, input, 2);
+        if (pair) {
+            sums.average(c + 1, input + 1, 2);
+        } else {
+            for (int i = 0; i < settings.sample_by_frame; ++i) input[2 * i + 1] = 0.0;
+        }
+        impulse_maker.compute_pair(impulse_a.data(), pair ? impulse_b.data() : nullptr);
         if (write_impulse(settings, c, impulse_a) < 0) return kExitWriteFailure;
         if (pair && write_impulse(settings, c + 1, impulse_b) < 0) return kExitWriteFailure;
     }

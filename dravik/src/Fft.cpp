@@ -87,8 +87,7 @@ void Fft::inverse(const double* xre, const double* xim, double* re, double* im) 
 ComplexFft::ComplexFft(int n)
     : n_(n),
       data_(allocate_or_throw<fftw_complex>(n)),
-      forward_(plan_or_throw(fftw_plan_dft_1d(n, data_.get(), data_.get(), FFTW_FORWARD, FFTW_ESTIMATE))),
-      inverse_(plan_or_throw(fftw_plan_dft_1d(n, data_.get(), data_.get(), FFTW_BACKWARD, FFTW_ESTIMATE))) {}
+      forward_(plan_or_throw(fftw_plan_dft_1d(n, data_.get(), data_.get(), FFTW_FORWARD, FFTW_ESTIMATE))) {}
 
 Fft& FftCache::get(int n) {
     std::unique_ptr<Fft>& slot = by_size_[n];

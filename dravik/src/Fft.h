@@ -53,22 +53,23 @@ private:
     FftwPlan complex_inverse_;  // spectrum_ to signal_
 };
 
-// In-place complex transforms of length n (any n >= 1) on a buffer that the
-// object owns; the plans are made once, here. Same sign convention as Fft,
-// no scaling. Throws std::bad_alloc when FFTW cannot allocate.
+// In-place forward complex transform of length n (any n >= 1) on a buffer
+// that the object owns, e^{-2πi·k·m/n}, no scaling; the plan is made once,
+// here. There is no inverse plan: IDFT(X)·n = conj(DFT(conj(X))), and callers
+// fold both conjugations into the loops that fill and empty the buffer, which
+// saves making a second plan in every run. Throws std::bad_alloc when FFTW
+// cannot allocate.
 class ComplexFft {
 public:
     explicit ComplexFft(int n);
     int size() const { return n_; }
     fftw_complex* data() { return data_.get(); }
     void forward() { fftw_execute(forward_.get()); }
-    void inverse() { fftw_execute(inverse_.get()); }
 
 private:
     int n_;
     FftwComplexBuffer data_;
     FftwPlan forward_;
-    FftwPlan inverse_;
 };
 
 // One Fft per length, made on first request and kept for the run.

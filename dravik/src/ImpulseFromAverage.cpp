@@ -56,33 +56,40 @@ ImpulseFromAverage::ImpulseFromAverage(const std::vector<double>& reference, int
 
 namespace {
 
-// z = z · conj(t) / |t|², t = a + ib with power a² + b².
-inline void divide_by(fftw_complex z, double a, double b, double power) {
+// z = conj(z · conj(t) / |t|²), t = a + ib with power a² + b²: the quotient,
+// conjugated for the inverse transform done as a forward one.
+inline void divide_conjugated(fftw_complex z, double a, double b, double power) {
     const double e = z[0], f = z[1];
     z[0] = (a * e + b * f) / power;
-    z[1] = (a * f - b * e) / power;
+    z[1] = (b * e - a * f) / power;
 }
 
 }  // namespace
 
-void ImpulseFromAverage::compute_pair(const double* average_a, const double* average_b,
-                                      double* impulse_a, double* impulse_b) {
-    fftw_complex* z = period_fft_.data();
+void ImpulseFromAverage::compute(const double* average, double* impulse) {
+    double* z = pair_input();
     for (int m = 0; m < n_; ++m) {
-        z[m][0] = average_a[m];
-        z[m][1] = average_b ? average_b[m] : 0.0;
+        z[2 * m] = average[m];
+        z[2 * m + 1] = 0.0;
     }
+    compute_pair(impulse, nullptr);
+}
+
+void ImpulseFromAverage::compute_pair(double* impulse_a, double* impulse_b) {
+    fftw_complex* z = period_fft_.data();
     period_fft_.forward();
     const int half = n_ / 2;
-    for (int bin = 0; bin <= half; ++bin) divide_by(z[bin], tsp_re_[bin], tsp_im_[bin], tsp_power_[bin]);
+    for (int bin = 0; bin <= half; ++bin) {
+        divide_conjugated(z[bin], tsp_re_[bin], tsp_im_[bin], tsp_power_[bin]);
+    }
     for (int bin = half + 1; bin < n_; ++bin) {
         const int mirror = n_ - bin;  // the TSP is real: t[bin] = conj(t[N - bin])
-        divide_by(z[bin], tsp_re_[mirror], -tsp_im_[mirror], tsp_power_[mirror]);
+        divide_conjugated(z[bin], tsp_re_[mirror], -tsp_im_[mirror], tsp_power_[mirror]);
     }
-    period_fft_.inverse();
+    period_fft_.forward();  // conjugated: the inverse transform
     for (int m = 0; m < kImpulseLength; ++m) impulse_a[m] = z[m][0] / n_;
     if (impulse_b) {
-        for (int m = 0; m < kImpulseLength; ++m) impulse_b[m] = z[m][1] / n_;
+        for (int m = 0; m < kImpulseLength; ++m) impulse_b[m] = -z[m][1] / n_;
     }
     if (highpass_) apply_highpass(impulse_a, impulse_b);
 }
@@ -97,12 +104,12 @@ void ImpulseFromAverage::apply_highpass(double* impulse_a, double* impulse_b) {
     filter_fft_->forward();
     for (int bin = 0; bin < kImpulseLength; ++bin) {
         y[bin][0] *= weights_[bin];
-        y[bin][1] *= weights_[bin];
+        y[bin][1] *= -weights_[bin];  // conjugated for the inverse
     }
-    filter_fft_->inverse();
+    filter_fft_->forward();
     for (int m = 0; m < kImpulseLength; ++m) impulse_a[m] = y[m][0] * 0.000244140625;  // 1/4096
     if (impulse_b) {
-        for (int m = 0; m < kImpulseLength; ++m) impulse_b[m] = y[m][1] * 0.000244140625;
+        for (int m = 0; m < kImpulseLength; ++m) impulse_b[m] = -y[m][1] * 0.000244140625;
     }
 }
 

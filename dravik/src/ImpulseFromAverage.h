@@ -33,17 +33,20 @@ public:
     // first 4096 of IDFT(DFT(average) / DFT(reference)) / N (real part),
     // then high-passed when enabled. A zero bin of the TSP spectrum yields
     // non-finite values, as the plain quotient does.
-    void compute(const double* average, double* impulse) { compute_pair(average, nullptr, impulse, nullptr); }
+    void compute(const double* average, double* impulse);
 
-    // The same for two channels with one pair of transforms: both steps are
-    // real filters, so channel a travels as the real part of one complex
-    // signal and channel b as its imaginary part. The rounding error of
-    // each channel is relative to the louder of the two (up to about 1e-15
-    // of it), below the float precision of the impulse files unless the
-    // channels differ by more than about 140 dB. average_b and impulse_b
-    // may both be null.
-    void compute_pair(const double* average_a, const double* average_b, double* impulse_a,
-                      double* impulse_b);
+    // The same for two channels with one transform pair: both steps are real
+    // filters, so channel a travels as the real part of one complex signal
+    // and channel b as its imaginary part. The rounding error of each
+    // channel is relative to the louder of the two (up to about 1e-15 of
+    // it), below the float precision of the impulse files unless the
+    // channels differ by more than about 140 dB.
+    // The averages are read from pair_input(): N interleaved complex values,
+    // channel a's average period in the even places and b's in the odd ones
+    // (zeros when there is no channel b). impulse_b may be null. The input
+    // is overwritten.
+    double* pair_input() { return &period_fft_.data()[0][0]; }
+    void compute_pair(double* impulse_a, double* impulse_b);
 
 private:
     void apply_highpass(double* impulse_a, double* impulse_b);

@@ -76,17 +76,19 @@ void PeriodSums::add_periods(Recording& recording, int offset, int period_sample
     }
 }
 
-void PeriodSums::average(std::size_t c, double* out) const {
+void PeriodSums::average(std::size_t c, double* out, std::size_t out_stride) const {
     const std::size_t stride = selected_;
     if (integer_) {
         const std::int32_t* sum = pcm16_sums_.data() + c;
         for (int i = 0; i < period_samples_; ++i) {
-            out[i] = sum[static_cast<std::size_t>(i) * stride] * kPcm16Scale / periods_;
+            out[i * out_stride] = sum[static_cast<std::size_t>(i) * stride] * kPcm16Scale / periods_;
         }
         return;
     }
     const double* sum = sums_.data() + c;
-    for (int i = 0; i < period_samples_; ++i) out[i] = sum[static_cast<std::size_t>(i) * stride] / periods_;
+    for (int i = 0; i < period_samples_; ++i) {
+        out[i * out_stride] = sum[static_cast<std::size_t>(i) * stride] / periods_;
+    }
 }
 
 }  // namespace dravik

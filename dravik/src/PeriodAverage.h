@@ -29,8 +29,8 @@ public:
                      const std::vector<int>& channels);
 
     // The average period v[i] = sum[i] / F of the c-th selected channel into
-    // out[0..N-1].
-    void average(std::size_t c, double* out) const;
+    // out[i · out_stride], i = 0..N-1.
+    void average(std::size_t c, double* out, std::size_t out_stride = 1) const;
 
     std::size_t channel_count() const { return selected_; }
 
