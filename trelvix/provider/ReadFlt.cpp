@@ -1,5 +1,6 @@
 #include "provider/ReadFlt.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -18,11 +19,11 @@ float FloatFromLittleEndian(const unsigned char* b) {
   std::memcpy(&value, &bits, sizeof value);
   return value;
 }
-}  // namespace
 
-std::vector<float> ReadFlt(std::istream& in) {
-  std::vector<float> samples;
-  if (!in) return samples;
+// Appends the samples of `in` to *samples.
+void AppendFlt(std::istream& in, std::vector<float>* samples_out) {
+  std::vector<float>& samples = *samples_out;
+  if (!in) return;
   constexpr std::size_t kBlockBytes = 64 * 1024;  // a multiple of 4
   std::array<unsigned char, kBlockBytes + 4> block;
   std::size_t carried = 0;  // bytes of an unfinished sample left from the last block
@@ -34,6 +35,13 @@ std::vector<float> ReadFlt(std::istream& in) {
     carried = bytes - whole;
     std::memmove(block.data(), block.data() + whole, carried);
   }
+}
+
+}  // namespace
+
+std::vector<float> ReadFlt(std::istream& in) {
+  std::vector<float> samples;
+  AppendFlt(in, &samples);
   return samples;
 }
 
@@ -48,7 +56,11 @@ std::vector<float> ReadFltFile(const std::string& path, std::string* problem) {
   } else {
     std::ifstream in(path, std::ios::binary);
     if (!in) why = "cannot open";
-    samples = ReadFlt(in);
+    // The size known up front saves growing the vector a dozen times; the
+    // cap keeps a huge (or sparse) file from claiming memory before it is read.
+    constexpr off_t kMaxReservedSamples = off_t{1} << 20;
+    samples.reserve(static_cast<std::size_t>(std::min(st.st_size / 4, kMaxReservedSamples)));
+    AppendFlt(in, &samples);
     if (samples.empty() && why.empty()) why = "holds no whole sample";
   }
   if (problem) *problem = samples.empty() ? why : std::string();
