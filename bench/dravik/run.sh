@@ -17,16 +17,7 @@ trap 'rm -rf "$work"' EXIT
 n=16384
 channels=16
 
-# Wall time of one command in nanoseconds, output discarded.
-wall_ns() {
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    echo $((end - start))
-}
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+. bench/timing.sh
 
 # --- time: 16 channels, 16-bit, (16 + 1) x 16384 frames
 mkdir -p "$work/time"

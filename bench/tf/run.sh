@@ -28,14 +28,7 @@ periods=16
     --signal-max 1 --original-impulse-file "$work/rec/origin.flt" \
     --filepath "$work/rec/D{AZIMUTH:%03d}_00.wav" -o "$work/tsp.xml"
 
-wall_ns() {
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    echo $((end - start))
-}
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+. bench/timing.sh
 
 # Every run writes into a directory of its own, made before the clock
 # starts, as a fresh run would find it. Nothing is deleted until all runs are

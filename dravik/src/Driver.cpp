@@ -93,11 +93,7 @@ int run(int argc, char** argv) {
     for (std::size_t c = 0; c < channels.size(); c += 2) {
         const bool pair = c + 1 < channels.size();
         sums.average(c, input, 2);
-        if (pair) {
-            sums.average(c + 1, input + 1, 2);
-        } else {
-            for (int i = 0; i < settings.sample_by_frame; ++i) input[2 * i + 1] = 0.0;
-        }
+        if (pair) sums.average(c + 1, input + 1, 2);
         impulse_maker.compute_pair(impulse_a.data(), pair ? impulse_b.data() : nullptr);
         if (write_impulse(settings, c, impulse_a) < 0) return kExitWriteFailure;
         if (pair && write_impulse(settings, c + 1, impulse_b) < 0) return kExitWriteFailure;

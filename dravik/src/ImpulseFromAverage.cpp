@@ -68,15 +68,15 @@ inline void divide_conjugated(fftw_complex z, double a, double b, double power) 
 
 void ImpulseFromAverage::compute(const double* average, double* impulse) {
     double* z = pair_input();
-    for (int m = 0; m < n_; ++m) {
-        z[2 * m] = average[m];
-        z[2 * m + 1] = 0.0;
-    }
+    for (int m = 0; m < n_; ++m) z[2 * m] = average[m];
     compute_pair(impulse, nullptr);
 }
 
 void ImpulseFromAverage::compute_pair(double* impulse_a, double* impulse_b) {
     fftw_complex* z = period_fft_.data();
+    if (!impulse_b) {
+        for (int m = 0; m < n_; ++m) z[m][1] = 0.0;
+    }
     period_fft_.forward();
     const int half = n_ / 2;
     for (int bin = 0; bin <= half; ++bin) {

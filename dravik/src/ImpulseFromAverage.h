@@ -42,9 +42,9 @@ public:
     // it), below the float precision of the impulse files unless the
     // channels differ by more than about 140 dB.
     // The averages are read from pair_input(): N interleaved complex values,
-    // channel a's average period in the even places and b's in the odd ones
-    // (zeros when there is no channel b). impulse_b may be null. The input
-    // is overwritten.
+    // channel a's average period in the even places and b's in the odd ones.
+    // Without a channel b, impulse_b is null and the odd places are ignored.
+    // The input is overwritten.
     double* pair_input() { return &period_fft_.data()[0][0]; }
     void compute_pair(double* impulse_a, double* impulse_b);
 

@@ -86,6 +86,15 @@ TEST_F(DravikRun, EveryChannelGivesItsResponseBack) {
     expect_response(dir_.path("sel_ch1.flt"), responses[1]);
     expect_response(dir_.path("sel_ch2.flt"), responses[3]);
     EXPECT_FALSE(dravik_test::file_exists(dir_.path("sel_ch3.flt")));
+
+    // Channels go through in pairs; an odd count leaves the last one alone.
+    RunResult odd = run({"--tsporigflt", "tsp.flt", "--samplebyframe", "8192", "--syncaddfreq", "4",
+                         "--syncaddoffset", "1500", "--sigmax", "1", "--outchannellist", "0,2,3",
+                         "rec.wav", "odd"});
+    ASSERT_EQ(odd.status, 0) << odd.out;
+    expect_response(dir_.path("odd_ch1.flt"), responses[0]);
+    expect_response(dir_.path("odd_ch2.flt"), responses[2]);
+    expect_response(dir_.path("odd_ch3.flt"), responses[3]);
 }
 
 TEST_F(DravikRun, HighPassRampShapesTheResponse) {
