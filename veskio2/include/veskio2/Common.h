@@ -6,6 +6,7 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include <boost/optional.hpp>
 
@@ -97,12 +98,13 @@ Position<T> MakePositionFromVector(const Vector3<T>& v) {
 
 }  // namespace veskio2
 
-// Declares one optional field: SetName(v), HasName(), GetName() (throws
+// Declares one optional field: SetName(v) (copying or moving), HasName(), GetName() (throws
 // NotInitialized("name")), ClearName(). `name` is the field's own name as the
 // files and messages spell it.
 #define VESKIO2_FIELD(Type, Name, name)                          \
 public:                                                          \
   void Set##Name(const Type& value) { name##_ = value; }         \
+  void Set##Name(Type&& value) { name##_ = std::move(value); }   \
   bool Has##Name() const { return static_cast<bool>(name##_); }  \
   const Type& Get##Name() const {                                \
     if (!name##_) throw ::veskio2::NotInitialized(#name);        \
