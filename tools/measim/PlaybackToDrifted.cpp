@@ -15,7 +15,8 @@ std::vector<double> PlaybackToDrifted(const std::vector<double>& playback, doubl
     throw ToolError(msg.str());
   }
   constexpr int kHalfWidth = 32;
-  constexpr int kSteps = 1024;  // kernel table points per sample; linear in between
+  constexpr int kSteps = 1024;
+  constexpr double kCutoff = 0.9;  // kernel table points per sample; linear in between
   const double beta = 8.0;
   const double i0Beta = std::cyl_bessel_i(0.0, beta);
   std::vector<double> kernel(kHalfWidth * kSteps + 2, 0.0);
@@ -24,7 +25,10 @@ std::vector<double> PlaybackToDrifted(const std::vector<double>& playback, doubl
     const double r = x / kHalfWidth;
     if (r >= 1.0) break;
     const double window = std::cyl_bessel_i(0.0, beta * std::sqrt(1.0 - r * r)) / i0Beta;
-    kernel[i] = (x == 0.0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x)) * window;
+    // Low-pass at 0.9 of the Nyquist frequency: near Nyquist an
+    // interpolator's error depends on the fractional position, which drifts,
+    // and would show as noise that differs from period to period.
+    kernel[i] = (x == 0.0 ? kCutoff : std::sin(M_PI * kCutoff * x) / (M_PI * x)) * window;
   }
   auto tap = [&](double x) {
     const double pos = std::fabs(x) * kSteps;
