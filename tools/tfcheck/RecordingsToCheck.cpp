@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -16,7 +15,6 @@
 
 namespace vesktools {
 namespace vc = veskio2::veskconfig;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -77,7 +75,6 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
                     std::to_string(out.periods) + " of " + std::to_string(out.periodLength));
   const std::size_t n = out.periodLength;
   const std::size_t firstCount = out.periods / 2, secondCount = out.periods - firstCount;
-  const fs::path listDir = fs::path(listPath).parent_path();
 
   RealFft fft(n);
   DelayEstimator estimator(n, 1);
@@ -94,8 +91,7 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
       rec.source = s;
       rec.azimuthDeg = std::fmod(std::atan2(cart.y, cart.x) * 180.0 / M_PI + 360.0, 360.0);
       rec.elevationDeg = std::atan2(cart.z, std::hypot(cart.x, cart.y)) * 180.0 / M_PI;
-      const fs::path path = fs::path(rec.name).is_absolute() ? fs::path(rec.name) : listDir / rec.name;
-      rec.path = path.string();
+      rec.path = rec.name;  // as trelvix opens it: relative to the working directory
       SoundReader reader(rec.path);
       rec.sampleRateHz = reader.SampleRateHz();
       rec.frames = reader.Frames();

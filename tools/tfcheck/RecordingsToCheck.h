@@ -49,8 +49,8 @@ struct RecordingsSettings {
 };
 
 // Reads the TSP list (tspOffset, synchronousAverage, tspLength, default
-// 16384) and every recording it names, relative to the list's directory
-// when not absolute, each once in blocks of 8192 frames. The averaged
+// 16384) and every recording it names (relative to the working directory,
+// as trelvix opens them), each once in blocks of 8192 frames. The averaged
 // periods split into a first and a second half whose averages give the
 // noise (their difference, once the drift is taken out) and the drift (the
 // delay between them over their distance in periods). Throws ToolError when

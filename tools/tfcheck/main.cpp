@@ -80,7 +80,7 @@ void Plot(const char* argv0, const std::string& dir, const std::string& json) {
     if (!out) throw ToolError("cannot write " + jsonPath);
   }
   const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
-  const std::string command = "'" + python + "' '" + PlotScript(argv0) + "' --json '" + jsonPath + "' --out-dir '" + dir + "'";
+  const std::string command = "'" + python + "' '" + PlotScript(argv0) + "' --json '" + jsonPath + "' --out-dir '" + dir + "' >&2";  // standard output is the report's
   for (char c : dir + jsonPath)
     if (c == '\'') throw ToolError("--plot: a directory name with a quote is not supported");
   if (std::system(command.c_str()) != 0) throw ToolError("--plot: the plot script failed: " + command);
