@@ -112,6 +112,26 @@ status=0
   "$out/accuracy/gtf.bin" "$out/accuracy/geometric-gtf.bin" "$out/room/m2pg.bin" "$out/room/gtf.bin" \
   | tee "$out/summary.txt" || status=1
 
+step "tfcheck: the TF files against their geometry, the recordings for clipping, noise and drift"
+# A clean simulated measurement must be consistent (status 0); its report
+# is in tfcheck.txt, its figures in plots/tfcheck-*/.
+if [ -x "$bin/tfcheck" ]; then
+  : >"$out/tfcheck.txt"
+  for tf in accuracy/gtf.bin room/m2pg.bin room/gtf.bin; do
+    name=${tf%.bin}
+    "$bin/tfcheck" --mic "$out/config/mic.xml" "$out/$tf" --plot "$out/plots/tfcheck-${name//\//-}" \
+      >>"$out/tfcheck.txt" 2>/dev/null || { echo "run-example: tfcheck does not find $tf consistent" >&2; status=1; }
+  done
+  for pass in accuracy room; do
+    (cd "$out/$pass" && "$bin/tfcheck" --recordings "$out/config/tsp.xml" --plot "$out/plots/tfcheck-$pass-recordings") \
+      >>"$out/tfcheck.txt" 2>/dev/null || { echo "run-example: tfcheck does not find the $pass recordings consistent" >&2; status=1; }
+  done
+  grep -E '^(tfcheck|verdict|finding)' "$out/tfcheck.txt"
+else
+  echo "run-example: $bin/tfcheck is missing; build it to check the measurement" >&2
+  status=1
+fi
+
 cat <<EOT
 
 Outputs ($((SECONDS - start)) s):
