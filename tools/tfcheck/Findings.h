@@ -10,8 +10,8 @@ namespace vesktools {
 // One finding: `kind` is a fixed word scripts can match ("swapped-channels",
 // "array-scale", "sampling-rate", "speed-of-sound", "delay-scale",
 // "source-moved", "source-outlier", "microphone", "delay-scatter",
-// "clipping", "noise", "clock-drift", "level", "dc-offset",
-// "recording-rate", "recording-short"); `text` says what and where in words.
+// "non-finite", "clipping", "noise", "clock-drift", "level", "dc-offset",
+// "recording-rate", "recording-short", "recording-channels"); `text` says what and where in words.
 struct Finding {
   std::string kind;
   std::string text;

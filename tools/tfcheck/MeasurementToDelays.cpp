@@ -9,7 +9,9 @@
 
 namespace vesktools {
 
-std::vector<std::vector<double>> MeasurementToDelays(const TfMeasurement& tf, double samplingHz, const DelayBand& band) {
+std::vector<std::vector<double>> MeasurementToDelays(const TfMeasurement& tf, double samplingHz, const DelayBand& band,
+                                                     std::size_t& nonFiniteSpectra) {
+  nonFiniteSpectra = 0;
   const double nyquist = samplingHz / 2;
   const double highHz = band.highHz > 0 ? band.highHz : 0.8 * nyquist;
   const double binHz = samplingHz / static_cast<double>(tf.nfft);
@@ -29,7 +31,12 @@ std::vector<std::vector<double>> MeasurementToDelays(const TfMeasurement& tf, do
     for (std::size_t m = 0; m < tf.NumMics(); ++m) {
       const auto& spectrum = tf.Spectrum(s, m);
       std::fill(full.begin(), full.end(), std::complex<float>(0, 0));
-      for (std::size_t j = 0; j < spectrum.size(); ++j) full[tf.binIndex[j]] = spectrum[j];
+      bool finite = true;
+      for (std::size_t j = 0; j < spectrum.size(); ++j) {
+        if (std::isfinite(spectrum[j].real()) && std::isfinite(spectrum[j].imag())) full[tf.binIndex[j]] = spectrum[j];
+        else finite = false;
+      }
+      nonFiniteSpectra += finite ? 0 : 1;
       delays[s][m] = estimator.Estimate(full.data(), tf.conjugated, binLo, binHi, gate);
     }
     sorted = delays[s];

@@ -19,8 +19,11 @@ struct DelayBand {
 // file holds). The delays of one source are taken in one period: each lies
 // within nfft / 2 of the source's median. `samplingHz` is the rate the band
 // is converted with (the file's unless the user overrides it). Throws
-// ToolError when the band holds fewer than 4 bins.
-std::vector<std::vector<double>> MeasurementToDelays(const TfMeasurement& tf, double samplingHz, const DelayBand& band);
+// ToolError when the band holds fewer than 4 bins. Non-finite values (a
+// normalised all-zero response) are read as 0 and counted in
+// `nonFiniteSpectra` (number of (source, microphone) pairs holding any).
+std::vector<std::vector<double>> MeasurementToDelays(const TfMeasurement& tf, double samplingHz, const DelayBand& band,
+                                                     std::size_t& nonFiniteSpectra);
 
 }  // namespace vesktools
 

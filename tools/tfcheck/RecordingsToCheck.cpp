@@ -84,8 +84,11 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
 
   for (std::size_t s = 0; s < sources.size(); ++s) {
     const vc::Source2& source = sources[s];
+    if (!source.HasPosition() || !source.HasFiles())
+      throw ToolError(listPath + ": source " + std::to_string(s) + " has no position or no files");
     const auto cart = source.GetPosition().ToCartesian();
     for (const vc::File1& file : source.GetFiles()) {
+      if (!file.HasName()) throw ToolError(listPath + ": source " + std::to_string(s) + " names a file without name");
       RecordingFigures rec;
       rec.name = file.GetName().raw();
       rec.source = s;
@@ -96,7 +99,13 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
       rec.sampleRateHz = reader.SampleRateHz();
       rec.frames = reader.Frames();
       rec.channels = static_cast<std::size_t>(reader.Channels());
-      const std::vector<unsigned int> micIndices = file.GetMicIndices();
+      std::vector<unsigned int> micIndices;
+      try {
+        micIndices = file.GetMicIndices();
+      } catch (const veskio2::NotInitialized& e) {
+        throw ToolError(listPath + ": source " + std::to_string(s) + ", file " + rec.name + ": " + e.what());
+      }
+      rec.listedChannels = micIndices.size();
       const std::size_t numCh = rec.channels;
       const std::size_t regionEnd = static_cast<std::size_t>(out.offset) + n * out.periods;
       rec.complete = rec.frames >= regionEnd;
@@ -213,6 +222,9 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
     if (!r.complete)
       add("recording-short", std::to_string(r.frames) + " frames, the list's offset and periods need " +
                                  std::to_string(out.offset + std::size_t(out.periodLength) * out.periods));
+    if (r.channels < r.listedChannels)
+      add("recording-channels", std::to_string(r.channels) + " channels, the list names " +
+                                    std::to_string(r.listedChannels) + " micIndices for it");
     if (r.channels < 1) continue;
     std::ostringstream clip, dc;
     std::size_t clippedTotal = 0;

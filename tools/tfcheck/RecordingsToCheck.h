@@ -28,7 +28,7 @@ struct RecordingFigures {
   std::size_t source = 0;            // position in the list
   double azimuthDeg = 0, elevationDeg = 0;
   int sampleRateHz = 0;
-  std::size_t frames = 0, channels = 0;
+  std::size_t frames = 0, channels = 0, listedChannels = 0;
   bool complete = false;             // long enough for the offset and periods
   std::vector<ChannelFigures> perChannel;
   double levelDb = 0, snrDb = 0, driftPpm = 0;  // medians over channels

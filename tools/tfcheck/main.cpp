@@ -156,8 +156,15 @@ int Run(int argc, char** argv) {
   input.micPositions = tf.micPositions;
   input.sourcePositions = tf.sourcePositions;
   input.micLabels = MicLabels(micPath, tf.NumMics());
-  input.delays = MeasurementToDelays(tf, input.samplingHz, delayBand);
-  const GeometryCheck check = DelaysToGeometryCheck(input, limits);
+  std::size_t nonFinite = 0;
+  input.delays = MeasurementToDelays(tf, input.samplingHz, delayBand, nonFinite);
+  GeometryCheck check = DelaysToGeometryCheck(input, limits);
+  if (nonFinite)
+    check.findings.insert(check.findings.begin(),
+                          Finding{"non-finite", std::to_string(nonFinite) + " of " +
+                                                    std::to_string(tf.NumSources() * tf.NumMics()) +
+                                                    " transfer functions hold NaN or infinite values (read as 0): "
+                                                    "an all-zero or failed response was normalised"});
   TfCheckContext context;
   context.tf = &tf;
   context.input = &input;
