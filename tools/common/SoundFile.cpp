@@ -124,6 +124,13 @@ std::size_t SoundReader::Read(double* interleaved, std::size_t frames) {
   return static_cast<std::size_t>(got);
 }
 
+std::size_t SoundReader::Read(float* interleaved, std::size_t frames) {
+  const sf_count_t got = sf_readf_float(impl_->file.get(), interleaved, static_cast<sf_count_t>(frames));
+  if (got < 0 || (got == 0 && sf_error(impl_->file.get()) != SF_ERR_NO_ERROR))
+    throw ToolError("cannot read " + impl_->path + ": " + sf_strerror(impl_->file.get()));
+  return static_cast<std::size_t>(got);
+}
+
 void WritePcm16(const std::string& path, int sampleRateHz, const std::vector<int16_t>& samples) {
   SF_INFO info{};
   info.samplerate = sampleRateHz;

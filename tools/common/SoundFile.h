@@ -48,6 +48,7 @@ public:
   // Reads up to `frames` frames into `interleaved` (frames x Channels());
   // returns the number read, 0 at the end. Throws ToolError on a read error.
   std::size_t Read(double* interleaved, std::size_t frames);
+  std::size_t Read(float* interleaved, std::size_t frames);
 
 private:
   struct Impl;

@@ -11,7 +11,8 @@ namespace vesktools {
 // "array-scale", "sampling-rate", "speed-of-sound", "delay-scale",
 // "source-moved", "source-outlier", "microphone", "delay-scatter",
 // "non-finite", "clipping", "noise", "clock-drift", "level", "dc-offset",
-// "recording-rate", "recording-short", "recording-channels"); `text` says what and where in words.
+// "recording-rate", "recording-short", "recording-channels",
+// "tsp-origin"); `text` says what and where in words.
 struct Finding {
   std::string kind;
   std::string text;

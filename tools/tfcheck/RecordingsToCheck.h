@@ -38,6 +38,8 @@ struct RecordingsCheck {
   std::string listPath;
   unsigned int periods = 0, offset = 0, periodLength = 0;  // samples
   int expectedRateHz = 16000;
+  std::string originName;    // originalImpulseFile, as the list names it
+  bool originIsWave = false;
   std::vector<RecordingFigures> recordings;
   std::vector<Finding> findings;
 };
@@ -49,7 +51,8 @@ struct RecordingsSettings {
 };
 
 // Reads the TSP list (tspOffset, synchronousAverage, tspLength, default
-// 16384) and every recording it names (relative to the working directory,
+// 16384; originalImpulseFile, which must hold a period) and every recording
+// it names (relative to the working directory,
 // as trelvix opens them), each once in blocks of 8192 frames. The averaged
 // periods split into a first and a second half whose averages give the
 // noise (their difference, once the drift is taken out) and the drift (the

@@ -13,10 +13,11 @@ const double kTwoPi = 2.0 * M_PI;
 
 double WrapDelay(double delay, double period) { return delay - period * std::floor(delay / period + 0.5); }
 
-DelayEstimator::DelayEstimator(std::size_t nfft, std::size_t upsample)
+DelayEstimator::DelayEstimator(std::size_t nfft, std::size_t upsample, bool envelope)
     : nfft_(nfft),
       numBins_(nfft / 2 + 1),
       upsample_(std::max<std::size_t>(upsample, 1)),
+      envelopePeak_(envelope),
       input_(nfft / 2 + 1),
       taper_(nfft / 2 + 1),
       fine_(nfft < 4 ? 4 : nfft),
@@ -33,7 +34,7 @@ double DelayEstimator::EstimateLoaded(std::size_t binLo, std::size_t binHi, doub
   // pulse compact (a brick-wall band rings far from the peak).
   const std::size_t width = binHi - binLo + 1;
   const std::size_t ramp = std::max<std::size_t>(1, width / 10);
-  for (std::size_t k = 0; k < numBins_; ++k) {
+  for (std::size_t k = 0; k < numBins_ && (binLo != taperLo_ || binHi != taperHi_); ++k) {
     double w = 0.0;
     if (k >= binLo && k <= binHi) {
       const std::size_t edge = std::min(k - binLo, binHi - k);
@@ -41,8 +42,10 @@ double DelayEstimator::EstimateLoaded(std::size_t binLo, std::size_t binHi, doub
     }
     taper_[k] = w;
   }
+  taperLo_ = binLo;
+  taperHi_ = binHi;
   double delay = CoarsePeak(binLo, binHi);
-  for (int pass = 0; pass < 2; ++pass) delay = PhaseSlopeRefine(delay, binLo, binHi, gateSamples);
+  for (int pass = 0; pass < (gateSamples > 0 ? 2 : 1); ++pass) delay = PhaseSlopeRefine(delay, binLo, binHi, gateSamples);
   delay = std::fmod(delay, static_cast<double>(nfft_));
   return delay < 0 ? delay + static_cast<double>(nfft_) : delay;
 }
@@ -51,7 +54,7 @@ double DelayEstimator::CoarsePeak(std::size_t binLo, std::size_t binHi) {
   const std::size_t n = coarse_.Size();
   // Envelope = |analytic signal|: the band-limited pulse and its Hilbert
   // transform (spectrum times -i), each by one inverse real transform.
-  for (int part = 0; part < 2; ++part) {
+  for (int part = 0; part < (envelopePeak_ ? 2 : 1); ++part) {
     std::complex<double>* spec = coarse_.Spectrum();
     std::fill(spec, spec + coarse_.NumBins(), std::complex<double>(0.0, 0.0));
     for (std::size_t k = binLo; k <= binHi; ++k)
@@ -88,9 +91,15 @@ double DelayEstimator::PhaseSlopeRefine(double delay, std::size_t binLo, std::si
   }
   // Phase left after removing the current delay; its slope is the correction.
   double sw = 0, swx = 0, swy = 0, swxx = 0, swxy = 0;
-  for (std::size_t k = binLo; k <= binHi; ++k) {
+  // At most about 1024 bins take part (a phase per bin costs an arctangent;
+  // more bins add little to a fit over the whole band). exp(i omega delay)
+  // by rotation from bin to bin (no sine per bin).
+  const std::size_t stride = std::max<std::size_t>(1, (binHi - binLo + 1) / 1024);
+  const std::complex<double> step = std::polar(1.0, kTwoPi * static_cast<double>(stride) * delay / n);
+  std::complex<double> rotation = std::polar(1.0, kTwoPi * static_cast<double>(binLo) * delay / n);
+  for (std::size_t k = binLo; k <= binHi; k += stride, rotation *= step) {
     const double omega = kTwoPi * static_cast<double>(k) / n;
-    const std::complex<double> v = spec[k] * std::polar(1.0, omega * delay);
+    const std::complex<double> v = spec[k] * rotation;
     const double w = std::norm(v);
     if (w == 0.0) continue;
     const double phase = std::arg(v);

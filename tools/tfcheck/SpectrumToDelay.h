@@ -16,17 +16,19 @@ namespace vesktools {
 // phase -2 pi k t0 / nfft):
 //  1. coarse: the peak of the envelope of the band-limited pulse (bins
 //     binLo..binHi, edges tapered), interpolated `upsample` times and
-//     refined by a parabola through the peak;
+//     refined by a parabola through the peak; without `envelope`, the peak
+//     of the pulse itself (for a cross-correlation, whose peak is
+//     positive; one transform less);
 //  2. fine: the slope of the phase over the band (weighted least squares
 //     with intercept, weights |X|^2) of the pulse gated around the coarse
-//     peak by a Hann window of half-width gateSamples (0: no gate, the
-//     phase of the whole spectrum), done twice.
+//     peak by a Hann window of half-width gateSamples, done twice; with
+//     gateSamples 0, once on the whole spectrum.
 // Result in samples, in [0, nfft) (circular). Plans are made once per size
 // and reused; not thread-safe. Throws ToolError for nfft < 4, an odd nfft
 // or an empty band.
 class DelayEstimator {
 public:
-  DelayEstimator(std::size_t nfft, std::size_t upsample);
+  DelayEstimator(std::size_t nfft, std::size_t upsample, bool envelope = true);
   DelayEstimator(const DelayEstimator&) = delete;
   DelayEstimator& operator=(const DelayEstimator&) = delete;
 
@@ -54,6 +56,8 @@ private:
   double PhaseSlopeRefine(double delay, std::size_t binLo, std::size_t binHi, double gateSamples);
 
   std::size_t nfft_, numBins_, upsample_;
+  bool envelopePeak_;
+  std::size_t taperLo_ = 0, taperHi_ = 0;  // band the taper was made for
   std::vector<std::complex<double>> input_;
   std::vector<double> taper_, envelope_;
   RealFft fine_;    // nfft points
