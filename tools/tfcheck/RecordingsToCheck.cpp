@@ -248,14 +248,17 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
           // The averaged periods were only summed: their sum, power, noise
           // and drift all come from the two halves.
           c.periodic = true;
-          for (const auto& half : halves)
-            for (std::size_t i = 0; i < n; ++i) regionSum += half[i * numCh + ch];
-          for (std::size_t i = 0; i < n; ++i) fft.Time()[i] = halves[0][i * numCh + ch] / static_cast<double>(firstCount);
+          const double toFirst = 1.0 / static_cast<double>(firstCount), toSecond = 1.0 / static_cast<double>(secondCount);
+          const float* half = halves[0].data() + ch;
+          for (std::size_t i = 0; i < n; ++i) fft.Time()[i] = half[i * numCh] * toFirst;
           fft.Forward();
           std::copy(fft.Spectrum(), fft.Spectrum() + n / 2 + 1, first.begin());
-          for (std::size_t i = 0; i < n; ++i) fft.Time()[i] = halves[1][i * numCh + ch] / static_cast<double>(secondCount);
+          regionSum = first[0].real() * static_cast<double>(firstCount);  // bin 0: the sum
+          half = halves[1].data() + ch;
+          for (std::size_t i = 0; i < n; ++i) fft.Time()[i] = half[i * numCh] * toSecond;
           fft.Forward();
           const std::complex<double>* second = fft.Spectrum();
+          regionSum += second[0].real() * static_cast<double>(secondCount);
           for (std::size_t k = 0; k <= n / 2; ++k) cross[k] = second[k] * std::conj(first[k]);
           // The second half arrives later by the drift times its distance.
           const double shift =

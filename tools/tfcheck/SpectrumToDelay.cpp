@@ -44,6 +44,13 @@ double DelayEstimator::EstimateLoaded(std::size_t binLo, std::size_t binHi, doub
   }
   taperLo_ = binLo;
   taperHi_ = binHi;
+  if (gateSamples <= 0) {
+    // A delay within a sample leaves the phase unwrapped over the band: the
+    // slope alone gives it, and a small misfit shows that it did.
+    double misfitRad = 0;
+    const double direct = PhaseSlopeRefine(0.0, binLo, binHi, 0.0, &misfitRad);
+    if (misfitRad < 0.5 && std::fabs(direct) < 1.0) return WrapDelay(PhaseSlopeRefine(direct, binLo, binHi, 0.0), static_cast<double>(nfft_));
+  }
   double delay = CoarsePeak(binLo, binHi);
   for (int pass = 0; pass < (gateSamples > 0 ? 2 : 1); ++pass) delay = PhaseSlopeRefine(delay, binLo, binHi, gateSamples);
   delay = std::fmod(delay, static_cast<double>(nfft_));
@@ -74,11 +81,13 @@ double DelayEstimator::CoarsePeak(std::size_t binLo, std::size_t binHi) {
   return (static_cast<double>(peak) + offset) / static_cast<double>(upsample_);
 }
 
-double DelayEstimator::PhaseSlopeRefine(double delay, std::size_t binLo, std::size_t binHi, double gateSamples) {
+double DelayEstimator::PhaseSlopeRefine(double delay, std::size_t binLo, std::size_t binHi, double gateSamples,
+                                        double* misfitRad) {
   const double n = static_cast<double>(nfft_);
-  std::complex<double>* spec = fine_.Spectrum();
+  const std::complex<double>* spec = fine_.Spectrum();
   if (gateSamples > 0) {
-    for (std::size_t k = 0; k < numBins_; ++k) spec[k] = taper_[k] * input_[k];
+    std::complex<double>* gated = fine_.Spectrum();
+    for (std::size_t k = 0; k < numBins_; ++k) gated[k] = taper_[k] * input_[k];
     fine_.Inverse();
     double* t = fine_.Time();
     for (std::size_t i = 0; i < nfft_; ++i) {
@@ -87,10 +96,10 @@ double DelayEstimator::PhaseSlopeRefine(double delay, std::size_t binLo, std::si
     }
     fine_.Forward();
   } else {
-    for (std::size_t k = 0; k < numBins_; ++k) spec[k] = input_[k];
+    spec = input_.data();
   }
   // Phase left after removing the current delay; its slope is the correction.
-  double sw = 0, swx = 0, swy = 0, swxx = 0, swxy = 0;
+  double sw = 0, swx = 0, swy = 0, swxx = 0, swxy = 0, swyy = 0;
   // At most about 1024 bins take part (a phase per bin costs an arctangent;
   // more bins add little to a fit over the whole band). exp(i omega delay)
   // by rotation from bin to bin (no sine per bin).
@@ -108,10 +117,16 @@ double DelayEstimator::PhaseSlopeRefine(double delay, std::size_t binLo, std::si
     swy += w * phase;
     swxx += w * omega * omega;
     swxy += w * omega * phase;
+    swyy += w * phase * phase;
   }
   const double det = sw * swxx - swx * swx;
+  if (misfitRad) *misfitRad = M_PI;  // until a fit says otherwise
   if (!(sw > 0) || !(det > 0)) return delay;
   const double slope = (sw * swxy - swx * swy) / det;
+  if (misfitRad) {
+    const double intercept = (swy - slope * swx) / sw;
+    *misfitRad = std::sqrt(std::max(swyy - intercept * swy - slope * swxy, 0.0) / sw);
+  }
   return delay - slope;
 }
 

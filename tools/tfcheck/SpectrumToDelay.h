@@ -22,7 +22,8 @@ namespace vesktools {
 //  2. fine: the slope of the phase over the band (weighted least squares
 //     with intercept, weights |X|^2) of the pulse gated around the coarse
 //     peak by a Hann window of half-width gateSamples, done twice; with
-//     gateSamples 0, once on the whole spectrum.
+//     gateSamples 0, once on the whole spectrum, and step 1 is skipped when
+//     the slope alone fits within 0.5 rad RMS and gives under one sample.
 // Result in samples, in [0, nfft) (circular). Plans are made once per size
 // and reused; not thread-safe. Throws ToolError for nfft < 4, an odd nfft
 // or an empty band.
@@ -53,7 +54,9 @@ private:
   }
   double EstimateLoaded(std::size_t binLo, std::size_t binHi, double gateSamples);
   double CoarsePeak(std::size_t binLo, std::size_t binHi);
-  double PhaseSlopeRefine(double delay, std::size_t binLo, std::size_t binHi, double gateSamples);
+  // misfitRad, when given: weighted RMS of the phase about the fitted line.
+  double PhaseSlopeRefine(double delay, std::size_t binLo, std::size_t binHi, double gateSamples,
+                          double* misfitRad = nullptr);
 
   std::size_t nfft_, numBins_, upsample_;
   bool envelopePeak_;
