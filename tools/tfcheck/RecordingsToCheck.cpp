@@ -377,7 +377,7 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
     const double median = Median(ppm);
     std::ostringstream text;
     text << drifting.size() << " of " << out.recordings.size() << " recordings (" << names.str()
-         << "): the recorder's clock runs " << Fixed(median, 1) << " ppm " << (median > 0 ? "faster" : "slower")
+         << "): the recorder's clock runs " << Fixed(std::fabs(median), 1) << " ppm " << (median > 0 ? "faster" : "slower")
          << " than the player's; the averaged periods slide by " << Fixed(std::fabs(median) * 1e-6 * out.periodLength * out.periods, 2)
          << " samples: play and record on one clock";
     out.findings.push_back(Finding{"clock-drift", text.str()});
