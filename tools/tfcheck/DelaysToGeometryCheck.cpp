@@ -11,15 +11,6 @@
 namespace vesktools {
 namespace {
 
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  const std::size_t mid = v.size() / 2;
-  std::nth_element(v.begin(), v.begin() + mid, v.end());
-  if (v.size() % 2) return v[mid];
-  const double upper = v[mid];
-  return 0.5 * (upper + *std::max_element(v.begin(), v.begin() + mid));
-}
-
 double Distance(const Vec3& a, const Vec3& b) { return (a - b).Length(); }
 
 Vec3 Centre(const std::vector<Vec3>& points) {
@@ -71,14 +62,6 @@ double SquaredMisfit(const std::vector<std::vector<double>>& a, const std::vecto
       sum += d * d;
     }
   return sum;
-}
-
-std::string Fixed(double v, int digits) {
-  std::ostringstream out;
-  out.setf(std::ios::fixed);
-  out.precision(digits);
-  out << v;
-  return out.str();
 }
 
 double Degrees(double rad) { return rad * 180.0 / M_PI; }

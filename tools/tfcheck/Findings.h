@@ -2,6 +2,8 @@
 #ifndef VESK_TFCHECK_FINDINGS_H
 #define VESK_TFCHECK_FINDINGS_H
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,25 @@ struct Thresholds {
   double dcOffset = 0.01;            // full scale
   double driftSmearSamples = 0.25;   // drift times the span of the averaged periods
 };
+
+// Median of the values (mean of the middle two for an even count); 0 for
+// none.
+inline double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  const std::size_t mid = v.size() / 2;
+  std::nth_element(v.begin(), v.begin() + mid, v.end());
+  if (v.size() % 2) return v[mid];
+  return 0.5 * (v[mid] + *std::max_element(v.begin(), v.begin() + mid));
+}
+
+// A number in a finding's text with a fixed number of decimals.
+inline std::string Fixed(double v, int digits) {
+  std::ostringstream out;
+  out.setf(std::ios::fixed);
+  out.precision(digits);
+  out << v;
+  return out.str();
+}
 
 }  // namespace vesktools
 

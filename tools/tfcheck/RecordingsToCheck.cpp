@@ -20,28 +20,12 @@ namespace vc = veskio2::veskconfig;
 
 namespace {
 
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const std::size_t mid = v.size() / 2;
-  return v.size() % 2 ? v[mid] : 0.5 * (v[mid - 1] + v[mid]);
-}
-
 double Db(double power) { return power > 0 ? 10.0 * std::log10(power) : -300.0; }
 
-std::string Fixed(double v, int digits) {
-  std::ostringstream out;
-  out.setf(std::ios::fixed);
-  out.precision(digits);
-  out << v;
-  return out.str();
-}
-
 // target[i] += x[i] over length frames of numCh channels, and the per
-// channel extremes into high/low. The channel count is a constant for the
-// common arrays, so the extremes stay in registers and the loop vectorises.
-// Four channels at a time in GCC's vector type (the compiler does not pack
-// the per-channel extremes on its own); C a multiple of 4.
+// channel extremes into high/low. For common channel counts (C a multiple
+// of 4) four channels at a time in GCC's vector type, the extremes in
+// registers: the compiler does not pack them on its own.
 typedef float Float4 __attribute__((vector_size(16)));
 
 template <std::size_t C>
