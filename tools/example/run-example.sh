@@ -117,16 +117,26 @@ step "tfcheck: the TF files against their geometry, the recordings for clipping,
 # is in tfcheck.txt, its figures in plots/tfcheck-*/.
 if [ -x "$bin/tfcheck" ]; then
   : >"$out/tfcheck.txt"
+  # tfcheck_step NAME DIR ARGS...: runs tfcheck in DIR, keeps its report, prints
+  # its verdict and findings.
+  tfcheck_step() {
+    local name=$1 dir=$2 rc=0
+    shift 2
+    (cd "$dir" && "$bin/tfcheck" "$@") >"$out/tfcheck-last.txt" 2>&1 || rc=$?
+    cat "$out/tfcheck-last.txt" >>"$out/tfcheck.txt"
+    printf '  %-22s %s\n' "$name" "$(grep '^verdict' "$out/tfcheck-last.txt" || tail -n 1 "$out/tfcheck-last.txt")"
+    grep '^finding' "$out/tfcheck-last.txt" | sed 's/^/    /' || true
+    rm -f "$out/tfcheck-last.txt"
+    if [ "$rc" -ne 0 ]; then status=1; fi
+  }
   for tf in accuracy/gtf.bin room/m2pg.bin room/gtf.bin; do
     name=${tf%.bin}
-    "$bin/tfcheck" --mic "$out/config/mic.xml" "$out/$tf" --plot "$out/plots/tfcheck-${name//\//-}" \
-      >>"$out/tfcheck.txt" 2>/dev/null || { echo "run-example: tfcheck does not find $tf consistent" >&2; status=1; }
+    tfcheck_step "$tf" "$out" --mic "$out/config/mic.xml" "$out/$tf" --plot "$out/plots/tfcheck-${name//\//-}"
   done
   for pass in accuracy room; do
-    (cd "$out/$pass" && "$bin/tfcheck" --recordings "$out/config/tsp.xml" --plot "$out/plots/tfcheck-$pass-recordings") \
-      >>"$out/tfcheck.txt" 2>/dev/null || { echo "run-example: tfcheck does not find the $pass recordings consistent" >&2; status=1; }
+    tfcheck_step "$pass recordings" "$out/$pass" --recordings "$out/config/tsp.xml" \
+      --plot "$out/plots/tfcheck-$pass-recordings"
   done
-  grep -E '^(tfcheck|verdict|finding)' "$out/tfcheck.txt"
 else
   echo "run-example: $bin/tfcheck is missing; build it to check the measurement" >&2
   status=1
