@@ -5,7 +5,8 @@
 # the wall time and peak memory (RSS, from /usr/bin/time -v) of
 #   - the floor: a plain C program reading the file into one fresh buffer,
 #   - the library's binary reader (read_bench.cpp), against the floor,
-#   - the Python reader read_tf,
+#   - the Python reader read_tf: mapped (its default; pages are read as they
+#     are used) and read into memory at once (mmap=False),
 #   - veskdump, default JSON and --summary (output discarded).
 # Targets: read_tf within 2 s and 1.1 × file + 100 MiB; the C++ reader within
 # 1.5 × the floor's time and 1.1 × file + 64 MiB; veskdump under 64 MiB.
@@ -53,20 +54,24 @@ measure floor "$bin/veskio2_read_floor" "$tf"
 measure cpp "$bin/veskio2_read_bench" "$tf"
 measure python env PYTHONPATH="$root/tools/python" "$python" -c \
     'import sys, veskio2py; f = veskio2py.read_tf(sys.argv[1]); print(f.tf.shape, f.tf[-1, -1, -1])' "$tf"
+measure pyread env PYTHONPATH="$root/tools/python" "$python" -c \
+    'import sys, veskio2py; f = veskio2py.read_tf(sys.argv[1], mmap=False); print(f.tf.shape, f.tf[-1, -1, -1])' "$tf"
 measure dump "$bin/veskdump" "$tf"
 measure summary "$bin/veskdump" --summary "$tf"
 
 awk -v size="$size" -v work="$work" 'BEGIN {
     mib = 1048576
-    split("floor cpp python dump summary", names, " ")
-    for (i = 1; i <= 5; i++) { getline line < (work "/" names[i]); split(line, f, " "); t[names[i]] = f[1]; r[names[i]] = f[2] * 1024 }
+    split("floor cpp python pyread dump summary", names, " ")
+    for (i = 1; i <= 6; i++) { getline line < (work "/" names[i]); split(line, f, " "); t[names[i]] = f[1]; r[names[i]] = f[2] * 1024 }
     printf "readers of a %.0f MiB transfer-function file (65160 sources x 8 mics x 257 bins, m2pg)\n", size / mib
     printf "  %-26s %8s %10s   %s\n", "", "wall s", "RSS MiB", "target"
     printf "  %-26s %8.2f %10.1f\n", "C floor (one fread)", t["floor"], r["floor"] / mib
     printf "  %-26s %8.2f %10.1f   time <= 1.5 x floor (%.2f s), RSS <= %.0f MiB\n", "C++ VeskFileBinaryReader",
         t["cpp"], r["cpp"] / mib, 1.5 * t["floor"], (1.1 * size) / mib + 64
-    printf "  %-26s %8.2f %10.1f   time <= 2 s, RSS <= %.0f MiB\n", "Python read_tf", t["python"],
+    printf "  %-26s %8.2f %10.1f   time <= 2 s, RSS <= %.0f MiB\n", "Python read_tf (mapped)", t["python"],
         r["python"] / mib, (1.1 * size) / mib + 100
+    printf "  %-26s %8.2f %10.1f   time <= 2 s, RSS <= %.0f MiB\n", "Python read_tf mmap=False", t["pyread"],
+        r["pyread"] / mib, (1.1 * size) / mib + 100
     printf "  %-26s %8.2f %10.1f   RSS < 64 MiB\n", "veskdump (JSON)", t["dump"], r["dump"] / mib
     printf "  %-26s %8.2f %10.1f   RSS < 64 MiB\n", "veskdump --summary", t["summary"], r["summary"] / mib
     printf "  ratio C++ reader / floor:  %6.2f   RSS / file size: %.2f\n", t["cpp"] / t["floor"], r["cpp"] / size

@@ -1,8 +1,8 @@
 """Reader of the binary transfer-function file (docs/formats.md).
 
-The lists and arrays of a file are numpy views of the bytes read (or of a
-read-only mapping of the file): nothing is copied value by value, so reading a
-file costs about its size in memory and the time of reading its bytes.
+The lists and arrays of a file are numpy views of a copy-on-write mapping of
+the file (or of the bytes read): nothing is copied value by value, so memory
+stays near the size of the file and pages are read as they are used.
 """
 
 import math
@@ -237,17 +237,20 @@ def parse_tf(data, where="<bytes>"):
     return TFFile(data_sets)
 
 
-def read_tf(path, mmap=False):
+def read_tf(path, mmap=True):
     """Reads a transfer-function file; raises VeskFormatError naming the file.
 
-    The file is read into one buffer of its size, of which the arrays are
-    views. With mmap=True the file is mapped instead (read-only arrays, pages
-    read as they are used): for files larger than the memory at hand.
+    By default the file is mapped copy-on-write: its pages are read as the
+    arrays are used, and changing an array never changes the file. With
+    mmap=False (or for a file that cannot be mapped) it is read at once into
+    one buffer of its size. Either way the arrays are views, not copies.
     """
     if mmap:
-        if os.path.getsize(path) == 0:
-            return parse_tf(b"", str(path))
-        return parse_tf(np.memmap(path, dtype=np.uint8, mode="r"), str(path))
+        try:
+            if os.path.getsize(path) > 0:
+                return parse_tf(np.memmap(path, dtype=np.uint8, mode="c"), str(path))
+        except (OSError, ValueError):
+            pass  # not a mappable file: read it
     with open(path, "rb") as f:
         size = os.fstat(f.fileno()).st_size
         buffer = np.empty(size, dtype=np.uint8)
