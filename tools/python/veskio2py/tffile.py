@@ -251,7 +251,7 @@ def read_tf(path, mmap=True):
                 return parse_tf(np.memmap(path, dtype=np.uint8, mode="c"), str(path))
         except (OSError, ValueError):
             pass  # not a mappable file: read it
-    with open(path, "rb") as f:
+    with open(path, "rb", buffering=0) as f:  # straight into the buffer
         size = os.fstat(f.fileno()).st_size
         buffer = np.empty(size, dtype=np.uint8)
         view = memoryview(buffer)
