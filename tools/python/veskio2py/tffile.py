@@ -243,7 +243,9 @@ def read_tf(path, mmap=True):
     By default the file is mapped copy-on-write: its pages are read as the
     arrays are used, and changing an array never changes the file. With
     mmap=False (or for a file that cannot be mapped) it is read at once into
-    one buffer of its size. Either way the arrays are views, not copies.
+    one buffer of its size: use it for a file that another program may
+    truncate or rewrite in place while the arrays are in use. Either way the
+    arrays are views, not copies.
     """
     if mmap:
         try:
