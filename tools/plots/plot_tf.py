@@ -21,7 +21,13 @@ import matplotlib
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+# The reader beside this script: tools/python in the source tree, or where
+# `cmake --install` puts it when this runs as PREFIX/bin/vesk-plot-tf.
+_HERE = os.path.dirname(os.path.realpath(__file__))
+for _dir in (os.path.join(_HERE, "..", "python"), os.path.join(_HERE, "..", "lib", "python3", "dist-packages")):
+    if os.path.isfile(os.path.join(_dir, "veskio2py", "__init__.py")):
+        sys.path.insert(0, os.path.normpath(_dir))
+        break
 import veskio2py  # noqa: E402
 
 FLOOR_DB = -120.0
