@@ -319,11 +319,13 @@ void ReadSpec(Cursor& in, VeskFileVisitor& visitor) {
 
 void ReadM2PG(Cursor& in, VeskFileVisitor& visitor) {
   Counts counts;
-  for (const char* field : {"sourceCount", "innerCount"}) {
-    if (!in.Mark(field)) continue;
-    const int32_t v = in.I32(field);
-    (field[0] == 's' ? counts.sourceCount : counts.innerCount) = v;
-    visitor.Int(field, v);
+  if (in.Mark("sourceCount")) {
+    counts.sourceCount = in.I32("sourceCount");
+    visitor.Int("sourceCount", static_cast<int32_t>(*counts.sourceCount));
+  }
+  if (in.Mark("innerCount")) {
+    counts.innerCount = in.I32("innerCount");
+    visitor.Int("innerCount", static_cast<int32_t>(*counts.innerCount));
   }
   if (in.Mark("positions")) counts.positions = ReadArray<Vector3<float>>(in, visitor, 2, "positions");
   if (in.Mark("tf")) counts.tf = ReadArray<vgtf::Complex>(in, visitor, 4, "tf");
