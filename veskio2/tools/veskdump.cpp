@@ -26,7 +26,6 @@ namespace {
 // the nesting state.
 class Json {
 public:
-  ~Json() = default;
   // Hands the text so far to standard output.
   void Flush() {
     std::cout.write(out_.data(), static_cast<std::streamsize>(out_.size()));
