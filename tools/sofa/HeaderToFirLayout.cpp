@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 
 #include "ToolError.h"
@@ -32,6 +33,12 @@ std::vector<std::string> SplitCommas(const std::string& s) {
   std::string part;
   while (std::getline(in, part, ',')) parts.push_back(Lower(Trim(part)));
   return parts;
+}
+
+std::string Number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.10g", v);
+  return text;
 }
 
 bool IsMetre(const std::string& unit) {
@@ -184,10 +191,10 @@ double CheckedSamplingRate(const std::vector<double>& rates) {
   if (rates.empty()) throw ToolError("Data.SamplingRate: expected a value, found none");
   for (double rate : rates) {
     if (!std::isfinite(rate) || rate <= 0)
-      throw ToolError("Data.SamplingRate: expected a positive rate in hertz, found " + std::to_string(rate));
+      throw ToolError("Data.SamplingRate: expected a positive rate in hertz, found " + Number(rate));
     if (rate != rates[0])
-      throw ToolError("Data.SamplingRate: expected one rate for all measurements, found " + std::to_string(rates[0]) +
-                      " and " + std::to_string(rate));
+      throw ToolError("Data.SamplingRate: expected one rate for all measurements, found " + Number(rates[0]) + " and " +
+                      Number(rate));
   }
   return rates[0];
 }
@@ -195,7 +202,7 @@ double CheckedSamplingRate(const std::vector<double>& rates) {
 void CheckZeroDelays(const std::vector<double>& delays, std::size_t receivers) {
   for (std::size_t i = 0; i < delays.size(); ++i)
     if (delays[i] != 0)
-      throw ToolError("Data.Delay: unsupported delay of " + std::to_string(delays[i]) + " samples (measurement " +
+      throw ToolError("Data.Delay: unsupported delay of " + Number(delays[i]) + " samples (measurement " +
                       std::to_string(i / std::max<std::size_t>(receivers, 1)) + ", receiver " +
                       std::to_string(i % std::max<std::size_t>(receivers, 1)) + "): only zero delays are supported");
 }
