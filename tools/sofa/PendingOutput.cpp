@@ -1,5 +1,6 @@
 #include "PendingOutput.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +51,13 @@ PendingFile::PendingFile(const std::string& target) : target_(target) {
 
 PendingFile::~PendingFile() {
   if (!committed_) std::remove(temp_.c_str());
+}
+
+void PendingFile::StartWriteback() const {
+  const int fd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  ::close(fd);
 }
 
 void PendingFile::Commit() {

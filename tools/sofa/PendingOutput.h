@@ -16,6 +16,10 @@ public:
   PendingFile& operator=(const PendingFile&) = delete;
   ~PendingFile();
   const std::string& Path() const { return temp_; }
+  // Asks the kernel to start writing what is written so far to the disk, so
+  // a long write overlaps its own writeback instead of waiting for it at
+  // the end (or being throttled). Best effort.
+  void StartWriteback() const;
   // Renames the finished file over the target.
   void Commit();
 

@@ -22,6 +22,8 @@ namespace {
 
 // Complex values written at once (per block of sources).
 constexpr std::size_t kBlockValues = std::size_t(1) << 20;
+// Blocks (4 MiB each) between writeback requests.
+constexpr std::size_t kWritebackBlocks = 16;
 
 template <typename T>
 boost::shared_ptr<T> Find(const veskio2::vesk::VeskFile& file) {
@@ -193,22 +195,23 @@ void ConvertTfFileToSofa(const std::string& tfPath, const std::string& sofaPath,
   for (uint32_t k : view.binIndices) hz.push_back(static_cast<double>(k) * samplingRate / fftLength);
   nc.PutDoubles("N", {0}, {view.bins}, hz.data());
 
+  // Data.Real, then Data.Imag: the file is written front to back.
   const std::size_t perSource = view.mics * view.bins;
   const std::size_t block = std::max<std::size_t>(1, kBlockValues / perSource);
-  std::vector<float> re, im;
-  for (std::size_t first = 0; first < view.sources; first += block) {
-    const std::size_t count = std::min(block, view.sources - first);
-    re.resize(count * perSource);
-    im.resize(count * perSource);
-    for (std::size_t row = 0; row < count * view.mics; ++row) {
-      const std::vector<vgtf::Complex>& values = *view.rows[first * view.mics + row];
-      for (std::size_t k = 0; k < view.bins; ++k) {
-        re[row * view.bins + k] = values[k].real();
-        im[row * view.bins + k] = values[k].imag();
+  std::vector<float> part;
+  for (const bool real : {true, false}) {
+    for (std::size_t first = 0; first < view.sources; first += block) {
+      const std::size_t count = std::min(block, view.sources - first);
+      part.resize(count * perSource);
+      for (std::size_t row = 0; row < count * view.mics; ++row) {
+        const std::vector<vgtf::Complex>& values = *view.rows[first * view.mics + row];
+        float* out = part.data() + row * view.bins;
+        if (real) for (std::size_t k = 0; k < view.bins; ++k) out[k] = values[k].real();
+        else for (std::size_t k = 0; k < view.bins; ++k) out[k] = values[k].imag();
       }
+      nc.PutFloats(real ? "Data.Real" : "Data.Imag", {first, 0, 0}, {count, view.mics, view.bins}, part.data());
+      if ((first / block) % kWritebackBlocks == kWritebackBlocks - 1) pending.StartWriteback();
     }
-    nc.PutFloats("Data.Real", {first, 0, 0}, {count, view.mics, view.bins}, re.data());
-    nc.PutFloats("Data.Imag", {first, 0, 0}, {count, view.mics, view.bins}, im.data());
   }
   nc.Close();
   pending.Commit();
