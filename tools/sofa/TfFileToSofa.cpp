@@ -141,7 +141,9 @@ std::string StoredValuesStatement(const std::string& kind, bool geometric) {
          "the window's first sample, not to the emission.";
 }
 
-void ConvertTfFileToSofa(const std::string& tfPath, const std::string& sofaPath, SofaTexts texts) {
+namespace {
+
+void Convert(const std::string& tfPath, const std::string& sofaPath, SofaTexts texts) {
   boost::shared_ptr<veskio2::vesk::VeskFile> file;
   {
     std::ifstream in(tfPath, std::ios::binary);
@@ -215,6 +217,16 @@ void ConvertTfFileToSofa(const std::string& tfPath, const std::string& sofaPath,
   }
   nc.Close();
   pending.Commit();
+}
+
+}  // namespace
+
+void ConvertTfFileToSofa(const std::string& tfPath, const std::string& sofaPath, SofaTexts texts) {
+  try {
+    Convert(tfPath, sofaPath, std::move(texts));
+  } catch (const veskio2::NotInitialized& e) {
+    throw ToolError(tfPath + ": " + e.what());  // a field the export needs is unset
+  }
 }
 
 }  // namespace vesksofa
