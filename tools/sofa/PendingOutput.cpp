@@ -66,12 +66,13 @@ void PendingFile::Commit() {
 }
 
 PendingDirectory::PendingDirectory(const std::string& target) : target_(target) {
+  while (target_.size() > 1 && target_.back() == '/') target_.pop_back();  // "out/" names "out"
   std::error_code ec;
   if (fs::exists(target, ec)) {
     if (!fs::is_directory(target, ec)) throw ToolError(target + ": exists and is not a directory");
     if (!fs::is_empty(target, ec)) throw ToolError(target + ": exists and is not empty");
   }
-  std::string pattern = SiblingPattern(target);
+  std::string pattern = SiblingPattern(target_);
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (!::mkdtemp(buffer.data())) throw ToolError(target + ": cannot create a directory beside it: " + Errno());

@@ -329,7 +329,7 @@ TEST(IrListSofa, RoundTripKeepsTapsAndPositions) {
         ASSERT_EQ(hrtf->DataIR.values[(s * 3 + m) * 37 + n], f.samples[s][m][n]) << s << " " << m << " " << n;
   mysofa_free(hrtf);
 
-  vesksofa::ConvertSofaToIrList("out.sofa", "back");
+  vesksofa::ConvertSofaToIrList("out.sofa", "back/");  // a trailing slash names the same directory
   const auto mic = ReadConfigAs<vc::MicArrayLocationFile2_0>("back/mic.xml");
   const auto list = ReadConfigAs<vc::ImpulseResponseListFile2_0>("back/ir.xml");
   ASSERT_EQ(mic->GetMics().size(), 3u);
