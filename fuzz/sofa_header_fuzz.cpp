@@ -88,6 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       layout.samples > kMaxSamples || layout.measurements > kMaxResponses / layout.receivers)
     std::abort();
 
+  try {
+    CheckBelievableSize(layout, size);
+  } catch (const vesktools::ToolError&) {
+  }
   const std::size_t m = layout.measurements;
   const auto valuesOf = [&](const std::string& name, std::size_t expected, double base) {
     const auto it = values.find(name);

@@ -180,6 +180,17 @@ FirLayout InterpretFirHeader(const SofaHeader& header) {
   return layout;
 }
 
+void CheckBelievableSize(const FirLayout& layout, uint64_t fileBytes) {
+  // Measured responses compress by a few times at most; allow 1000 times and
+  // a small file's worth of silence on top.
+  constexpr uint64_t kRatio = 1000, kSlack = uint64_t(64) << 20;
+  const uint64_t bytes = uint64_t(layout.measurements) * layout.receivers * layout.samples * 4;
+  if (bytes > kSlack && bytes / kRatio > fileBytes)
+    throw ToolError("Data.IR: " + std::to_string(layout.measurements) + " x " + std::to_string(layout.receivers) + " x " +
+                    std::to_string(layout.samples) + " values (" + std::to_string(bytes) +
+                    " bytes as .flt) cannot come from a file of " + std::to_string(fileBytes) + " bytes");
+}
+
 Vec3 ToCartesian(const double* v, bool spherical) {
   if (!spherical) return {v[0], v[1], v[2]};
   const double azimuth = v[0] * kPi / 180.0, elevation = v[1] * kPi / 180.0, radius = v[2];

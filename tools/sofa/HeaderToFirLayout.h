@@ -8,6 +8,7 @@
 #define VESK_SOFA_HEADERTOFIRLAYOUT_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,11 @@ struct FirLayout {
 // SourcePosition (I or M, C), ReceiverPosition (R, C, I or M), the optional
 // listener variables, I = 1, C = 3, and the coordinate types and units.
 FirLayout InterpretFirHeader(const SofaHeader& header);
+
+// Refuses a layout whose responses (as float32 taps) would outweigh the file
+// they come from by more than any compression makes believable: a header
+// can declare data that was never written.
+void CheckBelievableSize(const FirLayout& layout, uint64_t fileBytes);
 
 // One stored position (three values) in Cartesian metres.
 Vec3 ToCartesian(const double* values, bool spherical);

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -67,6 +68,9 @@ IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string
   std::vector<Vec3> receivers, sources;
   try {
     layout = InterpretFirHeader(header);
+    std::error_code ec;
+    const auto fileBytes = std::filesystem::file_size(sofaPath, ec);
+    if (!ec) CheckBelievableSize(layout, fileBytes);
     rate = CheckedSamplingRate(nc.ReadAllDoubles("Data.SamplingRate", header));
     if (layout.hasDelay) CheckZeroDelays(nc.ReadAllDoubles("Data.Delay", header), layout.receivers);
     receivers = ReceiverPositions(layout, nc.ReadAllDoubles("ReceiverPosition", header));
