@@ -10,6 +10,7 @@ packages=(
   libgtest-dev
   clang libclang-rt-14-dev
   python3 python3-numpy python3-matplotlib
+  libnetcdf-dev libmysofa-dev python3-netcdf4
 )
 
 missing=()

@@ -1,30 +1,45 @@
 #!/usr/bin/env python3
 """Draws PNG figures of a microphone array, its source positions and its
-transfer functions.
+transfer functions, and prints how far each file's phase lies from the free
+field its positions predict.
 
     plot_tf.py --mic mic.xml --list list.xml --tf tf.bin [--tf more.bin ...] --out-dir DIR
 
 writes DIR/array.png (top view, the array close up, side view) and, for each
 TF file, DIR/PREFIXmagnitude.png (|TF| in dB over source azimuth x frequency
-for one microphone) and DIR/PREFIXphase.png (phase of one microphone relative
-to a reference microphone against the free-field prediction from the
-geometry). PREFIX is the matching --prefix, or empty.
+for one microphone, one panel per ring of the grid) and DIR/PREFIXphase.png
+(phase of that microphone relative to a reference microphone against the
+free-field prediction, per ring, and the phase error of every microphone).
+PREFIX is the matching --prefix, or empty. Microphones are named by their
+micIndex.
 """
 
 import argparse
 import os
 import sys
 
-import numpy as np
-import matplotlib
+try:
+    import numpy as np
+    import matplotlib
+except ImportError as e:
+    sys.exit(f"{os.path.basename(sys.argv[0])}: {e}; it needs numpy and matplotlib "
+             f"(Debian: python3-numpy python3-matplotlib) in {sys.executable}")
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+# The reader beside this script: tools/python in the source tree, or where
+# `cmake --install` puts it when this runs as PREFIX/bin/vesk-plot-tf.
+_HERE = os.path.dirname(os.path.realpath(__file__))
+for _dir in (os.path.join(_HERE, "..", "python"), os.path.join(_HERE, "..", "lib", "python3", "dist-packages")):
+    if os.path.isfile(os.path.join(_dir, "veskio2py", "__init__.py")):
+        sys.path.insert(0, os.path.normpath(_dir))
+        break
 import veskio2py  # noqa: E402
+from veskio2py import geometry  # noqa: E402
 
 FLOOR_DB = -120.0
+PICK_HZ = (500.0, 1000.0, 2000.0, 4000.0)
 
 
 def azimuth_deg(points):
@@ -32,20 +47,52 @@ def azimuth_deg(points):
     return np.degrees(np.arctan2(points[:, 1], points[:, 0])) % 360.0
 
 
-def predicted_phase(tf_file, source_pos, mic_pos, mic, ref, speed_mps):
-    """Free-field phase of `mic` relative to `ref`, [source, bin], radians.
-
-    A delay tau has the spectrum exp(-i w tau); the separation (GTF) files hold
-    conjugated spectra, so their phase runs the other way."""
-    freqs = tf_file.frequencies_hz()
-    dist = np.linalg.norm(source_pos[:, None, :] - mic_pos[None, :, :], axis=2)
-    dtau = (dist[:, mic] - dist[:, ref]) / speed_mps
-    phase = -2 * np.pi * freqs[None, :] * dtau[:, None]
-    return -phase if tf_file.kind == "gtf" else phase
+def elevation_deg(points):
+    return np.degrees(np.arctan2(points[:, 2], np.hypot(points[:, 0], points[:, 1])))
 
 
-def wrap(phase):
-    return (phase + np.pi) % (2 * np.pi) - np.pi
+class Ring:
+    """The sources at one elevation (or height), sorted by azimuth."""
+
+    def __init__(self, label, sources, azimuths):
+        self.label = label
+        self.sources = sources
+        self.azimuths = azimuths
+
+
+def find_rings(source_pos, axis, select):
+    """Splits the sources into rings of equal elevation (axis "elevation",
+    degrees) or height ("height", metres); with `select`, keeps the ring
+    nearest to it. Raises ValueError when no ring lies near `select`."""
+    if axis == "height":
+        value, unit, tolerance = source_pos[:, 2], " m", 0.005
+        key = np.round(value, 3)
+    else:
+        value, unit, tolerance = elevation_deg(source_pos), "\u00b0", 0.5
+        key = np.round(value, 2)
+    az = azimuth_deg(source_pos)
+    levels = np.unique(key)
+    if select is not None:
+        nearest = levels[np.argmin(np.abs(levels - select))] if len(levels) else None
+        if nearest is None or abs(nearest - select) > tolerance:
+            found = ", ".join(f"{v:g}" for v in levels)
+            raise ValueError(f"no ring at {axis} {select:g}{unit}; the file's rings: {found}")
+        levels = [nearest]
+    rings = []
+    for level in levels:
+        members = np.nonzero(key == level)[0]
+        members = members[np.argsort(az[members], kind="stable")]
+        rings.append(Ring(f"{axis} {level:g}{unit}", members, az[members]))
+    return rings
+
+
+def default_axis(source_pos):
+    """Height for a cylinder (every source at one horizontal distance, more
+    than one height), elevation otherwise."""
+    horizontal = np.hypot(source_pos[:, 0], source_pos[:, 1])
+    if len(source_pos) and np.ptp(horizontal) < 1e-3 and np.ptp(source_pos[:, 2]) > 1e-3:
+        return "height"
+    return "elevation"
 
 
 def break_at_wraps(x, phase):
@@ -73,7 +120,7 @@ def _scatter_view(ax, mics, mic_pos, src_pos, i, j, title, label_sources):
     ax.grid(True, alpha=0.3)
 
 
-def plot_array(mics, list_cfg, path):
+def plot_array(mics, mic_path, list_cfg, list_path, path):
     mic_pos = mics.mic_positions()
     src_pos = list_cfg.source_positions() if list_cfg.sources else np.zeros((0, 3))
     fig, axes = plt.subplots(1, 3, figsize=(16, 5.5))
@@ -85,68 +132,121 @@ def plot_array(mics, list_cfg, path):
     axes[1].set_xlim(centre[0] - 0.75 * span, centre[0] + 0.75 * span)
     axes[1].set_ylim(centre[1] - 0.75 * span, centre[1] + 0.75 * span)
     _scatter_view(axes[2], mics, mic_pos, src_pos, 0, 2, "side view (x, z)", False)
-    fig.suptitle("Microphone array and source positions")
+    fig.suptitle(f"Microphone array {mic_path} and source positions {list_path}")
     fig.tight_layout()
     fig.savefig(path, dpi=100)
     plt.close(fig)
 
 
-def plot_magnitude(tf_file, source_pos, mic, mic_index, path):
-    az = azimuth_deg(source_pos)
-    order = np.argsort(az)
+def colour_range_db(db, tf_file):
+    """Colour limits over the bulk of the values, at least 6 dB wide, so a
+    flat free-field pattern and a rough room both show their structure. The
+    Nyquist bin and exactly-zero values (NaN here) do not count."""
+    idx = tf_file.bin_indices.astype(np.int64)
+    values = db[..., 2 * idx != tf_file.fft_length]
+    values = values[np.isfinite(values)]
+    if not values.size:
+        return FLOOR_DB, 0.0
+    low, high = np.percentile(values, [2, 99.5])
+    return min(low, high - 6.0), high
+
+
+def plot_magnitude(tf_file, tf_path, rings, mic, mic_index, path):
     freqs = tf_file.frequencies_hz()
-    mag = np.abs(tf_file.tf[order, mic, :]).astype(np.float64)
+    mag = np.abs(tf_file.tf[:, mic, :]).astype(np.float64)
     with np.errstate(divide="ignore"):
-        db = np.maximum(20 * np.log10(mag), FLOOR_DB)
-    finite = db[db > FLOOR_DB]
-    # Colours span the bulk of the values, at least 6 dB, so that a flat
-    # free-field pattern and a rough room both show their structure.
-    low, high = (np.percentile(finite, [2, 99.5]) if finite.size else (FLOOR_DB, 0.0))
-    low = min(low, high - 6.0)
-    fig, ax = plt.subplots(figsize=(9, 5))
-    mesh = ax.pcolormesh(az[order], freqs / 1000.0, db.T, shading="nearest", cmap="viridis",
-                         vmin=low, vmax=high)
-    fig.colorbar(mesh, ax=ax, label="magnitude (dB)")
-    ax.set_xlabel("source azimuth (degrees)")
-    ax.set_ylabel("frequency (kHz)")
-    ax.set_title(f"{tf_file.kind.upper()} magnitude at microphone {mic_index}")
-    fig.tight_layout()
+        db = np.where(mag > 0, np.maximum(20 * np.log10(np.where(mag > 0, mag, 1.0)), FLOOR_DB), np.nan)
+    shown = np.concatenate([r.sources for r in rings])
+    low, high = colour_range_db(db[shown], tf_file)
+    fig, axes = plt.subplots(len(rings), 1, figsize=(9, 1.0 + 3.6 * len(rings)), squeeze=False,
+                             layout="constrained")
+    for ax, ring in zip(axes[:, 0], rings):
+        mesh = ax.pcolormesh(ring.azimuths, freqs / 1000.0, db[ring.sources].T, shading="nearest",
+                             cmap="viridis", vmin=low, vmax=high)
+        fig.colorbar(mesh, ax=ax, label="magnitude (dB re 1)")
+        ax.set_xlabel("source azimuth (degrees)")
+        ax.set_ylabel("frequency (kHz)")
+        ax.set_title(f"{ring.label}: {len(ring.sources)} sources")
+    fig.suptitle(f"{tf_path}: {tf_file.kind.upper()} |TF| at micIndex {mic_index}")
     fig.savefig(path, dpi=100)
     plt.close(fig)
 
 
-def plot_phase(tf_file, source_pos, mic_pos, mic, ref, indices, speed_mps, path):
-    az = azimuth_deg(source_pos)
-    order = np.argsort(az)
+def describe_summary(tf_path, summary, ref_index, indices, band_hz, num_sources):
+    if summary is None:
+        return f"{tf_path}: no phase to compare between {band_hz[0]:g} and {band_hz[1]:g} Hz"
+    s, m, f = summary["worst_at"]
+    return (f"{tf_path}: phase vs free field, relative to micIndex {ref_index}, {len(indices) - 1} microphones, "
+            f"{num_sources} sources, {band_hz[0]:g}-{band_hz[1]:g} Hz: "
+            f"median {summary['median_deg']:.3g} deg ({summary['median_us']:.3g} us), "
+            f"worst {summary['worst_deg']:.3g} deg ({summary['worst_us']:.3g} us); "
+            f"worst phase at micIndex {indices[m]}, source {s}, {f:.0f} Hz")
+
+
+def plot_phase(tf_file, tf_path, rings, err, mic_pos, mic, ref, indices, speed_mps, band_hz, summary, path):
     freqs = tf_file.frequencies_hz()
-    measured = np.angle(tf_file.tf[:, mic, :] * np.conj(tf_file.tf[:, ref, :]))
-    predicted = predicted_phase(tf_file, source_pos, mic_pos, mic, ref, speed_mps)
-    error = wrap(measured - predicted)
-
-    fig, axes = plt.subplots(1, 2, figsize=(13, 5))
-    ax = axes[0]
+    tf = tf_file.tf
+    measured = np.angle(tf[:, mic, :] * np.conj(tf[:, ref, :]))
+    predicted = geometry.predicted_relative_phase(tf_file.kind, freqs, tf_file.positions,
+                                                  mic_pos, ref, speed_mps)[:, mic, :]
     nyquist = tf_file.sampling_rate / 2.0
-    picks = [f for f in (500.0, 1000.0, 2000.0, 4000.0) if f < nyquist] or [freqs[len(freqs) // 2]]
-    for f, colour in zip(picks, ["tab:blue", "tab:orange", "tab:green", "tab:red"]):
-        k = int(np.argmin(np.abs(freqs - f)))
-        ax.plot(*break_at_wraps(az[order], wrap(predicted[order, k])), color=colour, lw=1,
-                label=f"{freqs[k]:.0f} Hz geometry")
-        ax.plot(az[order], measured[order, k], "o", ms=3, color=colour, label=f"{freqs[k]:.0f} Hz file")
-    ax.set_xlabel("source azimuth (degrees)")
-    ax.set_ylabel("phase (rad)")
-    ax.set_ylim(-np.pi * 1.05, np.pi * 1.05)
-    ax.set_title(f"phase of microphone {indices[mic]} relative to {indices[ref]}")
-    ax.legend(fontsize=7, ncol=2, loc="lower right")
-    ax.grid(True, alpha=0.3)
+    picks = [f for f in PICK_HZ if f < nyquist] or [freqs[len(freqs) // 2]]
 
-    ax = axes[1]
-    mesh = ax.pcolormesh(az[order], freqs / 1000.0, error[order].T, shading="nearest", cmap="RdBu_r",
-                         vmin=-np.pi / 4, vmax=np.pi / 4)
-    fig.colorbar(mesh, ax=ax, label="file minus geometry (rad)")
-    ax.set_xlabel("source azimuth (degrees)")
-    ax.set_ylabel("frequency (kHz)")
-    ax.set_title("phase error")
-    fig.tight_layout()
+    fig = plt.figure(figsize=(14, 1.6 + 4.2 * (len(rings) + 1)), layout="constrained")
+    grid = fig.add_gridspec(len(rings) + 1, 2)
+    for row, ring in enumerate(rings):
+        ax = fig.add_subplot(grid[row, 0])
+        for f, colour in zip(picks, ["tab:blue", "tab:orange", "tab:green", "tab:red"]):
+            k = int(np.argmin(np.abs(freqs - f)))
+            ax.plot(*break_at_wraps(ring.azimuths, geometry.wrap(predicted[ring.sources, k])), color=colour,
+                    lw=1, label=f"{freqs[k]:.0f} Hz free field")
+            ax.plot(ring.azimuths, measured[ring.sources, k], "o", ms=3, color=colour,
+                    label=f"{freqs[k]:.0f} Hz file")
+        ax.set_xlabel("source azimuth (degrees)")
+        ax.set_ylabel("phase (rad)")
+        ax.set_ylim(-np.pi * 1.05, np.pi * 1.05)
+        ax.set_title(f"{ring.label}: phase of micIndex {indices[mic]} relative to {indices[ref]}")
+        ax.legend(fontsize=7, ncol=2, loc="lower right")
+        ax.grid(True, alpha=0.3)
+
+        ax = fig.add_subplot(grid[row, 1])
+        mesh = ax.pcolormesh(ring.azimuths, freqs / 1000.0, np.degrees(err[ring.sources, mic, :]).T,
+                             shading="nearest", cmap="RdBu_r", vmin=-45, vmax=45)
+        fig.colorbar(mesh, ax=ax, label="file minus free field (degrees)")
+        ax.set_xlabel("source azimuth (degrees)")
+        ax.set_ylabel("frequency (kHz)")
+        ax.set_title(f"{ring.label}: phase error of micIndex {indices[mic]}")
+
+    # Every microphone against the reference, over the rings shown.
+    ax = fig.add_subplot(grid[len(rings), :])
+    shown = np.concatenate([r.sources for r in rings])
+    band = (freqs >= band_hz[0]) & (freqs <= band_hz[1])
+    others = [m for m in range(len(indices)) if m != ref]
+    per_mic = np.abs(np.degrees(err[np.ix_(shown, others, np.nonzero(band)[0])]))
+    x = np.arange(len(others))
+    with np.errstate(all="ignore"):
+        medians = [np.nanmedian(per_mic[:, i]) if np.any(np.isfinite(per_mic[:, i])) else np.nan
+                   for i in range(len(others))]
+        worsts = [np.nanmax(per_mic[:, i]) if np.any(np.isfinite(per_mic[:, i])) else np.nan
+                  for i in range(len(others))]
+    ax.bar(x - 0.2, medians, 0.4, label="median", color="tab:blue")
+    ax.bar(x + 0.2, worsts, 0.4, label="worst", color="tab:red")
+    ax.set_xticks(x, [str(indices[m]) for m in others])
+    ax.set_xlabel(f"micIndex (relative to micIndex {indices[ref]})")
+    ax.set_ylabel("|phase error| (degrees)")
+    ax.legend(fontsize=8, loc="upper left")
+    ax.grid(True, alpha=0.3, axis="y")
+    if summary is None:
+        text = "no phase to compare in the band"
+    else:
+        text = (f"all microphones, {band_hz[0]:g}-{band_hz[1]:g} Hz: median {summary['median_deg']:.3g}\u00b0 "
+                f"({summary['median_us']:.3g} \u00b5s), worst {summary['worst_deg']:.3g}\u00b0 "
+                f"({summary['worst_us']:.3g} \u00b5s)")
+    ax.set_title(f"phase error of every microphone: {text}")
+
+    fig.suptitle(f"{tf_path}: {tf_file.kind.upper()} phase against the free field "
+                 f"(speed of sound {speed_mps:g} m/s)")
+    fig.supxlabel(geometry.SIGN_CONVENTION, fontsize=8)
     fig.savefig(path, dpi=100)
     plt.close(fig)
 
@@ -158,9 +258,14 @@ def main(argv=None):
     p.add_argument("--tf", required=True, action="append", help="transfer-function file (may be repeated)")
     p.add_argument("--prefix", action="append", help="text put before the file names of each --tf, in order")
     p.add_argument("--out-dir", required=True, help="directory for the PNG files")
-    p.add_argument("--mic-ordinal", type=int, default=1,
-                   help="microphone (position in the array file) to draw; default 1")
-    p.add_argument("--reference", type=int, default=0, help="reference microphone for the phase; default 0")
+    p.add_argument("--mic-index", type=int, help="micIndex of the microphone to draw; default the second in the file")
+    p.add_argument("--reference-index", type=int,
+                   help="micIndex of the phase reference; default the first in the file")
+    ring = p.add_mutually_exclusive_group()
+    ring.add_argument("--elevation", type=float, help="draw only the ring at this elevation (degrees)")
+    ring.add_argument("--height", type=float, help="draw only the ring at this height (metres)")
+    p.add_argument("--band-hz", type=float, nargs=2, metavar=("LOW", "HIGH"),
+                   help="band of the phase-error summary; default 200 Hz to 0.9 of the Nyquist frequency")
     p.add_argument("--speed-of-sound", type=float, default=343.0, help="metres per second")
     args = p.parse_args(argv)
     prefixes = args.prefix or [""] * len(args.tf)
@@ -170,6 +275,19 @@ def main(argv=None):
     mics = veskio2py.read_config(args.mic)
     list_cfg = veskio2py.read_config(args.list)
     mic_pos = mics.mic_positions()
+    indices = mics.mic_indices()
+    if len(indices) < 2:
+        p.error(f"{args.mic} has {len(indices)} microphones; the phase needs two")
+    ordinals = {}
+    for name, value, default in (("--mic-index", args.mic_index, 1), ("--reference-index", args.reference_index, 0)):
+        if value is None:
+            ordinals[name] = default
+        elif value in indices:
+            ordinals[name] = indices.index(value)
+        else:
+            p.error(f"{name} {value} is not a micIndex of {args.mic} ({', '.join(map(str, indices))})")
+    mic, ref = ordinals["--mic-index"], ordinals["--reference-index"]
+
     tf_files = []
     for path in args.tf:
         tf_file = veskio2py.read_tf(path)
@@ -178,21 +296,29 @@ def main(argv=None):
         num_mics = tf_file.tf.shape[1]
         if len(mic_pos) != num_mics:
             p.error(f"{args.mic} has {len(mic_pos)} microphones, {path} has {num_mics}")
-        for name, value in (("--mic-ordinal", args.mic_ordinal), ("--reference", args.reference)):
-            if not 0 <= value < num_mics:
-                p.error(f"{name} must lie in 0 .. {num_mics - 1}, found {value}")
-        tf_files.append(tf_file)
+        axis = "height" if args.height is not None else (
+            "elevation" if args.elevation is not None else default_axis(tf_file.positions))
+        try:
+            rings = find_rings(tf_file.positions.astype(np.float64), axis,
+                               args.height if args.height is not None else args.elevation)
+        except ValueError as e:
+            p.error(f"{path}: {e}")
+        tf_files.append((tf_file, path, rings))
 
     os.makedirs(args.out_dir, exist_ok=True)
     written = [os.path.join(args.out_dir, "array.png")]
-    plot_array(mics, list_cfg, written[0])
-    for tf_file, prefix in zip(tf_files, prefixes):
-        source_pos = tf_file.positions.astype(np.float64)
+    plot_array(mics, args.mic, list_cfg, args.list, written[0])
+    for (tf_file, path, rings), prefix in zip(tf_files, prefixes):
+        band_hz = tuple(args.band_hz) if args.band_hz else (200.0, 0.45 * tf_file.sampling_rate)
+        err = geometry.phase_error(tf_file, mic_pos, ref, args.speed_of_sound)
+        shown = np.concatenate([r.sources for r in rings])
+        summary = geometry.summarize_error(err, tf_file.frequencies_hz(), band_hz, ref, shown)
+        print(describe_summary(path, summary, indices[ref], indices, band_hz, len(shown)))
         magnitude = os.path.join(args.out_dir, prefix + "magnitude.png")
         phase = os.path.join(args.out_dir, prefix + "phase.png")
-        plot_magnitude(tf_file, source_pos, args.mic_ordinal, mics.mic_indices()[args.mic_ordinal], magnitude)
-        plot_phase(tf_file, source_pos, mic_pos, args.mic_ordinal, args.reference, mics.mic_indices(),
-                   args.speed_of_sound, phase)
+        plot_magnitude(tf_file, path, rings, mic, indices[mic], magnitude)
+        plot_phase(tf_file, path, rings, err, mic_pos, mic, ref, indices, args.speed_of_sound, band_hz,
+                   summary, phase)
         written += [magnitude, phase]
     for w in written:
         print(w)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the figures of a tfcheck report as PNG.
 
-    plot_tfcheck.py --json tfcheck.json --out-dir DIR
+    vesk-plot-tfcheck --json tfcheck.json --out-dir DIR      (tools/plots/plot_tfcheck.py)
 
 The JSON is what `tfcheck --json` prints (`tfcheck --plot DIR` writes it to
 DIR/tfcheck.json and runs this script). For a transfer-function check it

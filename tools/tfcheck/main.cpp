@@ -59,16 +59,16 @@ void ParseBand(const std::string& text, double& low, double& high) {
     throw ToolError("--band expects LOW,HIGH in Hz with 0 <= LOW < HIGH, found \"" + text + "\"");
 }
 
-// The plot script: beside the sources when run from a build tree, or where
-// it is installed.
+// The plot command: installed beside tfcheck as vesk-plot-tfcheck, or the
+// script in the source tree when run from a build tree.
 std::string PlotScript(const char* argv0) {
   std::error_code ec;
   fs::path self = fs::read_symlink("/proc/self/exe", ec);
   if (ec) self = fs::absolute(argv0);
   const fs::path dir = self.parent_path();
-  for (const fs::path& candidate : {dir / "../share/trelvix/plots/plot_tfcheck.py", fs::path(VESK_SOURCE_DIR) / "tools/plots/plot_tfcheck.py"})
+  for (const fs::path& candidate : {dir / "vesk-plot-tfcheck", fs::path(VESK_SOURCE_DIR) / "tools/plots/plot_tfcheck.py"})
     if (fs::exists(candidate)) return candidate.lexically_normal().string();
-  throw ToolError("--plot: cannot find plot_tfcheck.py");
+  throw ToolError("--plot: cannot find vesk-plot-tfcheck beside " + self.string());
 }
 
 void Plot(const char* argv0, const std::string& dir, const std::string& json) {

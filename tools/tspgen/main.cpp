@@ -60,6 +60,16 @@ int Run(int argc, char** argv) {
   WritePcm16(playback, static_cast<int>(samplingFreq), TspToPlayback(tsp, numPeriods));
   std::cout << "playback: " << playback << " (" << numPeriods << " periods, " << numPeriods * length
             << " samples at " << samplingFreq << " Hz)\n";
+  // The list must name this origin and these settings; the template's own
+  // default origin name is a placeholder.
+  const bool plainName = origin.find_first_not_of(
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-/+") == std::string::npos;
+  std::string quoted = "'";
+  for (char c : origin) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += "'";
+  std::cout << "TSP list: trelvix -m template -t tsp --original-impulse-file "
+            << (plainName ? origin : quoted) << " --tsp-length " << length
+            << " --synchronous-average " << periods << " --tsp-offset " << offset << " ...\n";
   return 0;
 }
 

@@ -1,7 +1,12 @@
-// The binary format (docs/formats.md) back to transfer-function file objects.
+// The binary format (docs/formats.md) back to transfer-function file objects,
+// or field by field to a visitor. The file is read in order from the stream;
+// its size, taken before the first byte, bounds every length and count.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <istream>
+#include <memory>
+#include <type_traits>
 
 #include <boost/make_shared.hpp>
 
@@ -12,7 +17,13 @@
 namespace veskio2 {
 namespace vesk {
 
-using namespace detail;
+using detail::Counts;
+using detail::Nesting;
+using ValueType = VeskFileVisitor::ValueType;
+
+void VeskFileVisitor::Values(const Vector3<float>*, std::size_t) {}
+void VeskFileVisitor::Values(const vgtf::Complex*, std::size_t) {}
+void VeskFileVisitor::Values(const uint32_t*, std::size_t) {}
 
 namespace {
 
@@ -25,6 +36,12 @@ constexpr uint32_t kMaxIdLength = 1024;
 // than kMaxEmptyLists.
 constexpr uint64_t kMaxEmptyLists = 1u << 20;
 constexpr uint64_t kMinEmptyLists = 4096;
+constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
+
+// Values are read as their 32-bit words straight into memory.
+static_assert(sizeof(Vector3<float>) == 12 && std::is_trivially_copyable<Vector3<float>>::value,
+              "Vector3<float> must be three packed floats");
+static_assert(sizeof(vgtf::Complex) == 8, "std::complex<float> must be two packed floats");
 
 // Bytes shown in messages: printable ASCII as is, the rest as \xNN.
 std::string Printable(const unsigned char* p, std::size_t n) {
@@ -41,36 +58,106 @@ std::string Printable(const unsigned char* p, std::size_t n) {
   return out;
 }
 
-// A bounds-checked read position inside [begin, end) of the file bytes.
+std::string Printable(const std::string& bytes) {
+  return Printable(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+[[noreturn]] void StreamFailed() {
+  throw InvalidVeskFile("cannot read transfer-function file: input stream failed");
+}
+
+// The bytes of the file in order: from a seekable stream, or from memory
+// when the stream could only be read whole.
+class Source {
+public:
+  Source(std::istream& in, const std::string* whole) : in_(in), whole_(whole) {}
+
+  void Read(char* p, std::size_t n) {
+    if (whole_) {
+      std::memcpy(p, whole_->data() + at_, n);
+    } else {
+      try {
+        in_.read(p, static_cast<std::streamsize>(n));
+      } catch (const std::exception&) {
+        StreamFailed();
+      }
+      // A file that shrank since its size was taken fails here.
+      if (static_cast<std::size_t>(in_.gcount()) != n) StreamFailed();
+    }
+    at_ += n;
+  }
+
+  void Skip(uint64_t n) {
+    if (!whole_ && n > 0) {
+      try {
+        in_.seekg(static_cast<std::streamoff>(n), std::ios::cur);
+      } catch (const std::exception&) {
+        StreamFailed();
+      }
+      if (!in_) StreamFailed();
+    }
+    at_ += n;
+  }
+
+private:
+  std::istream& in_;
+  const std::string* whole_;
+  uint64_t at_ = 0;
+};
+
+// A bounds-checked read position inside [begin, end) of the file.
 class Cursor {
 public:
-  Cursor(const unsigned char* data, std::size_t begin, std::size_t end, std::string context,
-         uint64_t* emptyListBudget)
-      : data_(data), pos_(begin), end_(end), context_(std::move(context)), emptyListBudget_(emptyListBudget) {}
+  Cursor(Source& source, uint64_t begin, uint64_t end, std::string context, uint64_t* emptyListBudget)
+      : source_(source), pos_(begin), end_(end), context_(std::move(context)), emptyListBudget_(emptyListBudget) {}
 
-  std::size_t Left() const { return end_ - pos_; }
-  std::size_t Position() const { return pos_; }
+  uint64_t Left() const { return end_ - pos_; }
+  uint64_t Position() const { return pos_; }
   const std::string& Context() const { return context_; }
 
   [[noreturn]] void Fail(const std::string& reason) const {
     throw InvalidVeskFile(context_.empty() ? reason : context_ + ": " + reason);
   }
 
-  // The next n bytes; fails "expected <what> (n bytes) at byte P, found only
-  // L bytes" when they are not there.
-  const unsigned char* Take(uint64_t n, const std::string& what) {
+  // Fails "expected <what> (n bytes) at byte P, found only L bytes" unless
+  // n bytes are left.
+  void Need(uint64_t n, const std::string& what) const {
     if (n > Left())
       Fail("expected " + what + " (" + std::to_string(n) + " bytes) at byte " + std::to_string(pos_) +
            ", found only " + std::to_string(Left()) + " bytes");
-    const unsigned char* p = data_ + pos_;
-    pos_ += static_cast<std::size_t>(n);
-    return p;
   }
 
-  uint8_t U8(const std::string& what) { return *Take(1, what); }
-  uint32_t U32(const std::string& what) { return GetU32(Take(4, what)); }
-  int32_t I32(const std::string& what) { return static_cast<int32_t>(GetU32(Take(4, what))); }
-  uint64_t U64(const std::string& what) { return GetU64(Take(8, what)); }
+  void Bytes(char* p, std::size_t n, const std::string& what) {
+    Need(n, what);
+    source_.Read(p, n);
+    pos_ += n;
+  }
+
+  void Skip(uint64_t n, const std::string& what) {
+    Need(n, what);
+    source_.Skip(n);
+    pos_ += n;
+  }
+
+  // Moves past bytes a nested cursor has read.
+  void Advance(uint64_t n) { pos_ += n; }
+
+  uint8_t U8(const std::string& what) {
+    char c;
+    Bytes(&c, 1, what);
+    return static_cast<uint8_t>(c);
+  }
+  uint32_t U32(const std::string& what) {
+    unsigned char b[4];
+    Bytes(reinterpret_cast<char*>(b), 4, what);
+    return detail::GetU32(b);
+  }
+  int32_t I32(const std::string& what) { return static_cast<int32_t>(U32(what)); }
+  uint64_t U64(const std::string& what) {
+    unsigned char b[8];
+    Bytes(reinterpret_cast<char*>(b), 8, what);
+    return detail::GetU64(b);
+  }
 
   bool Mark(const char* field) {
     const uint8_t mark = U8(std::string("set mark of ") + field);
@@ -80,7 +167,7 @@ public:
   }
 
   // n values of `size` bytes each must fit in what is left.
-  void Fits(uint64_t n, uint64_t size, const char* field) {
+  void Fits(uint64_t n, uint64_t size, const char* field) const {
     if (n > Left() / size)
       Fail(std::string("expected ") + field + " of " + std::to_string(n) + " values (" +
            std::to_string(size) + " bytes each), found only " + std::to_string(Left()) + " bytes left");
@@ -101,35 +188,53 @@ public:
   }
 
 private:
-  const unsigned char* data_;
-  std::size_t pos_;
-  std::size_t end_;
+  Source& source_;
+  uint64_t pos_;
+  uint64_t end_;
   std::string context_;
   uint64_t* emptyListBudget_;  // shared by every cursor of one file
 };
 
-Vector3<float> GetVector3(const unsigned char* p) {
-  return Vector3<float>(GetF32(p), GetF32(p + 4), GetF32(p + 8));
+template <typename T>
+constexpr ValueType TypeOf();
+template <>
+constexpr ValueType TypeOf<Vector3<float>>() { return ValueType::Vector3; }
+template <>
+constexpr ValueType TypeOf<vgtf::Complex>() { return ValueType::Complex; }
+template <>
+constexpr ValueType TypeOf<uint32_t>() { return ValueType::U32; }
+
+// `values` values of T (checked to fit before), handed to the visitor in
+// blocks, or skipped unread when it declines them.
+template <typename T>
+void ReadValues(Cursor& in, VeskFileVisitor& visitor, const char* field, const std::vector<uint64_t>& dims,
+                uint64_t values) {
+  if (visitor.BeginArray(field, TypeOf<T>(), dims)) {
+    const std::size_t blockValues =
+        static_cast<std::size_t>(std::min<uint64_t>(values, kBlockBytes / sizeof(T)));
+    std::unique_ptr<T[]> block(new T[std::max<std::size_t>(blockValues, 1)]);
+    for (uint64_t done = 0; done < values;) {
+      const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(values - done, blockValues));
+      char* bytes = reinterpret_cast<char*>(block.get());
+      in.Bytes(bytes, n * sizeof(T), field);
+      detail::SwapWordsToLittleEndian(bytes, n * sizeof(T));
+      visitor.Values(block.get(), n);
+      done += n;
+    }
+  } else {
+    in.Skip(values * sizeof(T), field);
+  }
+  visitor.EndArray();
 }
 
-vgtf::Complex GetComplex(const unsigned char* p) { return vgtf::Complex(GetF32(p), GetF32(p + 4)); }
-
-std::vector<Vector3<float>> ReadVector3List(Cursor& in, const char* field) {
+// A list: u32 count, then the values. Gives its dimensions.
+template <typename T>
+std::vector<uint64_t> ReadList(Cursor& in, VeskFileVisitor& visitor, const char* field) {
   const uint32_t n = in.U32(std::string("count of ") + field);
-  in.Fits(n, 12, field);
-  const unsigned char* p = in.Take(uint64_t{n} * 12, field);
-  std::vector<Vector3<float>> list;
-  list.reserve(n);
-  for (uint32_t i = 0; i < n; ++i) list.push_back(GetVector3(p + 12 * i));
-  return list;
-}
-
-Glib::ustring ReadText(Cursor& in, const char* field) {
-  const uint32_t n = in.U32(std::string("length of ") + field);
-  const unsigned char* p = in.Take(n, field);
-  Glib::ustring text(std::string(reinterpret_cast<const char*>(p), n));
-  if (!text.validate()) in.Fail(std::string("expected UTF-8 text in ") + field + ", found invalid bytes");
-  return text;
+  in.Fits(n, sizeof(T), field);
+  const std::vector<uint64_t> dims{n};
+  ReadValues<T>(in, visitor, field, dims, n);
+  return dims;
 }
 
 // Dimensions of an array; a dimension after a 0 must be 0, the values must
@@ -172,87 +277,131 @@ std::vector<uint64_t> ReadDims(Cursor& in, std::size_t count, uint64_t valueSize
   return dims;
 }
 
-// Fills a nested list of the given dimensions from consecutive values.
-template <typename T, typename Leaf>
-void Fill(std::vector<T>& list, const std::vector<uint64_t>& dims, std::size_t level,
-          const unsigned char*& p, uint64_t valueSize, Leaf leaf) {
-  list.resize(static_cast<std::size_t>(dims[level]));
-  for (T& entry : list) {
-    if constexpr (Nesting<T>::value > 0) {
-      Fill(entry, dims, level + 1, p, valueSize, leaf);
-    } else {
-      entry = leaf(p);
-      p += valueSize;
-    }
-  }
-}
-
-template <typename Array, typename Leaf>
-Array ReadArray(Cursor& in, uint64_t valueSize, const char* field, Leaf leaf) {
-  const std::vector<uint64_t> dims = ReadDims(in, Nesting<Array>::value, valueSize, field);
+template <typename T>
+std::vector<uint64_t> ReadArray(Cursor& in, VeskFileVisitor& visitor, std::size_t count, const char* field) {
+  const std::vector<uint64_t> dims = ReadDims(in, count, sizeof(T), field);
   uint64_t values = 1;
   for (uint64_t d : dims) values *= d;
-  const unsigned char* p = in.Take(values * valueSize, field);
-  Array array;
-  Fill(array, dims, 0, p, valueSize, leaf);
-  return array;
+  ReadValues<T>(in, visitor, field, dims, values);
+  return dims;
 }
 
-boost::shared_ptr<DataSet> ReadFmt(Cursor& in) {
-  auto fmt = boost::make_shared<vgtf::Fmt1_0>();
-  if (in.Mark("formatType")) fmt->SetFormatType(in.I32("formatType"));
-  if (in.Mark("micCount")) fmt->SetMicCount(in.I32("micCount"));
-  if (in.Mark("fftLength")) fmt->SetFftLength(in.I32("fftLength"));
-  if (in.Mark("irLength")) fmt->SetIrLength(in.I32("irLength"));
-  if (in.Mark("samplingRate")) fmt->SetSamplingRate(in.I32("samplingRate"));
-  if (in.Mark("micPositions")) fmt->SetMicPositions(ReadVector3List(in, "micPositions"));
+void ReadFmt(Cursor& in, VeskFileVisitor& visitor) {
+  Counts counts;
+  const auto integer = [&](const char* field) {
+    const int32_t v = in.I32(field);
+    visitor.Int(field, v);
+    return v;
+  };
+  if (in.Mark("formatType")) integer("formatType");
+  if (in.Mark("micCount")) counts.micCount = integer("micCount");
+  if (in.Mark("fftLength")) integer("fftLength");
+  if (in.Mark("irLength")) integer("irLength");
+  if (in.Mark("samplingRate")) integer("samplingRate");
+  if (in.Mark("micPositions")) counts.micPositions = ReadList<Vector3<float>>(in, visitor, "micPositions");
   in.End();
-  CheckFmt(*fmt, in.Context());
-  return fmt;
+  detail::CheckFmt(counts, in.Context());
 }
 
-boost::shared_ptr<DataSet> ReadSpec(Cursor& in) {
-  auto spec = boost::make_shared<vgtf::Spec1_0>();
-  if (in.Mark("date")) spec->SetDate(ReadText(in, "date"));
-  if (in.Mark("location")) spec->SetLocation(ReadText(in, "location"));
-  if (in.Mark("equipment")) spec->SetEquipment(ReadText(in, "equipment"));
-  if (in.Mark("environment")) spec->SetEnvironment(ReadText(in, "environment"));
-  if (in.Mark("user")) spec->SetUser(ReadText(in, "user"));
-  if (in.Mark("note")) spec->SetNote(ReadText(in, "note"));
-  in.End();
-  return spec;
-}
-
-boost::shared_ptr<DataSet> ReadM2PG(Cursor& in) {
-  auto m2pg = boost::make_shared<vgtf::M2PG1_0>();
-  if (in.Mark("sourceCount")) m2pg->SetSourceCount(in.I32("sourceCount"));
-  if (in.Mark("innerCount")) m2pg->SetInnerCount(in.I32("innerCount"));
-  if (in.Mark("positions"))
-    m2pg->SetPositions(ReadArray<std::vector<std::vector<Vector3<float>>>>(in, 12, "positions", GetVector3));
-  if (in.Mark("tf")) m2pg->SetTf(ReadArray<vgtf::TF4>(in, 8, "tf", GetComplex));
-  in.End();
-  CheckM2PG(*m2pg, in.Context());
-  return m2pg;
-}
-
-boost::shared_ptr<DataSet> ReadGTF(Cursor& in) {
-  auto gtf = boost::make_shared<vgtf::GTF1_0>();
-  if (in.Mark("sourceCount")) gtf->SetSourceCount(in.I32("sourceCount"));
-  if (in.Mark("positions")) gtf->SetPositions(ReadVector3List(in, "positions"));
-  if (in.Mark("binCount")) gtf->SetBinCount(in.I32("binCount"));
-  if (in.Mark("binIndices")) {
-    const uint32_t n = in.U32("count of binIndices");
-    in.Fits(n, 4, "binIndices");
-    const unsigned char* p = in.Take(uint64_t{n} * 4, "binIndices");
-    std::vector<uint32_t> indices;
-    indices.reserve(n);
-    for (uint32_t i = 0; i < n; ++i) indices.push_back(GetU32(p + 4 * i));
-    gtf->SetBinIndices(indices);
+void ReadSpec(Cursor& in, VeskFileVisitor& visitor) {
+  for (const char* field : {"date", "location", "equipment", "environment", "user", "note"}) {
+    if (!in.Mark(field)) continue;
+    const uint32_t n = in.U32(std::string("length of ") + field);
+    in.Need(n, field);
+    std::string bytes(n, '\0');
+    in.Bytes(&bytes[0], n, field);
+    Glib::ustring text(std::move(bytes));
+    if (!text.validate()) in.Fail(std::string("expected UTF-8 text in ") + field + ", found invalid bytes");
+    visitor.Text(field, text);
   }
-  if (in.Mark("tf")) gtf->SetTf(ReadArray<vgtf::TF3>(in, 8, "tf", GetComplex));
   in.End();
-  CheckGTF(*gtf, in.Context());
-  return gtf;
+}
+
+void ReadM2PG(Cursor& in, VeskFileVisitor& visitor) {
+  Counts counts;
+  if (in.Mark("sourceCount")) {
+    counts.sourceCount = in.I32("sourceCount");
+    visitor.Int("sourceCount", static_cast<int32_t>(*counts.sourceCount));
+  }
+  if (in.Mark("innerCount")) {
+    counts.innerCount = in.I32("innerCount");
+    visitor.Int("innerCount", static_cast<int32_t>(*counts.innerCount));
+  }
+  if (in.Mark("positions")) counts.positions = ReadArray<Vector3<float>>(in, visitor, 2, "positions");
+  if (in.Mark("tf")) counts.tf = ReadArray<vgtf::Complex>(in, visitor, 4, "tf");
+  in.End();
+  detail::CheckM2PG(counts, in.Context());
+}
+
+void ReadGTF(Cursor& in, VeskFileVisitor& visitor) {
+  Counts counts;
+  if (in.Mark("sourceCount")) {
+    counts.sourceCount = in.I32("sourceCount");
+    visitor.Int("sourceCount", static_cast<int32_t>(*counts.sourceCount));
+  }
+  if (in.Mark("positions")) counts.positions = ReadList<Vector3<float>>(in, visitor, "positions");
+  if (in.Mark("binCount")) {
+    counts.binCount = in.I32("binCount");
+    visitor.Int("binCount", static_cast<int32_t>(*counts.binCount));
+  }
+  if (in.Mark("binIndices")) counts.binIndices = ReadList<uint32_t>(in, visitor, "binIndices");
+  if (in.Mark("tf")) counts.tf = ReadArray<vgtf::Complex>(in, visitor, 3, "tf");
+  in.End();
+  detail::CheckGTF(counts, in.Context());
+}
+
+void ReadFile(Source& source, uint64_t size, const std::string& start, VeskFileVisitor& visitor) {
+  uint64_t emptyListBudget = std::max<uint64_t>(kMinEmptyLists, size);
+  Cursor file(source, 0, size, std::string(), &emptyListBudget);
+
+  if (start.size() < 8 || start.compare(0, 8, kMagic) != 0)
+    file.Fail(std::string("expected magic ") + kMagic + ", found \"" + Printable(start.substr(0, 8)) + "\"");
+  char magic[8];
+  file.Bytes(magic, 8, "magic");
+  const uint32_t major = file.U32("format major version");
+  const uint32_t minor = file.U32("format minor version");
+  if (major != kFormatMajor)
+    file.Fail("expected format version " + std::to_string(kFormatMajor) + ".x, found " +
+              std::to_string(major) + "." + std::to_string(minor));
+  const uint32_t count = file.U32("data set count");
+
+  for (uint32_t n = 0; n < count; ++n) {
+    const std::string which = "data set " + std::to_string(n);
+    const uint32_t idLength = file.U32("id length of " + which);
+    if (idLength == 0 || idLength > kMaxIdLength)
+      file.Fail("expected id length 1 to " + std::to_string(kMaxIdLength) + " for " + which +
+                ", found " + std::to_string(idLength));
+    file.Need(idLength, "id of " + which);
+    std::string id(idLength, '\0');
+    file.Bytes(&id[0], idLength, "id of " + which);
+    const uint32_t versionMajor = file.U32("version of " + which);
+    const uint32_t versionMinor = file.U32("version of " + which);
+    const Version version(versionMajor, versionMinor);
+    const uint64_t length = file.U64("length of " + which);
+    const std::string name = which + " (" + Printable(id) + " " + version.ToString() + ")";
+    if (length > file.Left())
+      file.Fail("expected " + name + " of " + std::to_string(length) + " bytes, found only " +
+                std::to_string(file.Left()) + " bytes left");
+    const bool known = version == Version(1, 0) && (id == "vgtf::Fmt" || id == "vgtf::Spec" ||
+                                                    id == "vgtf::M2PG" || id == "vgtf::GTF");
+    if (!known) {  // unknown id or version: skipped
+      file.Skip(length, name);
+      continue;
+    }
+    const uint64_t begin = file.Position();
+    Cursor body(source, begin, begin + length, detail::DataSetName(Printable(id), version) + " (" + which + ")",
+                &emptyListBudget);
+    visitor.BeginDataSet(id, version);
+    if (id == "vgtf::Fmt") ReadFmt(body, visitor);
+    else if (id == "vgtf::Spec") ReadSpec(body, visitor);
+    else if (id == "vgtf::M2PG") ReadM2PG(body, visitor);
+    else ReadGTF(body, visitor);
+    visitor.EndDataSet();
+    file.Advance(length);
+  }
+  if (file.Left() != 0)
+    file.Fail("expected end of file after " + std::to_string(count) + " data sets, found " +
+              std::to_string(file.Left()) + " more bytes");
 }
 
 std::string ReadAll(std::istream& in) {
@@ -262,71 +411,200 @@ std::string ReadAll(std::istream& in) {
     in.read(buffer, sizeof buffer);
     bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
   }
-  if (in.bad()) throw InvalidVeskFile("cannot read transfer-function file: input stream failed");
+  if (in.bad()) StreamFailed();
   return bytes;
 }
+
+// Bytes from the current position to the end of a seekable stream, with the
+// stream left where it was; none for a stream that cannot seek.
+boost::optional<uint64_t> SizeLeft(std::istream& in) {
+  if (!in) return boost::none;
+  const std::istream::pos_type start = in.tellg();
+  if (start == std::istream::pos_type(-1)) return boost::none;
+  in.seekg(0, std::ios::end);
+  const std::istream::pos_type end = in.tellg();
+  in.clear();
+  in.seekg(start);
+  if (!in || end == std::istream::pos_type(-1) || end < start) {
+    in.clear();
+    return boost::none;
+  }
+  return static_cast<uint64_t>(end - start);
+}
+
+void Visit(std::istream& in, VeskFileVisitor& visitor) {
+  boost::optional<uint64_t> size;
+  bool buffered = false;
+  std::string whole;
+  std::string start;  // the first 8 bytes, for the magic check and its message
+  try {
+    size = SizeLeft(in);
+    if (!size) {
+      whole = ReadAll(in);
+      buffered = true;
+      size = whole.size();
+      start = whole.substr(0, 8);
+    } else {
+      start.resize(static_cast<std::size_t>(std::min<uint64_t>(*size, 8)));
+      in.read(&start[0], static_cast<std::streamsize>(start.size()));
+      if (static_cast<std::size_t>(in.gcount()) != start.size()) StreamFailed();
+      in.seekg(-static_cast<std::streamoff>(start.size()), std::ios::cur);
+      if (!in) StreamFailed();
+    }
+  } catch (const InvalidVeskFile&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw InvalidVeskFile(std::string("cannot read transfer-function file: ") + e.what());
+  }
+  Source source(in, buffered ? &whole : nullptr);
+  ReadFile(source, *size, start, visitor);
+}
+
+// Builds the data set objects: each list and array is made to its final
+// shape and filled block by block, then moved into its field.
+class ObjectBuilder : public VeskFileVisitor {
+public:
+  boost::shared_ptr<VeskFile> file = boost::make_shared<VeskFile>();
+
+  void BeginDataSet(const std::string& id, const Version&) override {
+    fmt_.reset();
+    spec_.reset();
+    m2pg_.reset();
+    gtf_.reset();
+    if (id == "vgtf::Fmt") current_ = fmt_ = boost::make_shared<vgtf::Fmt1_0>();
+    else if (id == "vgtf::Spec") current_ = spec_ = boost::make_shared<vgtf::Spec1_0>();
+    else if (id == "vgtf::M2PG") current_ = m2pg_ = boost::make_shared<vgtf::M2PG1_0>();
+    else current_ = gtf_ = boost::make_shared<vgtf::GTF1_0>();
+  }
+
+  void EndDataSet() override { file->AddDataSet(current_); }
+
+  void Int(const char* field, int32_t v) override {
+    const std::string f = field;
+    if (fmt_) {
+      if (f == "formatType") fmt_->SetFormatType(v);
+      else if (f == "micCount") fmt_->SetMicCount(v);
+      else if (f == "fftLength") fmt_->SetFftLength(v);
+      else if (f == "irLength") fmt_->SetIrLength(v);
+      else if (f == "samplingRate") fmt_->SetSamplingRate(v);
+    } else if (m2pg_) {
+      if (f == "sourceCount") m2pg_->SetSourceCount(v);
+      else if (f == "innerCount") m2pg_->SetInnerCount(v);
+    } else if (gtf_) {
+      if (f == "sourceCount") gtf_->SetSourceCount(v);
+      else if (f == "binCount") gtf_->SetBinCount(v);
+    }
+  }
+
+  void Text(const char* field, const Glib::ustring& v) override {
+    if (!spec_) return;
+    const std::string f = field;
+    if (f == "date") spec_->SetDate(v);
+    else if (f == "location") spec_->SetLocation(v);
+    else if (f == "equipment") spec_->SetEquipment(v);
+    else if (f == "environment") spec_->SetEnvironment(v);
+    else if (f == "user") spec_->SetUser(v);
+    else if (f == "note") spec_->SetNote(v);
+  }
+
+  bool BeginArray(const char* field, ValueType, const std::vector<uint64_t>& dims) override {
+    field_ = field;
+    dims_ = dims;
+    if (fmt_) Shape(vec3List_, vec3Rows_);
+    else if (m2pg_ && field_ == "positions") Shape(vec3Array_, vec3Rows_);
+    else if (m2pg_) Shape(tf4_, complexRows_);
+    else if (field_ == "positions") Shape(vec3List_, vec3Rows_);
+    else if (field_ == "binIndices") Shape(u32List_, u32Rows_);
+    else Shape(tf3_, complexRows_);
+    return true;
+  }
+
+  void Values(const Vector3<float>* v, std::size_t n) override { Append(vec3Rows_, v, n); }
+  void Values(const vgtf::Complex* v, std::size_t n) override { Append(complexRows_, v, n); }
+  void Values(const uint32_t* v, std::size_t n) override { Append(u32Rows_, v, n); }
+
+  void EndArray() override {
+    if (fmt_) fmt_->SetMicPositions(std::move(vec3List_));
+    else if (m2pg_ && field_ == "positions") m2pg_->SetPositions(std::move(vec3Array_));
+    else if (m2pg_) m2pg_->SetTf(std::move(tf4_));
+    else if (field_ == "positions") gtf_->SetPositions(std::move(vec3List_));
+    else if (field_ == "binIndices") gtf_->SetBinIndices(std::move(u32List_));
+    else gtf_->SetTf(std::move(tf3_));
+    vec3List_.clear();
+    vec3Array_.clear();
+    u32List_.clear();
+    tf3_.clear();
+    tf4_.clear();
+  }
+
+private:
+  template <typename T>
+  struct Rows {
+    std::vector<std::vector<T>*> rows;  // the innermost lists in file order
+    std::size_t next = 0;
+    std::size_t length = 0;  // values per row
+  };
+
+  // Gives the nested list its dimensions and reserves every innermost list.
+  template <typename T, typename Leaf>
+  void MakeRows(std::vector<T>& list, std::size_t level, Rows<Leaf>& rows) {
+    if constexpr (Nesting<T>::value > 0) {
+      list.resize(static_cast<std::size_t>(dims_[level]));
+      for (T& entry : list) MakeRows(entry, level + 1, rows);
+    } else {
+      list.reserve(static_cast<std::size_t>(dims_[level]));
+      rows.rows.push_back(&list);
+    }
+  }
+
+  template <typename Array, typename Leaf>
+  void Shape(Array& array, Rows<Leaf>& rows) {
+    array.clear();
+    rows = Rows<Leaf>();
+    rows.length = static_cast<std::size_t>(dims_.back());
+    MakeRows(array, 0, rows);
+  }
+
+  template <typename T>
+  static void Append(Rows<T>& rows, const T* values, std::size_t n) {
+    while (n > 0) {
+      std::vector<T>& row = *rows.rows[rows.next];
+      const std::size_t take = std::min(n, rows.length - row.size());
+      row.insert(row.end(), values, values + take);
+      values += take;
+      n -= take;
+      if (row.size() == rows.length) ++rows.next;
+    }
+  }
+
+  boost::shared_ptr<DataSet> current_;
+  boost::shared_ptr<vgtf::Fmt1_0> fmt_;
+  boost::shared_ptr<vgtf::Spec1_0> spec_;
+  boost::shared_ptr<vgtf::M2PG1_0> m2pg_;
+  boost::shared_ptr<vgtf::GTF1_0> gtf_;
+  std::string field_;
+  std::vector<uint64_t> dims_;
+  std::vector<Vector3<float>> vec3List_;
+  std::vector<std::vector<Vector3<float>>> vec3Array_;
+  std::vector<uint32_t> u32List_;
+  vgtf::TF3 tf3_;
+  vgtf::TF4 tf4_;
+  Rows<Vector3<float>> vec3Rows_;
+  Rows<vgtf::Complex> complexRows_;
+  Rows<uint32_t> u32Rows_;
+};
 
 }  // namespace
 
 VeskFileBinaryReader::VeskFileBinaryReader(std::istream& in) : in_(in) {}
 
 boost::shared_ptr<VeskFile> VeskFileBinaryReader::Read() {
-  std::string bytes;
-  try {
-    bytes = ReadAll(in_);
-  } catch (const InvalidVeskFile&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw InvalidVeskFile(std::string("cannot read transfer-function file: ") + e.what());
-  }
-  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  uint64_t emptyListBudget = std::max<uint64_t>(kMinEmptyLists, bytes.size());
-  Cursor file(data, 0, bytes.size(), std::string(), &emptyListBudget);
-
-  if (bytes.size() < 8 || bytes.compare(0, 8, kMagic) != 0)
-    file.Fail(std::string("expected magic ") + kMagic + ", found \"" +
-              Printable(data, std::min<std::size_t>(bytes.size(), 8)) + "\"");
-  file.Take(8, "magic");
-  const uint32_t major = file.U32("format major version");
-  const uint32_t minor = file.U32("format minor version");
-  if (major != kFormatMajor)
-    file.Fail("expected format version " + std::to_string(kFormatMajor) + ".x, found " +
-              std::to_string(major) + "." + std::to_string(minor));
-  const uint32_t count = file.U32("data set count");
-
-  auto result = boost::make_shared<VeskFile>();
-  for (uint32_t n = 0; n < count; ++n) {
-    const std::string which = "data set " + std::to_string(n);
-    const uint32_t idLength = file.U32("id length of " + which);
-    if (idLength == 0 || idLength > kMaxIdLength)
-      file.Fail("expected id length 1 to " + std::to_string(kMaxIdLength) + " for " + which +
-                ", found " + std::to_string(idLength));
-    const unsigned char* idBytes = file.Take(idLength, "id of " + which);
-    const std::string id(reinterpret_cast<const char*>(idBytes), idLength);
-    const uint32_t versionMajor = file.U32("version of " + which);
-    const uint32_t versionMinor = file.U32("version of " + which);
-    const Version version(versionMajor, versionMinor);
-    const uint64_t length = file.U64("length of " + which);
-    const std::string name = which + " (" + Printable(idBytes, idLength) + " " + version.ToString() + ")";
-    if (length > file.Left())
-      file.Fail("expected " + name + " of " + std::to_string(length) + " bytes, found only " +
-                std::to_string(file.Left()) + " bytes left");
-    const std::size_t begin = file.Position();
-    file.Take(length, name);
-    Cursor body(data, begin, begin + static_cast<std::size_t>(length),
-                DataSetName(Printable(idBytes, idLength), version) + " (" + which + ")", &emptyListBudget);
-    if (version != Version(1, 0)) continue;  // unknown version: skipped
-    if (id == "vgtf::Fmt") result->AddDataSet(ReadFmt(body));
-    else if (id == "vgtf::Spec") result->AddDataSet(ReadSpec(body));
-    else if (id == "vgtf::M2PG") result->AddDataSet(ReadM2PG(body));
-    else if (id == "vgtf::GTF") result->AddDataSet(ReadGTF(body));
-    // any other id: skipped
-  }
-  if (file.Left() != 0)
-    file.Fail("expected end of file after " + std::to_string(count) + " data sets, found " +
-              std::to_string(file.Left()) + " more bytes");
-  return result;
+  ObjectBuilder builder;
+  vesk::Visit(in_, builder);
+  return builder.file;
 }
+
+void VeskFileBinaryReader::Visit(VeskFileVisitor& visitor) { vesk::Visit(in_, visitor); }
 
 }  // namespace vesk
 }  // namespace veskio2

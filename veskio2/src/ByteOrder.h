@@ -3,9 +3,11 @@
 #ifndef VESKIO2_SRC_BYTEORDER_H
 #define VESKIO2_SRC_BYTEORDER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace veskio2 {
 namespace detail {
@@ -45,6 +47,21 @@ inline float GetF32(const unsigned char* p) {
   float v;
   std::memcpy(&v, &bits, sizeof v);
   return v;
+}
+
+// Whether this machine stores numbers little-endian, as the files do.
+constexpr bool kLittleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// Turns `bytes` bytes of consecutive 32-bit words (u32, i32 or f32) between
+// this machine's order and little-endian, in place (nothing to do on a
+// little-endian machine). `bytes` is a multiple of 4.
+inline void SwapWordsToLittleEndian(char* p, std::size_t bytes) {
+  if constexpr (!kLittleEndianHost) {
+    for (std::size_t i = 0; i + 4 <= bytes; i += 4) {
+      std::swap(p[i], p[i + 3]);
+      std::swap(p[i + 1], p[i + 2]);
+    }
+  }
 }
 
 }  // namespace detail

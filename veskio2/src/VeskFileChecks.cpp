@@ -28,31 +28,57 @@ std::string DataSetName(const std::string& id, const Version& version) {
   return id + " " + version.ToString();
 }
 
-void CheckFmt(const vesk::vgtf::Fmt1_0& fmt, const std::string& context) {
-  if (fmt.HasMicCount() && fmt.HasMicPositions())
-    Agree(context, fmt.GetMicCount(), "micCount", static_cast<int64_t>(fmt.GetMicPositions().size()),
+Counts CountsOf(const vesk::vgtf::Fmt1_0& fmt, const std::string&) {
+  Counts counts;
+  if (fmt.HasMicCount()) counts.micCount = fmt.GetMicCount();
+  if (fmt.HasMicPositions()) counts.micPositions = std::vector<uint64_t>{fmt.GetMicPositions().size()};
+  return counts;
+}
+
+Counts CountsOf(const vesk::vgtf::M2PG1_0& m2pg, const std::string& context) {
+  Counts counts;
+  if (m2pg.HasSourceCount()) counts.sourceCount = m2pg.GetSourceCount();
+  if (m2pg.HasInnerCount()) counts.innerCount = m2pg.GetInnerCount();
+  if (m2pg.HasPositions()) counts.positions = ShapeOf(m2pg.GetPositions(), context, "positions");
+  if (m2pg.HasTf()) counts.tf = ShapeOf(m2pg.GetTf(), context, "tf");
+  return counts;
+}
+
+Counts CountsOf(const vesk::vgtf::GTF1_0& gtf, const std::string& context) {
+  Counts counts;
+  if (gtf.HasSourceCount()) counts.sourceCount = gtf.GetSourceCount();
+  if (gtf.HasPositions()) counts.positions = std::vector<uint64_t>{gtf.GetPositions().size()};
+  if (gtf.HasBinCount()) counts.binCount = gtf.GetBinCount();
+  if (gtf.HasBinIndices()) counts.binIndices = std::vector<uint64_t>{gtf.GetBinIndices().size()};
+  if (gtf.HasTf()) counts.tf = ShapeOf(gtf.GetTf(), context, "tf");
+  return counts;
+}
+
+void CheckFmt(const Counts& counts, const std::string& context) {
+  if (counts.micCount && counts.micPositions)
+    Agree(context, *counts.micCount, "micCount", static_cast<int64_t>((*counts.micPositions)[0]),
           "micPositions");
 }
 
-void CheckM2PG(const vesk::vgtf::M2PG1_0& m2pg, const std::string& context) {
-  std::vector<uint64_t> positions, tf;
-  if (m2pg.HasPositions()) positions = ShapeOf(m2pg.GetPositions(), context, "positions");
-  if (m2pg.HasTf()) tf = ShapeOf(m2pg.GetTf(), context, "tf");
+void CheckM2PG(const Counts& counts, const std::string& context) {
+  static const std::vector<uint64_t> none;
+  const std::vector<uint64_t>& positions = counts.positions ? *counts.positions : none;
+  const std::vector<uint64_t>& tf = counts.tf ? *counts.tf : none;
   // The inner dimension of an array without sources is unknowable.
   const auto innerKnown = [](const std::vector<uint64_t>& dims) { return dims[0] > 0; };
-  if (m2pg.HasSourceCount()) {
+  if (counts.sourceCount) {
     if (!positions.empty())
-      Agree(context, m2pg.GetSourceCount(), "sourceCount", static_cast<int64_t>(positions[0]),
+      Agree(context, *counts.sourceCount, "sourceCount", static_cast<int64_t>(positions[0]),
             "sources in positions");
     if (!tf.empty())
-      Agree(context, m2pg.GetSourceCount(), "sourceCount", static_cast<int64_t>(tf[0]), "sources in tf");
+      Agree(context, *counts.sourceCount, "sourceCount", static_cast<int64_t>(tf[0]), "sources in tf");
   }
-  if (m2pg.HasInnerCount()) {
+  if (counts.innerCount) {
     if (!positions.empty() && innerKnown(positions))
-      Agree(context, m2pg.GetInnerCount(), "innerCount", static_cast<int64_t>(positions[1]),
+      Agree(context, *counts.innerCount, "innerCount", static_cast<int64_t>(positions[1]),
             "inner positions per source in positions");
     if (!tf.empty() && innerKnown(tf))
-      Agree(context, m2pg.GetInnerCount(), "innerCount", static_cast<int64_t>(tf[1]),
+      Agree(context, *counts.innerCount, "innerCount", static_cast<int64_t>(tf[1]),
             "inner positions per source in tf");
   }
   if (!positions.empty() && !tf.empty()) {
@@ -64,29 +90,29 @@ void CheckM2PG(const vesk::vgtf::M2PG1_0& m2pg, const std::string& context) {
   }
 }
 
-void CheckGTF(const vesk::vgtf::GTF1_0& gtf, const std::string& context) {
-  std::vector<uint64_t> tf;
-  if (gtf.HasTf()) tf = ShapeOf(gtf.GetTf(), context, "tf");
+void CheckGTF(const Counts& counts, const std::string& context) {
+  static const std::vector<uint64_t> none;
+  const std::vector<uint64_t>& tf = counts.tf ? *counts.tf : none;
   const bool binsKnown = !tf.empty() && tf[0] > 0 && tf[1] > 0;
-  if (gtf.HasSourceCount()) {
-    if (gtf.HasPositions())
-      Agree(context, gtf.GetSourceCount(), "sourceCount", static_cast<int64_t>(gtf.GetPositions().size()),
+  if (counts.sourceCount) {
+    if (counts.positions)
+      Agree(context, *counts.sourceCount, "sourceCount", static_cast<int64_t>((*counts.positions)[0]),
             "positions");
     if (!tf.empty())
-      Agree(context, gtf.GetSourceCount(), "sourceCount", static_cast<int64_t>(tf[0]), "sources in tf");
+      Agree(context, *counts.sourceCount, "sourceCount", static_cast<int64_t>(tf[0]), "sources in tf");
   }
-  if (gtf.HasPositions() && !tf.empty())
-    Agree(context, static_cast<int64_t>(gtf.GetPositions().size()), "as in positions",
+  if (counts.positions && !tf.empty())
+    Agree(context, static_cast<int64_t>((*counts.positions)[0]), "as in positions",
           static_cast<int64_t>(tf[0]), "sources in tf");
-  if (gtf.HasBinCount()) {
-    if (gtf.HasBinIndices())
-      Agree(context, gtf.GetBinCount(), "binCount", static_cast<int64_t>(gtf.GetBinIndices().size()),
+  if (counts.binCount) {
+    if (counts.binIndices)
+      Agree(context, *counts.binCount, "binCount", static_cast<int64_t>((*counts.binIndices)[0]),
             "binIndices");
     if (binsKnown)
-      Agree(context, gtf.GetBinCount(), "binCount", static_cast<int64_t>(tf[2]), "bins in tf");
+      Agree(context, *counts.binCount, "binCount", static_cast<int64_t>(tf[2]), "bins in tf");
   }
-  if (gtf.HasBinIndices() && binsKnown)
-    Agree(context, static_cast<int64_t>(gtf.GetBinIndices().size()), "as in binIndices",
+  if (counts.binIndices && binsKnown)
+    Agree(context, static_cast<int64_t>((*counts.binIndices)[0]), "as in binIndices",
           static_cast<int64_t>(tf[2]), "bins in tf");
 }
 

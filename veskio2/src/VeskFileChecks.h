@@ -9,6 +9,8 @@
 #include <type_traits>
 #include <vector>
 
+#include <boost/optional.hpp>
+
 #include "veskio2/Vesk.h"
 
 namespace veskio2 {
@@ -26,9 +28,24 @@ struct Nesting<std::vector<T>> : std::integral_constant<std::size_t, 1 + Nesting
 template <typename Array>
 std::vector<uint64_t> ShapeOf(const Array& array, const std::string& context, const char* name);
 
-void CheckFmt(const vesk::vgtf::Fmt1_0& fmt, const std::string& context);
-void CheckM2PG(const vesk::vgtf::M2PG1_0& m2pg, const std::string& context);
-void CheckGTF(const vesk::vgtf::GTF1_0& gtf, const std::string& context);
+// What the consistency checks compare: the counts and the dimensions of the
+// lists and arrays of one data set; an unset field stays empty. The writer
+// takes them from the objects, the reader from the file, before it holds any
+// value.
+struct Counts {
+  boost::optional<int64_t> micCount, sourceCount, innerCount, binCount;
+  boost::optional<std::vector<uint64_t>> micPositions, positions, binIndices, tf;
+};
+
+// The counts of a data set; throws as ShapeOf for a ragged list.
+Counts CountsOf(const vesk::vgtf::Fmt1_0& fmt, const std::string& context);
+Counts CountsOf(const vesk::vgtf::M2PG1_0& m2pg, const std::string& context);
+Counts CountsOf(const vesk::vgtf::GTF1_0& gtf, const std::string& context);
+
+// Throw InvalidVeskFile "<context>: expected <n> <what> (<why>), found <m>".
+void CheckFmt(const Counts& counts, const std::string& context);
+void CheckM2PG(const Counts& counts, const std::string& context);
+void CheckGTF(const Counts& counts, const std::string& context);
 
 // "vgtf::GTF 1.0": how messages name a data set.
 std::string DataSetName(const std::string& id, const Version& version);

@@ -377,6 +377,55 @@ TEST(BinaryWriter, ReportsStreamFailureAsInvalidVeskFile) {
   EXPECT_THROW(VeskFileBinaryWriter(throwing).Write(FileOf({MakeFmt(2)})), InvalidVeskFile);
 }
 
+TEST(BinaryWriter, OutputFailingInTheMiddleIsAnError) {
+  // Several blocks of 64 KiB: 40 sources x 8 mics x 257 bins.
+  const auto file = FileOf({MakeFmt(2), MakeGTF(40, 8, 257), MakeSpec()});
+  const std::size_t size = ToBytes(file).size();
+  ASSERT_GT(size, 3u * 65536);
+
+  // Takes `limit` bytes, then refuses every further byte, as a full disk.
+  struct FailingBuffer : std::streambuf {
+    std::size_t limit, taken = 0;
+    explicit FailingBuffer(std::size_t n) : limit(n) {}
+    std::streamsize xsputn(const char*, std::streamsize n) override {
+      const auto k = std::min<std::streamsize>(n, static_cast<std::streamsize>(limit - taken));
+      taken += static_cast<std::size_t>(k);
+      return k;
+    }
+    int overflow(int c) override {
+      if (taken == limit) return traits_type::eof();
+      ++taken;
+      return traits_type::not_eof(c);
+    }
+  };
+  struct Case {
+    std::size_t limit;
+    bool throwingStream;
+  };
+  const Case cases[] = {{0, false},         {20, false},   {65535, false}, {65536, false},
+                        {65537, false},     {size / 2, false}, {size - 1, false}, {size, false},
+                        {100000, true},     {size, true}};
+  for (const Case& c : cases) {
+    FailingBuffer buffer(c.limit);
+    std::ostream out(&buffer);
+    if (c.throwingStream) out.exceptions(std::ios::badbit | std::ios::failbit);
+    std::string error;
+    try {
+      VeskFileBinaryWriter(out).Write(file);
+    } catch (const InvalidVeskFile& e) {
+      error = e.what();
+    }
+    const bool fits = c.limit >= size;
+    EXPECT_EQ(error.empty(), fits) << "limit " << c.limit << ": " << error;
+    if (!fits && !c.throwingStream) {
+      EXPECT_EQ(error, "cannot write transfer-function file: output stream failed") << "limit " << c.limit;
+    }
+    if (fits) {
+      EXPECT_EQ(buffer.taken, size);
+    }
+  }
+}
+
 TEST(BinaryWriter, DataSetOnItsOwnWritesOneRecord) {
   std::ostringstream out;
   VeskFileBinaryWriter writer(out);
@@ -407,6 +456,75 @@ std::string Record(const std::string& id, uint32_t major, uint32_t minor, const 
 // A GTF body with only tf set, dimensions as given, then `tail`.
 std::string GtfTfBody(uint32_t a, uint32_t b, uint32_t c, const std::string& tail) {
   return std::string(4, '\0') + "\x01" + PutU32(a) + PutU32(b) + PutU32(c) + tail;
+}
+
+// Reads from memory through a buffer that cannot seek, as a pipe.
+struct PipeBuffer : std::streambuf {
+  std::string bytes;
+  explicit PipeBuffer(std::string b) : bytes(std::move(b)) { setg(&bytes[0], &bytes[0], &bytes[0] + bytes.size()); }
+};
+
+// Records what a visit hands over: the values of every array, flattened,
+// and the largest block.
+struct Recorder : VeskFileVisitor {
+  bool takeValues = true;
+  std::vector<Complex> complexes;
+  std::vector<Vector3<float>> vectors;
+  std::size_t largestBlockBytes = 0, dataSets = 0;
+  void BeginDataSet(const std::string&, const Version&) override {}
+  void EndDataSet() override { ++dataSets; }
+  void Int(const char*, int32_t) override {}
+  void Text(const char*, const Glib::ustring&) override {}
+  bool BeginArray(const char*, ValueType, const std::vector<uint64_t>&) override { return takeValues; }
+  void Values(const Vector3<float>* v, std::size_t n) override {
+    vectors.insert(vectors.end(), v, v + n);
+    largestBlockBytes = std::max(largestBlockBytes, n * sizeof *v);
+  }
+  void Values(const Complex* v, std::size_t n) override {
+    complexes.insert(complexes.end(), v, v + n);
+    largestBlockBytes = std::max(largestBlockBytes, n * sizeof *v);
+  }
+  void EndArray() override {}
+};
+
+TEST(BinaryReader, LargeFilesReadInBlocksFromAnyStream) {
+  // 40 sources x 8 mics x 257 bins: values cross several blocks at odd offsets.
+  const auto gtf = MakeGTF(40, 8, 257);
+  const auto m2pg = MakeM2PG(33, 7, 129);
+  for (const auto& dataSet : {boost::shared_ptr<DataSet>(gtf), boost::shared_ptr<DataSet>(m2pg)}) {
+    const std::string bytes = ToBytes(FileOf({MakeFmt(2), dataSet, MakeSpec()}));
+    std::vector<Complex> flat;
+    if (dataSet == gtf) {
+      for (const auto& mics : gtf->GetTf())
+        for (const auto& bins : mics) flat.insert(flat.end(), bins.begin(), bins.end());
+    } else {
+      for (const auto& inner : m2pg->GetTf())
+        for (const auto& bins : inner[0]) flat.insert(flat.end(), bins.begin(), bins.end());
+    }
+    for (const bool seekable : {true, false}) {
+      std::istringstream fromString(bytes);
+      PipeBuffer pipe(bytes);
+      std::istream fromPipe(&pipe);
+      std::istream& in = seekable ? static_cast<std::istream&>(fromString) : fromPipe;
+      const auto file = VeskFileBinaryReader(in).Read();
+      ASSERT_EQ(file->GetDataSets().size(), 3u);
+      EXPECT_EQ(ToBytes(file), bytes) << "seekable " << seekable;
+    }
+    Recorder all;
+    std::istringstream in(bytes);
+    VeskFileBinaryReader(in).Visit(all);
+    EXPECT_EQ(all.dataSets, 3u);
+    EXPECT_TRUE(Same(all.complexes, flat));
+    EXPECT_LE(all.largestBlockBytes, 65536u);
+    EXPECT_EQ(all.vectors.size(), 2u + (dataSet == gtf ? 40u : 33u));
+
+    Recorder skipping;
+    skipping.takeValues = false;
+    std::istringstream again(bytes);
+    VeskFileBinaryReader(again).Visit(skipping);
+    EXPECT_EQ(skipping.dataSets, 3u);
+    EXPECT_TRUE(skipping.complexes.empty() && skipping.vectors.empty());
+  }
 }
 
 TEST(BinaryReader, RefusesBadHeaders) {

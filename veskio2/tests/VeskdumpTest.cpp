@@ -33,15 +33,15 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
-// Runs veskdump with one argument (none when `arg` is null).
-Outcome Dump(const char* arg) {
+// Runs veskdump with the given arguments.
+Outcome Dump(const std::vector<std::string>& args) {
   const char* program = std::getenv("VESKDUMP_BIN");
   EXPECT_NE(program, nullptr) << "VESKDUMP_BIN is not set";
   Outcome outcome;
   if (!program) return outcome;
   const std::string errPath = Scratch("stderr.txt");
   std::string command = std::string("'") + program + "'";
-  if (arg) command += std::string(" '") + arg + "'";
+  for (const std::string& arg : args) command += " '" + arg + "'";
   command += " 2>'" + errPath + "'";
   FILE* pipe = popen(command.c_str(), "r");
   EXPECT_NE(pipe, nullptr);
@@ -54,6 +54,9 @@ Outcome Dump(const char* arg) {
   outcome.err = ReadAll(errPath);
   return outcome;
 }
+
+// Runs veskdump with one argument (none when `arg` is null).
+Outcome Dump(const char* arg) { return Dump(arg ? std::vector<std::string>{arg} : std::vector<std::string>{}); }
 
 TEST(Veskdump, PrintsAConfigurationFileWithUnsetFieldsLeftOut) {
   auto file = boost::make_shared<veskconfig::ImpulseResponseListFile2_0>();
@@ -164,11 +167,71 @@ TEST(Veskdump, PrintsATransferFunctionFileInDataSetOrder) {
             "\"user\":\"u\\n\\u0001\\u001f\"}]}\n");
 }
 
+TEST(Veskdump, PrintsArraysOfManyBlocksAndTheirSummary) {
+  using namespace vesk::vgtf;
+  // 20 x 4 x 129 = 10320 values: more than one block of the reader. Whole
+  // numbers print the same in any float notation.
+  const int sources = 20, mics = 4, bins = 129;
+  TF3 tf(sources, std::vector<std::vector<Complex>>(mics, std::vector<Complex>(bins)));
+  std::string tfJson = "[";
+  std::vector<Vector3<float>> positions;
+  for (int s = 0; s < sources; ++s) {
+    positions.emplace_back(static_cast<float>(s), -1.0f, 0.0f);
+    tfJson += (s ? ",[" : "[");
+    for (int m = 0; m < mics; ++m) {
+      tfJson += (m ? ",[" : "[");
+      for (int k = 0; k < bins; ++k) {
+        tf[s][m][k] = Complex(static_cast<float>(s * 1000 + k), static_cast<float>(-m));
+        tfJson += (k ? ",[" : "[") + std::to_string(s * 1000 + k) + "," + (m ? "-" : "") + std::to_string(m) + "]";
+      }
+      tfJson += "]";
+    }
+    tfJson += "]";
+  }
+  tfJson += "]";
+  auto gtf = boost::make_shared<GTF1_0>();
+  gtf->SetSourceCount(sources);
+  gtf->SetPositions(positions);
+  std::vector<uint32_t> binIndices;
+  std::string binIndicesJson = "[";
+  for (int k = 0; k < bins; ++k) {
+    binIndices.push_back(static_cast<uint32_t>(bins - k));
+    binIndicesJson += (k ? "," : "") + std::to_string(bins - k);
+  }
+  binIndicesJson += "]";
+  gtf->SetBinIndices(binIndices);
+  gtf->SetTf(tf);
+  auto file = boost::make_shared<vesk::VeskFile>();
+  file->AddDataSet(gtf);
+  const std::string path = Scratch("large.bin");
+  {
+    std::ofstream out(path, std::ios::binary);
+    vesk::VeskFileBinaryWriter(out).Write(file);
+  }
+  const std::string head = "{\"dataSets\":[{\"id\":\"vgtf::GTF\",\"version\":\"1.0\",\"sourceCount\":20,";
+  std::string positionsJson = "[";
+  for (int s = 0; s < sources; ++s) positionsJson += (s ? ",[" : "[") + std::to_string(s) + ",-1,0]";
+  positionsJson += "]";
+
+  const Outcome whole = Dump(path.c_str());
+  EXPECT_EQ(whole.status, 0);
+  EXPECT_EQ(whole.out, head + "\"positions\":" + positionsJson + ",\"binIndices\":" + binIndicesJson + ",\"tf\":" + tfJson +
+                           "}]}\n");
+
+  // The largest distance is sqrt(19^2 + 1) = 19.0262976 rounded to float.
+  const Outcome summary = Dump({"--summary", path});
+  EXPECT_EQ(summary.status, 0);
+  EXPECT_EQ(summary.out, head +
+                             "\"positions\":{\"shape\":[20],\"min\":[0,-1,0],\"max\":[19,-1,0],"
+                             "\"distance\":[1,19.026299]},\"binIndices\":{\"shape\":[129],\"min\":1,\"max\":129},"
+                             "\"tf\":{\"shape\":[20,4,129]}}]}\n");
+}
+
 TEST(Veskdump, FailsWithAMessageAndStatusOne) {
   const Outcome usage = Dump(nullptr);
   EXPECT_EQ(usage.status, 1);
   EXPECT_EQ(usage.out, "");
-  EXPECT_EQ(usage.err, "usage: veskdump FILE\n");
+  EXPECT_EQ(usage.err, "usage: veskdump [--summary] FILE\n");
 
   const std::string missing = Scratch("missing.xml");
   std::remove(missing.c_str());

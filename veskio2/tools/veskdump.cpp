@@ -1,6 +1,10 @@
-// veskdump FILE: prints a configuration XML file or a binary
-// transfer-function file as JSON on standard output.
+// veskdump [--summary] FILE: prints a configuration XML file or a binary
+// transfer-function file as JSON on standard output. A transfer-function
+// file is checked whole first (a pass that skips its arrays), then printed as
+// it is read, so memory stays small whatever the file's size.
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -18,9 +22,17 @@ using namespace veskio2;
 
 namespace {
 
-// Compact JSON built in memory; commas are placed by the nesting state.
+// Compact JSON written to standard output in blocks; commas are placed by
+// the nesting state.
 class Json {
 public:
+  // Hands the text so far to standard output.
+  void Flush() {
+    std::cout.write(out_.data(), static_cast<std::streamsize>(out_.size()));
+    out_.clear();
+    if (!std::cout) throw std::runtime_error("cannot write to standard output");
+  }
+  void Newline() { out_ += '\n'; }
   void BeginObject() { Open('{'); }
   void EndObject() { Close('}'); }
   void BeginArray() { Open('['); }
@@ -48,10 +60,11 @@ public:
     else
       out_ += text;
   }
-  const std::string& Text() const { return out_; }
-
 private:
+  static constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
+
   void Separate() {
+    if (out_.size() >= kBlockBytes) Flush();
     if (afterKey_) {
       afterKey_ = false;
       return;
@@ -229,52 +242,291 @@ void PutConfig(Json& json, const veskconfig::VeskConfigFile& file) {
   json.EndObject();
 }
 
-void PutDataSet(Json& json, const vesk::DataSet& dataSet) {
-  using namespace vesk::vgtf;
+using vesk::VeskFileVisitor;
+
+// Checks a whole transfer-function file without looking at its arrays.
+class Checker : public VeskFileVisitor {
+public:
+  void BeginDataSet(const std::string&, const Version&) override {}
+  void EndDataSet() override {}
+  void Int(const char*, int32_t) override {}
+  void Text(const char*, const Glib::ustring&) override {}
+  bool BeginArray(const char*, ValueType, const std::vector<uint64_t>&) override { return false; }
+  void EndArray() override {}
+};
+
+// Prints each data set as the file is read: `"key":value` per field, lists
+// and arrays as nested lists, opened and closed as the values come.
+class Printer : public VeskFileVisitor {
+public:
+  explicit Printer(Json& json) : json_(json) {}
+
+  void BeginDataSet(const std::string& id, const Version& version) override {
+    json_.BeginObject();
+    json_.Key("id");
+    json_.String(id);
+    PutVersion(json_, version.ToString());
+  }
+  void EndDataSet() override { json_.EndObject(); }
+  void Int(const char* field, int32_t value) override {
+    json_.Key(field);
+    json_.Integer(value);
+  }
+  void Text(const char* field, const Glib::ustring& value) override {
+    json_.Key(field);
+    Put(json_, value);
+  }
+
+  bool BeginArray(const char* field, ValueType, const std::vector<uint64_t>& dims) override {
+    json_.Key(field);
+    dims_ = dims;
+    index_.assign(dims.size(), 0);
+    const auto zero = std::find(dims.begin(), dims.end(), 0);
+    if (zero != dims.end()) {
+      // No values will come: the empty lists are printed now (the reader
+      // bounds their number).
+      PutEmpty(0, static_cast<std::size_t>(zero - dims.begin()));
+      open_ = false;
+    } else {
+      for (std::size_t level = 0; level < dims.size(); ++level) json_.BeginArray();
+      open_ = true;
+    }
+    return true;
+  }
+  void Values(const Vector3<float>* values, std::size_t count) override { PutAll(values, count); }
+  void Values(const vesk::vgtf::Complex* values, std::size_t count) override { PutAll(values, count); }
+  void Values(const uint32_t* values, std::size_t count) override { PutAll(values, count); }
+  void EndArray() override {}
+
+private:
+  void PutEmpty(std::size_t level, std::size_t zero) {
+    json_.BeginArray();
+    if (level < zero)
+      for (uint64_t i = 0; i < dims_[level]; ++i) PutEmpty(level + 1, zero);
+    json_.EndArray();
+  }
+
+  template <typename T>
+  void PutAll(const T* values, std::size_t count) {
+    for (std::size_t i = 0; i < count && open_; ++i) {
+      Put(json_, values[i]);
+      // Close every list that is now full and open its next sibling.
+      std::size_t level = dims_.size() - 1;
+      while (++index_[level] == dims_[level]) {
+        json_.EndArray();
+        if (level == 0) {
+          open_ = false;
+          return;
+        }
+        index_[level] = 0;
+        --level;
+      }
+      for (++level; level < dims_.size(); ++level) json_.BeginArray();
+    }
+  }
+
+  Json& json_;
+  std::vector<uint64_t> dims_;
+  std::vector<uint64_t> index_;
+  bool open_ = false;
+};
+
+// Range of a set of positions (metres): per coordinate and of the distance
+// from the origin; non-finite positions are counted apart.
+class PositionRange {
+public:
+  void Add(const Vector3<float>& v) {
+    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
+      ++nonFinite_;
+      return;
+    }
+    const float distance = static_cast<float>(std::sqrt(double{v.x} * v.x + double{v.y} * v.y + double{v.z} * v.z));
+    if (count_++ == 0) {
+      min_ = max_ = v;
+      minDistance_ = maxDistance_ = distance;
+      return;
+    }
+    min_ = Vector3<float>(std::min(min_.x, v.x), std::min(min_.y, v.y), std::min(min_.z, v.z));
+    max_ = Vector3<float>(std::max(max_.x, v.x), std::max(max_.y, v.y), std::max(max_.z, v.z));
+    minDistance_ = std::min(minDistance_, distance);
+    maxDistance_ = std::max(maxDistance_, distance);
+  }
+
+  // "min":[x,y,z],"max":[x,y,z],"distance":[min,max] when any position is
+  // finite, and "nonFinite":n when any is not.
+  void Put(Json& json) const {
+    if (count_ > 0) {
+      json.Key("min");
+      ::Put(json, min_);
+      json.Key("max");
+      ::Put(json, max_);
+      json.Key("distance");
+      json.BeginArray();
+      json.Float(minDistance_);
+      json.Float(maxDistance_);
+      json.EndArray();
+    }
+    if (nonFinite_ > 0) {
+      json.Key("nonFinite");
+      json.Integer(static_cast<long long>(nonFinite_));
+    }
+  }
+
+private:
+  uint64_t count_ = 0, nonFinite_ = 0;
+  Vector3<float> min_, max_;
+  float minDistance_ = 0, maxDistance_ = 0;
+};
+
+// Prints the counts and texts of each data set, and each list or array as
+// {"shape":[…]} with the range of positions or bin indices; the transfer
+// functions themselves are not read.
+class Summary : public VeskFileVisitor {
+public:
+  explicit Summary(Json& json) : json_(json) {}
+
+  void BeginDataSet(const std::string& id, const Version& version) override {
+    json_.BeginObject();
+    json_.Key("id");
+    json_.String(id);
+    PutVersion(json_, version.ToString());
+  }
+  void EndDataSet() override { json_.EndObject(); }
+  void Int(const char* field, int32_t value) override {
+    json_.Key(field);
+    json_.Integer(value);
+  }
+  void Text(const char* field, const Glib::ustring& value) override {
+    json_.Key(field);
+    Put(json_, value);
+  }
+  bool BeginArray(const char* field, ValueType type, const std::vector<uint64_t>& dims) override {
+    json_.Key(field);
+    json_.BeginObject();
+    json_.Key("shape");
+    json_.BeginArray();
+    for (uint64_t d : dims) json_.Integer(static_cast<long long>(d));
+    json_.EndArray();
+    type_ = type;
+    range_ = PositionRange();
+    indices_ = 0;
+    return type != ValueType::Complex;
+  }
+  void Values(const Vector3<float>* values, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) range_.Add(values[i]);
+  }
+  void Values(const uint32_t* values, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) {
+      minIndex_ = indices_ == 0 ? values[i] : std::min(minIndex_, values[i]);
+      maxIndex_ = indices_ == 0 ? values[i] : std::max(maxIndex_, values[i]);
+      ++indices_;
+    }
+  }
+  void EndArray() override {
+    if (type_ == ValueType::Vector3) range_.Put(json_);
+    if (type_ == ValueType::U32 && indices_ > 0) {
+      json_.Key("min");
+      json_.Integer(minIndex_);
+      json_.Key("max");
+      json_.Integer(maxIndex_);
+    }
+    json_.EndObject();
+  }
+
+private:
+  Json& json_;
+  ValueType type_ = ValueType::Complex;
+  PositionRange range_;
+  uint64_t indices_ = 0;
+  uint32_t minIndex_ = 0, maxIndex_ = 0;
+};
+
+// A list of configuration elements as {"count":n} and the range of their
+// positions.
+template <typename Element>
+void PutSummary(Json& json, const std::vector<Element>& list) {
+  PositionRange range;
+  for (const Element& e : list)
+    if (e.HasPosition()) range.Add(e.GetPosition().ToCartesian());
+  json.BeginObject();
+  json.Key("count");
+  json.Integer(static_cast<long long>(list.size()));
+  range.Put(json);
+  json.EndObject();
+}
+
+// Writes `"key": summary` when the list field is set.
+#define VESKDUMP_LIST_SUMMARY(object, Name, name) \
+  if ((object).Has##Name()) {                      \
+    json.Key(#name);                               \
+    PutSummary(json, (object).Get##Name());        \
+  }
+
+void PutConfigSummary(Json& json, const veskconfig::VeskConfigFile& file) {
+  using namespace veskconfig;
   json.BeginObject();
   json.Key("id");
-  json.String(dataSet.GetId().raw());
-  if (const auto* fmt = dynamic_cast<const Fmt1_0*>(&dataSet)) {
-    PutVersion(json, fmt->GetVersion().ToString());
-    VESKDUMP_FIELD(*fmt, FormatType, formatType)
-    VESKDUMP_FIELD(*fmt, MicCount, micCount)
-    VESKDUMP_FIELD(*fmt, FftLength, fftLength)
-    VESKDUMP_FIELD(*fmt, IrLength, irLength)
-    VESKDUMP_FIELD(*fmt, SamplingRate, samplingRate)
-    VESKDUMP_FIELD(*fmt, MicPositions, micPositions)
-  } else if (const auto* spec = dynamic_cast<const Spec1_0*>(&dataSet)) {
-    PutVersion(json, spec->GetVersion().ToString());
-    VESKDUMP_FIELD(*spec, Date, date)
-    VESKDUMP_FIELD(*spec, Location, location)
-    VESKDUMP_FIELD(*spec, Equipment, equipment)
-    VESKDUMP_FIELD(*spec, Environment, environment)
-    VESKDUMP_FIELD(*spec, User, user)
-    VESKDUMP_FIELD(*spec, Note, note)
-  } else if (const auto* m2pg = dynamic_cast<const M2PG1_0*>(&dataSet)) {
-    PutVersion(json, m2pg->GetVersion().ToString());
-    VESKDUMP_FIELD(*m2pg, SourceCount, sourceCount)
-    VESKDUMP_FIELD(*m2pg, InnerCount, innerCount)
-    VESKDUMP_FIELD(*m2pg, Positions, positions)
-    VESKDUMP_FIELD(*m2pg, Tf, tf)
-  } else if (const auto* gtf = dynamic_cast<const GTF1_0*>(&dataSet)) {
-    PutVersion(json, gtf->GetVersion().ToString());
-    VESKDUMP_FIELD(*gtf, SourceCount, sourceCount)
-    VESKDUMP_FIELD(*gtf, Positions, positions)
-    VESKDUMP_FIELD(*gtf, BinCount, binCount)
-    VESKDUMP_FIELD(*gtf, BinIndices, binIndices)
-    VESKDUMP_FIELD(*gtf, Tf, tf)
+  json.String(file.GetId().raw());
+  PutVersion(json, file.GetVersion().ToString());
+  VESKDUMP_FIELD(file, Comment, comment)
+  if (const auto* mic = dynamic_cast<const MicArrayLocationFile2_0*>(&file)) {
+    VESKDUMP_LIST_SUMMARY(*mic, Mics, mics)
+  } else if (const auto* noise = dynamic_cast<const NoiseLocationFile2_0*>(&file)) {
+    VESKDUMP_LIST_SUMMARY(*noise, NoiseSources, noiseSources)
+  } else if (const auto* ir = dynamic_cast<const ImpulseResponseListFile2_0*>(&file)) {
+    VESKDUMP_FIELD(*ir, NumMic, numMic)
+    VESKDUMP_FIELD(*ir, NumInner, numInner)
+    VESKDUMP_LIST_SUMMARY(*ir, Sources, sources)
+  } else if (const auto* tsp = dynamic_cast<const TSPListFile2_0*>(&file)) {
+    VESKDUMP_FIELD(*tsp, NumMic, numMic)
+    VESKDUMP_FIELD(*tsp, NumInner, numInner)
+    VESKDUMP_FIELD(*tsp, SynchronousAverage, synchronousAverage)
+    VESKDUMP_FIELD(*tsp, TspOffset, tspOffset)
+    VESKDUMP_FIELD(*tsp, TspLength, tspLength)
+    VESKDUMP_FIELD(*tsp, SignalMax, signalMax)
+    VESKDUMP_FIELD(*tsp, OriginalImpulseFile, originalImpulseFile)
+    VESKDUMP_LIST_SUMMARY(*tsp, Sources, sources)
   }
   json.EndObject();
 }
 
+const char kUsage[] = "usage: veskdump [--summary] FILE\n";
+const char kHelp[] =
+    "Prints a configuration file (XML) or a transfer-function file (binary) as one\n"
+    "line of JSON on standard output.\n"
+    "\n"
+    "  --summary  no arrays: the counts, texts and sampling rate, the shape of every\n"
+    "             list and array, and the range of positions and bin indices\n"
+    "  --help     this text\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: veskdump FILE" << std::endl;
+  bool summary = false;
+  std::vector<std::string> files;
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (options && arg == "--") {
+      options = false;
+    } else if (options && (arg == "--help" || arg == "-h")) {
+      std::cout << kUsage << kHelp;
+      std::cout.flush();
+      return std::cout ? 0 : 1;
+    } else if (options && arg == "--summary") {
+      summary = true;
+    } else if (options && arg.size() > 1 && arg[0] == '-') {
+      std::cerr << "veskdump: unknown option " << arg << '\n' << kUsage;
+      return 1;
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (files.size() != 1) {
+    std::cerr << kUsage;
     return 1;
   }
-  const std::string path = argv[1];
+  const std::string path = files[0];
   try {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error(path + ": cannot open: " + std::strerror(errno));
@@ -283,23 +535,40 @@ int main(int argc, char** argv) {
     const bool binary = in.gcount() == 8 && std::memcmp(magic, "VESKFILE", 8) == 0;
     Json json;
     if (binary) {
+      // Nothing is printed for a file that fails.
       in.clear();
       in.seekg(0);
-      const auto file = vesk::VeskFileBinaryReader(in).Read();
+      Checker checker;
+      vesk::VeskFileBinaryReader(in).Visit(checker);
+      in.clear();
+      in.seekg(0);
+      if (!in) throw std::runtime_error(path + ": cannot read it again");
       json.BeginObject();
       json.Key("dataSets");
       json.BeginArray();
-      for (const auto& dataSet : file->GetDataSets()) PutDataSet(json, *dataSet);
+      if (summary) {
+        Summary printer(json);
+        vesk::VeskFileBinaryReader(in).Visit(printer);
+      } else {
+        Printer printer(json);
+        vesk::VeskFileBinaryReader(in).Visit(printer);
+      }
       json.EndArray();
       json.EndObject();
     } else {
       in.close();
-      PutConfig(json, *veskconfig::VeskConfigFileXMLReader(path).Read());
+      const auto file = veskconfig::VeskConfigFileXMLReader(path).Read();
+      if (summary)
+        PutConfigSummary(json, *file);
+      else
+        PutConfig(json, *file);
     }
-    std::cout << json.Text() << '\n';
+    json.Newline();
+    json.Flush();
     std::cout.flush();
     if (!std::cout) throw std::runtime_error("cannot write to standard output");
   } catch (const std::exception& e) {
+    std::cout.flush();
     std::cerr << "veskdump: " << e.what() << std::endl;
     return 1;
   }

@@ -46,7 +46,12 @@ class CppWrittenFiles(unittest.TestCase):
         return os.path.join(self.dir, name)
 
     def test_gtf_file(self):
-        f = veskio2py.read_tf(self.path("gtf.bin"))
+        # Read into memory and mapped: the same values either way.
+        for mmap in (False, True):
+            with self.subTest(mmap=mmap):
+                self.check_gtf_file(veskio2py.read_tf(self.path("gtf.bin"), mmap=mmap))
+
+    def check_gtf_file(self, f):
         self.assertEqual(f.kind, "gtf")
         self.assertEqual((f.format_type, f.mic_count, f.fft_length, f.ir_length, f.sampling_rate),
                          (2, MICS, NFFT, 4096, 16000))

@@ -1,6 +1,12 @@
-"""Reader of the binary transfer-function file (docs/formats.md)."""
+"""Reader of the binary transfer-function file (docs/formats.md).
+
+The lists and arrays of a file are numpy views of a copy-on-write mapping of
+the file (or of the bytes read): nothing is copied value by value, so memory
+stays near the size of the file and pages are read as they are used.
+"""
 
 import math
+import os
 import struct
 
 import numpy as np
@@ -15,7 +21,7 @@ class VeskFormatError(ValueError):
 
 
 class _Cursor:
-    """Little-endian reads from a byte buffer with bounds checks."""
+    """Little-endian reads from a byte buffer (a memoryview) with bounds checks."""
 
     def __init__(self, data, where):
         self.data = data
@@ -43,12 +49,13 @@ class _Cursor:
     def u64(self, what):
         return struct.unpack("<Q", self.take(8, what))[0]
 
-    def floats(self, count, what):
-        return np.frombuffer(self.take(4 * count, what), dtype="<f4").astype(np.float32)
+    def values(self, count, size, dtype, what):
+        """A view of `count` values of `size` bytes each, little-endian `dtype`."""
+        return np.frombuffer(self.take(size * count, what), dtype=dtype)
 
     def text(self, what):
         n = self.u32(what + " length")
-        raw = self.take(n, what)
+        raw = bytes(self.take(n, what))
         try:
             return raw.decode("utf-8")
         except UnicodeDecodeError as e:
@@ -81,19 +88,18 @@ def _read_field(cur, field, kind):
         return cur.text(field)
     if kind == "vec3 list":
         n = cur.u32(field + " count")
-        return cur.floats(3 * n, field).reshape(n, 3)
+        return cur.values(3 * n, 4, "<f4", field).reshape(n, 3)
     if kind == "u32 list":
         n = cur.u32(field + " count")
-        return np.frombuffer(cur.take(4 * n, field), dtype="<u4").astype(np.uint32)
+        return cur.values(n, 4, "<u4", field)
     if kind.startswith("vec3 array"):
         ndim = int(kind.split()[-1])
         dims = _dims(cur, ndim, field)
-        return cur.floats(3 * math.prod(dims), field).reshape(*dims, 3)
+        return cur.values(3 * math.prod(dims), 4, "<f4", field).reshape(*dims, 3)
     if kind.startswith("complex array"):
         ndim = int(kind.split()[-1])
         dims = _dims(cur, ndim, field)
-        pairs = cur.floats(2 * math.prod(dims), field).reshape(*dims, 2)
-        return (pairs[..., 0] + 1j * pairs[..., 1]).astype(np.complex64)
+        return cur.values(math.prod(dims), 8, "<c8", field).reshape(dims)
     raise AssertionError(kind)
 
 
@@ -193,9 +199,13 @@ class TFFile:
 
 
 def parse_tf(data, where="<bytes>"):
-    """Parses the bytes of a transfer-function file; raises VeskFormatError."""
-    cur = _Cursor(bytes(data), where)
-    magic = cur.take(8, "magic")
+    """Parses the bytes of a transfer-function file; raises VeskFormatError.
+
+    `data` is any bytes-like object; the arrays returned are views of it (read
+    only when it is).
+    """
+    cur = _Cursor(memoryview(data).cast("B"), where)
+    magic = bytes(cur.take(8, "magic"))
     if magic != MAGIC:
         raise VeskFormatError(f"{where}: expected magic VESKFILE, found {magic!r}")
     major, minor = cur.u32("format major"), cur.u32("format minor")
@@ -207,7 +217,7 @@ def parse_tf(data, where="<bytes>"):
         id_len = cur.u32("data set id length")
         if not 1 <= id_len <= _MAX_ID_LENGTH:
             raise VeskFormatError(f"{where}: expected a data set id length of 1 to 1024, found {id_len}")
-        ds_id = cur.take(id_len, "data set id").decode("utf-8", errors="replace")
+        ds_id = bytes(cur.take(id_len, "data set id")).decode("utf-8", errors="replace")
         version = (cur.u32("data set major"), cur.u32("data set minor"))
         body_len = cur.u64("data set body length")
         body = cur.take(body_len, f"{ds_id} body")
@@ -227,7 +237,31 @@ def parse_tf(data, where="<bytes>"):
     return TFFile(data_sets)
 
 
-def read_tf(path):
-    """Reads a transfer-function file; raises VeskFormatError naming the file."""
-    with open(path, "rb") as f:
-        return parse_tf(f.read(), str(path))
+def read_tf(path, mmap=True):
+    """Reads a transfer-function file; raises VeskFormatError naming the file.
+
+    By default the file is mapped copy-on-write: its pages are read as the
+    arrays are used, and changing an array never changes the file. With
+    mmap=False (or for a file that cannot be mapped) it is read at once into
+    one buffer of its size: use it for a file that another program may
+    truncate or rewrite in place while the arrays are in use. Either way the
+    arrays are views, not copies.
+    """
+    if mmap:
+        try:
+            if os.path.getsize(path) > 0:
+                return parse_tf(np.memmap(path, dtype=np.uint8, mode="c"), str(path))
+        except (OSError, ValueError):
+            pass  # not a mappable file: read it
+    with open(path, "rb", buffering=0) as f:  # straight into the buffer
+        size = os.fstat(f.fileno()).st_size
+        buffer = np.empty(size, dtype=np.uint8)
+        view = memoryview(buffer)
+        got = 0
+        while got < size:
+            n = f.readinto(view[got:])
+            if not n:
+                break
+            got += n
+        # A file that shrank meanwhile is read as far as it goes.
+        return parse_tf(view[:got], str(path))

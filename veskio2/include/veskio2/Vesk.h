@@ -158,12 +158,46 @@ private:
   Pending* pending_ = nullptr;
 };
 
+// Receives a transfer-function file field by field, in file order, with the
+// values of lists and arrays in blocks, so that no array need be held whole
+// (VeskFileBinaryReader::Visit). Only set fields of data sets of a known id
+// and version are reported. Field names are those of the data set classes.
+class VeskFileVisitor {
+public:
+  enum class ValueType { Vector3, Complex, U32 };
+
+  virtual ~VeskFileVisitor() = default;
+  virtual void BeginDataSet(const std::string& id, const Version& version) = 0;
+  // After the data set's last field, once its counts were found consistent.
+  virtual void EndDataSet() = 0;
+  virtual void Int(const char* field, int32_t value) = 0;
+  virtual void Text(const char* field, const Glib::ustring& value) = 0;
+  // A list (one dimension) or an array (one dimension per level). Return
+  // false to skip its values (they are then not read at all).
+  virtual bool BeginArray(const char* field, ValueType type, const std::vector<uint64_t>& dims) = 0;
+  // The next `count` values of the array begun, last index fastest; every
+  // call hands at most a block of 64 KiB.
+  virtual void Values(const Vector3<float>* values, std::size_t count);
+  virtual void Values(const vgtf::Complex* values, std::size_t count);
+  virtual void Values(const uint32_t* values, std::size_t count);
+  virtual void EndArray() = 0;
+};
+
 // Reads the binary format back. A truncated, corrupt or lying file throws
-// InvalidVeskFile; data sets of unknown id or version are skipped.
+// InvalidVeskFile; data sets of unknown id or version are skipped. Every
+// length and count is checked against the bytes left in the stream before
+// anything is allocated for it; the values are read in blocks straight into
+// their final lists. A stream that cannot seek (a pipe) is first read whole.
 class VeskFileBinaryReader {
 public:
   explicit VeskFileBinaryReader(std::istream& in);
   boost::shared_ptr<VeskFile> Read();
+  // Hands the file to `visitor` as it is read, holding no array. A fault is
+  // found where it lies, so the visitor may have seen the fields before it;
+  // a caller that must not act on a bad file visits it first with a
+  // visitor that skips every array, which reads little more than the
+  // headers, then again from the same start.
+  void Visit(VeskFileVisitor& visitor);
 
 private:
   std::istream& in_;

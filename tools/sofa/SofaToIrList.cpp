@@ -1,0 +1,143 @@
+#include "SofaToIrList.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include <boost/make_shared.hpp>
+
+#include "FloatFile.h"
+#include "HeaderToFirLayout.h"
+#include "NcFile.h"
+#include "PendingOutput.h"
+#include "ToolError.h"
+#include "veskio2/VeskConfig.h"
+
+namespace vesksofa {
+
+using vesktools::ToolError;
+namespace vc = veskio2::veskconfig;
+
+namespace {
+
+// Values read at once from Data.IR (doubles).
+constexpr std::size_t kBlockValues = std::size_t(1) << 20;
+
+float ToFloat(double v) {
+  if (v > FLT_MAX) return INFINITY;
+  if (v < -FLT_MAX) return -INFINITY;
+  return static_cast<float>(v);
+}
+
+// Direction and distance; the origin keeps a zero direction and distance 0.
+veskio2::Position<float> PositionOf(const Vec3& p) {
+  const veskio2::Vector3<float> v(ToFloat(p.x), ToFloat(p.y), ToFloat(p.z));
+  if (v.x == 0 && v.y == 0 && v.z == 0) return veskio2::Position<float>(v, 0.0f);
+  return veskio2::MakePositionFromVector(v);
+}
+
+std::string FltName(std::size_t measurement, std::size_t receiver) {
+  char name[64];
+  std::snprintf(name, sizeof name, "src%05zu_mic%03zu.flt", measurement, receiver);
+  return name;
+}
+
+void WriteXml(const std::string& path, const boost::shared_ptr<vc::VeskConfigFile>& file) {
+  std::ofstream out(path);
+  if (!out) throw ToolError("cannot create " + path);
+  vc::VeskConfigFileXMLWriter(out).Write(file);
+  out.close();
+  if (!out) throw ToolError("cannot write " + path);
+}
+
+std::vector<double> Optional(const NcFile& nc, const SofaHeader& header, const Coordinates& c) {
+  return c.present ? nc.ReadAllDoubles(c.name, header) : std::vector<double>();
+}
+
+}  // namespace
+
+IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string& outDir) {
+  PendingDirectory pending(outDir);
+  NcFile nc = NcFile::Open(sofaPath);
+  const SofaHeader header = nc.ReadHeader();
+  FirLayout layout;
+  double rate = 0;
+  std::vector<Vec3> receivers, sources;
+  try {
+    layout = InterpretFirHeader(header);
+    std::error_code ec;
+    const auto fileBytes = std::filesystem::file_size(sofaPath, ec);
+    if (!ec) CheckBelievableSize(layout, fileBytes);
+    rate = CheckedSamplingRate(nc.ReadAllDoubles("Data.SamplingRate", header));
+    if (layout.hasDelay) CheckZeroDelays(nc.ReadAllDoubles("Data.Delay", header), layout.receivers);
+    receivers = ReceiverPositions(layout, nc.ReadAllDoubles("ReceiverPosition", header));
+    sources = SourcePositions(layout, nc.ReadAllDoubles("SourcePosition", header), Optional(nc, header, layout.listener),
+                              Optional(nc, header, layout.listenerView), Optional(nc, header, layout.listenerUp));
+  } catch (const ToolError& e) {
+    const std::string what = e.what();
+    if (what.compare(0, sofaPath.size() + 1, sofaPath + ":") == 0) throw;
+    throw ToolError(sofaPath + ": " + what);
+  }
+  const std::size_t numMeasurements = layout.measurements, numReceivers = layout.receivers, numSamples = layout.samples;
+
+  char rateText[32];
+  std::snprintf(rateText, sizeof rateText, "%.10g", rate);
+  const std::string origin = "converted by sofa2vesk from " + sofaPath + " (" + layout.convention + ", " + rateText +
+                             " Hz; give trelvix --sampling-freq " + rateText + ")";
+  auto mic = boost::make_shared<vc::MicArrayLocationFile2_0>();
+  mic->SetComment(origin);
+  std::vector<vc::Mic1> mics(numReceivers);
+  for (std::size_t r = 0; r < numReceivers; ++r) {
+    mics[r].SetMicIndex(static_cast<unsigned int>(r));
+    mics[r].SetPosition(PositionOf(receivers[r]));
+  }
+  mic->SetMics(std::move(mics));
+
+  // Responses block by block of measurements, or row by row when one
+  // measurement alone is larger than a block.
+  std::vector<vc::Source2> list(numMeasurements);
+  const std::size_t perMeasurement = numReceivers * numSamples;
+  const std::size_t block = std::max<std::size_t>(1, kBlockValues / perMeasurement);
+  std::vector<float> row(numSamples);
+  for (std::size_t first = 0; first < numMeasurements; first += block) {
+    const std::size_t count = std::min(block, numMeasurements - first);
+    for (std::size_t r0 = 0; r0 < numReceivers;) {
+      const std::size_t rows = perMeasurement > kBlockValues ? 1 : numReceivers;
+      const std::vector<double> values = nc.ReadDoubles("Data.IR", {first, r0, 0}, {count, rows, numSamples});
+      for (std::size_t m = 0; m < count; ++m)
+        for (std::size_t r = 0; r < rows; ++r) {
+          const double* src = values.data() + (m * rows + r) * numSamples;
+          for (std::size_t n = 0; n < numSamples; ++n) row[n] = ToFloat(src[n]);
+          vesktools::WriteFloat32LE(pending.Path() + "/" + FltName(first + m, r0 + r), row);
+        }
+      r0 += rows;
+    }
+  }
+  for (std::size_t m = 0; m < numMeasurements; ++m) {
+    vc::Source2& source = list[m];
+    source.SetPosition(PositionOf(sources[m]));
+    source.SetCutStart(1);
+    source.SetCutEnd(0);
+    std::vector<vc::File1> files(numReceivers);
+    for (std::size_t r = 0; r < numReceivers; ++r) {
+      files[r].SetName(FltName(m, r));
+      files[r].SetMicIndices({static_cast<unsigned int>(r)});
+    }
+    source.SetFiles(std::move(files));
+  }
+  auto ir = boost::make_shared<vc::ImpulseResponseListFile2_0>();
+  ir->SetComment(origin);
+  ir->SetNumMic(static_cast<unsigned int>(numReceivers));
+  ir->SetNumInner(1);
+  ir->SetSources(std::move(list));
+
+  WriteXml(pending.Path() + "/mic.xml", mic);
+  WriteXml(pending.Path() + "/ir.xml", ir);
+  pending.Commit();
+  return {layout.convention, numMeasurements, numReceivers, numSamples, rate};
+}
+
+}  // namespace vesksofa

@@ -1,0 +1,59 @@
+// sofa2vesk: a FIR SOFA file into a microphone-array file, an impulse-response
+// list and its .flt files, ready for trelvix --mode tf.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <boost/program_options.hpp>
+
+#include "SofaToIrList.h"
+
+namespace po = boost::program_options;
+using namespace vesksofa;
+
+namespace {
+
+const char* const kUsage = "Usage: sofa2vesk IN.sofa OUTDIR   (OUTDIR must not exist or be empty)\n";
+
+int Run(int argc, char** argv) {
+  std::vector<std::string> files;
+  po::options_description opts("sofa2vesk options");
+  opts.add_options()("help,h", "show this text");
+  po::options_description hidden;
+  hidden.add_options()("file", po::value(&files));
+  po::options_description all;
+  all.add(opts).add(hidden);
+  po::positional_options_description positional;
+  positional.add("file", -1);
+  po::variables_map vm;
+  po::store(po::command_line_parser(argc, argv).options(all).positional(positional).run(), vm);
+  po::notify(vm);
+  if (vm.count("help")) {
+    std::cout << kUsage << opts << "\n";
+    return 0;
+  }
+  if (files.size() != 2) {
+    std::cerr << kUsage;
+    return 1;
+  }
+  const IrListSummary s = ConvertSofaToIrList(files[0], files[1]);
+  std::size_t nfft = 1;
+  while (nfft * 2 <= s.samples) nfft *= 2;
+  std::cout << "wrote " << files[1] << ": mic.xml (" << s.receivers << " receivers), ir.xml (" << s.measurements
+            << " sources) and " << s.measurements * s.receivers << " .flt files of " << s.samples << " samples at "
+            << s.samplingRateHz << " Hz (" << s.convention << ")\n"
+            << "next: cd " << files[1] << " && trelvix --mode tf -t m2pg --nfft " << nfft << " --direct-length "
+            << nfft << " --sampling-freq " << s.samplingRateHz << " -o tf.bin mic.xml ir.xml\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "sofa2vesk: " << e.what() << "\n";
+    return 1;
+  }
+}
