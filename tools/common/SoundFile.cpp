@@ -88,6 +88,49 @@ void WriteSound(const std::string& path, const Sound& sound, WaveFormat format) 
   }
 }
 
+struct SoundReader::Impl {
+  SF_INFO info{};
+  SndFilePtr file;
+  std::string path;
+};
+
+SoundReader::SoundReader(const std::string& path) : impl_(new Impl) {
+  impl_->path = path;
+  impl_->file.reset(sf_open(path.c_str(), SFM_READ, &impl_->info));
+  if (!impl_->file) throw ToolError("cannot open " + path + ": " + sf_strerror(nullptr));
+}
+
+SoundReader::~SoundReader() = default;
+
+int SoundReader::Channels() const { return impl_->info.channels; }
+int SoundReader::SampleRateHz() const { return impl_->info.samplerate; }
+std::size_t SoundReader::Frames() const { return static_cast<std::size_t>(impl_->info.frames); }
+
+double SoundReader::FullScale() const {
+  switch (impl_->info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8: return 127.0 / 128.0;
+    case SF_FORMAT_PCM_16: return 32767.0 / 32768.0;
+    case SF_FORMAT_PCM_24: return 8388607.0 / 8388608.0;
+    case SF_FORMAT_PCM_32: return 2147483647.0 / 2147483648.0;
+    default: return 1.0;
+  }
+}
+
+std::size_t SoundReader::Read(double* interleaved, std::size_t frames) {
+  const sf_count_t got = sf_readf_double(impl_->file.get(), interleaved, static_cast<sf_count_t>(frames));
+  if (got < 0 || (got == 0 && sf_error(impl_->file.get()) != SF_ERR_NO_ERROR))
+    throw ToolError("cannot read " + impl_->path + ": " + sf_strerror(impl_->file.get()));
+  return static_cast<std::size_t>(got);
+}
+
+std::size_t SoundReader::Read(float* interleaved, std::size_t frames) {
+  const sf_count_t got = sf_readf_float(impl_->file.get(), interleaved, static_cast<sf_count_t>(frames));
+  if (got < 0 || (got == 0 && sf_error(impl_->file.get()) != SF_ERR_NO_ERROR))
+    throw ToolError("cannot read " + impl_->path + ": " + sf_strerror(impl_->file.get()));
+  return static_cast<std::size_t>(got);
+}
+
 void WritePcm16(const std::string& path, int sampleRateHz, const std::vector<int16_t>& samples) {
   SF_INFO info{};
   info.samplerate = sampleRateHz;

@@ -113,6 +113,36 @@ status=0
   "$out/accuracy/gtf.bin" "$out/accuracy/geometric-gtf.bin" "$out/room/m2pg.bin" "$out/room/gtf.bin" \
   | tee "$out/summary.txt" || status=1
 
+step "tfcheck: the TF files against their geometry, the recordings for clipping, noise and drift"
+# A clean simulated measurement must be consistent (status 0); its report
+# is in tfcheck.txt, its figures in plots/tfcheck-*/.
+if [ -x "$bin/tfcheck" ]; then
+  : >"$out/tfcheck.txt"
+  # tfcheck_step NAME DIR ARGS...: runs tfcheck in DIR, keeps its report, prints
+  # its verdict and findings.
+  tfcheck_step() {
+    local name=$1 dir=$2 rc=0
+    shift 2
+    (cd "$dir" && "$bin/tfcheck" "$@") >"$out/tfcheck-last.txt" 2>&1 || rc=$?
+    cat "$out/tfcheck-last.txt" >>"$out/tfcheck.txt"
+    printf '  %-22s %s\n' "$name" "$(grep '^verdict' "$out/tfcheck-last.txt" || tail -n 1 "$out/tfcheck-last.txt")"
+    grep '^finding' "$out/tfcheck-last.txt" | sed 's/^/    /' || true
+    rm -f "$out/tfcheck-last.txt"
+    if [ "$rc" -ne 0 ]; then status=1; fi
+  }
+  for tf in accuracy/gtf.bin room/m2pg.bin room/gtf.bin; do
+    name=${tf%.bin}
+    tfcheck_step "$tf" "$out" --mic "$out/config/mic.xml" "$out/$tf" --plot "$out/plots/tfcheck-${name//\//-}"
+  done
+  for pass in accuracy room; do
+    tfcheck_step "$pass recordings" "$out/$pass" --recordings "$out/config/tsp.xml" \
+      --plot "$out/plots/tfcheck-$pass-recordings"
+  done
+else
+  echo "run-example: $bin/tfcheck is missing; build it to check the measurement" >&2
+  status=1
+fi
+
 cat <<EOT
 
 Outputs ($((SECONDS - start)) s):

@@ -1,5 +1,6 @@
 #include "SceneToFiles.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -8,6 +9,7 @@
 #include <sstream>
 
 #include "FloatFile.h"
+#include "PlaybackToDrifted.h"
 #include "ResponseToRecording.h"
 #include "ToolError.h"
 
@@ -76,7 +78,8 @@ SimulationReport WriteRecordings(const Scene& scene, const Sound& playback, cons
 
   ResponseSettings settings = response;
   settings.sampling_hz = playback.sampleRateHz;
-  PlaybackConvolver convolver(playback.channels[0], settings.length_samples);
+  PlaybackConvolver convolver(PlaybackToDrifted(playback.channels[0], output.clock_drift_ppm),
+                              settings.length_samples);
   ResponseCache cache(scene, settings, output);
   SimulationReport report;
   report.frames = convolver.OutputLength();
@@ -88,14 +91,19 @@ SimulationReport WriteRecordings(const Scene& scene, const Sound& playback, cons
       recording.sampleRateHz = playback.sampleRateHz;
       for (std::size_t k = 0; k < file.micIndices.size(); ++k) {
         std::vector<double> channel = convolver.Convolve(cache.Get(src, file.micIndices[k], file.name));
-        for (double& v : channel) v *= output.gain;
-        if (output.add_noise) {
+        const auto gainIt = output.source_gain.find(src);
+        const double gain = output.gain * (gainIt == output.source_gain.end() ? 1.0 : gainIt->second);
+        for (double& v : channel) v *= gain;
+        const auto snrIt = output.source_snr_db.find(src);
+        if (output.add_noise || snrIt != output.source_snr_db.end()) {
           // 0x6e6f697365 ("noise") keeps these streams apart from the tails'.
           std::seed_seq seq{static_cast<uint64_t>(settings.seed), uint64_t{0x6e6f697365}, static_cast<uint64_t>(src),
                             static_cast<uint64_t>(f), static_cast<uint64_t>(k)};
           std::mt19937_64 rng(seq);
-          AddSensorNoise(channel, output.snr_db, rng);
+          AddSensorNoise(channel, snrIt == output.source_snr_db.end() ? output.snr_db : snrIt->second, rng);
         }
+        if (output.allow_clipping && output.wave_format == WaveFormat::PCM16)
+          for (double& v : channel) v = std::min(std::max(v, -1.0), 32767.0 / 32768.0);
         recording.channels.push_back(std::move(channel));
       }
       WriteSound(OutputPath(output.output_dir, file.name), recording, output.wave_format);

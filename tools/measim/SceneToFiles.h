@@ -4,6 +4,7 @@
 #define VESK_TOOLS_SCENETOFILES_H
 
 #include <cstddef>
+#include <map>
 #include <string>
 
 #include "ConfigToScene.h"
@@ -19,6 +20,14 @@ struct OutputSettings {
   bool add_noise = false;
   double snr_db = 40.0;          // sensor noise below each channel's mean power
   std::string response_dir;      // non-empty: also write each response used
+  // Planted faults, for trying out checks of a measurement (source = position
+  // in the list): extra linear gain and own SNR (dB) of a source's
+  // recordings, a recorder clock running clock_drift_ppm faster than the
+  // player's, and 16-bit recordings saturated instead of refused.
+  std::map<std::size_t, double> source_gain;
+  std::map<std::size_t, double> source_snr_db;
+  double clock_drift_ppm = 0.0;
+  bool allow_clipping = false;
 };
 
 struct SimulationReport {
@@ -33,7 +42,8 @@ std::string ResponseFileName(std::size_t src, unsigned int micIndex);
 
 // TSP list: each file becomes a multichannel wave whose channel k is the
 // playback convolved with the response to the microphone micIndices[k],
-// times gain, plus noise. Throws ToolError when the playback is not mono or
+// times gain, plus noise; with clock drift the playback is resampled first.
+// Throws ToolError when the playback is not mono or
 // too short for the list's offset and periods, or a file cannot be written.
 SimulationReport WriteRecordings(const Scene& scene, const Sound& playback, const ResponseSettings& response,
                                  const OutputSettings& output);

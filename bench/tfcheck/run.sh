@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Benchmark of tfcheck on the tf benchmark's measurement: 72 directions x 8
+# microphones, one 8-channel 16-bit recording per direction, N 16384, 16
+# averaged periods. Prints, measured in the same runs:
+#   tfcheck TF.bin against the trelvix --mode tf run that made the file
+#     (target: at most 0.2);
+#   tfcheck --recordings LIST.xml against one plain libsndfile read of all
+#     72 recordings (target: at most 2).
+# The recordings are synthetic (not consistent with the template's array),
+# so tfcheck reports findings; only its time is of interest here.
+# Usage: bench/tfcheck/run.sh [build-dir]   (default: build/bench-tfcheck)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build/bench-tfcheck}
+runs=${TFCHECK_BENCH_RUNS:-3}
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVESK_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target trelvix dravik tfcheck trelvix_tf_bench_tool -j2 >/dev/null
+trelvix="$build/bin/trelvix"
+tfcheck="$build/bin/tfcheck"
+tool="$build/bin/trelvix_tf_bench_tool"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/rec" "$work/tmp"
+n=16384
+periods=16
+
+"$tool" generate "$work/rec" 72 8 "$periods" "$n"
+"$trelvix" --mode template --output-type mic -o "$work/mic.xml"
+"$trelvix" --mode template --output-type tsp --synchronous-average "$periods" --tsp-offset "$n" \
+    --signal-max 1 --original-impulse-file "$work/rec/origin.flt" \
+    --filepath "$work/rec/D{AZIMUTH:%03d}_00.wav" -o "$work/tsp.xml"
+
+. bench/timing.sh
+
+# Each trelvix run gets a fresh work directory, made before the clock starts
+# (see bench/tf/run.sh for why nothing is deleted in between).
+run_count=0
+next_run_dir() {
+    run_count=$((run_count + 1))
+    run_dir="$work/tmp/$run_count"
+    mkdir -p "$run_dir"
+}
+run_tf() {
+    TMPDIR="$run_dir" "$trelvix" --mode tf --output-type gtf -o "$work/tf.bin" "$work/mic.xml" "$work/tsp.xml"
+}
+# tfcheck ends with 3 on these synthetic data (findings); 1 is a failure.
+check_tf() {
+    local status=0
+    "$tfcheck" --mic "$work/mic.xml" "$work/tf.bin" || status=$?
+    [ "$status" -ne 1 ]
+}
+check_recordings() {
+    local status=0
+    "$tfcheck" --recordings "$work/tsp.xml" || status=$?
+    [ "$status" -ne 1 ]
+}
+
+"$tool" read "$work/rec" >/dev/null   # warm the page cache
+next_run_dir
+run_tf >/dev/null 2>&1
+sync
+[ -s "$work/tf.bin" ] || { echo "tf run failed" >&2; exit 1; }
+check_tf >/dev/null || { echo "tfcheck failed on $work/tf.bin" >&2; exit 1; }
+check_recordings >/dev/null || { echo "tfcheck --recordings failed" >&2; exit 1; }
+: >"$work/read.ns"
+: >"$work/tf.ns"
+: >"$work/check.ns"
+: >"$work/recordings.ns"
+for _ in $(seq "$runs"); do
+    wall_ns "$tool" read "$work/rec" >>"$work/read.ns"
+    wall_ns check_recordings >>"$work/recordings.ns"
+    next_run_dir
+    wall_ns run_tf >>"$work/tf.ns"
+    wall_ns check_tf >>"$work/check.ns"
+done
+read_ns=$(median <"$work/read.ns")
+tf_ns=$(median <"$work/tf.ns")
+check_ns=$(median <"$work/check.ns")
+recordings_ns=$(median <"$work/recordings.ns")
+
+awk -v r="$read_ns" -v t="$tf_ns" -v c="$check_ns" -v k="$recordings_ns" -v runs="$runs" 'BEGIN {
+    printf "tfcheck, 72 directions x 8 microphones, N 16384, 16 periods (median of %d runs)\n", runs
+    printf "  trelvix --mode tf (made TF.bin):  %8.3f s\n", t / 1e9
+    printf "  tfcheck TF.bin:                   %8.3f s\n", c / 1e9
+    printf "  read of all 72 recordings:        %8.3f s\n", r / 1e9
+    printf "  tfcheck --recordings:             %8.3f s\n", k / 1e9
+    printf "  ratio tfcheck / trelvix:          %8.3f   (target <= 0.2)\n", c / t
+    printf "  ratio --recordings / read:        %8.2f   (target <= 2)\n", k / r
+}'

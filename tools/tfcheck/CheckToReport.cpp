@@ -1,0 +1,221 @@
+#include "CheckToReport.h"
+
+#include <cstdio>
+#include <set>
+#include <sstream>
+
+#include "JsonText.h"
+
+namespace vesktools {
+namespace {
+
+std::string Format(const char* format, double a) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, a);
+  return text;
+}
+
+void FindingsToJson(JsonText& json, const std::vector<Finding>& findings) {
+  json.Key("findings");
+  json.BeginArray();
+  for (const Finding& f : findings) {
+    json.BeginObject();
+    json.Field("kind", f.kind);
+    json.Field("text", f.text);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Field("verdict", Verdict(findings));
+}
+
+void Matrix(JsonText& json, const char* key, const std::vector<std::vector<double>>& m, double toMicroseconds) {
+  json.Key(key);
+  json.BeginArray();
+  for (const auto& row : m) {
+    json.BeginArray();
+    for (double v : row) json.Number(v * toMicroseconds);
+    json.EndArray();
+  }
+  json.EndArray();
+}
+
+void FindingsToText(const std::vector<Finding>& findings, std::ostream& out) {
+  for (const Finding& f : findings) out << "finding " << f.kind << ": " << f.text << "\n";
+  out << "verdict: " << Verdict(findings) << "\n";
+}
+
+}  // namespace
+
+std::string Verdict(const std::vector<Finding>& findings) {
+  if (findings.empty()) return "consistent";
+  std::set<std::string> kinds;
+  std::string list;
+  for (const Finding& f : findings)
+    if (kinds.insert(f.kind).second) list += (list.empty() ? "" : ", ") + f.kind;
+  return "suspect: " + std::to_string(findings.size()) + (findings.size() == 1 ? " finding (" : " findings (") + list + ")";
+}
+
+void TfCheckToText(const TfCheckContext& context, const GeometryCheck& check, std::ostream& out) {
+  const TfMeasurement& tf = *context.tf;
+  const GeometryInput& in = *context.input;
+  const double us = 1e6 / in.samplingHz;
+  out << "tfcheck: " << tf.path << ": " << tf.kind << ", " << tf.NumSources() << " sources x " << tf.NumMics()
+      << " microphones, nfft " << tf.nfft << ", " << in.samplingHz << " Hz; band " << context.bandLowHz << " - "
+      << context.bandHighHz << " Hz, speed of sound " << in.speedOfSound << " m/s\n";
+  out << "residual = measured - geometric delay, relative to the array centre (1 sample = " << Format("%.1f", us)
+      << " us)\n";
+  out << "  microphone        median (us / samples)   worst (us / samples)   verdict\n";
+  for (std::size_t m = 0; m < check.mics.size(); ++m) {
+    char line[160];
+    std::snprintf(line, sizeof line, "  %-16s %9.1f / %6.3f     %9.1f / %6.3f     %s\n", in.micLabels[m].c_str(),
+                  check.mics[m].medianSamples * us, check.mics[m].medianSamples, check.mics[m].worstSamples * us,
+                  check.mics[m].worstSamples, check.mics[m].suspect ? "suspect" : "ok");
+    out << line;
+  }
+  out << "scale: delay differences " << Format("%.4f", check.scale.delayScale) << " x the geometry's, array scale "
+      << Format("%.4f", check.scale.arrayScale) << " (misfit " << Format("%.3f", check.scale.rmsAsIs) << " samples RMS as is)\n";
+  out << "channel order: misfit " << Format("%.3f", check.misfitAsIs) << " samples per source as is, "
+      << Format("%.3f", check.misfitBestOrder) << " in the best order\n";
+  std::size_t standing = 0;
+  for (const auto& s : check.sources) standing += s.standsOut;
+  out << "sources: " << standing << " of " << check.sources.size() << " stand out; median residual "
+      << Format("%.3f", check.medianAbsSamples) << " samples\n";
+  FindingsToText(check.findings, out);
+}
+
+std::string TfCheckToJson(const TfCheckContext& context, const GeometryCheck& check) {
+  const TfMeasurement& tf = *context.tf;
+  const GeometryInput& in = *context.input;
+  const double us = 1e6 / in.samplingHz;
+  JsonText json;
+  json.BeginObject();
+  json.Field("mode", "tf");
+  json.Field("file", tf.path);
+  json.Field("kind", tf.kind);
+  json.Field("samplingRateHz", in.samplingHz);
+  json.Field("nfft", tf.nfft);
+  json.Field("bandLowHz", context.bandLowHz);
+  json.Field("bandHighHz", context.bandHighHz);
+  json.Field("speedOfSound", in.speedOfSound);
+  json.Key("microphones");
+  json.BeginArray();
+  for (std::size_t m = 0; m < check.mics.size(); ++m) {
+    json.BeginObject();
+    json.Field("label", in.micLabels[m]);
+    json.Field("medianUs", check.mics[m].medianSamples * us);
+    json.Field("worstUs", check.mics[m].worstSamples * us);
+    json.Field("medianSamples", check.mics[m].medianSamples);
+    json.Field("worstSamples", check.mics[m].worstSamples);
+    json.Field("bestOrderHolds", in.micLabels[check.bestOrder[m]]);
+    json.Field("verdict", check.mics[m].suspect ? "suspect" : "ok");
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("scale");
+  json.BeginObject();
+  json.Field("delayScale", check.scale.delayScale);
+  json.Field("arrayScale", check.scale.arrayScale);
+  json.Field("rmsAsIsSamples", check.scale.rmsAsIs);
+  json.Field("rmsDelayScaleSamples", check.scale.rmsDelayScale);
+  json.Field("rmsArrayScaleSamples", check.scale.rmsArrayScale);
+  json.Field("cause", check.scale.cause);
+  json.EndObject();
+  json.Key("channelOrder");
+  json.BeginObject();
+  json.Field("misfitAsIsSamples", check.misfitAsIs);
+  json.Field("misfitBestOrderSamples", check.misfitBestOrder);
+  json.Field("swapped", check.swapped);
+  json.EndObject();
+  json.Key("sources");
+  json.BeginArray();
+  for (const auto& s : check.sources) {
+    json.BeginObject();
+    json.Field("azimuthDeg", s.azimuthDeg);
+    json.Field("elevationDeg", s.elevationDeg);
+    json.Field("rmsUs", s.rmsSamples * us);
+    json.Field("rmsSamples", s.rmsSamples);
+    json.Field("standsOut", s.standsOut);
+    if (s.standsOut) {
+      json.Field("fitAzimuthDeg", s.fitAzimuthDeg);
+      json.Field("fitElevationDeg", s.fitElevationDeg);
+      json.Field("movedDeg", s.movedDeg);
+      json.Field("fitRmsSamples", s.fitRmsSamples);
+    }
+    json.EndObject();
+  }
+  json.EndArray();
+  Matrix(json, "measuredUs", check.measured, us);
+  Matrix(json, "predictedUs", check.predicted, us);
+  Matrix(json, "residualUs", check.residual, us);
+  FindingsToJson(json, check.findings);
+  json.EndObject();
+  return json.Text() + "\n";
+}
+
+void RecordingsCheckToText(const RecordingsCheck& check, std::ostream& out) {
+  out << "tfcheck: " << check.listPath << ": " << check.recordings.size() << " recordings, offset " << check.offset
+      << ", " << check.periods << " periods of " << check.periodLength << " samples\n";
+  out << "  recording                 src  level dBFS  peak dBFS  clipped  SNR dB (averaged)  drift ppm\n";
+  for (const auto& r : check.recordings) {
+    double peak = -300;
+    std::size_t clipped = 0;
+    for (const auto& c : r.perChannel) {
+      peak = std::max(peak, c.peakDbfs);
+      clipped += c.clipped;
+    }
+    char line[200];
+    const bool periodic = r.complete && check.periods >= 2;
+    std::snprintf(line, sizeof line, "  %-24s %4zu %10.1f %10.1f %8zu  %6.1f (%6.1f)    %8.2f\n", r.name.c_str(),
+                  r.source, r.levelDb, peak, clipped, periodic ? r.snrDb : 0.0,
+                  periodic ? r.snrDb + 10.0 * std::log10(double(check.periods)) : 0.0, periodic ? r.driftPpm : 0.0);
+    out << line;
+  }
+  FindingsToText(check.findings, out);
+}
+
+std::string RecordingsCheckToJson(const RecordingsCheck& check) {
+  JsonText json;
+  json.BeginObject();
+  json.Field("mode", "recordings");
+  json.Field("list", check.listPath);
+  json.Field("periods", check.periods);
+  json.Field("offset", check.offset);
+  json.Field("periodLength", check.periodLength);
+  json.Field("expectedRateHz", check.expectedRateHz);
+  json.Key("recordings");
+  json.BeginArray();
+  for (const auto& r : check.recordings) {
+    json.BeginObject();
+    json.Field("name", r.name);
+    json.Field("source", r.source);
+    json.Field("azimuthDeg", r.azimuthDeg);
+    json.Field("elevationDeg", r.elevationDeg);
+    json.Field("sampleRateHz", r.sampleRateHz);
+    json.Field("frames", r.frames);
+    json.Field("complete", r.complete);
+    json.Key("channels");
+    json.BeginArray();
+    for (const auto& c : r.perChannel) {
+      json.BeginObject();
+      json.Field("micIndex", c.micIndex);
+      json.Field("rmsDbfs", c.rmsDbfs);
+      json.Field("peakDbfs", c.peakDbfs);
+      json.Field("clipped", c.clipped);
+      json.Field("dcOffset", c.dcOffset);
+      if (c.periodic) {
+        json.Field("snrDb", c.snrDb);
+        json.Field("snrAveragedDb", c.snrAveragedDb);
+        json.Field("driftPpm", c.driftPpm);
+      }
+      json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+  }
+  json.EndArray();
+  FindingsToJson(json, check.findings);
+  json.EndObject();
+  return json.Text() + "\n";
+}
+
+}  // namespace vesktools

@@ -1,0 +1,32 @@
+// The check's figures and findings as a text report and as JSON.
+#ifndef VESK_TFCHECK_CHECKTOREPORT_H
+#define VESK_TFCHECK_CHECKTOREPORT_H
+
+#include <ostream>
+#include <string>
+
+#include "DelaysToGeometryCheck.h"
+#include "RecordingsToCheck.h"
+#include "TfFileToMeasurement.h"
+
+namespace vesktools {
+
+// What the transfer-function check was run with, for the report.
+struct TfCheckContext {
+  const TfMeasurement* tf = nullptr;
+  const GeometryInput* input = nullptr;
+  double bandLowHz = 0, bandHighHz = 0;
+};
+
+// The one-line verdict: "consistent" or "suspect: N findings (kinds)".
+std::string Verdict(const std::vector<Finding>& findings);
+
+void TfCheckToText(const TfCheckContext& context, const GeometryCheck& check, std::ostream& out);
+std::string TfCheckToJson(const TfCheckContext& context, const GeometryCheck& check);
+
+void RecordingsCheckToText(const RecordingsCheck& check, std::ostream& out);
+std::string RecordingsCheckToJson(const RecordingsCheck& check);
+
+}  // namespace vesktools
+
+#endif

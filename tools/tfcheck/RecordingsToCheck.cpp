@@ -1,0 +1,372 @@
+#include "RecordingsToCheck.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include <boost/pointer_cast.hpp>
+
+#include "RealFft.h"
+#include "SoundFile.h"
+#include "SpectrumToDelay.h"
+#include "ToolError.h"
+#include "veskio2/VeskConfig.h"
+
+namespace vesktools {
+namespace vc = veskio2::veskconfig;
+
+namespace {
+
+double Db(double power) { return power > 0 ? 10.0 * std::log10(power) : -300.0; }
+
+// target[i] += x[i] over length frames of numCh channels, and the per
+// channel extremes into high/low. For common channel counts (C a multiple
+// of 4) four channels at a time in GCC's vector type, the extremes in
+// registers: the compiler does not pack them on its own.
+typedef float Float4 __attribute__((vector_size(16)));
+
+template <std::size_t C>
+void AddPeriodSegmentOf(const float* x, float* target, std::size_t length, float* high, float* low) {
+  constexpr std::size_t K = C / 4;
+  Float4 h[K], l[K];
+  std::memcpy(h, high, sizeof h);
+  std::memcpy(l, low, sizeof l);
+  for (std::size_t f = 0; f < length; ++f)
+    for (std::size_t k = 0; k < K; ++k) {
+      Float4 v, t;
+      std::memcpy(&v, x + f * C + 4 * k, sizeof v);
+      std::memcpy(&t, target + f * C + 4 * k, sizeof t);
+      t += v;
+      std::memcpy(target + f * C + 4 * k, &t, sizeof t);
+      h[k] = h[k] > v ? h[k] : v;
+      l[k] = l[k] < v ? l[k] : v;
+    }
+  std::memcpy(high, h, sizeof h);
+  std::memcpy(low, l, sizeof l);
+}
+
+void AddPeriodSegment(const float* __restrict x, float* __restrict target, std::size_t length, std::size_t numCh,
+                      float* __restrict high, float* __restrict low) {
+  switch (numCh) {
+    case 4: return AddPeriodSegmentOf<4>(x, target, length, high, low);
+    case 8: return AddPeriodSegmentOf<8>(x, target, length, high, low);
+    case 12: return AddPeriodSegmentOf<12>(x, target, length, high, low);
+    case 16: return AddPeriodSegmentOf<16>(x, target, length, high, low);
+    default: break;
+  }
+  for (std::size_t f = 0; f < length; ++f)
+    for (std::size_t ch = 0; ch < numCh; ++ch) {
+      const float v = x[f * numCh + ch];
+      target[f * numCh + ch] += v;
+      high[ch] = high[ch] > v ? high[ch] : v;
+      low[ch] = low[ch] < v ? low[ch] : v;
+    }
+}
+
+// Energy per sample of a real signal from its one-sided spectrum.
+double PowerFromSpectrum(const std::complex<double>* x, std::size_t n) {
+  double e = std::norm(x[0]) + std::norm(x[n / 2]);
+  for (std::size_t k = 1; k < n / 2; ++k) e += 2.0 * std::norm(x[k]);
+  return e / (static_cast<double>(n) * static_cast<double>(n));
+}
+
+}  // namespace
+
+RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsSettings& settings,
+                                  const Thresholds& limits) {
+  RecordingsCheck out;
+  out.listPath = listPath;
+  out.expectedRateHz = settings.expectedRateHz;
+  boost::shared_ptr<vc::TSPListFile2_0> list;
+  std::vector<vc::Source2> sources;
+  try {
+    list = boost::dynamic_pointer_cast<vc::TSPListFile2_0>(vc::VeskConfigFileXMLReader(listPath).Read());
+    if (!list) throw ToolError(listPath + ": expected a TSPListFile 2.0");
+    out.periods = list->GetSynchronousAverage();
+    out.offset = list->GetTspOffset();
+    out.periodLength = list->HasTspLength() ? list->GetTspLength() : 16384;
+    sources = list->GetSources();
+    if (list->HasOriginalImpulseFile()) {
+      out.originName = list->GetOriginalImpulseFile().name.raw();
+      out.originIsWave = list->GetOriginalImpulseFile().kind == vc::OriginalImpulseFile::PCM_WAVE;
+    }
+  } catch (const veskio2::NotInitialized& e) {
+    throw ToolError(listPath + ": " + e.what());
+  } catch (const veskio2::AnalyzeError& e) {
+    throw ToolError(e.what());
+  }
+  if (out.periods == 0 || out.periodLength < 16 || out.periodLength % 2)
+    throw ToolError(listPath + ": expected at least one period of an even length of at least 16 samples, found " +
+                    std::to_string(out.periods) + " of " + std::to_string(out.periodLength));
+  const std::size_t n = out.periodLength;
+  const std::size_t firstCount = out.periods / 2, secondCount = out.periods - firstCount;
+
+  RealFft fft(n);
+  DelayEstimator estimator(n, 1, false);
+  std::vector<std::complex<double>> first(n / 2 + 1), cross(n / 2 + 1), diff(n / 2 + 1), mean(n / 2 + 1);
+  constexpr std::size_t kBlock = 8192;
+  std::vector<float> block, halves[2];
+
+  for (std::size_t s = 0; s < sources.size(); ++s) {
+    const vc::Source2& source = sources[s];
+    if (!source.HasPosition() || !source.HasFiles())
+      throw ToolError(listPath + ": source " + std::to_string(s) + " has no position or no files");
+    const auto cart = source.GetPosition().ToCartesian();
+    for (const vc::File1& file : source.GetFiles()) {
+      if (!file.HasName()) throw ToolError(listPath + ": source " + std::to_string(s) + " names a file without name");
+      RecordingFigures rec;
+      rec.name = file.GetName().raw();
+      rec.source = s;
+      rec.azimuthDeg = std::fmod(std::atan2(cart.y, cart.x) * 180.0 / M_PI + 360.0, 360.0);
+      rec.elevationDeg = std::atan2(cart.z, std::hypot(cart.x, cart.y)) * 180.0 / M_PI;
+      rec.path = rec.name;  // as trelvix opens it: relative to the working directory
+      SoundReader reader(rec.path);
+      rec.sampleRateHz = reader.SampleRateHz();
+      rec.frames = reader.Frames();
+      rec.channels = static_cast<std::size_t>(reader.Channels());
+      std::vector<unsigned int> micIndices;
+      try {
+        micIndices = file.GetMicIndices();
+      } catch (const veskio2::NotInitialized& e) {
+        throw ToolError(listPath + ": source " + std::to_string(s) + ", file " + rec.name + ": " + e.what());
+      }
+      rec.listedChannels = micIndices.size();
+      const std::size_t numCh = rec.channels;
+      const std::size_t regionEnd = static_cast<std::size_t>(out.offset) + n * out.periods;
+      rec.complete = rec.frames >= regionEnd;
+      // Per channel sums; the two half averages interleaved like the frames
+      // ([sample][channel]), so the inner loop runs over one frame.
+      std::vector<double> sum(numCh, 0.0), sumSq(numCh, 0.0), regionSq(numCh, 0.0);
+      std::vector<float> high(numCh, 0.0f), low(numCh, 0.0f), segHigh(numCh), segLow(numCh), blockSum(numCh),
+          blockSq(numCh);
+      std::vector<std::size_t> clipped(numCh, 0);
+      const bool periodic = rec.complete && out.periods >= 2;
+      // Float sums: 1e-7 relative per period added, far below any noise a
+      // recording holds; half the memory traffic of doubles.
+      if (periodic)
+        for (auto& half : halves) {
+          half.resize(n * numCh);  // kept from recording to recording: no page faults for each
+          std::fill(half.begin(), half.end(), 0.0f);
+        }
+      const float fullScale = static_cast<float>(reader.FullScale());
+      block.resize(kBlock * numCh);
+      std::size_t t0 = 0;
+      for (std::size_t got; (got = reader.Read(block.data(), kBlock)) > 0; t0 += got) {
+        // Segments of the block that lie in one period (or outside the
+        // averaged region) need no division per sample.
+        for (std::size_t t = t0; t < t0 + got;) {
+          std::size_t segmentEnd = t0 + got;
+          float* target = nullptr;
+          bool inRegion = false;
+          if (t < out.offset) {
+            segmentEnd = std::min<std::size_t>(segmentEnd, out.offset);
+          } else if (t < regionEnd) {
+            const std::size_t rel = t - out.offset, period = rel / n;
+            segmentEnd = std::min(segmentEnd, out.offset + (period + 1) * n);
+            inRegion = true;
+            if (periodic) target = halves[period < firstCount ? 0 : 1].data() + (rel % n) * numCh;
+          }
+          const float* x = block.data() + (t - t0) * numCh;
+          const std::size_t length = segmentEnd - t;
+          double* sq = inRegion ? regionSq.data() : sumSq.data();
+          // Frame by frame with the channels innermost: contiguous, and with
+          // the figures behind restrict pointers the compiler vectorises over
+          // channels. Sums within a segment (at most 8192 frames) are float,
+          // about 1e-4 relative, and go into double sums per segment.
+          float* __restrict hiP = segHigh.data();
+          float* __restrict loP = segLow.data();
+          std::fill(segHigh.begin(), segHigh.end(), 0.0f);
+          std::fill(segLow.begin(), segLow.end(), 0.0f);
+          if (target) {
+            // The averaged periods: their sums and powers follow from the
+            // halves at the end; here only the extremes.
+            AddPeriodSegment(x, target, length, numCh, hiP, loP);
+          } else {
+            float* __restrict sumP = blockSum.data();
+            float* __restrict sqP = blockSq.data();
+            std::fill(blockSum.begin(), blockSum.end(), 0.0f);
+            std::fill(blockSq.begin(), blockSq.end(), 0.0f);
+            for (std::size_t f = 0; f < length; ++f) {
+              const float* __restrict xf = x + f * numCh;
+              for (std::size_t ch = 0; ch < numCh; ++ch) {
+                const float v = xf[ch];
+                sumP[ch] += v;
+                sqP[ch] += v * v;
+                hiP[ch] = hiP[ch] > v ? hiP[ch] : v;
+                loP[ch] = loP[ch] < v ? loP[ch] : v;
+              }
+            }
+            for (std::size_t ch = 0; ch < numCh; ++ch) {
+              sum[ch] += blockSum[ch];
+              sq[ch] += blockSq[ch];
+            }
+          }
+          for (std::size_t ch = 0; ch < numCh; ++ch) {
+            high[ch] = std::max(high[ch], segHigh[ch]);
+            low[ch] = std::min(low[ch], segLow[ch]);
+            if (segHigh[ch] >= fullScale || segLow[ch] <= -1.0f)  // rare: count the clipped samples
+              for (std::size_t f = 0; f < length; ++f)
+                clipped[ch] += (x[f * numCh + ch] >= fullScale || x[f * numCh + ch] <= -1.0f) ? 1 : 0;
+          }
+          t = segmentEnd;
+        }
+      }
+      const double nyquist = rec.sampleRateHz / 2.0;
+      const double binHz = rec.sampleRateHz / static_cast<double>(n);
+      const auto binLo = static_cast<std::size_t>(std::max(1.0, std::ceil(settings.bandLowHz / binHz)));
+      const auto binHi = static_cast<std::size_t>(std::min(
+          std::floor((settings.bandHighHz > 0 ? settings.bandHighHz : 0.8 * nyquist) / binHz), double(n / 2 - 1)));
+      for (std::size_t ch = 0; ch < numCh; ++ch) {
+        ChannelFigures c;
+        c.micIndex = ch < micIndices.size() ? micIndices[ch] : static_cast<unsigned int>(ch);
+        const double frames = static_cast<double>(std::max<std::size_t>(rec.frames, 1));
+        c.clipped = clipped[ch];
+        c.peakDbfs = 20.0 * std::log10(std::max(double(std::max(high[ch], -low[ch])), 1e-15));
+        c.rmsDbfs = rec.complete ? Db(regionSq[ch] / static_cast<double>(n * out.periods))
+                                 : Db((regionSq[ch] + sumSq[ch]) / frames);
+        double regionSum = 0;
+        if (periodic) {
+          // The averaged periods were only summed: their sum, power, noise
+          // and drift all come from the two halves.
+          c.periodic = true;
+          const double toFirst = 1.0 / static_cast<double>(firstCount), toSecond = 1.0 / static_cast<double>(secondCount);
+          const float* half = halves[0].data() + ch;
+          for (std::size_t i = 0; i < n; ++i) fft.Time()[i] = half[i * numCh] * toFirst;
+          fft.Forward();
+          std::copy(fft.Spectrum(), fft.Spectrum() + n / 2 + 1, first.begin());
+          regionSum = first[0].real() * static_cast<double>(firstCount);  // bin 0: the sum
+          half = halves[1].data() + ch;
+          for (std::size_t i = 0; i < n; ++i) fft.Time()[i] = half[i * numCh] * toSecond;
+          fft.Forward();
+          const std::complex<double>* second = fft.Spectrum();
+          regionSum += second[0].real() * static_cast<double>(secondCount);
+          for (std::size_t k = 0; k <= n / 2; ++k) cross[k] = second[k] * std::conj(first[k]);
+          // The second half arrives later by the drift times its distance.
+          const double shift =
+              binHi > binLo + 3 ? WrapDelay(estimator.Estimate(cross.data(), false, binLo, binHi, 0.0), double(n)) : 0.0;
+          const double spacing = 0.5 * static_cast<double>(out.periods) * static_cast<double>(n);
+          c.driftPpm = shift / spacing * 1e6;
+          // Noise: the halves' difference once the second is moved back.
+          const double wFirst = double(firstCount) / out.periods, wSecond = double(secondCount) / out.periods;
+          const std::complex<double> step = std::polar(1.0, 2.0 * M_PI * shift / double(n));
+          std::complex<double> rotation(1.0, 0.0);
+          for (std::size_t k = 0; k <= n / 2; ++k, rotation *= step) {
+            const std::complex<double> aligned = second[k] * rotation;
+            diff[k] = first[k] - aligned;
+            mean[k] = first[k] * wFirst + aligned * wSecond;
+          }
+          const double noise = PowerFromSpectrum(diff.data(), n) / (1.0 / firstCount + 1.0 / secondCount);
+          const double meanPowerWithNoise = PowerFromSpectrum(mean.data(), n);
+          const double meanPower = std::max(meanPowerWithNoise - noise / out.periods, 0.0);
+          // Mean square over the periods = the mean period's + the part of
+          // the noise that averaging removed.
+          c.rmsDbfs = Db(meanPowerWithNoise + noise * (out.periods - 1) / out.periods);
+          c.snrDb = std::min(150.0, Db(meanPower) - Db(std::max(noise, 1e-300)));
+          c.snrAveragedDb = std::min(150.0, c.snrDb + 10.0 * std::log10(double(out.periods)));
+        }
+        c.dcOffset = (sum[ch] + regionSum) / frames;
+        rec.perChannel.push_back(c);
+      }
+      std::vector<double> levels, snrs, drifts;
+      for (const auto& c : rec.perChannel) {
+        levels.push_back(c.rmsDbfs);
+        if (c.periodic) {
+          snrs.push_back(c.snrDb);
+          drifts.push_back(c.driftPpm);
+        }
+      }
+      rec.levelDb = Median(levels);
+      rec.snrDb = Median(snrs);
+      rec.driftPpm = Median(drifts);
+      out.recordings.push_back(std::move(rec));
+    }
+  }
+
+  // Findings. The origin, as dravik opens it, must hold at least one period.
+  if (!out.originName.empty()) {
+    std::size_t originSamples = 0;
+    std::string problem;
+    if (out.originIsWave) {
+      try {
+        originSamples = SoundReader(out.originName).Frames();
+      } catch (const ToolError& e) {
+        problem = e.what();
+      }
+    } else {
+      std::error_code ec;
+      const auto bytes = std::filesystem::file_size(out.originName, ec);
+      if (ec) problem = "cannot open " + out.originName + ": " + ec.message();
+      else originSamples = static_cast<std::size_t>(bytes / 4);
+    }
+    if (problem.empty() && originSamples < out.periodLength)
+      problem = out.originName + " holds " + std::to_string(originSamples) + " samples, tspLength is " +
+                std::to_string(out.periodLength);
+    if (!problem.empty())
+      out.findings.push_back(Finding{"tsp-origin", problem + ": dravik cannot divide by the played TSP"});
+  }
+  std::vector<double> levels, snrs;
+  for (const auto& r : out.recordings) {
+    levels.push_back(r.levelDb);
+    if (r.complete && out.periods >= 2) snrs.push_back(r.snrDb);
+  }
+  const double medianLevel = Median(levels), medianSnr = Median(snrs);
+  std::vector<const RecordingFigures*> drifting;
+  for (const auto& r : out.recordings) {
+    auto add = [&](const char* kind, const std::string& text) { out.findings.push_back(Finding{kind, r.name + ": " + text}); };
+    if (r.sampleRateHz != settings.expectedRateHz)
+      add("recording-rate", "recorded at " + std::to_string(r.sampleRateHz) + " Hz, the TF is to be made at " +
+                                std::to_string(settings.expectedRateHz) + " Hz (--sampling-freq)");
+    if (!r.complete)
+      add("recording-short", std::to_string(r.frames) + " frames, the list's offset and periods need " +
+                                 std::to_string(out.offset + std::size_t(out.periodLength) * out.periods));
+    if (r.channels < r.listedChannels)
+      add("recording-channels", std::to_string(r.channels) + " channels, the list names " +
+                                    std::to_string(r.listedChannels) + " micIndices for it");
+    if (r.channels < 1) continue;
+    std::ostringstream clip, dc;
+    std::size_t clippedTotal = 0;
+    for (const auto& c : r.perChannel) {
+      if (c.clipped) {
+        clip << (clippedTotal ? ", " : "") << "micIndex " << c.micIndex << " (" << c.clipped << ")";
+        clippedTotal += c.clipped;
+      }
+      if (std::fabs(c.dcOffset) > limits.dcOffset)
+        dc << (dc.tellp() > 0 ? ", " : "") << "micIndex " << c.micIndex << " (" << Fixed(c.dcOffset, 4) << ")";
+    }
+    if (clippedTotal) add("clipping", std::to_string(clippedTotal) + " samples at full scale: " + clip.str());
+    if (dc.tellp() > 0) add("dc-offset", "DC offset beyond " + Fixed(limits.dcOffset, 3) + " of full scale: " + dc.str());
+    if (std::fabs(r.levelDb - medianLevel) > limits.levelFromMedianDb)
+      add("level", "level " + Fixed(r.levelDb, 1) + " dBFS against a median of " + Fixed(medianLevel, 1) +
+                       " dBFS: gain, cable or loudspeaker changed");
+    if (r.complete && out.periods >= 2) {
+      const double averaged = r.snrDb + 10.0 * std::log10(double(out.periods));
+      if (r.snrDb < medianSnr - limits.snrBelowMedianDb || averaged < limits.snrMinDb)
+        add("noise", "SNR " + Fixed(r.snrDb, 1) + " dB per period (" + Fixed(averaged, 1) +
+                         " dB averaged) against a median of " + Fixed(medianSnr, 1) + " dB");
+      if (std::fabs(r.driftPpm) * 1e-6 * double(out.periodLength) * out.periods > limits.driftSmearSamples)
+        drifting.push_back(&r);
+    }
+  }
+  if (!drifting.empty()) {
+    std::vector<double> ppm;
+    std::ostringstream names;
+    for (std::size_t i = 0; i < drifting.size(); ++i) {
+      ppm.push_back(drifting[i]->driftPpm);
+      if (i < 4) names << (i ? ", " : "") << drifting[i]->name;
+    }
+    if (drifting.size() > 4) names << ", ...";
+    const double median = Median(ppm);
+    std::ostringstream text;
+    text << drifting.size() << " of " << out.recordings.size() << " recordings (" << names.str()
+         << "): the recorder's clock runs " << Fixed(std::fabs(median), 1) << " ppm " << (median > 0 ? "faster" : "slower")
+         << " than the player's; the averaged periods slide by " << Fixed(std::fabs(median) * 1e-6 * out.periodLength * out.periods, 2)
+         << " samples: play and record on one clock";
+    out.findings.push_back(Finding{"clock-drift", text.str()});
+  }
+  return out;
+}
+
+}  // namespace vesktools

@@ -1,0 +1,98 @@
+#include "TfFileToMeasurement.h"
+
+#include <fstream>
+
+#include <boost/pointer_cast.hpp>
+
+#include "ToolError.h"
+
+namespace vesktools {
+namespace vgtf = veskio2::vesk::vgtf;
+
+namespace {
+
+Vec3 ToVec(const veskio2::Vector3<float>& v) { return Vec3(v.x, v.y, v.z); }
+
+}  // namespace
+
+const std::vector<std::complex<float>>& TfMeasurement::Spectrum(std::size_t src, std::size_t mic) const {
+  if (gtf) return (*gtf)[src][mic];
+  return (*m2pg)[src / innerCount][src % innerCount][mic];
+}
+
+TfMeasurement TfFileToMeasurement(const std::string& path) {
+  TfMeasurement m;
+  m.path = path;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ToolError("cannot open " + path);
+  try {
+    m.file = veskio2::vesk::VeskFileBinaryReader(in).Read();
+  } catch (const std::runtime_error& e) {
+    throw ToolError(path + ": " + e.what());
+  }
+  boost::shared_ptr<vgtf::Fmt1_0> fmt;
+  boost::shared_ptr<vgtf::GTF1_0> gtf;
+  boost::shared_ptr<vgtf::M2PG1_0> m2pg;
+  for (const auto& set : m.file->GetDataSets()) {
+    if (auto f = boost::dynamic_pointer_cast<vgtf::Fmt1_0>(set)) fmt = f;
+    if (auto g = boost::dynamic_pointer_cast<vgtf::GTF1_0>(set)) gtf = g;
+    if (auto p = boost::dynamic_pointer_cast<vgtf::M2PG1_0>(set)) m2pg = p;
+  }
+  if (!fmt) throw ToolError(path + ": expected a vgtf::Fmt 1.0 data set, found none");
+  if (!gtf && !m2pg) throw ToolError(path + ": expected a vgtf::GTF or vgtf::M2PG 1.0 data set, found none");
+  try {
+    if (fmt->GetSamplingRate() <= 0 || fmt->GetFftLength() < 4 || fmt->GetFftLength() % 2 != 0)
+      throw ToolError(path + ": expected a positive samplingRate and an even fftLength of at least 4, found " +
+                      std::to_string(fmt->GetSamplingRate()) + " Hz and " + std::to_string(fmt->GetFftLength()));
+    m.samplingHz = fmt->GetSamplingRate();
+    m.nfft = static_cast<std::size_t>(fmt->GetFftLength());
+    for (const auto& p : fmt->GetMicPositions()) m.micPositions.push_back(ToVec(p));
+    std::size_t numBins = 0;
+    if (gtf) {
+      m.kind = "gtf";
+      m.conjugated = true;
+      for (const auto& p : gtf->GetPositions()) m.sourcePositions.push_back(ToVec(p));
+      m.gtf = &gtf->GetTf();
+      for (uint32_t b : gtf->GetBinIndices()) m.binIndex.push_back(b);
+      numBins = m.gtf->empty() || (*m.gtf)[0].empty() ? 0 : (*m.gtf)[0][0].size();
+      if (m.gtf->size() != m.sourcePositions.size())
+        throw ToolError(path + ": expected " + std::to_string(m.sourcePositions.size()) +
+                        " sources in tf (positions), found " + std::to_string(m.gtf->size()));
+    } else {
+      m.kind = "m2pg";
+      const auto& positions = m2pg->GetPositions();
+      m.m2pg = &m2pg->GetTf();
+      m.innerCount = positions.empty() ? 1 : positions[0].size();
+      if (m.innerCount == 0) throw ToolError(path + ": expected at least one inner position, found 0");
+      for (const auto& inner : positions) {
+        if (inner.size() != m.innerCount) throw ToolError(path + ": positions are not rectangular");
+        for (const auto& p : inner) m.sourcePositions.push_back(ToVec(p));
+      }
+      if (m.m2pg->size() != positions.size())
+        throw ToolError(path + ": expected " + std::to_string(positions.size()) + " sources in tf (positions), found " +
+                        std::to_string(m.m2pg->size()));
+      numBins = m.m2pg->empty() || (*m.m2pg)[0].empty() || (*m.m2pg)[0][0].empty() ? 0 : (*m.m2pg)[0][0][0].size();
+      for (std::size_t k = 0; k < numBins; ++k) m.binIndex.push_back(k);
+    }
+    if (m.NumSources() == 0) throw ToolError(path + ": the file holds no source");
+    if (m.binIndex.size() != numBins)
+      throw ToolError(path + ": expected " + std::to_string(m.binIndex.size()) + " bins (binIndices), found " +
+                      std::to_string(numBins));
+    for (std::size_t b : m.binIndex)
+      if (b > m.nfft / 2)
+        throw ToolError(path + ": bin index " + std::to_string(b) + " lies beyond fftLength / 2 = " +
+                        std::to_string(m.nfft / 2));
+    for (std::size_t s = 0; s < m.NumSources(); ++s) {
+      const std::size_t mics = m.gtf ? (*m.gtf)[s].size() : (*m.m2pg)[s / m.innerCount][s % m.innerCount].size();
+      if (mics != m.NumMics())
+        throw ToolError(path + ": expected " + std::to_string(m.NumMics()) + " microphones (micPositions) in source " +
+                        std::to_string(s) + ", found " + std::to_string(mics));
+    }
+  } catch (const veskio2::NotInitialized& e) {
+    throw ToolError(path + ": " + e.what());
+  }
+  if (m.NumMics() < 3) throw ToolError(path + ": a check needs at least 3 microphones, found " + std::to_string(m.NumMics()));
+  return m;
+}
+
+}  // namespace vesktools
