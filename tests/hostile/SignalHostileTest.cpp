@@ -193,7 +193,7 @@ TEST_F(DravikSignal, AFailedWriteLeavesWholeFilesOnly) {
   Tree before = Snapshot(dir_.Path());
   const Outcome o = Dravik({});
   ASSERT_TRUE(EndedCleanly(o, 1));
-  EXPECT_EQ(o.err, "File open failed: out_ch2.flt\n");
+  EXPECT_EQ(o.err, "File open failed: out_ch2.flt: Is a directory\n");
   EXPECT_EQ(fs::file_size(dir_ / "out_ch1.flt"), 16384u);
   Tree after = Snapshot(dir_.Path());
   before.erase("out_ch1.flt");
@@ -206,7 +206,7 @@ TEST_F(DravikSignal, AnOutputDirectoryThatIsMissingIsReported) {
   const Tree before = Snapshot(dir_.Path());
   const Outcome o = Dravik({}, "rec.wav", "absent/out");
   ASSERT_TRUE(EndedCleanly(o, 1));
-  EXPECT_EQ(o.err, "File open failed: absent/out_ch1.flt\n");
+  EXPECT_EQ(o.err, "File open failed: absent/out_ch1.flt: No such file or directory\n");
   ExpectNothingLost(before, Snapshot(dir_.Path()));
 }
 
