@@ -1,9 +1,12 @@
 // measim: synthesises the files a TSP list or impulse-response list names,
 // for a microphone array in a free field or a simple simulated room.
 #include <iostream>
+#include <new>
 #include <string>
 
 #include <boost/program_options.hpp>
+
+#include "base/SignalCleanup.h"
 
 #include "ConfigToScene.h"
 #include "SceneToFiles.h"
@@ -83,8 +86,12 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vesk::signal_cleanup::Install();
   try {
     return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "measim: out of memory while simulating the measurement; the files written so far are whole\n";
+    return 1;
   } catch (const std::exception& e) {
     std::cerr << "measim: " << e.what() << "\n";
     return 1;
