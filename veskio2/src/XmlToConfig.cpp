@@ -525,9 +525,7 @@ struct ParserCloser {
 // Text is read in pieces of at most this size (bytes); the finished list
 // items are taken out of the tree whenever this much more has been read.
 constexpr std::size_t kHarvestBytes = std::size_t(1) << 20;
-// Largest configuration file read (bytes). Template mode refuses to write
-// a larger one.
-constexpr std::size_t kMaxFileBytes = std::size_t(1) << 30;
+constexpr std::size_t kMaxFileBytes = VeskConfigFileXMLReader::kMaxFileBytes;
 
 // Parses a text that `source` hands over piece by piece and reads the
 // configuration file as the tree grows: finished list items (microphones,
