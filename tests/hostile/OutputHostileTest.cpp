@@ -50,7 +50,7 @@ std::future<std::string> DrainFifo(const std::string& path) {
   });
 }
 
-// How the run is started: as the invoking user, or as an unprivileged one.
+// The command run as the unprivileged user nobody.
 std::vector<std::string> AsNobody(std::vector<std::string> argv) {
   argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
   return argv;
@@ -61,7 +61,7 @@ struct TargetCase {
   std::string program;  // "trelvix", "dravik" or "tspgen"
   // Makes the target `path` (relative to the run's directory) in `dir`.
   std::function<void(const std::string& dir, const std::string& path)> make;
-  bool asNobody;        // run as an unprivileged user
+  bool asNobody;        // run as an unprivileged user (when the test runs as root)
   int status;
   std::string errMention;  // in standard error when status is 1
 };
@@ -118,7 +118,9 @@ TEST_P(OutputTarget, IsWrittenAsTheShellWouldWriteIt) {
   fs::create_directory(dir);
   ASSERT_EQ(0, ::chmod(scratch.Path().c_str(), 0755));
   ASSERT_EQ(0, ::chmod(dir.c_str(), 0777));
-  if (c.asNobody && ::geteuid() != 0 && ::access("/usr/bin/setpriv", X_OK) != 0)
+  // Root may write anything: it runs the case as an unprivileged user.
+  const bool switchUser = c.asNobody && ::geteuid() == 0;
+  if (switchUser && ::access("/usr/bin/setpriv", X_OK) != 0)
     GTEST_SKIP() << "no way to run as an unprivileged user";
 
   // The file each program writes, and the command that writes it there.
@@ -147,7 +149,7 @@ TEST_P(OutputTarget, IsWrittenAsTheShellWouldWriteIt) {
   std::future<std::string> reader;
   if (node.kind == "fifo") reader = DrainFifo(dir + "/" + target);
 
-  const Outcome o = RunProgram(c.asNobody ? AsNobody(argv) : argv, dir);
+  const Outcome o = RunProgram(switchUser ? AsNobody(argv) : argv, dir);
   const std::string fromFifo = reader.valid() ? reader.get() : "";
   if (!EndedCleanly(o, c.status)) return;
 
