@@ -336,13 +336,15 @@ struct MessageCase {
   std::vector<std::string> args;  // after the program
   std::string program;
   std::string mention;            // in standard error
+  long addressSpaceKiB = 0;       // limit of the run's memory; 0: the usual
 };
 
 void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.name; }
 
 class WriteFailure : public ::testing::TestWithParam<MessageCase> {};
 
-// A failed write names the file and the system's reason.
+// A failed write names the file and the system's reason; running out of
+// memory says so and names the step.
 TEST_P(WriteFailure, NamesTheFileAndTheReason) {
   const MessageCase& c = GetParam();
   ScratchDir dir;
@@ -356,8 +358,32 @@ TEST_P(WriteFailure, NamesTheFileAndTheReason) {
   ASSERT_EQ(0, ::symlink("/dev/full", (dir / "full_ch1.flt").c_str()));
   std::vector<std::string> argv = {RequireProgram(c.program == "dravik" ? "DRAVIK_BIN" : "TRELVIX_BIN")};
   argv.insert(argv.end(), c.args.begin(), c.args.end());
-  const Outcome o = RunProgram(argv, dir.Path());
-  if (EndedCleanly(o, 1)) ExpectMentions(o, o.err, {c.mention});
+  if (!c.addressSpaceKiB) {
+    const Outcome o = RunProgram(argv, dir.Path());
+    if (EndedCleanly(o, 1)) ExpectMentions(o, o.err, {c.mention});
+    return;
+  }
+#ifdef HOSTILE_SANITIZED
+  GTEST_SKIP() << "the sanitizers need more address space than the case allows";
+#endif
+  // A list of 50000 sources (16 MB) does not fit beside the program.
+  const Outcome list = RunProgram({argv[0], "--mode", "template", "-t", "ir", "--nummic", "1", "--numazi", "50000", "--aziint",
+                                   "0.01", "-o", "big.xml"},
+                                  dir.Path());
+  ASSERT_TRUE(EndedCleanly(list, 0));
+  vesk_test::ProcessOptions options;
+  options.workDir = dir.Path();
+  options.timeoutSeconds = kHangSeconds;
+  const rlim_t limit = static_cast<rlim_t>(c.addressSpaceKiB) * 1024;
+  options.inChild = [limit] {
+    const struct rlimit space = {limit, limit};
+    ::setrlimit(RLIMIT_AS, &space);
+  };
+  const vesk_test::ProcessResult run = vesk_test::RunProcess(argv, options);
+  EXPECT_EQ(run.signal, 0) << run.err;
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find(c.mention), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("bad_alloc"), std::string::npos) << run.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -369,7 +395,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "trelvix", "cannot write output file '/dev/full': No space left on device"},
         MessageCase{"ImpulseOnAFullDevice",
                     {"--tsporigflt", "origin.flt", "--syncaddfreq", "1", "--syncaddoffset", "0", "rec.wav", "full"},
-                    "dravik", "File open failed: full_ch1.flt: No space left on device"}),
+                    "dravik", "File open failed: full_ch1.flt: No space left on device"},
+        MessageCase{"OutOfMemory", {"--mode", "tf", "-o", "tf.bin", "mic.xml", "big.xml"}, "trelvix",
+                    "out of memory while ", 70 * 1024}),
     [](const ::testing::TestParamInfo<MessageCase>& info) { return info.param.name; });
 
 }  // namespace

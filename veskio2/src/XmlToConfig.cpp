@@ -566,6 +566,7 @@ public:
                          guard_.refused + " is not supported");
     if (!ctxt_->wellFormed) {
       const xmlError* error = xmlCtxtGetLastError(ctxt_.get());
+      if (error && error->code == XML_ERR_NO_MEMORY) throw std::bad_alloc();
       std::string message = error && error->message ? error->message : "parse error";
       while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
       reader_.Fail("not well-formed XML: Line " + std::to_string(error ? error->line : 0) + ", column " +
