@@ -130,6 +130,12 @@ bool OutputTarget::Open(const std::string& path) {
   return true;
 }
 
+bool OutputTarget::SameFileAs(int fd) const {
+  struct stat mine, theirs;
+  return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::fstat(fd, &theirs) == 0 &&
+         mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+}
+
 bool OutputTarget::Write(const void* data, std::size_t size) {
   if (Failed()) return false;
   if (fd_ < 0) return FailErrno(EBADF);

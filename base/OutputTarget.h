@@ -50,6 +50,9 @@ public:
   // The system's reason alone (strerror text).
   const std::string& Reason() const { return reason_; }
   bool Failed() const { return !error_.empty(); }
+  // Whether the target is the file open on descriptor `fd` (standard
+  // output given as /dev/stdout, say).
+  bool SameFileAs(int fd) const;
 
 private:
   bool Fail(const std::string& reason);
@@ -87,6 +90,7 @@ public:
   const std::string& TemporaryPath() const { return target_.TemporaryPath(); }
   // The first write error met, if any ("" otherwise).
   const std::string& Error() const { return target_.Error(); }
+  bool SameFileAs(int fd) const { return target_.SameFileAs(fd); }
   // Flushes and commits; throws OutputError (the old file then stays).
   void Commit();
 

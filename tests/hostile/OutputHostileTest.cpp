@@ -105,6 +105,7 @@ std::vector<TargetCase> TargetCases() {
   cases.push_back({"trelvixIntoSomeoneElsesFile", "trelvix", othersFile, false, 0, ""});
   cases.push_back({"trelvixIntoDevStdout", "trelvix", nullptr, false, 0, ""});
   cases.push_back({"trelvixIntoProcSelfFd", "trelvix", nullptr, false, 0, ""});
+  cases.push_back({"trelvixTFIntoDevStdout", "trelvix", nullptr, false, 0, ""});
   return cases;
 }
 
@@ -126,10 +127,19 @@ TEST_P(OutputTarget, IsWrittenAsTheShellWouldWriteIt) {
   // The file each program writes, and the command that writes it there.
   std::string target;
   std::vector<std::string> argv;
+  const bool tfMode = c.name == "trelvixTFIntoDevStdout";
   if (c.program == "trelvix") {
-    target = c.name == "trelvixIntoDevStdout" ? "/dev/stdout"
+    target = c.name == "trelvixIntoDevStdout" || tfMode ? "/dev/stdout"
              : c.name == "trelvixIntoProcSelfFd" ? "/proc/self/fd/1" : "out.xml";
     argv = {RequireProgram("TRELVIX_BIN"), "--mode", "template", "-t", "mic", "-o", target};
+    if (tfMode) {
+      // A TSP list: its dravik runs are reported while the file is written.
+      WriteWhole(dir + "/mic.xml", MicArrayXml());
+      WriteWhole(dir + "/list.xml", TSPListXml(TSPSourceXml("rec.wav")));
+      WriteWhole(dir + "/origin.flt", Flt(ImpulsePeriod()));
+      WriteWave(dir + "/rec.wav", 1, ImpulsePeriod());
+      argv = {RequireProgram("TRELVIX_BIN"), "--mode", "tf", "-o", target, "mic.xml", "list.xml"};
+    }
   } else if (c.program == "dravik") {
     WriteWhole(dir + "/origin.flt", Flt(ImpulsePeriod()));
     WriteWave(dir + "/rec.wav", 1, ImpulsePeriod());
@@ -149,7 +159,8 @@ TEST_P(OutputTarget, IsWrittenAsTheShellWouldWriteIt) {
   std::future<std::string> reader;
   if (node.kind == "fifo") reader = DrainFifo(dir + "/" + target);
 
-  const Outcome o = RunProgram(switchUser ? AsNobody(argv) : argv, dir);
+  fs::create_directory(scratch / "tmp");
+  const Outcome o = RunProgram(switchUser ? AsNobody(argv) : argv, dir, {"TMPDIR=" + (scratch / "tmp")});
   const std::string fromFifo = reader.valid() ? reader.get() : "";
   if (!EndedCleanly(o, c.status)) return;
 
@@ -173,6 +184,12 @@ TEST_P(OutputTarget, IsWrittenAsTheShellWouldWriteIt) {
     EXPECT_GT(written.size(), 100u);
     EXPECT_NE(written, kEarlier);
   }
+  // Nothing but the document reaches it (no report in a file on stdout).
+  if (c.program == "trelvix" && node.kind != "chr") {
+    EXPECT_EQ(written.compare(0, tfMode ? 8 : 5, tfMode ? "VESKFILE" : "<?xml"), 0) << written.substr(0, 200);
+  }
+  // The reports of a document on standard output go to standard error.
+  if (tfMode) ExpectMentions(o, o.err, {"Dravik: "});
   if (node.kind == "file") {
     EXPECT_EQ(after.mode, node.mode);
     EXPECT_EQ(after.uid, node.uid);

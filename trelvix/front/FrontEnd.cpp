@@ -1,8 +1,11 @@
 #include "front/FrontEnd.h"
 
 #include <exception>
+#include <iostream>
 #include <memory>
 #include <string>
+
+#include <unistd.h>
 
 #include <boost/program_options/errors.hpp>
 #include <boost/program_options/variables_map.hpp>
@@ -90,6 +93,12 @@ int RunFrontEnd(int argc, const char* const argv[], std::ostream& out, std::ostr
     if (vm.count("output-file")) {
       file = std::make_unique<vesk::OutputFile>(vm["output-file"].as<std::string>());
       output_stream = OutputStream(&file->Stream(), [](std::ostream*) {});
+      // The document goes to standard output (-o /dev/stdout): the makers
+      // keep their reports off it, as without --output-file.
+      if (&out == &std::cout && file->SameFileAs(STDOUT_FILENO)) {
+        std::cout.flush();
+        vm.erase("output-file");
+      }
     }
     if (!RunMaker(vm["mode"].as<Mode>(), vm, output_stream, err)) return 1;
     output_stream.reset();
