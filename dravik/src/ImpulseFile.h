@@ -10,11 +10,11 @@ namespace dravik {
 std::string impulse_file_name(const std::string& head, int ordinal);
 
 // Writes `count` values narrowed to float (round to nearest) as 4-byte
-// little-endian IEEE-754 words. The data goes to a temporary file in the
-// same directory, renamed over `path` once complete, so `path` is either
-// the whole new file or left as it was. Returns 0, or -1 on any failure
-// (the temporary file is removed).
-int write_float_file(const std::string& path, const double* values, int count);
+// little-endian IEEE-754 words to the output target `path` (a regular file
+// is replaced whole or left as it was; a FIFO or device is written into).
+// Returns 0, or -1 on any failure with the system's reason in *reason.
+int write_float_file(const std::string& path, const double* values, int count,
+                     std::string* reason = nullptr);
 
 }  // namespace dravik
 

@@ -266,7 +266,7 @@ TEST_F(DravikCommandLine, UnwritableOutputEndsWithStatusOne) {
     RunResult r = run(with_setup({"rec.wav", "no/such/dir/out"}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, std::string(kOriginLines) + "calc_impulse...\n");
-    EXPECT_EQ(r.err, "File open failed: no/such/dir/out_ch1.flt\n");
+    EXPECT_EQ(r.err, "File open failed: no/such/dir/out_ch1.flt: No such file or directory\n");
 }
 
 TEST_F(DravikCommandLine, LongFileNamesAreUsedWhole) {
@@ -286,7 +286,7 @@ TEST_F(DravikCommandLine, LongFileNamesAreUsedWhole) {
     ASSERT_GT(too_long.size(), 4096u);
     RunResult failed = run(with_setup({"rec.wav", too_long}));
     EXPECT_EQ(failed.status, 1);
-    EXPECT_EQ(failed.err, "File open failed: " + too_long + "_ch1.flt\n");
+    EXPECT_EQ(failed.err, "File open failed: " + too_long + "_ch1.flt: File name too long\n");
 }
 
 }  // namespace

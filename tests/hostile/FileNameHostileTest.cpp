@@ -124,7 +124,7 @@ TEST(LongFileNames, AreReportedInFull) {
   argv.insert(argv.end(), {"rec.wav", name});
   o = RunProgram(argv, dir.Path());
   if (EndedCleanly(o, 1)) {
-    EXPECT_EQ(o.err, "File open failed: " + name + "_ch1.flt\n");
+    EXPECT_EQ(o.err, "File open failed: " + name + "_ch1.flt: File name too long\n");
   }
   argv = dravik;
   argv.insert(argv.end(), {name + ".wav", "out"});

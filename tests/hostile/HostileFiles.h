@@ -89,9 +89,17 @@ inline std::string HandMadeWave(const WaveClaims& c, const std::string& data) {
   return file.Append(body.Str()).Str();
 }
 
+// One sample of a wave that differs from the rest.
+struct SampleOverride {
+  int channel;
+  std::size_t frame;
+  float value;
+};
+
 // A valid float wave of `channels` channels, every channel carrying
-// `samples`, written by libsndfile.
-inline void WriteWave(const std::string& path, int channels, const std::vector<float>& samples) {
+// `samples` except where `overrides` say otherwise, written by libsndfile.
+inline void WriteWave(const std::string& path, int channels, const std::vector<float>& samples,
+                      const std::vector<SampleOverride>& overrides = {}) {
   SF_INFO info{};
   info.samplerate = 16000;
   info.channels = channels;
@@ -99,8 +107,10 @@ inline void WriteWave(const std::string& path, int channels, const std::vector<f
   std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(sf_open(path.c_str(), SFM_WRITE, &info), sf_close);
   if (!file) throw std::runtime_error("cannot write wave " + path + ": " + sf_strerror(nullptr));
   std::vector<float> frame(static_cast<std::size_t>(channels));
-  for (float v : samples) {
-    std::fill(frame.begin(), frame.end(), v);
+  for (std::size_t t = 0; t < samples.size(); ++t) {
+    std::fill(frame.begin(), frame.end(), samples[t]);
+    for (const SampleOverride& o : overrides)
+      if (o.frame == t) frame[static_cast<std::size_t>(o.channel)] = o.value;
     if (sf_writef_float(file.get(), frame.data(), 1) != 1)
       throw std::runtime_error("cannot write wave " + path);
   }

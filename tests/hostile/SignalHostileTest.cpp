@@ -2,7 +2,9 @@
 // their length or channel count, given to dravik; .flt impulse responses
 // of odd sizes, given to trelvix. Impulse files from an earlier run lie
 // where the new ones would go and must survive every failed run.
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <functional>
 
 #include "HostileFiles.h"
@@ -193,7 +195,7 @@ TEST_F(DravikSignal, AFailedWriteLeavesWholeFilesOnly) {
   Tree before = Snapshot(dir_.Path());
   const Outcome o = Dravik({});
   ASSERT_TRUE(EndedCleanly(o, 1));
-  EXPECT_EQ(o.err, "File open failed: out_ch2.flt\n");
+  EXPECT_EQ(o.err, "File open failed: out_ch2.flt: Is a directory\n");
   EXPECT_EQ(fs::file_size(dir_ / "out_ch1.flt"), 16384u);
   Tree after = Snapshot(dir_.Path());
   before.erase("out_ch1.flt");
@@ -206,9 +208,58 @@ TEST_F(DravikSignal, AnOutputDirectoryThatIsMissingIsReported) {
   const Tree before = Snapshot(dir_.Path());
   const Outcome o = Dravik({}, "rec.wav", "absent/out");
   ASSERT_TRUE(EndedCleanly(o, 1));
-  EXPECT_EQ(o.err, "File open failed: absent/out_ch1.flt\n");
+  EXPECT_EQ(o.err, "File open failed: absent/out_ch1.flt: No such file or directory\n");
   ExpectNothingLost(before, Snapshot(dir_.Path()));
 }
+
+// Samples that are not finite numbers, in the recording or the origin:
+// dravik stops naming the file and the place, and writes nothing.
+struct NonFiniteCase {
+  std::string name;
+  std::vector<SampleOverride> recording;  // in rec.wav (two channels)
+  std::size_t originSample;               // NaN there in the origin; SIZE_MAX for none
+  std::vector<std::string> extraArgs;
+  std::string message;
+};
+
+void PrintTo(const NonFiniteCase& c, std::ostream* os) { *os << c.name; }
+
+class NonFinite : public DravikSignal, public ::testing::WithParamInterface<NonFiniteCase> {};
+
+TEST_P(NonFinite, StopsBeforeAnyFileIsWritten) {
+  const NonFiniteCase& c = GetParam();
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  std::vector<SampleOverride> recording = c.recording;
+  for (SampleOverride& o : recording) o.value = o.value == 1.0f ? nan : o.value == 2.0f ? inf : -inf;
+  std::vector<float> period = ImpulsePeriod();
+  // Three periods, so that an onset search has room.
+  std::vector<float> samples;
+  for (int k = 0; k < 3; ++k) samples.insert(samples.end(), period.begin(), period.end());
+  WriteWave(dir_ / "rec.wav", 2, samples, recording);
+  if (c.originSample != SIZE_MAX) {
+    period[c.originSample] = nan;
+    WriteWhole(dir_ / "origin.flt", Flt(period));
+  }
+  const Tree before = Snapshot(dir_.Path());
+  const Outcome o = Dravik(c.extraArgs);
+  if (EndedCleanly(o, 255)) ExpectMentions(o, o.out, {c.message});
+  ExpectNothingLost(before, Snapshot(dir_.Path()));
+}
+
+// In `recording`, value 1 stands for NaN, 2 for +infinity, 3 for -infinity.
+INSTANTIATE_TEST_SUITE_P(
+    Samples, NonFinite,
+    ::testing::Values(
+        NonFiniteCase{"NaNInTheSecondChannel", {{1, 100, 1.0f}}, SIZE_MAX, {},
+                      "wavefile(rec.wav): channel 1, frame 100 is not a finite number.\n"},
+        NonFiniteCase{"InfinityAtTheLastFrameAveraged", {{0, 16383, 2.0f}, {1, 20000, 3.0f}}, SIZE_MAX, {},
+                      "wavefile(rec.wav): channel 0, frame 16383 is not a finite number.\n"},
+        NonFiniteCase{"NaNInTheSearchedRegion", {{0, 40000, 1.0f}}, SIZE_MAX,
+                      {"--searchoffset", "0,49152", "--outchannellist", "0,1"},
+                      "wavefile(rec.wav): channel 0, frame 40000 is not a finite number.\n"},
+        NonFiniteCase{"NaNInTheOrigin", {}, 7, {},
+                      "tsp origin file(origin.flt): sample 7 is not a finite number.\n"}),
+    [](const ::testing::TestParamInfo<NonFiniteCase>& info) { return info.param.name; });
 
 // .flt impulse responses of odd sizes in an impulse-response list: bytes
 // after the last whole sample are dropped, too few samples end the run.

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "ToolError.h"
+#include "base/OutputTarget.h"
 
 namespace vesktools {
 
@@ -16,11 +17,12 @@ void WriteFloat32LE(const std::string& path, const std::vector<float>& values) {
     std::memcpy(&bits, &values[i], 4);
     for (int b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<unsigned char>(bits >> (8 * b));
   }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw ToolError("cannot create " + path);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) throw ToolError("cannot write " + path);
+  WriteOutputFile(path, bytes.data(), bytes.size());
+}
+
+void WriteOutputFile(const std::string& path, const void* data, std::size_t size) {
+  vesk::OutputTarget out;
+  if (!out.Open(path) || !out.Write(data, size) || !out.Commit()) throw ToolError(out.Error());
 }
 
 std::vector<float> ReadFloat32LE(const std::string& path) {

@@ -1,11 +1,15 @@
 #include "SoundFile.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <sstream>
 
 #include <sndfile.h>
 
+#include "FloatFile.h"
 #include "ToolError.h"
 
 namespace vesktools {
@@ -16,11 +20,57 @@ struct SndFileCloser {
 };
 using SndFilePtr = std::unique_ptr<SNDFILE, SndFileCloser>;
 
-SndFilePtr OpenForWriting(const std::string& path, SF_INFO& info) {
-  SndFilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
-  if (!file) throw ToolError("cannot create " + path + ": " + sf_strerror(nullptr));
-  return file;
-}
+// A wave file made in memory (libsndfile seeks back to finish the header,
+// which a FIFO would not allow) and then written to its output target.
+class MemoryWave {
+public:
+  MemoryWave(const std::string& path, SF_INFO& info) : path_(path) {
+    SF_VIRTUAL_IO io{&Length, &Seek, &Read, &Write, &Tell};
+    file_.reset(sf_open_virtual(&io, SFM_WRITE, &info, this));
+    if (!file_) throw ToolError("cannot create " + path + ": " + sf_strerror(nullptr));
+  }
+  SNDFILE* get() const { return file_.get(); }
+  // Finishes the header and writes the file.
+  void Save() {
+    file_.reset();
+    WriteOutputFile(path_, bytes_.data(), bytes_.size());
+  }
+
+private:
+  static MemoryWave& Self(void* user) { return *static_cast<MemoryWave*>(user); }
+  static sf_count_t Length(void* user) { return static_cast<sf_count_t>(Self(user).bytes_.size()); }
+  static sf_count_t Seek(sf_count_t offset, int whence, void* user) {
+    MemoryWave& w = Self(user);
+    const sf_count_t base = whence == SEEK_SET ? 0
+                            : whence == SEEK_CUR ? w.at_
+                                                 : static_cast<sf_count_t>(w.bytes_.size());
+    if (base + offset < 0) return -1;
+    w.at_ = base + offset;
+    return w.at_;
+  }
+  static sf_count_t Read(void* ptr, sf_count_t count, void* user) {
+    MemoryWave& w = Self(user);
+    const sf_count_t size = static_cast<sf_count_t>(w.bytes_.size());
+    const sf_count_t n = std::max<sf_count_t>(0, std::min(count, size - w.at_));
+    if (n > 0) std::memcpy(ptr, w.bytes_.data() + w.at_, static_cast<std::size_t>(n));
+    w.at_ += n;
+    return n;
+  }
+  static sf_count_t Write(const void* ptr, sf_count_t count, void* user) {
+    MemoryWave& w = Self(user);
+    const std::size_t end = static_cast<std::size_t>(w.at_ + count);
+    if (end > w.bytes_.size()) w.bytes_.resize(end);
+    std::memcpy(w.bytes_.data() + w.at_, ptr, static_cast<std::size_t>(count));
+    w.at_ += count;
+    return count;
+  }
+  static sf_count_t Tell(void* user) { return Self(user).at_; }
+
+  std::string path_;
+  std::vector<char> bytes_;
+  sf_count_t at_ = 0;
+  SndFilePtr file_;
+};
 
 }  // namespace
 
@@ -72,19 +122,21 @@ void WriteSound(const std::string& path, const Sound& sound, WaveFormat format) 
         interleaved[t * numChannels + ch] = static_cast<int16_t>(scaled);
       }
     }
-    SndFilePtr file = OpenForWriting(path, info);
+    MemoryWave file(path, info);
     if (sf_writef_short(file.get(), interleaved.data(), static_cast<sf_count_t>(frames)) !=
         static_cast<sf_count_t>(frames))
       throw ToolError("cannot write " + path + ": " + sf_strerror(file.get()));
+    file.Save();
   } else {
     std::vector<float> interleaved(frames * numChannels);
     for (std::size_t ch = 0; ch < numChannels; ++ch)
       for (std::size_t t = 0; t < frames; ++t)
         interleaved[t * numChannels + ch] = static_cast<float>(sound.channels[ch][t]);
-    SndFilePtr file = OpenForWriting(path, info);
+    MemoryWave file(path, info);
     if (sf_writef_float(file.get(), interleaved.data(), static_cast<sf_count_t>(frames)) !=
         static_cast<sf_count_t>(frames))
       throw ToolError("cannot write " + path + ": " + sf_strerror(file.get()));
+    file.Save();
   }
 }
 
@@ -136,10 +188,11 @@ void WritePcm16(const std::string& path, int sampleRateHz, const std::vector<int
   info.samplerate = sampleRateHz;
   info.channels = 1;
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SndFilePtr file = OpenForWriting(path, info);
+  MemoryWave file(path, info);
   if (sf_writef_short(file.get(), samples.data(), static_cast<sf_count_t>(samples.size())) !=
       static_cast<sf_count_t>(samples.size()))
     throw ToolError("cannot write " + path + ": " + sf_strerror(file.get()));
+  file.Save();
 }
 
 }  // namespace vesktools

@@ -3,11 +3,14 @@
 #include <cmath>
 #include <iostream>
 #include <map>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <boost/program_options.hpp>
+
+#include "base/SignalCleanup.h"
 
 #include "ConfigToScene.h"
 #include "SceneToFiles.h"
@@ -139,8 +142,12 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vesk::signal_cleanup::Install();
   try {
     return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "measim: out of memory while simulating the measurement; the files written so far are whole\n";
+    return 1;
   } catch (const std::exception& e) {
     std::cerr << "measim: " << e.what() << "\n";
     return 1;

@@ -2,9 +2,12 @@
 // the playback wave that repeats it.
 #include <cstdio>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include <boost/program_options.hpp>
+
+#include "base/SignalCleanup.h"
 
 #include "FloatFile.h"
 #include "ParametersToTsp.h"
@@ -76,8 +79,12 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vesk::signal_cleanup::Install();
   try {
     return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "tspgen: out of memory while making the TSP signals\n";
+    return 1;
   } catch (const std::exception& e) {
     std::cerr << "tspgen: " << e.what() << "\n";
     return 1;

@@ -1,13 +1,17 @@
 #include "front/FrontEnd.h"
 
 #include <exception>
+#include <iostream>
 #include <memory>
 #include <string>
+
+#include <unistd.h>
 
 #include <boost/program_options/errors.hpp>
 #include <boost/program_options/variables_map.hpp>
 
-#include "front/AtomicOutputFile.h"
+#include "base/OutputTarget.h"
+
 #include "front/CommandLine.h"
 #include "front/validators.h"
 #include "template/TemplateMaker.h"
@@ -36,6 +40,8 @@ bool RunMaker(Mode mode, const po::variables_map& vm, const OutputStream& output
   err << "unknown mode " << static_cast<int>(mode) << std::endl;
   return false;
 }
+
+const char* ModeName(Mode mode) { return mode == Mode::TEMPLATE ? "template" : "tf"; }
 
 }  // namespace
 
@@ -81,12 +87,18 @@ int RunFrontEnd(int argc, const char* const argv[], std::ostream& out, std::ostr
     return 0;
   }
 
-  std::unique_ptr<AtomicOutputFile> file;
+  std::unique_ptr<vesk::OutputFile> file;
   OutputStream output_stream(&out, [](std::ostream*) {});
   try {
     if (vm.count("output-file")) {
-      file = std::make_unique<AtomicOutputFile>(vm["output-file"].as<std::string>());
-      output_stream = file->Stream();
+      file = std::make_unique<vesk::OutputFile>(vm["output-file"].as<std::string>());
+      output_stream = OutputStream(&file->Stream(), [](std::ostream*) {});
+      // The document goes to standard output (-o /dev/stdout): the makers
+      // keep their reports off it, as without --output-file.
+      if (&out == &std::cout && file->SameFileAs(STDOUT_FILENO)) {
+        std::cout.flush();
+        vm.erase("output-file");
+      }
     }
     if (!RunMaker(vm["mode"].as<Mode>(), vm, output_stream, err)) return 1;
     output_stream.reset();
@@ -96,15 +108,13 @@ int RunFrontEnd(int argc, const char* const argv[], std::ostream& out, std::ostr
       err << "error writing standard output" << std::endl;
       return 1;
     }
-  } catch (const OutputFileError& e) {
-    err << e.what() << std::endl;
+  } catch (const std::bad_alloc&) {
+    err << "out of memory in " << ModeName(vm["mode"].as<Mode>()) << " mode; nothing was written"
+        << std::endl;
     return 1;
   } catch (const std::exception& e) {
     // Whatever escapes a maker ends the run; the output file stays as it was.
     err << e.what() << std::endl;
-    if (file && !*file->Stream())
-      err << "error writing output file '" << file->Path() << "'; it was left unchanged"
-          << std::endl;
     return 1;
   }
   return 0;

@@ -14,6 +14,7 @@
 #include <boost/filesystem.hpp>
 #include <boost/format.hpp>
 
+#include "base/ShellCommand.h"
 #include "provider/CheckConfigFile.h"
 #include "provider/MicIndexTable.h"
 #include "provider/ReadFlt.h"
@@ -189,7 +190,7 @@ int IRProviderTSP::Impl::RunDravik(const OriginalImpulseFile& origin, unsigned s
   report << "Dravik: " << command << std::endl;
   std::cout.flush();
   std::cerr.flush();
-  const int status = std::system(command.c_str());
+  const int status = vesk::RunShellCommand(command);
   if (status == -1) {
     report << "Dravik could not be started: " << std::strerror(errno) << "\n";
   } else if (WIFEXITED(status)) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iostream>
+#include <streambuf>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,6 +33,58 @@ const char* const kDefaultTSPPath = "D{AZIMUTH:%03d}_00.wav";
 // above any real measurement grid, it turns a mistyped count (or "-1" read as
 // 4294967295) into a clear refusal instead of hours of work and gigabytes.
 constexpr uint64_t kMaxTemplateEntries = 10000000;
+
+// A template that the configuration reader could not read back is refused.
+constexpr std::size_t kMaxTemplateBytes = VeskConfigFileXMLReader::kMaxFileBytes;
+
+// Passes the document on to `out`, holding back the first bytes, and throws
+// before passing on anything once the document would exceed
+// kMaxTemplateBytes. The writer hands its body over in one piece, so a
+// refused template leaves nothing in the output.
+class SizeLimit : public std::streambuf {
+public:
+  explicit SizeLimit(std::ostream& out) : out_(out) {}
+  // Passes on what is held back.
+  void Finish() {
+    Forward(held_.data(), held_.size());
+    held_.clear();
+  }
+
+protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    const char byte = traits_type::to_char_type(c);
+    xsputn(&byte, 1);
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    const std::size_t size = static_cast<std::size_t>(n);
+    if (total_ + size > kMaxTemplateBytes)
+      throw std::runtime_error(
+          (boost::format("the template would be larger than %1% bytes (1 GiB), the largest "
+                         "configuration file that can be read back; use fewer positions or "
+                         "microphones") %
+           kMaxTemplateBytes)
+              .str());
+    total_ += size;
+    if (held_.size() + size <= kHeldBytes) {
+      held_.append(s, size);
+    } else {
+      Finish();
+      Forward(s, size);
+    }
+    return n;
+  }
+
+private:
+  static constexpr std::size_t kHeldBytes = 1 << 16;
+  void Forward(const char* s, std::size_t n) {
+    if (n) out_.write(s, static_cast<std::streamsize>(n));
+  }
+  std::ostream& out_;
+  std::string held_;
+  std::size_t total_ = 0;
+};
 
 const char* VerticalCountName(const GridParameters& g) {
   return g.use_height ? "numheight" : "numelv";
@@ -111,7 +164,10 @@ bool TemplateMaker::Impl::Run() {
     std::cerr << "unsupported output format in template mode" << std::endl;
     return false;
   }
-  VeskConfigFileXMLWriter writer(*out_);
+  SizeLimit limit(*out_);
+  std::ostream limited(&limit);
+  limited.exceptions(std::ios::badbit);  // the refusal reaches the caller
+  VeskConfigFileXMLWriter writer(limited);
   if (!vm_.count("output-type")) {
     std::cerr << "in template mode, output type must be specified" << std::endl;
     return false;
@@ -139,6 +195,7 @@ bool TemplateMaker::Impl::Run() {
     return false;
   }
   writer.Write(file);
+  limit.Finish();
   return true;
 }
 

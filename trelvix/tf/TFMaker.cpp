@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <memory>
+#include <new>
 #include <stdexcept>
 
 #include <boost/format.hpp>
@@ -137,14 +138,20 @@ bool TFMaker::Impl::Run() {
     std::cerr << "unsupported output format in TF mode" << std::endl;
     return false;
   }
+  const char* step = "reading the input files";
   try {
     veskio2::vesk::VeskFileBinaryWriter writer(*out_);
     const TFMakingParameters param = MakeParameters();
+    step = "computing the transfer functions";
     const auto file = MakeFile(param);
+    step = "writing the transfer-function file";
     writer.Write(file);
     out_->flush();
     if (!*out_) throw std::runtime_error("could not write the transfer-function file");
     return true;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "out of memory while " << step << "; nothing was written" << std::endl;
+    return false;
   } catch (const std::exception& e) {
     std::cerr << e.what() << std::endl;
     return false;

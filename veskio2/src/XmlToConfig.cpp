@@ -1,20 +1,20 @@
 // XML text to configuration objects.
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
-#include <libxml++/nodes/cdatanode.h>
-#include <libxml++/nodes/commentnode.h>
-#include <libxml++/nodes/element.h>
-#include <libxml++/nodes/entityreference.h>
-#include <libxml++/nodes/processinginstructionnode.h>
-#include <libxml++/nodes/textnode.h>
-#include <libxml++/parsers/domparser.h>
+#include <libxml/tree.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <map>
 #include <memory>
+#include <new>
 #include <set>
+#include <string>
+#include <vector>
 
 #include <boost/make_shared.hpp>
 
@@ -43,71 +43,112 @@ private:
   void* savedContext_;
 };
 
+using Element = xmlNode;
+
+std::string Name(const xmlNode& node) {
+  return node.name ? reinterpret_cast<const char*>(node.name) : std::string();
+}
+int Line(const xmlNode& node) { return static_cast<int>(xmlGetLineNo(&node)); }
+bool IsElement(const xmlNode& node) { return node.type == XML_ELEMENT_NODE; }
+bool IsContent(const xmlNode& node) {
+  return node.type == XML_TEXT_NODE || node.type == XML_CDATA_SECTION_NODE;
+}
+bool IsComment(const xmlNode& node) { return node.type == XML_COMMENT_NODE || node.type == XML_PI_NODE; }
+std::string Content(const xmlNode& node) {
+  return node.content ? reinterpret_cast<const char*>(node.content) : std::string();
+}
+const xmlAttr* FindAttribute(const xmlNode& element, const std::string& name) {
+  for (const xmlAttr* a = element.properties; a; a = a->next)
+    if (a->name && name == reinterpret_cast<const char*>(a->name)) return a;
+  return nullptr;
+}
+std::string AttributeValue(const xmlNode& element, const std::string& name) {
+  const xmlAttr* attribute = FindAttribute(element, name);
+  if (!attribute) return std::string();
+  std::string value;
+  for (const xmlNode* text = attribute->children; text; text = text->next) value += Content(*text);
+  return value;
+}
+
 class Reader {
 public:
   explicit Reader(const std::string& displayName) : name_(displayName) {}
 
+  const std::string& DisplayName() const { return name_; }
   [[noreturn]] void Fail(const std::string& reason) const { throw AnalyzeError(name_ + ": " + reason); }
-  [[noreturn]] void Fail(const xmlpp::Node& node, const std::string& reason) const {
-    throw AnalyzeError(name_ + ":" + std::to_string(node.get_line()) + ": " + reason);
+  [[noreturn]] void Fail(const xmlNode& node, const std::string& reason) const {
+    throw AnalyzeError(name_ + ":" + std::to_string(Line(node)) + ": " + reason);
   }
 
-  boost::shared_ptr<VeskConfigFile> ReadRoot(const xmlpp::Element& root) const;
+  // Checks the root element's name, id and version; gives the id.
+  std::string CheckRoot(const Element& root) const;
+  // The list container that a file of `id` may hold, and its item name.
+  static void ListOf(const std::string& id, std::string& container, std::string& item);
+  // Reads and removes the items of `container` that the parser has
+  // finished (every child with a later sibling), keeping them until
+  // ReadRoot, so the tree never holds more than one chunk's items.
+  void Harvest(Element& container, const std::string& item);
+  boost::shared_ptr<VeskConfigFile> ReadRoot(const Element& root);
 
 private:
   // Child elements of a container or record by name; text other than
   // whitespace, entity references and unknown or repeated elements fail.
-  using Children = std::map<std::string, const xmlpp::Element*>;
-  Children Fields(const xmlpp::Element& element, const std::set<std::string>& allowed) const;
-  std::vector<const xmlpp::Element*> Items(const xmlpp::Element& container,
+  using Children = std::map<std::string, const Element*>;
+  Children Fields(const Element& element, const std::set<std::string>& allowed) const;
+  std::vector<const Element*> Items(const Element& container,
                                            const std::string& itemName) const;
-  void CheckAttributes(const xmlpp::Element& element, const std::set<std::string>& allowed) const;
-  std::string RequiredAttribute(const xmlpp::Element& element, const std::string& name) const;
-  void CheckElementVersion(const xmlpp::Element& element, int known) const;
+  void CheckAttributes(const Element& element, const std::set<std::string>& allowed) const;
+  std::string RequiredAttribute(const Element& element, const std::string& name) const;
+  void CheckElementVersion(const Element& element, int known) const;
 
   // Whitespace, comments and instructions are fine between fields; text
   // and entity references are not.
-  void CheckNotContent(const xmlpp::Node& node, const xmlpp::Element& parent) const;
+  void CheckNotContent(const xmlNode& node, const Element& parent) const;
   // The element's text, verbatim; it may carry only `attributes`.
-  Glib::ustring Text(const xmlpp::Element& element, const std::set<std::string>& attributes = {}) const;
-  unsigned int Unsigned(const xmlpp::Element& element) const;
-  int Int(const xmlpp::Element& element) const;
-  float Float(const xmlpp::Element& element, const std::string& attribute) const;
-  Position<float> ReadPosition(const xmlpp::Element& element) const;
-  std::vector<unsigned int> ReadMicIndices(const xmlpp::Element& element) const;
-  File1 ReadFile1(const xmlpp::Element& element) const;
-  Source2 ReadSource2(const xmlpp::Element& element) const;
-  std::vector<Source2> ReadSources(const xmlpp::Element& element) const;
-  Mic1 ReadMic1(const xmlpp::Element& element) const;
-  NoiseSource1 ReadNoiseSource1(const xmlpp::Element& element) const;
+  Glib::ustring Text(const Element& element, const std::set<std::string>& attributes = {}) const;
+  unsigned int Unsigned(const Element& element) const;
+  int Int(const Element& element) const;
+  float Float(const Element& element, const std::string& attribute) const;
+  Position<float> ReadPosition(const Element& element) const;
+  std::vector<unsigned int> ReadMicIndices(const Element& element) const;
+  File1 ReadFile1(const Element& element) const;
+  Source2 ReadSource2(const Element& element) const;
+  std::vector<Source2> ReadSources(const Element& element) const;
+  Mic1 ReadMic1(const Element& element) const;
+  NoiseSource1 ReadNoiseSource1(const Element& element) const;
 
   std::string name_;
+  // Items read by Harvest, in file order.
+  std::vector<Mic1> mics_;
+  std::vector<NoiseSource1> noiseSources_;
+  std::vector<Source2> sources_;
 };
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // libxml2 numbers a text node by the line where it ends; messages point at
 // its first visible character instead.
-int FirstVisibleLine(const xmlpp::ContentNode& node) {
-  const std::string text = node.get_content();
+int FirstVisibleLine(const xmlNode& node) {
+  const std::string text = Content(node);
   const auto visible = text.find_first_not_of(" \t\r\n");
   const auto total = std::count(text.begin(), text.end(), '\n');
   const auto before = std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(
                                                                  visible == std::string::npos ? 0 : visible),
                                  '\n');
-  return node.get_line() - static_cast<int>(total - before);
+  return Line(node) - static_cast<int>(total - before);
 }
 
-Reader::Children Reader::Fields(const xmlpp::Element& element,
+Reader::Children Reader::Fields(const Element& element,
                                 const std::set<std::string>& allowed) const {
   Children children;
-  for (const xmlpp::Node* node : element.get_children()) {
-    if (const auto* child = dynamic_cast<const xmlpp::Element*>(node)) {
-      const std::string name = child->get_name();
+  for (const xmlNode* node = element.children; node; node = node->next) {
+    if (IsElement(*node)) {
+      const Element* child = node;
+      const std::string name = Name(*child);
       if (!allowed.count(name))
-        Fail(*child, "unexpected element <" + name + "> in <" + element.get_name() + ">");
+        Fail(*child, "unexpected element <" + name + "> in <" + Name(element) + ">");
       if (!children.emplace(name, child).second)
-        Fail(*child, "repeated element <" + name + "> in <" + element.get_name() + ">");
+        Fail(*child, "repeated element <" + name + "> in <" + Name(element) + ">");
     } else {
       CheckNotContent(*node, element);
     }
@@ -115,15 +156,16 @@ Reader::Children Reader::Fields(const xmlpp::Element& element,
   return children;
 }
 
-std::vector<const xmlpp::Element*> Reader::Items(const xmlpp::Element& container,
+std::vector<const Element*> Reader::Items(const Element& container,
                                                  const std::string& itemName) const {
   CheckAttributes(container, {});
-  std::vector<const xmlpp::Element*> items;
-  for (const xmlpp::Node* node : container.get_children()) {
-    if (const auto* child = dynamic_cast<const xmlpp::Element*>(node)) {
-      if (child->get_name() != itemName)
-        Fail(*child, "expected <" + itemName + "> in <" + container.get_name() + ">, found <" +
-                         child->get_name() + ">");
+  std::vector<const Element*> items;
+  for (const xmlNode* node = container.children; node; node = node->next) {
+    if (IsElement(*node)) {
+      const Element* child = node;
+      if (Name(*child) != itemName)
+        Fail(*child, "expected <" + itemName + "> in <" + Name(container) + ">, found <" +
+                         Name(*child) + ">");
       items.push_back(child);
     } else {
       CheckNotContent(*node, container);
@@ -132,105 +174,101 @@ std::vector<const xmlpp::Element*> Reader::Items(const xmlpp::Element& container
   return items;
 }
 
-void Reader::CheckAttributes(const xmlpp::Element& element,
+void Reader::CheckAttributes(const Element& element,
                              const std::set<std::string>& allowed) const {
-  for (const xmlpp::Attribute* attribute : element.get_attributes()) {
-    const std::string name = attribute->get_name();
+  for (const xmlAttr* attribute = element.properties; attribute; attribute = attribute->next) {
+    const std::string name = attribute->name ? reinterpret_cast<const char*>(attribute->name) : "";
     if (!allowed.count(name))
-      Fail(element, "unexpected attribute " + name + " in <" + element.get_name() + ">");
+      Fail(element, "unexpected attribute " + name + " in <" + Name(element) + ">");
   }
 }
 
-std::string Reader::RequiredAttribute(const xmlpp::Element& element, const std::string& name) const {
-  if (!element.get_attribute(name))
-    Fail(element, "missing attribute " + name + " in <" + element.get_name() + ">");
-  return element.get_attribute_value(name);
+std::string Reader::RequiredAttribute(const Element& element, const std::string& name) const {
+  if (!FindAttribute(element, name))
+    Fail(element, "missing attribute " + name + " in <" + Name(element) + ">");
+  return AttributeValue(element, name);
 }
 
-void Reader::CheckElementVersion(const xmlpp::Element& element, int known) const {
+void Reader::CheckElementVersion(const Element& element, int known) const {
   const std::string text = RequiredAttribute(element, "version");
   unsigned int version = 0;
   std::string reason;
   if (!detail::TextToUnsigned(text, version, reason) || version != static_cast<unsigned int>(known))
-    Fail(element, "unknown version " + Quoted(text) + " of <" + element.get_name() +
+    Fail(element, "unknown version " + Quoted(text) + " of <" + Name(element) +
                       "> (known: " + std::to_string(known) + ")");
 }
 
-void Reader::CheckNotContent(const xmlpp::Node& node, const xmlpp::Element& parent) const {
-  if (dynamic_cast<const xmlpp::CommentNode*>(&node) ||
-      dynamic_cast<const xmlpp::ProcessingInstructionNode*>(&node))
-    return;
-  if (const auto* text = dynamic_cast<const xmlpp::ContentNode*>(&node)) {
-    if (!text->is_white_space())
-      throw AnalyzeError(name_ + ":" + std::to_string(FirstVisibleLine(*text)) +
-                         ": unexpected text in <" + parent.get_name() + ">");
-  } else if (dynamic_cast<const xmlpp::EntityReference*>(&node)) {
-    Fail(node, "entity reference &" + node.get_name() + "; is not supported");
+void Reader::CheckNotContent(const xmlNode& node, const Element& parent) const {
+  if (IsComment(node)) return;
+  if (IsContent(node)) {
+    if (!xmlIsBlankNode(const_cast<xmlNode*>(&node)))
+      throw AnalyzeError(name_ + ":" + std::to_string(FirstVisibleLine(node)) +
+                         ": unexpected text in <" + Name(parent) + ">");
+  } else if (node.type == XML_ENTITY_REF_NODE) {
+    Fail(node, "entity reference &" + Name(node) + "; is not supported");
   }
 }
 
-Glib::ustring Reader::Text(const xmlpp::Element& element, const std::set<std::string>& attributes) const {
+Glib::ustring Reader::Text(const Element& element, const std::set<std::string>& attributes) const {
   CheckAttributes(element, attributes);
   Glib::ustring text;
-  for (const xmlpp::Node* node : element.get_children()) {
-    if (dynamic_cast<const xmlpp::CommentNode*>(node) ||
-        dynamic_cast<const xmlpp::ProcessingInstructionNode*>(node))
-      continue;
-    if (const auto* content = dynamic_cast<const xmlpp::ContentNode*>(node))
-      text += content->get_content();
-    else if (dynamic_cast<const xmlpp::EntityReference*>(node))
-      Fail(*node, "entity reference &" + node->get_name() + "; is not supported");
+  for (const xmlNode* node = element.children; node; node = node->next) {
+    if (IsComment(*node)) continue;
+    if (IsContent(*node))
+      text += Content(*node);
+    else if (node->type == XML_ENTITY_REF_NODE)
+      Fail(*node, "entity reference &" + Name(*node) + "; is not supported");
     else
-      Fail(*node, "unexpected element <" + node->get_name() + "> in <" + element.get_name() + ">");
+      Fail(*node, "unexpected element <" + Name(*node) + "> in <" + Name(element) + ">");
   }
   return text;
 }
 
-unsigned int Reader::Unsigned(const xmlpp::Element& element) const {
+unsigned int Reader::Unsigned(const Element& element) const {
   const std::string text = Text(element);
   unsigned int value = 0;
   std::string reason;
   if (!detail::TextToUnsigned(text, value, reason))
-    Fail(element, "bad unsigned number " + Quoted(text) + " in <" + element.get_name() + ">: " + reason);
+    Fail(element, "bad unsigned number " + Quoted(text) + " in <" + Name(element) + ">: " + reason);
   return value;
 }
 
-int Reader::Int(const xmlpp::Element& element) const {
+int Reader::Int(const Element& element) const {
   const std::string text = Text(element);
   int value = 0;
   std::string reason;
   if (!detail::TextToInt(text, value, reason))
-    Fail(element, "bad integer " + Quoted(text) + " in <" + element.get_name() + ">: " + reason);
+    Fail(element, "bad integer " + Quoted(text) + " in <" + Name(element) + ">: " + reason);
   return value;
 }
 
-float Reader::Float(const xmlpp::Element& element, const std::string& attribute) const {
-  const std::string text = element.get_attribute_value(attribute);
+float Reader::Float(const Element& element, const std::string& attribute) const {
+  const std::string text = AttributeValue(element, attribute);
   float value = 0;
   std::string reason;
   if (!detail::TextToFloat(text, value, reason))
     Fail(element, "bad number " + Quoted(text) + " in attribute " + attribute + " of <" +
-                      element.get_name() + ">: " + reason);
+                      Name(element) + ">: " + reason);
   return value;
 }
 
-Position<float> Reader::ReadPosition(const xmlpp::Element& element) const {
+Position<float> Reader::ReadPosition(const Element& element) const {
   CheckAttributes(element, {"x", "y", "z", "distance"});
   Fields(element, {});
   for (const char* axis : {"x", "y", "z"}) RequiredAttribute(element, axis);
   Position<float> position(
       Vector3<float>(Float(element, "x"), Float(element, "y"), Float(element, "z")));
-  if (element.get_attribute("distance")) position.SetDistance(Float(element, "distance"));
+  if (FindAttribute(element, "distance")) position.SetDistance(Float(element, "distance"));
   return position;
 }
 
-std::vector<unsigned int> Reader::ReadMicIndices(const xmlpp::Element& element) const {
+std::vector<unsigned int> Reader::ReadMicIndices(const Element& element) const {
   std::vector<unsigned int> indices;
-  for (const xmlpp::Element* item : Items(element, "micIndex")) indices.push_back(Unsigned(*item));
+  for (const Element* item : Items(element, "micIndex")) indices.push_back(Unsigned(*item));
   return indices;
 }
 
-File1 Reader::ReadFile1(const xmlpp::Element& element) const {
+File1 Reader::ReadFile1(const Element& element) const {
   CheckAttributes(element, {"version"});
   CheckElementVersion(element, File1().GetVersion());
   File1 file;
@@ -242,7 +280,7 @@ File1 Reader::ReadFile1(const xmlpp::Element& element) const {
   return file;
 }
 
-Source2 Reader::ReadSource2(const xmlpp::Element& element) const {
+Source2 Reader::ReadSource2(const Element& element) const {
   CheckAttributes(element, {"version"});
   CheckElementVersion(element, Source2().GetVersion());
   Source2 source;
@@ -256,19 +294,19 @@ Source2 Reader::ReadSource2(const xmlpp::Element& element) const {
   it = fields.find("files");
   if (it != fields.end()) {
     std::vector<File1> files;
-    for (const xmlpp::Element* item : Items(*it->second, "file")) files.push_back(ReadFile1(*item));
+    for (const Element* item : Items(*it->second, "file")) files.push_back(ReadFile1(*item));
     source.SetFiles(files);
   }
   return source;
 }
 
-std::vector<Source2> Reader::ReadSources(const xmlpp::Element& element) const {
+std::vector<Source2> Reader::ReadSources(const Element& element) const {
   std::vector<Source2> sources;
-  for (const xmlpp::Element* item : Items(element, "source")) sources.push_back(ReadSource2(*item));
+  for (const Element* item : Items(element, "source")) sources.push_back(ReadSource2(*item));
   return sources;
 }
 
-Mic1 Reader::ReadMic1(const xmlpp::Element& element) const {
+Mic1 Reader::ReadMic1(const Element& element) const {
   CheckAttributes(element, {"version"});
   CheckElementVersion(element, Mic1().GetVersion());
   Mic1 mic;
@@ -280,7 +318,7 @@ Mic1 Reader::ReadMic1(const xmlpp::Element& element) const {
   return mic;
 }
 
-NoiseSource1 Reader::ReadNoiseSource1(const xmlpp::Element& element) const {
+NoiseSource1 Reader::ReadNoiseSource1(const Element& element) const {
   CheckAttributes(element, {"version"});
   CheckElementVersion(element, NoiseSource1().GetVersion());
   NoiseSource1 source;
@@ -308,9 +346,9 @@ bool ParseVersion(const std::string& text, Version& version) {
   return true;
 }
 
-boost::shared_ptr<VeskConfigFile> Reader::ReadRoot(const xmlpp::Element& root) const {
-  if (root.get_name() != "veskconfig")
-    Fail(root, "expected root element <veskconfig>, found <" + root.get_name() + ">");
+std::string Reader::CheckRoot(const Element& root) const {
+  if (Name(root) != "veskconfig")
+    Fail(root, "expected root element <veskconfig>, found <" + Name(root) + ">");
   CheckAttributes(root, {"id", "version"});
   const std::string id = RequiredAttribute(root, "id");
   const std::string versionText = RequiredAttribute(root, "version");
@@ -321,7 +359,44 @@ boost::shared_ptr<VeskConfigFile> Reader::ReadRoot(const xmlpp::Element& root) c
                      id == "ImpulseResponseListFile" || id == "TSPListFile";
   if (!known) Fail(root, "unknown configuration file id " + Quoted(id));
   if (version != Version(2, 0)) Fail(root, "unknown version " + versionText + " of " + id);
+  return id;
+}
 
+void Reader::ListOf(const std::string& id, std::string& container, std::string& item) {
+  if (id == "MicArrayLocationFile") {
+    container = "mics";
+    item = "mic";
+  } else if (id == "NoiseLocationFile") {
+    container = "noiseSources";
+    item = "noiseSource";
+  } else {
+    container = "sources";
+    item = "source";
+  }
+}
+
+void Reader::Harvest(Element& container, const std::string& item) {
+  CheckAttributes(container, {});
+  xmlNode* node = container.children;
+  while (node && node->next) {
+    xmlNode* next = node->next;
+    if (IsElement(*node)) {
+      if (Name(*node) != item)
+        Fail(*node, "expected <" + item + "> in <" + Name(container) + ">, found <" + Name(*node) + ">");
+      if (item == "mic") mics_.push_back(ReadMic1(*node));
+      else if (item == "noiseSource") noiseSources_.push_back(ReadNoiseSource1(*node));
+      else sources_.push_back(ReadSource2(*node));
+    } else {
+      CheckNotContent(*node, container);
+    }
+    xmlUnlinkNode(node);
+    xmlFreeNode(node);
+    node = next;
+  }
+}
+
+boost::shared_ptr<VeskConfigFile> Reader::ReadRoot(const Element& root) {
+  const std::string id = CheckRoot(root);
   const Children fields = [&]() {
     if (id == "MicArrayLocationFile") return Fields(root, {"comment", "mics"});
     if (id == "NoiseLocationFile") return Fields(root, {"comment", "noiseSources"});
@@ -330,7 +405,7 @@ boost::shared_ptr<VeskConfigFile> Reader::ReadRoot(const xmlpp::Element& root) c
     return Fields(root, {"comment", "numMic", "numInner", "synchronousAverage", "tspOffset",
                          "tspLength", "signalMax", "originalImpulseFile", "sources"});
   }();
-  const auto field = [&](const char* name) -> const xmlpp::Element* {
+  const auto field = [&](const char* name) -> const Element* {
     const auto it = fields.find(name);
     return it == fields.end() ? nullptr : it->second;
   };
@@ -339,25 +414,29 @@ boost::shared_ptr<VeskConfigFile> Reader::ReadRoot(const xmlpp::Element& root) c
   if (id == "MicArrayLocationFile") {
     auto file = boost::make_shared<MicArrayLocationFile2_0>();
     if (const auto* e = field("mics")) {
-      std::vector<Mic1> mics;
-      for (const xmlpp::Element* item : Items(*e, "mic")) mics.push_back(ReadMic1(*item));
-      file->SetMics(mics);
+      std::vector<Mic1> mics = std::move(mics_);
+      for (const Element* item : Items(*e, "mic")) mics.push_back(ReadMic1(*item));
+      file->SetMics(std::move(mics));
     }
     result = file;
   } else if (id == "NoiseLocationFile") {
     auto file = boost::make_shared<NoiseLocationFile2_0>();
     if (const auto* e = field("noiseSources")) {
-      std::vector<NoiseSource1> sources;
-      for (const xmlpp::Element* item : Items(*e, "noiseSource"))
+      std::vector<NoiseSource1> sources = std::move(noiseSources_);
+      for (const Element* item : Items(*e, "noiseSource"))
         sources.push_back(ReadNoiseSource1(*item));
-      file->SetNoiseSources(sources);
+      file->SetNoiseSources(std::move(sources));
     }
     result = file;
   } else if (id == "ImpulseResponseListFile") {
     auto file = boost::make_shared<ImpulseResponseListFile2_0>();
     if (const auto* e = field("numMic")) file->SetNumMic(Unsigned(*e));
     if (const auto* e = field("numInner")) file->SetNumInner(Unsigned(*e));
-    if (const auto* e = field("sources")) file->SetSources(ReadSources(*e));
+    if (const auto* e = field("sources")) {
+      std::vector<Source2> sources = std::move(sources_);
+      for (Source2& source : ReadSources(*e)) sources.push_back(std::move(source));
+      file->SetSources(std::move(sources));
+    }
     result = file;
   } else {
     auto file = boost::make_shared<TSPListFile2_0>();
@@ -378,30 +457,186 @@ boost::shared_ptr<VeskConfigFile> Reader::ReadRoot(const xmlpp::Element& root) c
       origin.name = Text(*e, {"kind"});
       file->SetOriginalImpulseFile(origin);
     }
-    if (const auto* e = field("sources")) file->SetSources(ReadSources(*e));
+    if (const auto* e = field("sources")) {
+      std::vector<Source2> sources = std::move(sources_);
+      for (Source2& source : ReadSources(*e)) sources.push_back(std::move(source));
+      file->SetSources(std::move(sources));
+    }
     result = file;
   }
   if (const auto* e = field("comment")) result->SetComment(Text(*e));
   return result;
 }
 
-// Turns libxml++'s multi-line "Document not well-formed.\nLine 1, column 1
-// (fatal):\nreason\n" into one line.
-std::string OneLine(const std::string& message) {
-  std::string text = message;
-  const std::string prefix = "Document not well-formed.\n";
-  if (text.compare(0, prefix.size(), prefix) == 0) text.erase(0, prefix.size());
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') {
-      if (!out.empty() && out.back() != ' ') out += ' ';
-    } else {
-      out += c;
+// Entities other than the predefined ones are refused where the parser
+// meets a reference, before anything is expanded. The parser also looks an
+// entity up right after its declaration; that look-up is let through.
+struct EntityGuard {
+  std::string declared;  // the entity whose declaration was just handed over
+  std::string refused;   // "&name;" or "%name;"
+  int line = 0;
+};
+
+EntityGuard& GuardOf(void* context) {
+  return *static_cast<EntityGuard*>(static_cast<xmlParserCtxtPtr>(context)->_private);
+}
+
+void DeclareEntity(void* context, const xmlChar* name, int type, const xmlChar* publicId,
+                   const xmlChar* systemId, xmlChar* content) {
+  xmlSAX2EntityDecl(context, name, type, publicId, systemId, content);
+  if (type == XML_INTERNAL_GENERAL_ENTITY || type == XML_INTERNAL_PARAMETER_ENTITY)
+    GuardOf(context).declared = reinterpret_cast<const char*>(name);
+}
+
+xmlEntityPtr LookUp(void* context, const xmlChar* name, const char* mark, bool parameter) {
+  EntityGuard& guard = GuardOf(context);
+  const std::string text = reinterpret_cast<const char*>(name);
+  if (!guard.declared.empty() && guard.declared == text) {
+    guard.declared.clear();
+    return parameter ? xmlSAX2GetParameterEntity(context, name) : xmlSAX2GetEntity(context, name);
+  }
+  guard.declared.clear();
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+  if (guard.refused.empty()) {
+    guard.refused = mark + text + ";";
+    guard.line = ctxt->input ? ctxt->input->line : 0;
+  }
+  xmlStopParser(ctxt);
+  return nullptr;
+}
+
+xmlEntityPtr GetEntity(void* context, const xmlChar* name) {
+  if (xmlEntityPtr predefined = xmlGetPredefinedEntity(name)) return predefined;
+  return LookUp(context, name, "&", false);
+}
+
+xmlEntityPtr GetParameterEntity(void* context, const xmlChar* name) {
+  return LookUp(context, name, "%", true);
+}
+
+struct ParserCloser {
+  void operator()(xmlParserCtxtPtr ctxt) const {
+    if (ctxt->myDoc) xmlFreeDoc(ctxt->myDoc);
+    ctxt->myDoc = nullptr;
+    xmlFreeParserCtxt(ctxt);
+  }
+};
+
+// Text is read in pieces of at most this size (bytes); the finished list
+// items are taken out of the tree whenever this much more has been read.
+constexpr std::size_t kHarvestBytes = std::size_t(1) << 20;
+constexpr std::size_t kMaxFileBytes = VeskConfigFileXMLReader::kMaxFileBytes;
+
+// Parses a text that `source` hands over piece by piece and reads the
+// configuration file as the tree grows: finished list items (microphones,
+// sources) are turned into objects and dropped from the tree as parsing
+// goes on, so memory follows the objects, not the whole parsed tree.
+class StreamingParse {
+public:
+  // Fills up to `size` bytes, returns how many (0 at the end); throws
+  // AnalyzeError when the text cannot be read.
+  using Source = std::function<std::size_t(char* buffer, std::size_t size)>;
+
+  StreamingParse(const std::string& displayName, Source source)
+      : reader_(displayName), source_(std::move(source)) {}
+
+  boost::shared_ptr<VeskConfigFile> Run() {
+    xmlSAXHandler sax;
+    std::memset(&sax, 0, sizeof sax);
+    xmlSAXVersion(&sax, 2);
+    sax.entityDecl = &DeclareEntity;
+    sax.getEntity = &GetEntity;
+    sax.getParameterEntity = &GetParameterEntity;
+    {
+      QuietLibxml quiet;
+      ctxt_.reset(xmlCreateIOParserCtxt(&sax, nullptr, &Read, &Close, this, XML_CHAR_ENCODING_NONE));
+      if (!ctxt_) {
+        if (failure_) std::rethrow_exception(failure_);
+        throw std::bad_alloc();
+      }
+      ctxt_->_private = &guard_;
+      // No network, no external DTD, no entity substitution, no size override.
+      xmlCtxtUseOptions(ctxt_.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+      xmlParseDocument(ctxt_.get());
+    }
+    if (failure_) std::rethrow_exception(failure_);
+    if (total_ == 0) reader_.Fail("file is empty");
+    if (!guard_.refused.empty())
+      throw AnalyzeError(reader_.DisplayName() + ":" + std::to_string(guard_.line) + ": entity reference " +
+                         guard_.refused + " is not supported");
+    if (!ctxt_->wellFormed) {
+      const xmlError* error = xmlCtxtGetLastError(ctxt_.get());
+      if (error && error->code == XML_ERR_NO_MEMORY) throw std::bad_alloc();
+      std::string message = error && error->message ? error->message : "parse error";
+      while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+      reader_.Fail("not well-formed XML: Line " + std::to_string(error ? error->line : 0) + ", column " +
+                   std::to_string(error ? error->int2 : 0) + " (fatal): " + message);
+    }
+    xmlNode* root = ctxt_->myDoc ? xmlDocGetRootElement(ctxt_->myDoc) : nullptr;
+    if (!root) reader_.Fail("no root element");
+    try {
+      return reader_.ReadRoot(*root);
+    } catch (const AnalyzeError&) {
+      throw;
+    } catch (const std::exception& e) {
+      reader_.Fail(e.what());
     }
   }
-  while (!out.empty() && out.back() == ' ') out.pop_back();
-  return out;
-}
+
+private:
+  // libxml2 calls these from C: nothing may be thrown through it, so a
+  // failure is kept, the text ended, and the failure rethrown by Run.
+  static int Read(void* context, char* buffer, int size) {
+    auto* self = static_cast<StreamingParse*>(context);
+    // Failures end the text (0) rather than report -1, which libxml2 2.9
+    // does not survive in every state.
+    if (self->failure_) return 0;
+    try {
+      if (self->total_ >= self->harvestedAt_ + kHarvestBytes) {
+        self->harvestedAt_ = self->total_;
+        self->HarvestFinishedItems();
+      }
+      const std::size_t got = self->source_(buffer, static_cast<std::size_t>(size));
+      self->total_ += got;
+      if (self->total_ > kMaxFileBytes) self->reader_.Fail("file is larger than 1 GiB");
+      return static_cast<int>(got);
+    } catch (...) {
+      // The parser must not be stopped from inside its own read.
+      self->failure_ = std::current_exception();
+      return 0;
+    }
+  }
+  static int Close(void*) { return 0; }
+
+  void HarvestFinishedItems() {
+    if (!ctxt_ || !ctxt_->myDoc) return;
+    xmlNode* root = xmlDocGetRootElement(ctxt_->myDoc);
+    if (!root) return;
+    if (item_.empty()) Reader::ListOf(reader_.CheckRoot(*root), container_, item_);
+    for (xmlNode* node = root->children; node; node = node->next) {
+      if (IsElement(*node) && Name(*node) == container_) {
+        try {
+          reader_.Harvest(*node, item_);
+        } catch (const AnalyzeError&) {
+          throw;
+        } catch (const std::bad_alloc&) {
+          throw;
+        } catch (const std::exception& e) {
+          reader_.Fail(e.what());
+        }
+        return;  // a repeated container is reported by ReadRoot
+      }
+    }
+  }
+
+  Reader reader_;
+  Source source_;
+  EntityGuard guard_;
+  std::unique_ptr<xmlParserCtxt, ParserCloser> ctxt_;
+  std::exception_ptr failure_;
+  std::size_t total_ = 0, harvestedAt_ = 0;  // bytes
+  std::string container_, item_;
+};
 
 }  // namespace
 
@@ -411,49 +646,24 @@ boost::shared_ptr<VeskConfigFile> VeskConfigFileXMLReader::Read() {
   const std::string path = fileName_.raw();
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!file) throw AnalyzeError(path + ": cannot open: " + std::strerror(errno));
-  // The parsed tree takes many times the text's size, and a device or pipe
-  // may never end: a configuration file larger than this is refused.
-  constexpr std::size_t kMaxBytes = std::size_t(64) << 20;
-  std::string text;
-  char buffer[65536];
-  for (;;) {
-    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-    text.append(buffer, got);
-    if (text.size() > kMaxBytes) throw AnalyzeError(path + ": file is larger than 64 MiB");
-    if (got < sizeof buffer) break;
-  }
-  if (std::ferror(file.get())) throw AnalyzeError(path + ": cannot read: " + std::strerror(errno));
-  return ReadText(text, fileName_);
+  std::FILE* in = file.get();
+  return StreamingParse(path, [in, &path](char* buffer, std::size_t size) {
+           const std::size_t got = std::fread(buffer, 1, size, in);
+           if (got < size && std::ferror(in))
+             throw AnalyzeError(path + ": cannot read: " + std::strerror(errno));
+           return got;
+         }).Run();
 }
 
 boost::shared_ptr<VeskConfigFile> VeskConfigFileXMLReader::ReadText(const std::string& xml,
                                                                     const Glib::ustring& displayName) {
-  const Reader reader(displayName.raw());
-  if (xml.empty()) reader.Fail("file is empty");
-  // libxml2 takes the length as an int.
-  if (xml.size() > 0x7fffffffu) reader.Fail("file is too large");
-  xmlpp::DomParser parser;
-  // No network, no external DTD, no entity substitution, no size override.
-  parser.set_parser_options(XML_PARSE_NONET, XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR |
-                                                  XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE |
-                                                  XML_PARSE_HUGE);
-  try {
-    QuietLibxml quiet;
-    parser.parse_memory_raw(reinterpret_cast<const unsigned char*>(xml.data()),
-                            static_cast<xmlpp::Parser::size_type>(xml.size()));
-  } catch (const std::exception& e) {
-    reader.Fail("not well-formed XML: " + OneLine(e.what()));
-  }
-  const xmlpp::Document* document = parser.get_document();
-  const xmlpp::Element* root = document ? document->get_root_node() : nullptr;
-  if (!root) reader.Fail("no root element");
-  try {
-    return reader.ReadRoot(*root);
-  } catch (const AnalyzeError&) {
-    throw;
-  } catch (const std::exception& e) {
-    reader.Fail(e.what());
-  }
+  std::size_t at = 0;
+  return StreamingParse(displayName.raw(), [&xml, &at](char* buffer, std::size_t size) {
+           const std::size_t got = std::min(size, xml.size() - at);
+           std::memcpy(buffer, xml.data() + at, got);
+           at += got;
+           return got;
+         }).Run();
 }
 
 }  // namespace veskconfig

@@ -5,6 +5,7 @@
 #define VESKIO2_VESKCONFIG_H
 
 #include <iosfwd>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -168,6 +169,10 @@ public:
 
 class VeskConfigFileXMLReader : public VeskConfigFileReader {
 public:
+  // Largest file read (bytes); a larger one is refused. Reading takes at
+  // most about four times the file's size in memory.
+  static constexpr std::size_t kMaxFileBytes = std::size_t(1) << 30;
+
   explicit VeskConfigFileXMLReader(const Glib::ustring& fileName);
   // Reads the named file. Anything that is not a well-formed configuration
   // file of a known id and version throws AnalyzeError naming the file.

@@ -1,0 +1,107 @@
+#include "base/ShellCommand.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+
+#include "base/SignalCleanup.h"
+
+extern char** environ;
+
+namespace vesk {
+namespace {
+
+// Blocks every signal between the spawn and the registration of the child,
+// so a signal cannot find it running but unknown.
+class BlockAll {
+public:
+  BlockAll() {
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &old_);
+  }
+  ~BlockAll() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  const sigset_t& Old() const { return old_; }
+
+private:
+  sigset_t old_;
+};
+
+}  // namespace
+
+bool ShellCommand::Start(const std::string& command) {
+  if (pid_ > 0) {
+    errno = EBUSY;
+    return false;
+  }
+  posix_spawnattr_t attr;
+  if (const int error = posix_spawnattr_init(&attr)) {
+    errno = error;
+    return false;
+  }
+  BlockAll block;
+  // The child runs with the caller's signal mask of before, and with
+  // SIGXFSZ back at its default (the caller ignores it).
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGXFSZ);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setsigmask(&attr, &block.Old());
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                      POSIX_SPAWN_SETPGROUP);
+  char sh[] = "sh", dashC[] = "-c";
+  char* argv[] = {sh, dashC, const_cast<char*>(command.c_str()), nullptr};
+  pid_t pid = -1;
+  const int error = posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ);
+  posix_spawnattr_destroy(&attr);
+  if (error == ENOMEM || error == EAGAIN) {
+    errno = error;
+    return false;
+  }
+  if (error) {
+    // No shell to run: report it as system() does, as the shell's exit 127.
+    pid_ = 0;
+    return true;
+  }
+  pid_ = pid;
+  slot_ = signal_cleanup::AddChild(pid);
+  return true;
+}
+
+int ShellCommand::Wait() {
+  if (pid_ == 0) {
+    pid_ = -1;
+    return 127 << 8;
+  }
+  if (pid_ < 0) {
+    errno = ECHILD;
+    return -1;
+  }
+  int status = 0;
+  pid_t done;
+  do {
+    done = waitpid(pid_, &status, 0);
+  } while (done < 0 && errno == EINTR);
+  signal_cleanup::RemoveChild(slot_);
+  slot_ = -1;
+  pid_ = -1;
+  return done < 0 ? -1 : status;
+}
+
+ShellCommand::~ShellCommand() {
+  if (pid_ > 0) {
+    kill(-pid_, SIGTERM);
+    Wait();
+  }
+}
+
+int RunShellCommand(const std::string& command) {
+  ShellCommand shell;
+  if (!shell.Start(command)) return -1;
+  return shell.Wait();
+}
+
+}  // namespace vesk

@@ -1,0 +1,41 @@
+// Runs a command through /bin/sh as system() does, but without ignoring
+// SIGINT and SIGQUIT in the caller for the length of the run: the child
+// leads its own process group, registered with signal_cleanup, so a signal
+// to the caller ends the caller and the whole command with it.
+#ifndef VESK_BASE_SHELLCOMMAND_H
+#define VESK_BASE_SHELLCOMMAND_H
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace vesk {
+
+class ShellCommand {
+public:
+  // Starts `/bin/sh -c command`. Returns false (errno set) when no process
+  // could be made; a shell that cannot be run exits with 127 as in system().
+  bool Start(const std::string& command);
+  // Waits for the command to end and gives its wait status (-1, errno set,
+  // when it was not started or cannot be waited for).
+  int Wait();
+  // Ends a started command (SIGTERM to its group) and waits for it.
+  ~ShellCommand();
+
+  ShellCommand() = default;
+  ShellCommand(const ShellCommand&) = delete;
+  ShellCommand& operator=(const ShellCommand&) = delete;
+
+  pid_t Pid() const { return pid_; }
+
+private:
+  pid_t pid_ = -1;
+  int slot_ = -1;
+};
+
+// Start and Wait in one: the wait status, as system() gives it.
+int RunShellCommand(const std::string& command);
+
+}  // namespace vesk
+
+#endif

@@ -1,0 +1,148 @@
+#include "base/SignalCleanup.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace vesk {
+namespace signal_cleanup {
+namespace {
+
+constexpr int kSlots = 64;
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Written only with the cleanup signals blocked; read by the handler.
+char* volatile paths[kSlots];
+volatile pid_t children[kSlots];
+
+class BlockSignals {
+public:
+  BlockSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kCleanupSignals) sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  ~BlockSignals() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  BlockSignals(const BlockSignals&) = delete;
+  BlockSignals& operator=(const BlockSignals&) = delete;
+
+private:
+  sigset_t old_;
+};
+
+// Async-signal-safe: ends every registered child group, waiting up to two
+// seconds for them to go before killing them.
+void EndChildren() {
+  bool any = false;
+  for (int i = 0; i < kSlots; ++i) {
+    if (children[i] > 0) {
+      kill(-children[i], SIGTERM);
+      any = true;
+    }
+  }
+  if (!any) return;
+  const struct timespec tick = {0, 10 * 1000 * 1000};  // 10 ms
+  for (int round = 0; round < 200; ++round) {
+    bool running = false;
+    for (int i = 0; i < kSlots; ++i) {
+      const pid_t pid = children[i];
+      if (pid <= 0) continue;
+      const pid_t done = waitpid(pid, nullptr, WNOHANG);
+      if (done == pid || (done < 0 && errno == ECHILD)) children[i] = 0;
+      else running = true;
+    }
+    if (!running) return;
+    nanosleep(&tick, nullptr);
+  }
+  for (int i = 0; i < kSlots; ++i) {
+    if (children[i] > 0) kill(-children[i], SIGKILL);
+  }
+}
+
+void Handle(int sig) {
+  const int savedErrno = errno;
+  EndChildren();
+  for (int i = 0; i < kSlots; ++i) {
+    if (paths[i]) unlink(paths[i]);
+  }
+  struct sigaction dfl;
+  std::memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  sigaction(sig, &dfl, nullptr);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+  errno = savedErrno;  // only reached if the default action is to go on
+}
+
+}  // namespace
+
+void Install() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = Handle;
+  sigemptyset(&action.sa_mask);
+  // One cleanup at a time: the other cleanup signals wait for it.
+  for (int sig : kCleanupSignals) sigaddset(&action.sa_mask, sig);
+  for (int sig : kCleanupSignals) {
+    struct sigaction old;
+    // A signal ignored by whoever started us (nohup, a background job) stays ignored.
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(sig, &action, nullptr);
+  }
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+int AddPath(const char* path) {
+  char* copy = strdup(path);
+  if (!copy) return -1;
+  BlockSignals block;
+  for (int i = 0; i < kSlots; ++i) {
+    if (!paths[i]) {
+      paths[i] = copy;
+      return i;
+    }
+  }
+  std::free(copy);
+  return -1;
+}
+
+void RemovePath(int slot) {
+  if (slot < 0 || slot >= kSlots) return;
+  char* copy;
+  {
+    BlockSignals block;
+    copy = paths[slot];
+    paths[slot] = nullptr;
+  }
+  std::free(copy);
+}
+
+int AddChild(pid_t pid) {
+  BlockSignals block;
+  for (int i = 0; i < kSlots; ++i) {
+    if (children[i] <= 0) {
+      children[i] = pid;
+      return i;
+    }
+  }
+  return -1;
+}
+
+void RemoveChild(int slot) {
+  if (slot < 0 || slot >= kSlots) return;
+  BlockSignals block;
+  children[slot] = 0;
+}
+
+}  // namespace signal_cleanup
+}  // namespace vesk
