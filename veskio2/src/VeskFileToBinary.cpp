@@ -1,7 +1,7 @@
 // Transfer-function file objects to the binary format (docs/formats.md).
 #include <ostream>
 
-#include "ByteOrder.h"
+#include "veskio2/ByteOrder.h"
 #include "VeskFileChecks.h"
 #include "veskio2/Vesk.h"
 
