@@ -106,20 +106,22 @@ Layout LayoutOf(const std::string& b) {
   return layout;
 }
 
-// FFT rounding scales with the spectrum, not with each value: a value far
-// below its spectrum's peak is compared on a thousandth of that peak.
+// The rounding of a single-precision transform scales with the whole
+// spectrum, not with each value: a value below its spectrum's root mean
+// square is compared on that root mean square.
 void ExpectCloseValues(const std::string& got, const std::string& want, const Layout& layout) {
   std::size_t mismatches = 0;
   for (std::size_t row = 0; row * layout.numBins < layout.numValues; ++row) {
     const std::size_t first = layout.valuesAt + 8 * row * layout.numBins;
-    float peak = 0.0f;
+    double power = 0.0;
     for (std::size_t k = 0; k < layout.numBins; ++k)
-      peak = std::max(peak, std::abs(std::complex<float>(F32At(want, first + 8 * k), F32At(want, first + 8 * k + 4))));
+      power += std::norm(std::complex<double>(F32At(want, first + 8 * k), F32At(want, first + 8 * k + 4)));
+    const double rms = std::sqrt(power / static_cast<double>(layout.numBins));
     for (std::size_t k = 0; k < layout.numBins; ++k) {
       const std::size_t at = first + 8 * k;
       const std::complex<double> w(F32At(want, at), F32At(want, at + 4));
       const std::complex<double> g(F32At(got, at), F32At(got, at + 4));
-      const double scale = std::max(std::abs(w), 1e-3 * peak);
+      const double scale = std::max(std::abs(w), rms);
       if (!(std::abs(g - w) <= 1e-6 * scale) && mismatches++ < 5) {
         ADD_FAILURE() << "value " << row << "/" << k << ": got " << g << ", recorded " << w;
       }

@@ -7,14 +7,12 @@
 #include <sndfile.h>
 
 #include "ToolError.h"
+#include "base/SoundFileHandle.h"
 
 namespace vesktools {
 namespace {
 
-struct SndFileCloser {
-  void operator()(SNDFILE* f) const { sf_close(f); }
-};
-using SndFilePtr = std::unique_ptr<SNDFILE, SndFileCloser>;
+using SndFilePtr = vesk::SoundFileHandle;
 
 SndFilePtr OpenForWriting(const std::string& path, SF_INFO& info) {
   SndFilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "front/OutputStream.h"
+#include "options/OutputStream.h"
 
 namespace trelvix {
 

@@ -9,7 +9,7 @@
 
 #include "front/AtomicOutputFile.h"
 #include "front/CommandLine.h"
-#include "front/validators.h"
+#include "options/validators.h"
 #include "template/TemplateMaker.h"
 #include "tf/TFMaker.h"
 

@@ -14,6 +14,7 @@
 #include <boost/filesystem.hpp>
 #include <boost/format.hpp>
 
+#include "dravik/Invocation.h"
 #include "provider/CheckConfigFile.h"
 #include "provider/MicIndexTable.h"
 #include "veskio2/FltFile.h"
@@ -164,9 +165,9 @@ int IRProviderTSP::Impl::RunDravik(const OriginalImpulseFile& origin, unsigned s
                                    unsigned syncAverage, unsigned tspOffset,
                                    const std::vector<unsigned int>& micIndices,
                                    const std::string& wave, const std::string& outputHead) {
-  std::string suffix;
-  if (origin.kind == OriginalImpulseFile::PCM_WAVE) suffix = "wav";
-  else if (origin.kind == OriginalImpulseFile::RAW_FLOAT) suffix = "flt";
+  const char* originOption = nullptr;
+  if (origin.kind == OriginalImpulseFile::PCM_WAVE) originOption = dravik::option::kTspOriginWave;
+  else if (origin.kind == OriginalImpulseFile::RAW_FLOAT) originOption = dravik::option::kTspOriginFloat;
   else {
     throw std::runtime_error((boost::format("originalImpulseFile %s has unknown kind %u "
                                             "(0 = PCM wave, 1 = raw float)") %
@@ -181,10 +182,10 @@ int IRProviderTSP::Impl::RunDravik(const OriginalImpulseFile& origin, unsigned s
   // A leading dash would read as an option; "./" names the same file.
   const std::string recording = (!wave.empty() && wave[0] == '-') ? "./" + wave : wave;
   std::string command =
-      (boost::format("%s --tsporig%s %s --sigmax \"%s\" --syncaddfreq \"%s\" --syncaddoffset \"%s\" "
-                     "--outchannellist \"%s\" %s %s") %
-       ShellProgram(dravik.program) % suffix % ShellQuote(origin.name.raw()) % signalMax %
-       syncAverage % tspOffset % channels % ShellQuote(recording) % ShellQuote(outputHead))
+      (boost::format("%s --%s %s --%s \"%s\" --%s \"%s\" --%s \"%s\" --%s \"%s\" %s %s") %
+       ShellProgram(dravik.program) % originOption % ShellQuote(origin.name.raw()) % dravik::option::kSignalMax %
+       signalMax % dravik::option::kSyncAddCount % syncAverage % dravik::option::kSyncAddOffset % tspOffset %
+       dravik::option::kOutChannelList % channels % ShellQuote(recording) % ShellQuote(outputHead))
           .str();
   if (dravik.reportToStderr) command += " 1>&2";
 
@@ -283,7 +284,7 @@ std::string IRProviderTSP::Impl::PrepareIRFile(std::size_t src, std::size_t mic)
   CalculateImpulseFiles(wave, tspOffset, syncAverage, signalMax, origin, covering->GetMicIndices());
   // Numbered by the microphone's ordinal, as dravik numbers its outputs for
   // a wave that carries the microphones in file order.
-  return (boost::format("%s_ch%d.flt") % MakeOutputHead(wave) % (mic + 1)).str();
+  return dravik::ImpulseFileName(MakeOutputHead(wave), static_cast<int>(mic + 1));
 }
 
 std::vector<float> IRProviderTSP::GetIR(std::size_t src, std::size_t mic) {

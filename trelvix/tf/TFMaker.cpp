@@ -7,7 +7,7 @@
 #include <boost/format.hpp>
 #include <glibmm/exception.h>
 
-#include "front/validators.h"
+#include "options/validators.h"
 #include "provider/IRProviderIR.h"
 #include "provider/IRProviderTSP.h"
 #include "provider/MicIndexTable.h"
