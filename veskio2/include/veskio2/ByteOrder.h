@@ -1,8 +1,8 @@
 // The byte order of the project's binary formats (the transfer-function file,
 // .flt impulse responses): fixed-width numbers as little-endian bytes on any
 // host, appended to a byte string or stored to and loaded from raw bytes.
-#ifndef VESKIO2_BYTEORDER_H
-#define VESKIO2_BYTEORDER_H
+#ifndef VESKIO2_SRC_BYTEORDER_H
+#define VESKIO2_SRC_BYTEORDER_H
 
 #include <cstdint>
 #include <cstring>
