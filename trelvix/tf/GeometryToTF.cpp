@@ -129,19 +129,24 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFJob& job, std
   }
   report.flush();
 
-  // The values straight into the final array, sources spread over the cores.
+  // The rows are allocated here, by this thread: memory that worker threads
+  // allocated would come from arenas of their own, and what reading the
+  // lists left free could not be used again.
   TFArray tf(sourcePositions.size());
+  for (auto& rows : tf) {
+    rows.resize(numMic);
+    for (auto& row : rows) row.reserve(numBins);
+  }
+  // The values straight into the final array, sources spread over the cores.
   OverCores(tf.size(), [&](std::size_t first, std::size_t last) {
     for (std::size_t src = first; src < last; ++src) {
-      tf[src].resize(numMic);
       for (std::size_t mic = 0; mic < numMic; ++mic) {
         std::vector<std::complex<float>>& row = tf[src][mic];
-        row.resize(numBins);
         const double shift = static_cast<double>(offsets[src] - delays[src * numMic + mic]);  // samples
         for (std::size_t bin = 0; bin < numBins; ++bin) {
           const float phase =
               static_cast<float>(shift * 6.283185307179586 * static_cast<double>(bin) / param.nfft);
-          row[bin] = std::complex<float>(std::cos(phase), std::sin(phase));
+          row.emplace_back(std::cos(phase), std::sin(phase));  // within the capacity reserved
         }
       }
     }
