@@ -7,11 +7,11 @@
 #include <sstream>
 #include <string>
 
-#include "provider/ReadFlt.h"
+#include "veskio2/FltFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-  const std::vector<float> samples = trelvix::ReadFlt(in);
+  const std::vector<float> samples = veskio2::flt::Read(in);
   if (samples.size() != size / 4) std::abort();
   for (size_t i = 0; i < samples.size(); ++i) {
     const uint8_t* p = data + 4 * i;

@@ -11,6 +11,8 @@
 #include <sndfile.h>
 
 #include "TestSupport.h"
+#include "base/FftwPlan.h"
+#include "base/SoundFileHandle.h"
 
 namespace {
 
@@ -22,13 +24,6 @@ constexpr std::size_t kAverages = 2;    // periods averaged; one more is recorde
 constexpr std::size_t kTaps = 20;       // length of the known responses
 constexpr std::size_t kNfft = 512;
 
-struct FftwPlanDestroy {
-  void operator()(fftw_plan_s* plan) const { fftw_destroy_plan(plan); }
-};
-struct SndFileClose {
-  void operator()(SNDFILE* file) const { sf_close(file); }
-};
-
 // One period of a signal with unit-magnitude spectrum and random phases,
 // scaled to a peak of 0.1.
 std::vector<float> FlatSpectrumPeriod() {
@@ -36,7 +31,7 @@ std::vector<float> FlatSpectrumPeriod() {
   std::uniform_real_distribution<double> phase(-M_PI, M_PI);
   std::vector<std::complex<double>> spectrum(kPeriod / 2 + 1);
   std::vector<double> signal(kPeriod);
-  const std::unique_ptr<fftw_plan_s, FftwPlanDestroy> plan(fftw_plan_dft_c2r_1d(
+  const vesk::FftwPlan plan(fftw_plan_dft_c2r_1d(
       int(kPeriod), reinterpret_cast<fftw_complex*>(spectrum.data()), signal.data(), FFTW_ESTIMATE));
   for (std::size_t k = 0; k <= kPeriod / 2; ++k) {
     spectrum[k] = (k == 0 || k == kPeriod / 2) ? 1.0 : std::polar(1.0, phase(gen));
@@ -65,7 +60,7 @@ void WriteRecording(const std::string& path, const std::vector<float>& origin,
   info.samplerate = 16000;
   info.channels = int(channels);
   info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  const std::unique_ptr<SNDFILE, SndFileClose> file(sf_open(path.c_str(), SFM_WRITE, &info));
+  const vesk::SoundFileHandle file(sf_open(path.c_str(), SFM_WRITE, &info));
   ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
   for (std::size_t p = 0; p <= kAverages; ++p) {
     ASSERT_EQ(sf_writef_float(file.get(), period.data(), sf_count_t(kPeriod)), sf_count_t(kPeriod));

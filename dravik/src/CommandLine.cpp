@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "dravik/Invocation.h"
+
 namespace dravik {
 namespace {
 
@@ -69,16 +71,16 @@ enum OptionIndex {
 };
 
 const struct option kLongOptions[] = {
-    {"tsporigflt", required_argument, nullptr, 0},
-    {"tsporigwav", required_argument, nullptr, 0},
-    {"tsporigchannel", required_argument, nullptr, 0},
-    {"sigmax", required_argument, nullptr, 0},
-    {"samplebyframe", required_argument, nullptr, 0},
-    {"syncaddfreq", required_argument, nullptr, 0},
-    {"syncaddoffset", required_argument, nullptr, 0},
-    {"searchoffset", required_argument, nullptr, 0},
-    {"outchannellist", required_argument, nullptr, 0},
-    {"enableHPF", required_argument, nullptr, 0},
+    {option::kTspOriginFloat, required_argument, nullptr, 0},
+    {option::kTspOriginWave, required_argument, nullptr, 0},
+    {option::kTspOriginChannel, required_argument, nullptr, 0},
+    {option::kSignalMax, required_argument, nullptr, 0},
+    {option::kSamplesPerFrame, required_argument, nullptr, 0},
+    {option::kSyncAddCount, required_argument, nullptr, 0},
+    {option::kSyncAddOffset, required_argument, nullptr, 0},
+    {option::kSearchOffset, required_argument, nullptr, 0},
+    {option::kOutChannelList, required_argument, nullptr, 0},
+    {option::kEnableHpf, required_argument, nullptr, 0},
     {nullptr, 0, nullptr, 0},
 };
 

@@ -9,16 +9,12 @@
 #include <map>
 #include <memory>
 
+#include "base/FftwPlan.h"
+
 namespace dravik {
 
-struct FftwPlanDeleter {
-    void operator()(fftw_plan_s* plan) const { fftw_destroy_plan(plan); }
-};
-struct FftwMemoryDeleter {
-    void operator()(void* memory) const { fftw_free(memory); }
-};
-using FftwPlan = std::unique_ptr<fftw_plan_s, FftwPlanDeleter>;
-using FftwComplexBuffer = std::unique_ptr<fftw_complex[], FftwMemoryDeleter>;
+using FftwPlan = vesk::FftwPlan;
+using FftwComplexBuffer = vesk::FftwBuffer<fftw_complex[]>;
 
 // In-place forward complex transform of length n (any n >= 1) on a buffer
 // that the object owns, e^{-2πi·k·m/n}, no scaling; the plan is made once,

@@ -5,23 +5,17 @@
 #include <vector>
 
 #include "base/OutputTarget.h"
+#include "veskio2/ByteOrder.h"
 
 namespace dravik {
 namespace {
 
-void put_little_endian(float value, unsigned char* out) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    out[0] = static_cast<unsigned char>(bits);
-    out[1] = static_cast<unsigned char>(bits >> 8);
-    out[2] = static_cast<unsigned char>(bits >> 16);
-    out[3] = static_cast<unsigned char>(bits >> 24);
-}
+void put_little_endian(float value, unsigned char* out) { veskio2::detail::StoreF32(out, value); }
 
 }  // namespace
 
 std::string impulse_file_name(const std::string& head, int ordinal) {
-    return head + "_ch" + std::to_string(ordinal) + ".flt";
+    return ImpulseFileName(head, ordinal);
 }
 
 int write_float_file(const std::string& path, const double* values, int count, std::string* reason) {

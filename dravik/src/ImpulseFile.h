@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "dravik/Invocation.h"
+
 namespace dravik {
 
 // Output name of the k-th selected channel (k from 1): "<head>_ch<k>.flt".

@@ -9,12 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "base/SoundFileHandle.h"
+
 namespace dravik {
 
-struct SndfileCloser {
-    void operator()(SNDFILE* file) const { sf_close(file); }
-};
-using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
+using SndfileHandle = vesk::SoundFileHandle;
 
 // Receives consecutive blocks of interleaved frames (samples in libsndfile's
 // double scale, integer full scale = 1.0): `frames` frames of `channels`

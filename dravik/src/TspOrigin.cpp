@@ -9,6 +9,7 @@
 
 #include "CommandLine.h"
 #include "Recording.h"
+#include "veskio2/ByteOrder.h"
 
 namespace dravik {
 namespace {
@@ -17,16 +18,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-float float_from_little_endian(const unsigned char* bytes) {
-    std::uint32_t bits = static_cast<std::uint32_t>(bytes[0]) |
-                         static_cast<std::uint32_t>(bytes[1]) << 8 |
-                         static_cast<std::uint32_t>(bytes[2]) << 16 |
-                         static_cast<std::uint32_t>(bytes[3]) << 24;
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
 
 bool first_samples_silent(const std::vector<double>& samples, int count) {
     for (int m = 0; m < count; ++m) {
@@ -108,7 +99,7 @@ int read_float_file(const std::string& path, long long size_bytes,
             std::min<long long>(remaining, static_cast<long long>(sizeof buffer / 4)));
         if (std::fread(buffer, 4, want, file.get()) != want) return -1;
         for (std::size_t m = 0; m < want; ++m) {
-            double value = float_from_little_endian(buffer + 4 * m);
+            double value = veskio2::detail::GetF32(buffer + 4 * m);
             samples->push_back(value);
             if (std::fabs(value) > *max_magnitude) *max_magnitude = std::fabs(value);
         }

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "base/SoundFileHandle.h"
+
 namespace hostile {
 
 // Little-endian byte string builder; every field is written byte by byte.
@@ -104,7 +106,7 @@ inline void WriteWave(const std::string& path, int channels, const std::vector<f
   info.samplerate = 16000;
   info.channels = channels;
   info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(sf_open(path.c_str(), SFM_WRITE, &info), sf_close);
+  const vesk::SoundFileHandle file(sf_open(path.c_str(), SFM_WRITE, &info));
   if (!file) throw std::runtime_error("cannot write wave " + path + ": " + sf_strerror(nullptr));
   std::vector<float> frame(static_cast<std::size_t>(channels));
   for (std::size_t t = 0; t < samples.size(); ++t) {

@@ -11,6 +11,7 @@
 
 #include "HostileFiles.h"
 #include "HostileRun.h"
+#include "veskio2/FltFile.h"
 
 namespace hostile {
 namespace {
@@ -68,16 +69,7 @@ std::vector<Recording> HostileRecordings(const std::string& root) {
 }
 
 // Reads a .flt file's samples.
-std::vector<float> Samples(const std::string& path) {
-  const std::string bytes = ReadWhole(path);
-  std::vector<float> samples(bytes.size() / 4);
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + 4 * i);
-    const uint32_t bits = b[0] | (b[1] << 8) | (b[2] << 16) | (uint32_t(b[3]) << 24);
-    std::memcpy(&samples[i], &bits, 4);
-  }
-  return samples;
-}
+std::vector<float> Samples(const std::string& path) { return veskio2::flt::ReadFile(path); }
 
 TEST_F(TSPList, HostileRecordingNamesRunNothingAndStayInTheTemporaryDirectory) {
   const std::vector<Recording> recordings = HostileRecordings(root_.Path());

@@ -19,6 +19,7 @@
 
 #include "RunProcess.h"
 #include "ScratchDir.h"
+#include "veskio2/FltFile.h"
 #include "veskio2/Vesk.h"
 #include "veskio2/VeskConfig.h"
 
@@ -31,13 +32,7 @@ using vesk_test::ScratchDir;
 // Raw little-endian float32 samples, as the .flt format holds them.
 inline void WriteFlt(const std::string& path, const std::vector<float>& samples) {
   std::ofstream out(path, std::ios::binary);
-  for (float v : samples) {
-    uint32_t bits;
-    std::memcpy(&bits, &v, 4);
-    const char bytes[4] = {char(bits & 0xff), char((bits >> 8) & 0xff), char((bits >> 16) & 0xff),
-                           char((bits >> 24) & 0xff)};
-    out.write(bytes, 4);
-  }
+  veskio2::flt::Write(out, samples.data(), samples.size());
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 

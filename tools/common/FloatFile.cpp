@@ -1,22 +1,17 @@
 #include "FloatFile.h"
 
-#include <cstdint>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include "ToolError.h"
 #include "base/OutputTarget.h"
+#include "veskio2/FltFile.h"
 
 namespace vesktools {
 
 void WriteFloat32LE(const std::string& path, const std::vector<float>& values) {
-  std::vector<unsigned char> bytes(values.size() * 4);
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    uint32_t bits;
-    std::memcpy(&bits, &values[i], 4);
-    for (int b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<unsigned char>(bits >> (8 * b));
-  }
+  std::vector<unsigned char> bytes(values.size() * veskio2::flt::kBytesPerSample);
+  veskio2::flt::EncodeSamples(values.data(), values.size(), bytes.data());
   WriteOutputFile(path, bytes.data(), bytes.size());
 }
 
@@ -33,11 +28,7 @@ std::vector<float> ReadFloat32LE(const std::string& path) {
   if (bytes.size() % 4 != 0)
     throw ToolError(path + ": expected a multiple of 4 bytes, found " + std::to_string(bytes.size()));
   std::vector<float> values(bytes.size() / 4);
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    uint32_t bits = 0;
-    for (int b = 0; b < 4; ++b) bits |= static_cast<uint32_t>(bytes[4 * i + b]) << (8 * b);
-    std::memcpy(&values[i], &bits, 4);
-  }
+  veskio2::flt::DecodeSamples(bytes.data(), values.size(), values.data());
   return values;
 }
 

@@ -9,6 +9,8 @@
 
 #include <fftw3.h>
 
+#include "base/FftwPlan.h"
+
 namespace vesktools {
 
 // Size n (any n >= 1; powers of two are fastest) in double precision, plans
@@ -30,19 +32,11 @@ public:
   void Inverse() { fftw_execute(inverse_.get()); }
 
 private:
-  struct BufferFree {
-    void operator()(void* p) const { fftw_free(p); }
-  };
-  struct PlanDestroy {
-    void operator()(fftw_plan p) const { fftw_destroy_plan(p); }
-  };
-  using PlanPtr = std::unique_ptr<std::remove_pointer<fftw_plan>::type, PlanDestroy>;
-
   std::size_t n_;
-  std::unique_ptr<double, BufferFree> time_;
-  std::unique_ptr<fftw_complex, BufferFree> spectrum_;
-  PlanPtr forward_;
-  PlanPtr inverse_;
+  vesk::FftwBuffer<double> time_;
+  vesk::FftwBuffer<fftw_complex> spectrum_;
+  vesk::FftwPlan forward_;
+  vesk::FftwPlan inverse_;
 };
 
 }  // namespace vesktools

@@ -11,14 +11,12 @@
 
 #include "FloatFile.h"
 #include "ToolError.h"
+#include "base/SoundFileHandle.h"
 
 namespace vesktools {
 namespace {
 
-struct SndFileCloser {
-  void operator()(SNDFILE* f) const { sf_close(f); }
-};
-using SndFilePtr = std::unique_ptr<SNDFILE, SndFileCloser>;
+using SndFilePtr = vesk::SoundFileHandle;
 
 // A wave file made in memory (libsndfile seeks back to finish the header,
 // which a FIFO would not allow) and then written to its output target.

@@ -6,7 +6,7 @@
 #include <boost/program_options/parsers.hpp>
 #include <boost/program_options/value_semantic.hpp>
 
-#include "front/validators.h"
+#include "options/validators.h"
 
 namespace po = boost::program_options;
 

@@ -13,7 +13,7 @@
 #include "base/OutputTarget.h"
 
 #include "front/CommandLine.h"
-#include "front/validators.h"
+#include "options/validators.h"
 #include "template/TemplateMaker.h"
 #include "tf/TFMaker.h"
 

@@ -1,10 +1,12 @@
 #include "provider/IRProvider.h"
 
+#include <iostream>
 #include <stdexcept>
 
 #include <boost/format.hpp>
 
 #include "provider/MicIndexTable.h"
+#include "veskio2/FltFile.h"
 
 namespace trelvix {
 
@@ -20,6 +22,28 @@ void CheckMicOrdinal(std::size_t mic) {
   }
 }
 }  // namespace
+
+std::size_t IRProvider::GetIRWindow(std::size_t src, std::size_t mic, std::size_t start, std::size_t count,
+                                    std::vector<float>* window) {
+  const std::vector<float> samples = GetIR(src, mic);
+  if (window && start <= samples.size() && count <= samples.size() - start) {
+    window->assign(samples.begin() + static_cast<std::ptrdiff_t>(start),
+                   samples.begin() + static_cast<std::ptrdiff_t>(start + count));
+  }
+  return samples.size();
+}
+
+std::size_t ReadFltWindow(const std::string& name, std::size_t start, std::size_t count,
+                          std::vector<float>* window) {
+  veskio2::flt::InputFile file(name);
+  std::size_t length = file.Samples();
+  if (length > 0 && window && start <= length && count <= length - start) {
+    window->resize(count);
+    if (!file.ReadWindow(start, count, window->data())) length = 0;
+  }
+  if (length == 0) std::cerr << name << ": " << file.Problem() << std::endl;
+  return length;
+}
 
 int32_t MicIndexOf(std::size_t mic) {
   CheckMicOrdinal(mic);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <boost/shared_ptr.hpp>
@@ -24,11 +25,25 @@ public:
   // Samples of the impulse response of source `src` at microphone `mic`
   // (ordinal in the location file); empty when it cannot be read.
   virtual std::vector<float> GetIR(std::size_t src, std::size_t mic) = 0;
+  // The length (samples) of that impulse response, and, when it holds
+  // samples [start, start + count), those samples in *window (resized to
+  // `count`; left alone when the window does not fit). 0 when it cannot be
+  // read, reported as GetIR reports it. Providers of files read only what the window needs.
+  virtual std::size_t GetIRWindow(std::size_t src, std::size_t mic, std::size_t start, std::size_t count,
+                                  std::vector<float>* window);
+  // The length (samples) of that impulse response, 0 when it cannot be read.
+  virtual std::size_t GetIRLength(std::size_t src, std::size_t mic) { return GetIRWindow(src, mic, 0, 0, nullptr); }
   virtual std::size_t GetNumSources() = 0;
   virtual std::size_t GetNumMics() = 0;
   virtual std::vector<boost::shared_ptr<veskio2::veskconfig::Source>> GetSources() = 0;
   virtual boost::shared_ptr<std::vector<unsigned int>> GetMicIndices() = 0;
 };
+
+// GetIRWindow over the .flt file `name`: reads only the window, takes the
+// length from the file's size, and reports an unreadable file on standard
+// error as "<name>: <reason>".
+std::size_t ReadFltWindow(const std::string& name, std::size_t start, std::size_t count,
+                          std::vector<float>* window);
 
 }  // namespace trelvix
 

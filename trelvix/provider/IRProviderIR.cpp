@@ -5,7 +5,7 @@
 
 #include "provider/CheckConfigFile.h"
 #include "provider/MicIndexTable.h"
-#include "provider/ReadFlt.h"
+#include "veskio2/FltFile.h"
 
 namespace trelvix {
 
@@ -22,10 +22,28 @@ public:
     if (!(ir_->GetVersion() == Version(2, 0))) throw std::runtime_error("not implemented");
     return dynamic_cast<const ImpulseResponseListFile2_0&>(*ir_);
   }
+
+  // The name of the single-index file entry that serves the microphone.
+  std::string FileFor(std::size_t src, std::size_t mic) const {
+    const auto& files = List().GetSources().at(src).GetFiles();
+    const int32_t target = MicIndexOf(mic);
+    for (const auto& file : files) {
+      if (!file.HasMicIndices()) continue;
+      const auto& indices = file.GetMicIndices();
+      // Only files that carry exactly this one microphone serve it.
+      if (indices.size() != 1 || static_cast<int64_t>(indices[0]) != target) continue;
+      // Relative names are relative to the working directory.
+      return file.GetName().raw();
+    }
+    throw std::runtime_error("not implemented");
+  }
 };
 
-IRProviderIR::IRProviderIR(const std::string& listFile) : impl_(new Impl) {
-  const auto file = ReadConfigFile(listFile);
+IRProviderIR::IRProviderIR(const std::string& listFile) : IRProviderIR(ReadConfigFile(listFile), listFile) {}
+
+IRProviderIR::IRProviderIR(const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file,
+                           const std::string& listFile)
+    : impl_(new Impl) {
   CheckConfigFile(file, "ImpulseResponseListFile", {Version(2, 0)});
   impl_->ir_ = boost::dynamic_pointer_cast<ImpulseResponseListFile>(file);
   if (!impl_->ir_ || !boost::dynamic_pointer_cast<ImpulseResponseListFile2_0>(file)) {
@@ -44,20 +62,17 @@ std::size_t IRProviderIR::GetNumMics() {
 }
 
 std::vector<float> IRProviderIR::GetIR(std::size_t src, std::size_t mic) {
-  const auto& files = impl_->List().GetSources().at(src).GetFiles();
-  const int32_t target = MicIndexOf(mic);
-  for (const auto& file : files) {
-    if (!file.HasMicIndices()) continue;
-    const auto& indices = file.GetMicIndices();
-    // Only files that carry exactly this one microphone serve it.
-    if (indices.size() != 1 || static_cast<int64_t>(indices[0]) != target) continue;
-    // Relative names are relative to the working directory.
-    std::string problem;
-    std::vector<float> samples = ReadFltFile(file.GetName().raw(), &problem);
-    if (samples.empty()) std::cerr << file.GetName().raw() << ": " << problem << std::endl;
-    return samples;
-  }
-  throw std::runtime_error("not implemented");
+  const std::string name = impl_->FileFor(src, mic);
+  std::string problem;
+  std::vector<float> samples = veskio2::flt::ReadFile(name, &problem);
+  if (samples.empty()) std::cerr << name << ": " << problem << std::endl;
+  return samples;
+}
+
+std::size_t IRProviderIR::GetIRWindow(std::size_t src, std::size_t mic, std::size_t start, std::size_t count,
+                                      std::vector<float>* window) {
+  const std::string name = impl_->FileFor(src, mic);
+  return ReadFltWindow(name, start, count, window);
 }
 
 std::vector<boost::shared_ptr<veskio2::veskconfig::Source>> IRProviderIR::GetSources() {

@@ -15,9 +15,10 @@
 #include <boost/format.hpp>
 
 #include "base/ShellCommand.h"
+#include "dravik/Invocation.h"
 #include "provider/CheckConfigFile.h"
 #include "provider/MicIndexTable.h"
-#include "provider/ReadFlt.h"
+#include "veskio2/FltFile.h"
 
 namespace fs = boost::filesystem;
 
@@ -124,6 +125,9 @@ public:
   int RunDravik(const OriginalImpulseFile& origin, unsigned signalMax, unsigned syncAverage,
                 unsigned tspOffset, const std::vector<unsigned int>& micIndices,
                 const std::string& wave, const std::string& outputHead);
+  // Runs dravik for the wave that covers the microphone (once per wave) and
+  // names the output that holds its impulse response.
+  std::string PrepareIRFile(std::size_t src, std::size_t mic);
   std::string MakeOutputHead(const std::string& wave) const {
     return (fs::path(temporaryDirectory) / WaveWorkDirectory(wave) / "float").string();
   }
@@ -162,9 +166,9 @@ int IRProviderTSP::Impl::RunDravik(const OriginalImpulseFile& origin, unsigned s
                                    unsigned syncAverage, unsigned tspOffset,
                                    const std::vector<unsigned int>& micIndices,
                                    const std::string& wave, const std::string& outputHead) {
-  std::string suffix;
-  if (origin.kind == OriginalImpulseFile::PCM_WAVE) suffix = "wav";
-  else if (origin.kind == OriginalImpulseFile::RAW_FLOAT) suffix = "flt";
+  const char* originOption = nullptr;
+  if (origin.kind == OriginalImpulseFile::PCM_WAVE) originOption = dravik::option::kTspOriginWave;
+  else if (origin.kind == OriginalImpulseFile::RAW_FLOAT) originOption = dravik::option::kTspOriginFloat;
   else {
     throw std::runtime_error((boost::format("originalImpulseFile %s has unknown kind %u "
                                             "(0 = PCM wave, 1 = raw float)") %
@@ -179,10 +183,10 @@ int IRProviderTSP::Impl::RunDravik(const OriginalImpulseFile& origin, unsigned s
   // A leading dash would read as an option; "./" names the same file.
   const std::string recording = (!wave.empty() && wave[0] == '-') ? "./" + wave : wave;
   std::string command =
-      (boost::format("%s --tsporig%s %s --sigmax \"%s\" --syncaddfreq \"%s\" --syncaddoffset \"%s\" "
-                     "--outchannellist \"%s\" %s %s") %
-       ShellProgram(dravik.program) % suffix % ShellQuote(origin.name.raw()) % signalMax %
-       syncAverage % tspOffset % channels % ShellQuote(recording) % ShellQuote(outputHead))
+      (boost::format("%s --%s %s --%s \"%s\" --%s \"%s\" --%s \"%s\" --%s \"%s\" %s %s") %
+       ShellProgram(dravik.program) % originOption % ShellQuote(origin.name.raw()) % dravik::option::kSignalMax %
+       signalMax % dravik::option::kSyncAddCount % syncAverage % dravik::option::kSyncAddOffset % tspOffset %
+       dravik::option::kOutChannelList % channels % ShellQuote(recording) % ShellQuote(outputHead))
           .str();
   if (dravik.reportToStderr) command += " 1>&2";
 
@@ -209,8 +213,11 @@ int IRProviderTSP::Impl::RunDravik(const OriginalImpulseFile& origin, unsigned s
 }
 
 IRProviderTSP::IRProviderTSP(const std::string& listFile, const DravikInvocation& dravik)
+    : IRProviderTSP(ReadConfigFile(listFile), listFile, dravik) {}
+
+IRProviderTSP::IRProviderTSP(const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file,
+                             const std::string& listFile, const DravikInvocation& dravik)
     : impl_(new Impl) {
-  const auto file = ReadConfigFile(listFile);
   CheckConfigFile(file, "TSPListFile", {Version(2, 0)});
   impl_->tsp_ = boost::dynamic_pointer_cast<TSPListFile>(file);
   if (!impl_->tsp_ || !boost::dynamic_pointer_cast<TSPListFile2_0>(file)) {
@@ -247,12 +254,12 @@ boost::shared_ptr<std::vector<unsigned int>> IRProviderTSP::GetMicIndices() {
   return GetMicIndicesFromTSPList(boost::dynamic_pointer_cast<TSPListFile2_0>(impl_->tsp_));
 }
 
-std::vector<float> IRProviderTSP::GetIR(std::size_t src, std::size_t mic) {
-  const TSPListFile2_0& list = impl_->List();
+std::string IRProviderTSP::Impl::PrepareIRFile(std::size_t src, std::size_t mic) {
+  const TSPListFile2_0& list = List();
   const auto& files = list.GetSources().at(src).GetFiles();
-  if (impl_->temporaryDirectory.empty()) {
-    impl_->temporaryDirectory = Impl::MakeTemporaryDirectory(3);
-    std::cerr << "Created a temporary directore: " << impl_->temporaryDirectory << std::endl;
+  if (temporaryDirectory.empty()) {
+    temporaryDirectory = MakeTemporaryDirectory(3);
+    std::cerr << "Created a temporary directore: " << temporaryDirectory << std::endl;
   }
   const int32_t target = MicIndexOf(mic);
   const veskio2::veskconfig::File1* covering = nullptr;
@@ -275,16 +282,24 @@ std::vector<float> IRProviderTSP::GetIR(std::size_t src, std::size_t mic) {
   const unsigned syncAverage = list.GetSynchronousAverage();
   const unsigned signalMax = list.GetSignalMax();
   const OriginalImpulseFile origin = list.GetOriginalImpulseFile();
-  impl_->CalculateImpulseFiles(wave, tspOffset, syncAverage, signalMax, origin,
-                               covering->GetMicIndices());
+  CalculateImpulseFiles(wave, tspOffset, syncAverage, signalMax, origin, covering->GetMicIndices());
   // Numbered by the microphone's ordinal, as dravik numbers its outputs for
   // a wave that carries the microphones in file order.
-  const std::string fltName =
-      (boost::format("%s_ch%d.flt") % impl_->MakeOutputHead(wave) % (mic + 1)).str();
+  return dravik::ImpulseFileName(MakeOutputHead(wave), static_cast<int>(mic + 1));
+}
+
+std::vector<float> IRProviderTSP::GetIR(std::size_t src, std::size_t mic) {
+  const std::string fltName = impl_->PrepareIRFile(src, mic);
   std::string problem;
-  std::vector<float> samples = ReadFltFile(fltName, &problem);
+  std::vector<float> samples = veskio2::flt::ReadFile(fltName, &problem);
   if (samples.empty()) std::cerr << fltName << ": " << problem << std::endl;
   return samples;
+}
+
+std::size_t IRProviderTSP::GetIRWindow(std::size_t src, std::size_t mic, std::size_t start, std::size_t count,
+                                       std::vector<float>* window) {
+  const std::string fltName = impl_->PrepareIRFile(src, mic);
+  return ReadFltWindow(fltName, start, count, window);
 }
 
 }  // namespace trelvix

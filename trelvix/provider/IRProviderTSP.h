@@ -40,10 +40,15 @@ public:
   // Reads and checks the list; runs nothing and makes no directory yet.
   explicit IRProviderTSP(const std::string& listFile,
                          const DravikInvocation& dravik = DravikInvocation());
+  // The same over a list already read from `listFile`.
+  IRProviderTSP(const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& list, const std::string& listFile,
+                const DravikInvocation& dravik = DravikInvocation());
 
   // Runs dravik for the wave file that covers the microphone (once per
   // wave file) and reads its output numbered mic + 1; empty when missing.
   std::vector<float> GetIR(std::size_t src, std::size_t mic) override;
+  std::size_t GetIRWindow(std::size_t src, std::size_t mic, std::size_t start, std::size_t count,
+                          std::vector<float>* window) override;
   std::size_t GetNumSources() override;
   // numMic, or the number of micIndices over the files of the first source.
   std::size_t GetNumMics() override;

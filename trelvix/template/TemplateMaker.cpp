@@ -12,7 +12,7 @@
 #include <boost/format.hpp>
 #include <boost/shared_ptr.hpp>
 
-#include "front/validators.h"
+#include "options/validators.h"
 #include "template/GridParameters.h"
 #include "template/StringVariableImplanter.h"
 #include "veskio2/VeskConfig.h"

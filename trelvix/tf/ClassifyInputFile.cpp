@@ -5,7 +5,8 @@
 
 namespace trelvix {
 
-InputFileType ClassifyInputFile(const std::string& path, std::string* reason) {
+InputFileType ClassifyInputFile(const std::string& path, std::string* reason,
+                                boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>* parsed) {
   const std::size_t dot = path.rfind('.');
   if (dot == std::string::npos) return InputFileType::INVALID;
   const std::string extension = path.substr(dot + 1);
@@ -19,6 +20,7 @@ InputFileType ClassifyInputFile(const std::string& path, std::string* reason) {
     return InputFileType::INVALID;
   }
   if (!file) return InputFileType::INVALID;  // treated like an unreadable file
+  if (parsed) *parsed = file;
   const std::string id = file->GetId();
   if (id == "ImpulseResponseListFile") return InputFileType::IR_LIST;
   if (id == "TSPListFile") return InputFileType::TSP_LIST;

@@ -4,6 +4,10 @@
 
 #include <string>
 
+#include <boost/shared_ptr.hpp>
+
+#include "veskio2/VeskConfig.h"
+
 namespace trelvix {
 
 enum class InputFileType : int {
@@ -21,8 +25,11 @@ enum class InputFileType : int {
 // without ".", an unreadable configuration file or one of another id is
 // INVALID. Errors of the reader other than unreadable files pass. For an
 // unreadable configuration file, *reason (if given) receives the reader's
-// message.
-InputFileType ClassifyInputFile(const std::string& path, std::string* reason = nullptr);
+// message. For a configuration file, *parsed (if given) receives the file
+// as read, so that nothing needs to read it again.
+InputFileType ClassifyInputFile(
+    const std::string& path, std::string* reason = nullptr,
+    boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>* parsed = nullptr);
 
 }  // namespace trelvix
 

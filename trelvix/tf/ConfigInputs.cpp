@@ -9,8 +9,8 @@ namespace trelvix {
 namespace {
 
 template <typename Concrete>
-boost::shared_ptr<Concrete> ReadAs(const std::string& path, const std::string& id) {
-  const auto file = ReadConfigFile(path);
+boost::shared_ptr<Concrete> As(const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file,
+                               const std::string& path, const std::string& id) {
   try {
     CheckConfigFile(file, id, {veskio2::Version(2, 0)});
   } catch (const std::runtime_error& e) {
@@ -23,13 +23,23 @@ boost::shared_ptr<Concrete> ReadAs(const std::string& path, const std::string& i
 
 }  // namespace
 
+boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> AsMicArrayLocationFile(
+    const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file, const std::string& path) {
+  return As<veskio2::veskconfig::MicArrayLocationFile2_0>(file, path, "MicArrayLocationFile");
+}
+
+boost::shared_ptr<veskio2::veskconfig::TSPListFile2_0> AsTSPListFile(
+    const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file, const std::string& path) {
+  return As<veskio2::veskconfig::TSPListFile2_0>(file, path, "TSPListFile");
+}
+
 boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> ReadMicArrayLocationFile(
     const std::string& path) {
-  return ReadAs<veskio2::veskconfig::MicArrayLocationFile2_0>(path, "MicArrayLocationFile");
+  return AsMicArrayLocationFile(ReadConfigFile(path), path);
 }
 
 boost::shared_ptr<veskio2::veskconfig::TSPListFile2_0> ReadTSPListFile(const std::string& path) {
-  return ReadAs<veskio2::veskconfig::TSPListFile2_0>(path, "TSPListFile");
+  return AsTSPListFile(ReadConfigFile(path), path);
 }
 
 }  // namespace trelvix

@@ -11,12 +11,19 @@
 
 namespace trelvix {
 
-// Throws std::runtime_error naming the file when it is no microphone-array
-// location file of version 2.0.
+// `file` (read from `path`) as a microphone-array location file of version
+// 2.0; throws std::runtime_error naming the path otherwise.
+boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> AsMicArrayLocationFile(
+    const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file, const std::string& path);
+
+// `file` (read from `path`) as a TSP list of version 2.0; throws
+// std::runtime_error naming the path otherwise.
+boost::shared_ptr<veskio2::veskconfig::TSPListFile2_0> AsTSPListFile(
+    const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file, const std::string& path);
+
+// Reads `path` and takes it as above.
 boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> ReadMicArrayLocationFile(
     const std::string& path);
-
-// Throws std::runtime_error naming the file when it is no TSP list of version 2.0.
 boost::shared_ptr<veskio2::veskconfig::TSPListFile2_0> ReadTSPListFile(const std::string& path);
 
 }  // namespace trelvix

@@ -1,13 +1,19 @@
 #include "tf/GeometryToTF.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <iostream>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include <boost/format.hpp>
 
+#include "provider/CheckConfigFile.h"
 #include "provider/IRProviderTSP.h"
 #include "tf/ConfigInputs.h"
 #include "tf/IRToSpectrum.h"
@@ -16,10 +22,44 @@
 
 namespace trelvix {
 
-boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFMakingParameters& param,
-                                                           unsigned int numVertical,
-                                                           std::ostream& report) {
-  if (numVertical != 1) {
+namespace {
+
+// Cores this process may run on.
+unsigned UsableCores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return std::max(1, CPU_COUNT(&set));
+}
+
+// Runs fill(first, last) over [0, count) split into one slice per usable
+// core. Every slice writes values of its own, so the result does not depend
+// on the split.
+template <typename Fill>
+void OverCores(std::size_t count, Fill fill) {
+  const std::size_t threads = std::min<std::size_t>(UsableCores(), std::max<std::size_t>(count / 64, 1));
+  if (threads <= 1) return fill(std::size_t(0), count);
+  std::vector<std::thread> workers;
+  std::exception_ptr failure;
+  std::mutex failureLock;
+  for (std::size_t t = 0; t < threads; ++t) {
+    workers.emplace_back([&, t] {
+      try {
+        fill(count * t / threads, count * (t + 1) / threads);
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(failureLock);
+        if (!failure) failure = std::current_exception();
+      }
+    });
+  }
+  for (auto& worker : workers) worker.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace
+
+boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFJob& job, std::ostream& report) {
+  const TFMakingParameters& param = job.param;
+  if (job.numVertical != 1) {
     throw std::runtime_error("Geometric TF calculation doesn't support multi vertical sound positions");
   }
   if (param.nfft == 0) throw std::runtime_error("nfft must be at least 1, but 0 is given");
@@ -28,10 +68,10 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFMakingParamet
                              (param.ir_list_file.empty() ? std::string("none is given")
                                                          : param.ir_list_file + " is an impulse response list file"));
   }
-  const auto tspList = ReadTSPListFile(param.tsp_list_file);
+  const auto tspList = AsTSPListFile(job.list, param.tsp_list_file);
   tspList->GetNumMic();
   const auto& sources = tspList->GetSources();
-  const auto micArray = ReadMicArrayLocationFile(param.mic_array_location_file);
+  const auto& micArray = job.micArray;
   const auto& mics = micArray->GetMics();
 
   const auto indices = GetMicIndicesFromTSPList(tspList);
@@ -47,6 +87,7 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFMakingParamet
   std::vector<veskio2::Vector3<float>> micPositions;  // metres
   for (const auto& mic : mics) micPositions.push_back(mic.GetPosition().ToCartesian());
   std::vector<veskio2::Vector3<float>> sourcePositions;  // metres
+  sourcePositions.reserve(sources.size());
   for (const auto& source : sources) {
     const veskio2::Position<float> position =
         veskio2::MakePositionFromVector(source.GetPosition().ToCartesian());
@@ -54,45 +95,80 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFMakingParamet
   }
 
   const float samplesPerMetre = static_cast<float>(param.sampling_freq) / kSpeedOfSound;
+  const std::size_t numMic = mics.size();
   const std::size_t numBins = param.nfft / 2 + 1;
   // The whole array is held in memory: refuse an nfft that cannot fit
   // rather than let the allocation take the machine.
   constexpr uint64_t kMaxValues = uint64_t(1) << 28;  // 2 GiB of complex floats
-  if (static_cast<uint64_t>(sources.size()) * mics.size() * numBins > kMaxValues) {
+  if (static_cast<uint64_t>(sources.size()) * numMic * numBins > kMaxValues) {
     throw std::runtime_error((boost::format("nfft %d is too large: %d sources x %d microphones x %d bins "
                                             "exceed %d transfer-function values") %
-                              param.nfft % sources.size() % mics.size() % numBins % kMaxValues)
+                              param.nfft % sources.size() % numMic % numBins % kMaxValues)
                                  .str());
   }
-  TFArray tf = MakeArray3<std::complex<float>>(sources.size(), mics.size(), numBins, 0.0f);
+
+  // Delays and offsets first, in order, with their report lines and errors.
+  std::vector<float> delays(sourcePositions.size() * numMic);  // samples, [src][mic]
+  std::vector<float> offsets(sourcePositions.size());          // samples
   for (std::size_t src = 0; src < sourcePositions.size(); ++src) {
-    std::vector<float> delays;  // samples
     float latest = 0.0f;
-    for (const auto& micPosition : micPositions) {
-      delays.push_back((sourcePositions[src] - micPosition).Length() * samplesPerMetre);
-      if (!std::isfinite(delays.back())) {
-        throw std::runtime_error((boost::format("the distance from src %d to mic %d is not finite") % src %
-                                  (delays.size() - 1))
-                                     .str());
+    for (std::size_t mic = 0; mic < numMic; ++mic) {
+      const float delay = (sourcePositions[src] - micPositions[mic]).Length() * samplesPerMetre;
+      if (!std::isfinite(delay)) {
+        throw std::runtime_error(
+            (boost::format("the distance from src %d to mic %d is not finite") % src % mic).str());
       }
-      latest = std::max(latest, delays.back());
+      delays[src * numMic + mic] = delay;
+      latest = std::max(latest, delay);
     }
     const float offset = std::max(
         0.0f, latest + static_cast<float>(param.direct_length) - static_cast<float>(param.nfft));
+    offsets[src] = offset;
     report << "GEO IR[" << src << "] offset=" << offset << "(" << offset / param.sampling_freq << "sec)"
            << "\n";
-    for (std::size_t mic = 0; mic < delays.size(); ++mic) {
-      for (std::size_t bin = 0; bin < numBins; ++bin) {
-        const float phase = static_cast<float>(static_cast<double>(offset - delays[mic]) *
-                                               6.283185307179586 * static_cast<double>(bin) / param.nfft);
-        tf[src][mic][bin] = std::complex<float>(std::cos(phase), std::sin(phase));
-      }
-    }
   }
   report.flush();
 
-  if (param.tf_type == TFType::GTF) ConjugateTF(tf);
-  return AssembleTFFile(tf, sourcePositions, micArray, param.nfft, 0, param.sampling_freq, param.tf_type);
+  // The rows are allocated here, by this thread: memory that worker threads
+  // allocated would come from arenas of their own, and what reading the
+  // lists left free could not be used again.
+  TFArray tf(sourcePositions.size());
+  for (auto& rows : tf) {
+    rows.resize(numMic);
+    for (auto& row : rows) row.reserve(numBins);
+  }
+  // The values straight into the final array, sources spread over the cores.
+  OverCores(tf.size(), [&](std::size_t first, std::size_t last) {
+    for (std::size_t src = first; src < last; ++src) {
+      for (std::size_t mic = 0; mic < numMic; ++mic) {
+        std::vector<std::complex<float>>& row = tf[src][mic];
+        const double shift = static_cast<double>(offsets[src] - delays[src * numMic + mic]);  // samples
+        for (std::size_t bin = 0; bin < numBins; ++bin) {
+          const float phase =
+              static_cast<float>(shift * 6.283185307179586 * static_cast<double>(bin) / param.nfft);
+          row.emplace_back(std::cos(phase), std::sin(phase));  // within the capacity reserved
+        }
+      }
+    }
+  });
+
+  // Free-field values have unit magnitude by construction: no normalisation.
+  FinishTF(tf, param, false, report);
+  return AssembleTFFile(std::move(tf), sourcePositions, micArray, param.nfft, 0, param.sampling_freq,
+                        param.tf_type);
+}
+
+boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFMakingParameters& param,
+                                                           unsigned int numVertical,
+                                                           std::ostream& report) {
+  TFJob job;
+  job.param = param;
+  job.numVertical = numVertical;
+  if (numVertical == 1 && param.nfft != 0 && !param.tsp_list_file.empty()) {
+    job.list = ReadConfigFile(param.tsp_list_file);
+    job.micArray = ReadMicArrayLocationFile(param.mic_array_location_file);
+  }
+  return MakeGeometricTF(job, report);
 }
 
 }  // namespace trelvix

@@ -8,6 +8,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "tf/TFJob.h"
 #include "tf/TFMakingParameters.h"
 #include "veskio2/Vesk.h"
 
@@ -23,7 +24,12 @@ constexpr float kSpeedOfSound = 343.0f;
 // (0 when no shift is needed). GTF output is conjugated. Writes one
 // "GEO IR[" line per source to `report`. Needs the TSP list of `param` and
 // numVertical 1; throws std::runtime_error (or std::range_error for a
-// source at the origin) otherwise.
+// source at the origin) otherwise. The values are computed straight into
+// the final array, on every usable core (each value on its own, so the
+// bytes do not depend on the number of cores).
+boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFJob& job, std::ostream& report);
+
+// The same for the files that `param` names.
 boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFMakingParameters& param,
                                                            unsigned int numVertical,
                                                            std::ostream& report);

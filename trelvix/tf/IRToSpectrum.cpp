@@ -1,47 +1,28 @@
 #include "tf/IRToSpectrum.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <stdexcept>
 
 #include <boost/format.hpp>
-#include <fftw3.h>
 
 namespace trelvix {
 
-namespace {
+RealForwardTransform::RealForwardTransform(uint32_t n)
+    : n_(n),
+      in_(fftwf_alloc_real(n)),
+      out_(fftwf_alloc_complex(n / 2 + 1)),
+      plan_(fftwf_plan_dft_r2c_1d(static_cast<int>(n), in_.get(), out_.get(), FFTW_ESTIMATE)) {
+  if (n == 0 || !in_ || !out_ || !plan_) throw std::runtime_error("cannot prepare an FFT of length " + std::to_string(n));
+}
 
-struct FftwfFree {
-  void operator()(void* p) const { fftwf_free(p); }
-};
-struct FftwfPlanDestroy {
-  void operator()(fftwf_plan_s* p) const { fftwf_destroy_plan(p); }
-};
-
-// One real-to-complex plan with its own aligned buffers, made once and
-// executed for every row.
-class RealForwardTransform {
-public:
-  explicit RealForwardTransform(uint32_t n)
-      : n_(n),
-        in_(fftwf_alloc_real(n)),
-        out_(fftwf_alloc_complex(n / 2 + 1)),
-        plan_(fftwf_plan_dft_r2c_1d(static_cast<int>(n), in_.get(), out_.get(), FFTW_ESTIMATE)) {
-    if (!in_ || !out_ || !plan_) throw std::runtime_error("cannot prepare an FFT of length " + std::to_string(n));
-  }
-  float* Input() { return in_.get(); }
-  const fftwf_complex* Output() const { return out_.get(); }
-  void Execute() { fftwf_execute(plan_.get()); }
-  uint32_t Length() const { return n_; }
-
-private:
-  uint32_t n_;
-  std::unique_ptr<float, FftwfFree> in_;
-  std::unique_ptr<fftwf_complex, FftwfFree> out_;
-  std::unique_ptr<fftwf_plan_s, FftwfPlanDestroy> plan_;
-};
-
-}  // namespace
+void RealForwardTransform::Transform(const float* samples, std::complex<float>* bins) {
+  std::copy(samples, samples + n_, in_.get());
+  fftwf_execute(plan_.get());
+  const fftwf_complex* out = out_.get();
+  for (std::size_t bin = 0; bin < n_ / 2 + 1; ++bin) bins[bin] = std::complex<float>(out[bin][0], out[bin][1]);
+}
 
 TFArray DoFFT(const IRArray& ir, uint32_t nfft) {
   if (nfft == 0) throw std::runtime_error("nfft must be at least 1, but 0 is given");
@@ -59,12 +40,7 @@ TFArray DoFFT(const IRArray& ir, uint32_t nfft) {
                                   src % mic % row.size() % nfft)
                                      .str());
       }
-      std::copy(row.begin(), row.end(), fft.Input());
-      fft.Execute();
-      const fftwf_complex* out = fft.Output();
-      for (std::size_t bin = 0; bin < numBins; ++bin) {
-        tf[src][mic][bin] = std::complex<float>(out[bin][0], out[bin][1]);
-      }
+      fft.Transform(row.data(), tf[src][mic].data());
     }
   }
   return tf;
@@ -74,6 +50,12 @@ void ConjugateTF(TFArray& tf) {
   for (auto& src : tf)
     for (auto& mic : src)
       for (auto& v : mic) v = std::conj(v);
+}
+
+void FinishTF(TFArray& tf, const TFMakingParameters& param, bool normalize, std::ostream& report) {
+  if (param.tf_type != TFType::GTF) return;
+  ConjugateTF(tf);
+  if (normalize) Normalize(tf, param.nfft, param.normalize_src, param.normalize_mic, param.normalize_freq, report);
 }
 
 void Normalize(TFArray& tf, uint32_t nfft, bool normalize_src, bool normalize_mic,

@@ -5,9 +5,28 @@
 #include <cstdint>
 #include <ostream>
 
+#include "base/FftwPlan.h"
 #include "tf/MultiDimVector.h"
+#include "tf/TFMakingParameters.h"
 
 namespace trelvix {
+
+// Unscaled forward DFT of one real row of n samples (n >= 1) into bins
+// 0 .. n/2, through one FFTW plan made here and reused for every row.
+// Throws std::runtime_error when the plan cannot be made.
+class RealForwardTransform {
+public:
+  explicit RealForwardTransform(uint32_t n);
+  // Reads n samples, writes n/2 + 1 bins.
+  void Transform(const float* samples, std::complex<float>* bins);
+  uint32_t Length() const { return n_; }
+
+private:
+  uint32_t n_;
+  vesk::FftwfBuffer<float> in_;
+  vesk::FftwfBuffer<fftwf_complex> out_;
+  vesk::FftwfPlan plan_;
+};
 
 // Unscaled forward DFT X[k] = sum_n x[n] e^(-j 2 pi k n / nfft) of every row,
 // bins k = 0 .. nfft/2 (nfft/2 + 1 values). Any nfft >= 1 is exact; every
@@ -22,6 +41,11 @@ void ConjugateTF(TFArray& tf);
 // "tf_vect size: S, M, B" to `report` and scales every block (whole axis
 // along flagged axes, one index along the others) to unit energy
 // sum |v|^2 = 1. Blocks with zero or non-finite energy stay unchanged.
+// The post-processing both computations share, by output type: GTF values
+// are conjugated and then, when `normalize` is set, normalised as the flags
+// of `param` say (Normalize); M2PG values stay as they are.
+void FinishTF(TFArray& tf, const TFMakingParameters& param, bool normalize, std::ostream& report);
+
 void Normalize(TFArray& tf, uint32_t nfft, bool normalize_src, bool normalize_mic,
                bool normalize_freq, std::ostream& report);
 

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
+#include <sstream>
+#include <tuple>
 #include <utility>
 
 #include <boost/format.hpp>
@@ -56,92 +59,28 @@ void CheckMicCombination(const std::vector<veskio2::veskconfig::Mic1>& mics,
   }
 }
 
-// GTF: every source's responses divided by their total energy.
-void NormalizeSourceEnergy(IRArray& ir) {
-  for (std::size_t src = 0; src < ir.size(); ++src) {
-    float energy = 0.0f;
-    for (const auto& row : ir[src]) {
-      float partial = 0.0f;
-      for (float sample : row) partial += sample * sample;
-      energy += partial;
-    }
-    if (energy == 0.0f) {
-      std::cerr << "warning: the impulse responses of src " << src
-                << " are all zero; its transfer functions are not finite" << std::endl;
-    }
-    for (auto& row : ir[src])
-      for (float& sample : row) sample /= energy;
-  }
-}
+// The per-source steps of the measured computation, run source by source so
+// that only one source's windows are held. Warnings, reports and the one
+// error found after loading are kept until every source is loaded, so that
+// they come out as when loading finished before processing began.
+class SourcePipeline {
+public:
+  SourcePipeline(const TFMakingParameters& param, IRProvider& provider, const SourceList& sources)
+      : param_(param), provider_(provider), sources_(sources), numMic_(provider.GetNumMics()) {}
 
-// M2PG: the position straight below the array, (0, 0, -1), is reserved.
-void RemoveReservedPosition(SourceList& kept, IRArray& ir) {
-  for (std::size_t i = 0; i < kept.size();) {
-    const veskio2::Vector3<float> p = CartesianOf(AsSource2(kept[i], i));
-    if (p.x == 0.0f && p.y == 0.0f && p.z == -1.0f) {
-      kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(i));
-      ir.erase(ir.begin() + static_cast<std::ptrdiff_t>(i));
-    } else {
-      ++i;
-    }
-  }
-}
-
-// M2PG: keeps the direct sound; cutEnd > 0 fixes the end, 0 ends
-// direct_length samples after the peak.
-void TruncateAfterDirectSound(const SourceList& kept, IRArray& ir, uint32_t nfft,
-                              uint32_t directLength) {
-  for (std::size_t src = 0; src < kept.size(); ++src) {
-    const uint32_t cutEnd = static_cast<uint32_t>(AsSource2(kept[src], src).GetCutEnd());
-    for (auto& row : ir[src]) {
-      if (cutEnd > 0) {
-        if (nfft <= cutEnd) {
-          throw std::runtime_error((boost::format("cut_end exceeds the number of FFT: src %d") % src).str());
-        }
-        std::fill(row.begin() + cutEnd, row.end(), 0.0f);
-      } else {
-        const uint64_t end = static_cast<uint64_t>(FirstPeak(row)) + 1 + directLength;
-        if (end < nfft) std::fill(row.begin() + static_cast<std::ptrdiff_t>(end), row.end(), 0.0f);
-      }
-    }
-  }
-}
-
-// M2PG: names the files whose responses peak late (sample 200 or later).
-void ReportLatePeaks(const SourceList& kept, const IRArray& ir, std::ostream& report) {
-  std::vector<std::pair<uint32_t, uint32_t>> latePeaks;
-  for (std::size_t src = 0; src < ir.size(); ++src)
-    for (std::size_t mic = 0; mic < ir[src].size(); ++mic)
-      if (FirstPeak(ir[src][mic]) > 199) latePeaks.emplace_back(src, mic);
-  for (const auto& [src, mic] : latePeaks) {
-    for (const auto& file : AsSource2(kept[src], src).GetFiles()) {
-      for (unsigned int index : file.GetMicIndices()) {
-        if (index == mic) report << file.GetName().raw() << " src " << src << ", mic " << index << "\n";
-      }
-    }
-  }
-  report.flush();
-}
-
-}  // namespace
-
-IRArray LoadIR(const veskio2::veskconfig::MicArrayLocationFile2_0& /*micArray*/, IRProvider& provider,
-               const SourceList& sources, uint32_t nfft) {
-  const std::size_t numSrc = provider.GetNumSources();
-  const std::size_t numMic = provider.GetNumMics();
-  // Rows are sized once their samples are known to cover the window, so an
-  // nfft beyond every response never allocates.
-  IRArray ir = MakeArray3<float>(numSrc, numMic, 0, 0.0f);
-  if (sources.size() < numSrc) {
-    throw std::runtime_error((boost::format("the provider lists %d sources but describes %d") % numSrc %
-                              sources.size())
-                                 .str());
-  }
-  for (std::size_t src = 0; src < numSrc; ++src) {
-    const int cutStart = AsSource2(sources[src], src).GetCutStart();
-    for (std::size_t mic = 0; mic < numMic; ++mic) {
-      const std::vector<float> samples = provider.GetIR(src, mic);
-      if (samples.empty()) {
+  // Loads the windows of source `src` into the rows (numMic x nfft).
+  void Load(std::size_t src) {
+    rows_.resize(numMic_);
+    const int cutStart = AsSource2(sources_[src], src).GetCutStart();
+    for (std::size_t mic = 0; mic < numMic_; ++mic) {
+      const uint32_t nfft = param_.nfft;
+      const uint64_t start = cutStart < 1 ? 0 : static_cast<uint64_t>(cutStart) - 1;
+      const uint64_t needed = start + nfft;
+      // A window that cannot lie inside any response is not read.
+      const std::size_t length =
+          cutStart < 1 ? provider_.GetIRLength(src, mic)
+                       : provider_.GetIRWindow(src, mic, static_cast<std::size_t>(start), nfft, &rows_[mic]);
+      if (length == 0) {
         const std::string message = (boost::format("failed GetIR(src=%d, mic=%d)") % src % mic).str();
         std::cerr << message << std::endl;
         throw std::runtime_error(message);
@@ -150,30 +89,128 @@ IRArray LoadIR(const veskio2::veskconfig::MicArrayLocationFile2_0& /*micArray*/,
         throw std::runtime_error(
             (boost::format("cutStart of src %d is %d, but counts from 1 (mic %d has %d samples, "
                            "%d needed)") %
-             src % cutStart % mic % samples.size() % nfft)
+             src % cutStart % mic % length % nfft)
                 .str());
       }
-      const uint64_t start = static_cast<uint64_t>(cutStart) - 1;
-      const uint64_t needed = start + nfft;
-      if (samples.size() < needed) {
+      if (length < needed) {
         throw std::runtime_error(
             (boost::format("impulse response of src %d, mic %d is too short: %d samples available, "
                            "%d needed (cutStart %d, nfft %d)") %
-             src % mic % samples.size() % needed % cutStart % nfft)
+             src % mic % length % needed % cutStart % nfft)
                 .str());
       }
-      ir[src][mic].assign(samples.begin() + static_cast<std::ptrdiff_t>(start),
-                          samples.begin() + static_cast<std::ptrdiff_t>(needed));
     }
+  }
+
+  // GTF: the source's responses divided by their total energy.
+  void NormalizeSourceEnergy(std::size_t src) {
+    float energy = 0.0f;
+    for (const auto& row : rows_) {
+      float partial = 0.0f;
+      for (float sample : row) partial += sample * sample;
+      energy += partial;
+    }
+    if (energy == 0.0f) {
+      warnings_ << "warning: the impulse responses of src " << src
+                << " are all zero; its transfer functions are not finite\n";
+    }
+    for (auto& row : rows_)
+      for (float& sample : row) sample /= energy;
+  }
+
+  // M2PG: keeps the direct sound; cutEnd > 0 fixes the end, 0 ends
+  // direct_length samples after the peak. Notes the responses that peak
+  // late (sample 200 or later) for the report. `kept` numbers the source
+  // among those kept.
+  void TruncateAfterDirectSound(std::size_t src, std::size_t kept) {
+    const uint32_t nfft = param_.nfft;
+    const uint32_t cutEnd = static_cast<uint32_t>(AsSource2(sources_[src], src).GetCutEnd());
+    if (cutEnd > 0 && nfft <= cutEnd) {
+      if (cutEndError_.empty() && numMic_ > 0)
+        cutEndError_ = (boost::format("cut_end exceeds the number of FFT: src %d") % kept).str();
+      return;
+    }
+    for (std::size_t mic = 0; mic < numMic_; ++mic) {
+      auto& row = rows_[mic];
+      if (cutEnd > 0) {
+        std::fill(row.begin() + cutEnd, row.end(), 0.0f);
+      } else {
+        const uint64_t end = static_cast<uint64_t>(FirstPeak(row)) + 1 + param_.direct_length;
+        if (end < nfft) std::fill(row.begin() + static_cast<std::ptrdiff_t>(end), row.end(), 0.0f);
+      }
+      if (FirstPeak(row) > 199) latePeaks_.emplace_back(src, kept, mic);
+    }
+  }
+
+  const std::vector<std::vector<float>>& Rows() const { return rows_; }
+
+  // The one-sided spectra of the rows, as the next source of `tf`.
+  void Transform(TFArray& tf) {
+    if (!fft_) fft_.emplace(param_.nfft);  // made once the first window is known to fit
+    const std::size_t numBins = param_.nfft / 2 + 1;
+    tf.emplace_back(numMic_);
+    for (std::size_t mic = 0; mic < numMic_; ++mic) {
+      std::vector<std::complex<float>>& spectrum = tf.back()[mic];
+      spectrum.resize(numBins);
+      fft_->Transform(rows_[mic].data(), spectrum.data());
+    }
+  }
+
+  // What was kept back while loading: warnings, then the first error, then
+  // the report of late peaks (by file name).
+  void Finish(std::ostream& report) {
+    std::cerr << warnings_.str() << std::flush;
+    if (!cutEndError_.empty()) throw std::runtime_error(cutEndError_);
+    for (const auto& [src, kept, mic] : latePeaks_) {
+      for (const auto& file : AsSource2(sources_[src], src).GetFiles()) {
+        for (unsigned int index : file.GetMicIndices()) {
+          if (index == mic) report << file.GetName().raw() << " src " << kept << ", mic " << index << "\n";
+        }
+      }
+    }
+    report.flush();
+  }
+
+private:
+  const TFMakingParameters& param_;
+  IRProvider& provider_;
+  const SourceList& sources_;
+  const std::size_t numMic_;
+  std::vector<std::vector<float>> rows_;  // [mic][sample] of the current source
+  std::optional<RealForwardTransform> fft_;
+  std::ostringstream warnings_;
+  std::string cutEndError_;
+  std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> latePeaks_;  // src, kept, mic
+};
+
+// M2PG: the position straight below the array, (0, 0, -1), is reserved.
+bool IsReservedPosition(const veskio2::Vector3<float>& p) { return p.x == 0.0f && p.y == 0.0f && p.z == -1.0f; }
+
+}  // namespace
+
+IRArray LoadIR(const veskio2::veskconfig::MicArrayLocationFile2_0& /*micArray*/, IRProvider& provider,
+               const SourceList& sources, uint32_t nfft) {
+  const std::size_t numSrc = provider.GetNumSources();
+  if (sources.size() < numSrc) {
+    throw std::runtime_error((boost::format("the provider lists %d sources but describes %d") % numSrc %
+                              sources.size())
+                                 .str());
+  }
+  TFMakingParameters param;
+  param.nfft = nfft;
+  SourcePipeline pipeline(param, provider, sources);
+  IRArray ir;
+  for (std::size_t src = 0; src < numSrc; ++src) {
+    pipeline.Load(src);
+    ir.push_back(pipeline.Rows());
   }
   return ir;
 }
 
-boost::shared_ptr<veskio2::vesk::VeskFile> MakeMeasuredTF(const TFMakingParameters& param,
-                                                          IRProvider& provider, uint32_t irLength,
+boost::shared_ptr<veskio2::vesk::VeskFile> MakeMeasuredTF(const TFJob& job, IRProvider& provider, uint32_t irLength,
                                                           std::ostream& report) {
-  const auto micArray = ReadMicArrayLocationFile(param.mic_array_location_file);
-  const std::vector<veskio2::veskconfig::Mic1> mics = micArray->GetMics();
+  const TFMakingParameters& param = job.param;
+  const std::vector<veskio2::veskconfig::Mic1>& mics = job.micArray->GetMics();
   if (provider.GetNumSources() == 0) throw std::runtime_error("Empty TF vector");
 
   const auto providerIndices = provider.GetMicIndices();
@@ -183,34 +220,47 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeMeasuredTF(const TFMakingParamete
   // array's, or the file would hold transfer functions of microphones that
   // it does not describe.
   if (provider.GetNumMics() != mics.size()) {
-    const std::string& list = param.ir_list_file.empty() ? param.tsp_list_file : param.ir_list_file;
-    throw std::runtime_error((boost::format("%s gives %d microphones per source (numMic), but %s lists %d") % list %
-                              provider.GetNumMics() % param.mic_array_location_file % mics.size())
+    throw std::runtime_error((boost::format("%s gives %d microphones per source (numMic), but %s lists %d") %
+                              job.ListPath() % provider.GetNumMics() % param.mic_array_location_file % mics.size())
                                  .str());
   }
 
   const SourceList sources = provider.GetSources();
-  IRArray ir = LoadIR(*micArray, provider, sources, param.nfft);
-  SourceList kept = sources;
-  kept.resize(ir.size());
-
-  if (param.tf_type == TFType::GTF) {
-    NormalizeSourceEnergy(ir);
-  } else {
-    RemoveReservedPosition(kept, ir);
-    TruncateAfterDirectSound(kept, ir, param.nfft, param.direct_length);
-    ReportLatePeaks(kept, ir, report);
+  const std::size_t numSrc = provider.GetNumSources();
+  if (sources.size() < numSrc) {
+    throw std::runtime_error((boost::format("the provider lists %d sources but describes %d") % numSrc %
+                              sources.size())
+                                 .str());
   }
-
-  TFArray tf = DoFFT(ir, param.nfft);
-  if (param.tf_type == TFType::GTF) {
-    ConjugateTF(tf);
-    Normalize(tf, param.nfft, param.normalize_src, param.normalize_mic, param.normalize_freq, report);
-  }
-
+  const bool gtf = param.tf_type == TFType::GTF;
+  SourcePipeline pipeline(param, provider, sources);
+  TFArray tf;
   std::vector<veskio2::Vector3<float>> positions;
-  for (std::size_t src = 0; src < kept.size(); ++src) positions.push_back(CartesianOf(AsSource2(kept[src], src)));
-  return AssembleTFFile(tf, positions, micArray, param.nfft, irLength, param.sampling_freq, param.tf_type);
+  for (std::size_t src = 0; src < numSrc; ++src) {
+    pipeline.Load(src);
+    const veskio2::Vector3<float> position = CartesianOf(AsSource2(sources[src], src));
+    if (gtf) {
+      pipeline.NormalizeSourceEnergy(src);
+    } else if (IsReservedPosition(position)) {
+      continue;
+    } else {
+      pipeline.TruncateAfterDirectSound(src, positions.size());
+    }
+    pipeline.Transform(tf);
+    positions.push_back(position);
+  }
+  pipeline.Finish(report);
+  FinishTF(tf, param, true, report);
+  return AssembleTFFile(std::move(tf), positions, job.micArray, param.nfft, irLength, param.sampling_freq,
+                        param.tf_type);
+}
+
+boost::shared_ptr<veskio2::vesk::VeskFile> MakeMeasuredTF(const TFMakingParameters& param, IRProvider& provider,
+                                                          uint32_t irLength, std::ostream& report) {
+  TFJob job;
+  job.param = param;
+  job.micArray = ReadMicArrayLocationFile(param.mic_array_location_file);
+  return MakeMeasuredTF(job, provider, irLength, report);
 }
 
 }  // namespace trelvix

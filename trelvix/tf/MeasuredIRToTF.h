@@ -10,6 +10,7 @@
 
 #include "provider/IRProvider.h"
 #include "tf/MultiDimVector.h"
+#include "tf/TFJob.h"
 #include "tf/TFMakingParameters.h"
 #include "veskio2/Vesk.h"
 #include "veskio2/VeskConfig.h"
@@ -24,11 +25,16 @@ IRArray LoadIR(const veskio2::veskconfig::MicArrayLocationFile2_0& micArray, IRP
                const std::vector<boost::shared_ptr<veskio2::veskconfig::Source>>& sources,
                uint32_t nfft);
 
-// Checks that the provider covers the array's microphones, loads the
-// impulse responses, post-processes them by output type, transforms them and
-// assembles the file. irLength (samples) is recorded in the file. Report
-// lines (late peaks, "tf_vect size") go to `report`; warnings to standard
-// error. Throws std::runtime_error for every failure.
+// Checks that the provider covers the array's microphones, then source by
+// source loads the windows, post-processes them by output type and
+// transforms them straight into the TF array, which the file then takes
+// over. irLength (samples) is recorded in the file. Report lines (late
+// peaks, "tf_vect size") go to `report`; warnings to standard error. Throws
+// std::runtime_error for every failure.
+boost::shared_ptr<veskio2::vesk::VeskFile> MakeMeasuredTF(const TFJob& job, IRProvider& provider,
+                                                          uint32_t irLength, std::ostream& report);
+
+// The same for the microphone-array location file that `param` names.
 boost::shared_ptr<veskio2::vesk::VeskFile> MakeMeasuredTF(const TFMakingParameters& param,
                                                           IRProvider& provider, uint32_t irLength,
                                                           std::ostream& report);

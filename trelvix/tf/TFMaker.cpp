@@ -8,7 +8,7 @@
 #include <boost/format.hpp>
 #include <glibmm/exception.h>
 
-#include "front/validators.h"
+#include "options/validators.h"
 #include "provider/IRProviderIR.h"
 #include "provider/IRProviderTSP.h"
 #include "provider/MicIndexTable.h"
@@ -17,6 +17,7 @@
 #include "tf/ConfigInputs.h"
 #include "tf/GeometryToTF.h"
 #include "tf/MeasuredIRToTF.h"
+#include "tf/TFJob.h"
 #include "tf/TFMakingParameters.h"
 #include "veskio2/Vesk.h"
 
@@ -29,14 +30,17 @@ public:
   Impl(const po::variables_map& vm, OutputStream out) : vm_(vm), out_(std::move(out)) {}
 
   bool Run();
-  TFMakingParameters MakeParameters() const;
+  // The options and the classified input files, each configuration file
+  // read once; the vertical count is filled by MakeFile.
+  TFJob MakeParameters() const;
 
 private:
   // Reports share standard output with the file only when the file goes elsewhere.
   bool FileGoesToStdout() const { return vm_.count("output-file") == 0; }
   std::ostream& Report() const { return FileGoesToStdout() ? std::cerr : std::cout; }
-  void FillMicIndexTable(const TFMakingParameters& param) const;
-  boost::shared_ptr<veskio2::vesk::VeskFile> MakeFile(const TFMakingParameters& param) const;
+  // The process-wide table, from the job's microphone array.
+  void FillMicIndexTable(const TFJob& job) const;
+  boost::shared_ptr<veskio2::vesk::VeskFile> MakeFile(TFJob& job) const;
 
   const po::variables_map& vm_;
   OutputStream out_;
@@ -47,24 +51,30 @@ TFMaker::TFMaker(const po::variables_map& vm, OutputStream out)
 
 bool TFMaker::Run() { return impl_->Run(); }
 
-TFMakingParameters TFMaker::Impl::MakeParameters() const {
-  TFMakingParameters param;
+TFJob TFMaker::Impl::MakeParameters() const {
+  TFJob job;
+  TFMakingParameters& param = job.param;
+  boost::shared_ptr<veskio2::veskconfig::VeskConfigFile> micArray;
   param.calc = vm_["geometry-calculus"].as<unsigned int>();
   if (vm_.count("input-files")) {
     for (const std::string& path : vm_["input-files"].as<std::vector<std::string>>()) {
       std::string reason;
-      switch (ClassifyInputFile(path, &reason)) {
+      boost::shared_ptr<veskio2::veskconfig::VeskConfigFile> parsed;
+      switch (ClassifyInputFile(path, &reason, &parsed)) {
         case InputFileType::TSP_LIST:
           if (!param.tsp_list_file.empty()) throw std::runtime_error("too many tsp list file");
           param.tsp_list_file = path;
+          job.list = parsed;
           break;
         case InputFileType::MIC_ARRAY_LOCATION:
           if (!param.mic_array_location_file.empty()) throw std::runtime_error("too many mic array location file");
           param.mic_array_location_file = path;
+          micArray = parsed;
           break;
         case InputFileType::IR_LIST:
           if (!param.ir_list_file.empty()) throw std::runtime_error("too many impulse response list file");
           param.ir_list_file = path;
+          job.list = parsed;
           break;
         default:
           std::cerr << "the file has a invalid type for making TF. ignoring: " << path << std::endl;
@@ -102,12 +112,13 @@ TFMakingParameters TFMaker::Impl::MakeParameters() const {
   param.direct_length = vm_["direct-length"].as<unsigned int>();
   param.sampling_freq = vm_["sampling-freq"].as<unsigned int>();
   if (param.nfft == 0) throw std::runtime_error("nfft must be at least 1, but 0 is given");
-  return param;
+  job.micArray = AsMicArrayLocationFile(micArray, param.mic_array_location_file);
+  return job;
 }
 
-void TFMaker::Impl::FillMicIndexTable(const TFMakingParameters& param) const {
-  const auto micArray = ReadMicArrayLocationFile(param.mic_array_location_file);
-  const auto& mics = micArray->GetMics();
+void TFMaker::Impl::FillMicIndexTable(const TFJob& job) const {
+  const TFMakingParameters& param = job.param;
+  const auto& mics = job.micArray->GetMics();
   if (mics.size() > kMicIndexTableSize) {
     throw std::runtime_error((boost::format("%s lists %d microphones; at most %d are supported") %
                               param.mic_array_location_file % mics.size() % kMicIndexTableSize)
@@ -118,19 +129,20 @@ void TFMaker::Impl::FillMicIndexTable(const TFMakingParameters& param) const {
   }
 }
 
-boost::shared_ptr<veskio2::vesk::VeskFile> TFMaker::Impl::MakeFile(const TFMakingParameters& param) const {
-  const GridParameters grid = ReadGridParameters(vm_);
-  FillMicIndexTable(param);
-  if (param.calc == 1) return MakeGeometricTF(param, grid.num_vertical, Report());
+boost::shared_ptr<veskio2::vesk::VeskFile> TFMaker::Impl::MakeFile(TFJob& job) const {
+  const TFMakingParameters& param = job.param;
+  job.numVertical = ReadGridParameters(vm_).num_vertical;
+  FillMicIndexTable(job);
+  if (param.calc == 1) return MakeGeometricTF(job, Report());
   if (!param.ir_list_file.empty()) {
-    IRProviderIR provider(param.ir_list_file);
-    // The length recorded is that of the first impulse response as read.
+    IRProviderIR provider(job.list, param.ir_list_file);
+    // The length recorded is that of the first impulse response, from its size.
     const uint32_t irLength =
-        provider.GetNumSources() > 0 ? static_cast<uint32_t>(provider.GetIR(0, 0).size()) : 0;
-    return MakeMeasuredTF(param, provider, irLength, Report());
+        provider.GetNumSources() > 0 ? static_cast<uint32_t>(provider.GetIRLength(0, 0)) : 0;
+    return MakeMeasuredTF(job, provider, irLength, Report());
   }
-  IRProviderTSP provider(param.tsp_list_file, DravikInvocation{LocateDravik(), FileGoesToStdout()});
-  return MakeMeasuredTF(param, provider, param.tsp_length, Report());
+  IRProviderTSP provider(job.list, param.tsp_list_file, DravikInvocation{LocateDravik(), FileGoesToStdout()});
+  return MakeMeasuredTF(job, provider, param.tsp_length, Report());
 }
 
 bool TFMaker::Impl::Run() {
@@ -141,9 +153,9 @@ bool TFMaker::Impl::Run() {
   const char* step = "reading the input files";
   try {
     veskio2::vesk::VeskFileBinaryWriter writer(*out_);
-    const TFMakingParameters param = MakeParameters();
+    TFJob job = MakeParameters();
     step = "computing the transfer functions";
-    const auto file = MakeFile(param);
+    const auto file = MakeFile(job);
     step = "writing the transfer-function file";
     writer.Write(file);
     out_->flush();

@@ -7,7 +7,7 @@
 
 #include <boost/program_options/variables_map.hpp>
 
-#include "front/OutputStream.h"
+#include "options/OutputStream.h"
 
 namespace trelvix {
 

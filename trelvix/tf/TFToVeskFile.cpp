@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <stdexcept>
+#include <utility>
 
 #include <boost/format.hpp>
 
@@ -37,6 +38,13 @@ boost::shared_ptr<VeskFile> AssembleTFFile(
     const TFArray& tf, const std::vector<veskio2::Vector3<float>>& sourcePositions,
     const boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0>& micArray, uint32_t nfft,
     uint32_t irLength, uint32_t samplingFreq, TFType tfType) {
+  return AssembleTFFile(TFArray(tf), sourcePositions, micArray, nfft, irLength, samplingFreq, tfType);
+}
+
+boost::shared_ptr<VeskFile> AssembleTFFile(
+    TFArray&& tf, const std::vector<veskio2::Vector3<float>>& sourcePositions,
+    const boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0>& micArray, uint32_t nfft,
+    uint32_t irLength, uint32_t samplingFreq, TFType tfType) {
   boost::shared_ptr<VeskFile> file(new VeskFile);
   boost::shared_ptr<vgtf::Fmt1_0> fmt(new vgtf::Fmt1_0);
   boost::shared_ptr<vgtf::Spec1_0> spec(new vgtf::Spec1_0);
@@ -52,7 +60,7 @@ boost::shared_ptr<VeskFile> AssembleTFFile(
     if (!IsFinite(sourcePositions[src]))
       throw std::runtime_error((boost::format("the position of src %d is not finite") % src).str());
   }
-  const std::vector<veskio2::veskconfig::Mic1> mics = micArray->GetMics();
+  const std::vector<veskio2::veskconfig::Mic1>& mics = micArray->GetMics();
   const Glib::ustring date = LocalDate();
 
   fmt->SetFormatType(tfType == TFType::GTF ? 2 : 1);
@@ -88,14 +96,13 @@ boost::shared_ptr<VeskFile> AssembleTFFile(
     std::vector<uint32_t> binIndices(nfft / 2 + 1);
     for (uint32_t bin = 0; bin < binIndices.size(); ++bin) binIndices[bin] = bin;
     gtf->SetBinIndices(binIndices);
-    gtf->SetTf(tf);
+    gtf->SetTf(std::move(tf));
     data = gtf;
   } else {
     boost::shared_ptr<vgtf::M2PG1_0> m2pg(new vgtf::M2PG1_0);
     m2pg->SetSourceCount(sourceCount);
     m2pg->SetInnerCount(1);
     std::vector<std::vector<veskio2::Vector3<float>>> positions;
-    vgtf::TF4 values(tf.size());
     const std::size_t numMic = tf[0].size();
     for (std::size_t src = 0; src < tf.size(); ++src) {
       positions.push_back({sourcePositions[src]});
@@ -104,10 +111,14 @@ boost::shared_ptr<VeskFile> AssembleTFFile(
                                   tf[src].size() % numMic)
                                      .str());
       }
-      values[src].push_back(tf[src]);
     }
-    m2pg->SetPositions(positions);
-    m2pg->SetTf(values);
+    vgtf::TF4 values(tf.size());
+    for (std::size_t src = 0; src < tf.size(); ++src) {
+      values[src].resize(1);
+      values[src][0] = std::move(tf[src]);  // the rows move; no value is copied
+    }
+    m2pg->SetPositions(std::move(positions));
+    m2pg->SetTf(std::move(values));
     data = m2pg;
   }
 

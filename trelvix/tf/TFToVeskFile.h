@@ -18,7 +18,14 @@ namespace trelvix {
 // tfType) and vgtf::Spec, in this order. Source positions in metres,
 // nfft and irLength in samples, samplingFreq in Hz. Throws "Empty TF vector"
 // when the array is empty at index 0 in any dimension, and NotInitialized
-// for a microphone list or position that is unset.
+// for a microphone list or position that is unset. The values move into the
+// file's data set; nothing of the array is copied.
+boost::shared_ptr<veskio2::vesk::VeskFile> AssembleTFFile(
+    TFArray&& tf, const std::vector<veskio2::Vector3<float>>& sourcePositions,
+    const boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0>& micArray, uint32_t nfft,
+    uint32_t irLength, uint32_t samplingFreq, TFType tfType);
+
+// The same from a copy of `tf`.
 boost::shared_ptr<veskio2::vesk::VeskFile> AssembleTFFile(
     const TFArray& tf, const std::vector<veskio2::Vector3<float>>& sourcePositions,
     const boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0>& micArray, uint32_t nfft,

@@ -10,7 +10,7 @@
 
 #include <boost/make_shared.hpp>
 
-#include "ByteOrder.h"
+#include "veskio2/ByteOrder.h"
 #include "VeskFileChecks.h"
 #include "veskio2/Vesk.h"
 

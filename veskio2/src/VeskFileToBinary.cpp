@@ -7,7 +7,7 @@
 #include <ostream>
 #include <type_traits>
 
-#include "ByteOrder.h"
+#include "veskio2/ByteOrder.h"
 #include "VeskFileChecks.h"
 #include "veskio2/Vesk.h"
 

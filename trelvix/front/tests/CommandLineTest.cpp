@@ -7,7 +7,7 @@
 
 #include "front/CommandLine.h"
 #include "front/FrontEnd.h"
-#include "front/validators.h"
+#include "options/validators.h"
 
 namespace po = boost::program_options;
 

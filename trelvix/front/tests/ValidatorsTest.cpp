@@ -4,7 +4,7 @@
 #include <boost/program_options.hpp>
 #include <gtest/gtest.h>
 
-#include "front/validators.h"
+#include "options/validators.h"
 
 namespace po = boost::program_options;
 using trelvix::CommaSeparatedOption;

@@ -1,7 +1,7 @@
 // Option value types of the trelvix command line and their validation hooks,
 // found by argument-dependent lookup from Boost.Program_options.
-#ifndef TRELVIX_FRONT_VALIDATORS_H
-#define TRELVIX_FRONT_VALIDATORS_H
+#ifndef TRELVIX_OPTIONS_VALIDATORS_H
+#define TRELVIX_OPTIONS_VALIDATORS_H
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "front/validators.h"
+#include "options/validators.h"
 
 #include <cassert>
 #include <string>

@@ -1,5 +1,6 @@
-// Little-endian encoding of fixed-width numbers into a byte string, and a
-// bounds-checked cursor for decoding them.
+// The byte order of the project's binary formats (the transfer-function file,
+// .flt impulse responses): fixed-width numbers as little-endian bytes on any
+// host, appended to a byte string or stored to and loaded from raw bytes.
 #ifndef VESKIO2_SRC_BYTEORDER_H
 #define VESKIO2_SRC_BYTEORDER_H
 
@@ -31,6 +32,20 @@ inline void PutF32(std::string& out, float v) {
   uint32_t bits;
   std::memcpy(&bits, &v, sizeof bits);
   PutU32(out, bits);
+}
+
+inline void StoreU32(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v & 0xffu);
+  p[1] = static_cast<unsigned char>((v >> 8) & 0xffu);
+  p[2] = static_cast<unsigned char>((v >> 16) & 0xffu);
+  p[3] = static_cast<unsigned char>((v >> 24) & 0xffu);
+}
+
+// The IEEE-754 bit pattern, NaN payloads included.
+inline void StoreF32(unsigned char* p, float v) {
+  uint32_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  StoreU32(p, bits);
 }
 
 inline uint32_t GetU32(const unsigned char* p) {
