@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-
 #include <optional>
 
 #include "PendingOutput.h"
