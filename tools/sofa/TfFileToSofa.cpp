@@ -6,8 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-
-#include <boost/pointer_cast.hpp>
+#include <optional>
 
 #include "PendingOutput.h"
 #include "ToolError.h"
@@ -17,25 +16,178 @@ namespace vesksofa {
 
 using vesktools::ToolError;
 namespace vgtf = veskio2::vesk::vgtf;
+using FieldType = veskio2::vesk::VeskFileVisitor::ValueType;
 
 namespace {
 
-// Complex values written at once (per block of sources).
+// Complex values per block of sources written at once (4 MiB per part).
 constexpr std::size_t kBlockValues = std::size_t(1) << 20;
-// Blocks (4 MiB each) between writeback requests.
-constexpr std::size_t kWritebackBlocks = 16;
+// Blocks between writeback requests (64 MiB of file).
+constexpr std::size_t kWritebackBlocks = 8;
+
+// The first data set of one kind, as the header pass found it.
+struct FmtFields {
+  std::optional<int32_t> fftLength, irLength, samplingRate;
+  std::optional<std::vector<Vec3>> micPositions;
+};
+
+struct SpecFields {
+  std::optional<std::string> date, user;
+};
+
+struct TfFields {
+  std::size_t ordinal = 0;  // among the data sets the reader reports
+  std::optional<std::vector<Vec3>> positions;  // an m2pg file's [source][inner] flattened
+  std::optional<std::vector<uint32_t>> binIndices;
+  std::optional<std::vector<uint64_t>> tfDims;
+};
+
+// Everything of a TF file but its transfer-function values, which it skips
+// unread. The first data set of each kind counts, the others are ignored.
+class HeaderPass : public veskio2::vesk::VeskFileVisitor {
+public:
+  std::optional<FmtFields> fmt;
+  std::optional<SpecFields> spec;
+  std::optional<TfFields> gtf, m2pg;
+
+  void BeginDataSet(const std::string& id, const veskio2::Version&) override {
+    fmt_ = nullptr;
+    spec_ = nullptr;
+    tf_ = nullptr;
+    if (id == "vgtf::Fmt" && !fmt) fmt_ = &fmt.emplace();
+    else if (id == "vgtf::Spec" && !spec) spec_ = &spec.emplace();
+    else if (id == "vgtf::GTF" && !gtf) tf_ = &gtf.emplace();
+    else if (id == "vgtf::M2PG" && !m2pg) tf_ = &m2pg.emplace();
+    if (tf_) tf_->ordinal = ordinal_;
+    ++ordinal_;
+  }
+  void EndDataSet() override {}
+
+  void Int(const char* field, int32_t value) override {
+    if (!fmt_) return;
+    const std::string f = field;
+    if (f == "fftLength") fmt_->fftLength = value;
+    else if (f == "irLength") fmt_->irLength = value;
+    else if (f == "samplingRate") fmt_->samplingRate = value;
+  }
+
+  void Text(const char* field, const Glib::ustring& value) override {
+    if (!spec_) return;
+    const std::string f = field;
+    if (f == "date") spec_->date = value.raw();
+    else if (f == "user") spec_->user = value.raw();
+  }
+
+  bool BeginArray(const char* field, FieldType, const std::vector<uint64_t>& dims) override {
+    const std::string f = field;
+    vec3_ = nullptr;
+    u32_ = nullptr;
+    if (fmt_ && f == "micPositions") vec3_ = &fmt_->micPositions.emplace();
+    else if (tf_ && f == "positions") vec3_ = &tf_->positions.emplace();
+    else if (tf_ && f == "binIndices") u32_ = &tf_->binIndices.emplace();
+    else if (tf_ && f == "tf") tf_->tfDims = dims;
+    return vec3_ || u32_;
+  }
+
+  void Values(const veskio2::Vector3<float>* values, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) vec3_->push_back({values[i].x, values[i].y, values[i].z});
+  }
+  void Values(const uint32_t* values, std::size_t count) override { u32_->insert(u32_->end(), values, values + count); }
+  void EndArray() override {}
+
+private:
+  std::size_t ordinal_ = 0;
+  FmtFields* fmt_ = nullptr;
+  SpecFields* spec_ = nullptr;
+  TfFields* tf_ = nullptr;
+  std::vector<Vec3>* vec3_ = nullptr;
+  std::vector<uint32_t>* u32_ = nullptr;
+};
+
+// The chosen data set's transfer functions, in blocks of whole sources,
+// into Data.Real and Data.Imag.
+class ValuesPass : public veskio2::vesk::VeskFileVisitor {
+public:
+  ValuesPass(const std::string& tfPath, NcFile& nc, const PendingFile& pending, std::size_t ordinal,
+             std::vector<uint64_t> dims, std::size_t sources, std::size_t mics, std::size_t bins)
+      : tfPath_(tfPath), nc_(nc), pending_(pending), ordinal_(ordinal), dims_(std::move(dims)), mics_(mics),
+        bins_(bins), perSource_(mics * bins),
+        real_(std::min(std::max<std::size_t>(1, kBlockValues / perSource_), sources) * perSource_),
+        imag_(real_.size()) {}
+
+  // Sources written; all of them once the file was read whole.
+  std::size_t Written() const { return first_; }
+
+  void BeginDataSet(const std::string&, const veskio2::Version&) override { inside_ = seen_++ == ordinal_; }
+  void EndDataSet() override { inside_ = false; }
+  void Int(const char*, int32_t) override {}
+  void Text(const char*, const Glib::ustring&) override {}
+
+  bool BeginArray(const char* field, FieldType, const std::vector<uint64_t>& dims) override {
+    if (!inside_ || std::string(field) != "tf") return false;
+    if (dims != dims_) throw ToolError(tfPath_ + ": changed while it was read");
+    return true;
+  }
+
+  void Values(const vgtf::Complex* values, std::size_t count) override {
+    while (count > 0) {
+      const std::size_t take = std::min(count, real_.size() - filled_);
+      for (std::size_t i = 0; i < take; ++i) {
+        real_[filled_ + i] = values[i].real();
+        imag_[filled_ + i] = values[i].imag();
+      }
+      filled_ += take;
+      values += take;
+      count -= take;
+      if (filled_ == real_.size()) Flush();
+    }
+  }
+
+  void EndArray() override {
+    if (inside_ && filled_ > 0) Flush();
+  }
+
+private:
+  void Flush() {
+    const std::size_t count = filled_ / perSource_;
+    nc_.PutFloats("Data.Real", {first_, 0, 0}, {count, mics_, bins_}, real_.data());
+    nc_.PutFloats("Data.Imag", {first_, 0, 0}, {count, mics_, bins_}, imag_.data());
+    first_ += count;
+    filled_ = 0;
+    if (++blocks_ % kWritebackBlocks == 0) pending_.StartWriteback();
+  }
+
+  const std::string& tfPath_;
+  NcFile& nc_;
+  const PendingFile& pending_;
+  const std::size_t ordinal_;
+  const std::vector<uint64_t> dims_;
+  const std::size_t mics_, bins_, perSource_;
+  std::vector<float> real_, imag_;
+  std::size_t filled_ = 0, first_ = 0, blocks_ = 0, seen_ = 0;
+  bool inside_ = false;
+};
+
+void VisitFile(const std::string& tfPath, veskio2::vesk::VeskFileVisitor& visitor) {
+  std::ifstream in(tfPath, std::ios::binary);
+  if (!in) throw ToolError(tfPath + ": cannot open");
+  try {
+    veskio2::vesk::VeskFileBinaryReader(in).Visit(visitor);
+  } catch (const veskio2::InvalidVeskFile& e) {
+    throw ToolError(tfPath + ": " + e.what());
+  }
+}
 
 template <typename T>
-boost::shared_ptr<T> Find(const veskio2::vesk::VeskFile& file) {
-  for (const auto& set : file.GetDataSets())
-    if (auto found = boost::dynamic_pointer_cast<T>(set)) return found;
-  return nullptr;
+const T& Need(const std::optional<T>& value, const std::string& tfPath, const char* set, const char* field) {
+  if (!value) throw ToolError(tfPath + ": " + set + " sets no " + field);
+  return *value;
 }
 
 // The TF file's own date ("YYYY/MM/DD") as a SOFA date, else its modification time.
-std::string CreationDate(const std::string& tfPath, const boost::shared_ptr<vgtf::Spec1_0>& spec) {
-  if (spec && spec->HasDate()) {
-    const std::string d = spec->GetDate();
+std::string CreationDate(const std::string& tfPath, const std::optional<SpecFields>& spec) {
+  if (spec && spec->date) {
+    const std::string& d = *spec->date;
     if (d.size() == 10 && d[4] == '/' && d[7] == '/' &&
         std::all_of(d.begin(), d.end(), [](char c) { return c == '/' || (c >= '0' && c <= '9'); }))
       return d.substr(0, 4) + "-" + d.substr(5, 2) + "-" + d.substr(8, 2) + " 00:00:00";
@@ -43,78 +195,6 @@ std::string CreationDate(const std::string& tfPath, const boost::shared_ptr<vgtf
   struct stat st;
   if (::stat(tfPath.c_str(), &st) == 0) return SofaDate(static_cast<long long>(st.st_mtime));
   return SofaDate(0);
-}
-
-// The transfer functions as [source][mic][bin] rows, whichever data set holds them.
-struct TfView {
-  std::string kind;
-  std::vector<const std::vector<vgtf::Complex>*> rows;  // [source * mics + mic]
-  std::vector<Vec3> positions;
-  std::vector<uint32_t> binIndices;
-  std::size_t sources = 0, mics = 0, bins = 0;
-};
-
-void AddSource(TfView& view, const vgtf::TF3::value_type& mics, const veskio2::Vector3<float>& position,
-               const std::string& tfPath, std::size_t src) {
-  if (mics.size() != view.mics)
-    throw ToolError(tfPath + ": source " + std::to_string(src) + " has " + std::to_string(mics.size()) +
-                    " microphones, expected " + std::to_string(view.mics));
-  for (const auto& row : mics) {
-    if (row.size() != view.bins)
-      throw ToolError(tfPath + ": source " + std::to_string(src) + " has " + std::to_string(row.size()) +
-                      " bins, expected " + std::to_string(view.bins));
-    view.rows.push_back(&row);
-  }
-  view.positions.push_back({position.x, position.y, position.z});
-  ++view.sources;
-}
-
-TfView ViewOf(const veskio2::vesk::VeskFile& file, const std::string& tfPath) {
-  TfView view;
-  if (const auto gtf = Find<vgtf::GTF1_0>(file)) {
-    view.kind = "gtf";
-    const vgtf::TF3& tf = gtf->GetTf();
-    const auto& positions = gtf->GetPositions();
-    if (positions.size() != tf.size())
-      throw ToolError(tfPath + ": " + std::to_string(positions.size()) + " positions for " + std::to_string(tf.size()) +
-                      " sources");
-    view.mics = tf.empty() ? 0 : tf[0].size();
-    view.bins = view.mics == 0 ? 0 : tf[0][0].size();
-    for (std::size_t s = 0; s < tf.size(); ++s) AddSource(view, tf[s], positions[s], tfPath, s);
-    if (gtf->HasBinIndices()) view.binIndices = gtf->GetBinIndices();
-  } else if (const auto m2pg = Find<vgtf::M2PG1_0>(file)) {
-    view.kind = "m2pg";
-    const vgtf::TF4& tf = m2pg->GetTf();
-    const auto& positions = m2pg->GetPositions();
-    if (positions.size() != tf.size())
-      throw ToolError(tfPath + ": " + std::to_string(positions.size()) + " positions for " + std::to_string(tf.size()) +
-                      " sources");
-    bool first = true;
-    for (std::size_t s = 0; s < tf.size(); ++s) {
-      if (positions[s].size() != tf[s].size())
-        throw ToolError(tfPath + ": source " + std::to_string(s) + " has " + std::to_string(positions[s].size()) +
-                        " positions for " + std::to_string(tf[s].size()) + " inner entries");
-      for (std::size_t i = 0; i < tf[s].size(); ++i) {
-        if (first) {
-          view.mics = tf[s][i].size();
-          view.bins = view.mics == 0 ? 0 : tf[s][i][0].size();
-          first = false;
-        }
-        AddSource(view, tf[s][i], positions[s][i], tfPath, s);
-      }
-    }
-  } else {
-    throw ToolError(tfPath + ": holds no transfer functions (no vgtf::GTF or vgtf::M2PG data set)");
-  }
-  if (view.sources == 0 || view.mics == 0 || view.bins == 0)
-    throw ToolError(tfPath + ": holds no transfer functions (" + std::to_string(view.sources) + " sources, " +
-                    std::to_string(view.mics) + " microphones, " + std::to_string(view.bins) + " bins)");
-  if (view.binIndices.empty())
-    for (uint32_t k = 0; k < view.bins; ++k) view.binIndices.push_back(k);
-  if (view.binIndices.size() != view.bins)
-    throw ToolError(tfPath + ": " + std::to_string(view.binIndices.size()) + " bin indices for " +
-                    std::to_string(view.bins) + " bins");
-  return view;
 }
 
 }  // namespace
@@ -141,92 +221,80 @@ std::string StoredValuesStatement(const std::string& kind, bool geometric) {
          "the window's first sample, not to the emission.";
 }
 
-namespace {
-
-void Convert(const std::string& tfPath, const std::string& sofaPath, SofaTexts texts) {
-  boost::shared_ptr<veskio2::vesk::VeskFile> file;
-  {
-    std::ifstream in(tfPath, std::ios::binary);
-    if (!in) throw ToolError(tfPath + ": cannot open");
-    try {
-      file = veskio2::vesk::VeskFileBinaryReader(in).Read();
-    } catch (const std::exception& e) {
-      throw ToolError(tfPath + ": " + e.what());
-    }
-  }
-  const auto fmt = Find<vgtf::Fmt1_0>(*file);
-  if (!fmt) throw ToolError(tfPath + ": holds no vgtf::Fmt data set");
-  const auto spec = Find<vgtf::Spec1_0>(*file);
-  const TfView view = ViewOf(*file, tfPath);
-  const auto& micPositions = fmt->GetMicPositions();
-  if (micPositions.size() != view.mics)
+void ConvertTfFileToSofa(const std::string& tfPath, const std::string& sofaPath, SofaTexts texts) {
+  // Read twice: the header, checking the whole file, then the values.
+  struct stat st;
+  if (::stat(tfPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    throw ToolError(tfPath + ": not a regular file (it is read twice: header, then values)");
+  HeaderPass header;
+  VisitFile(tfPath, header);
+  if (!header.fmt) throw ToolError(tfPath + ": holds no vgtf::Fmt data set");
+  const FmtFields& fmt = *header.fmt;
+  const TfFields* tf = header.gtf ? &*header.gtf : header.m2pg ? &*header.m2pg : nullptr;
+  if (!tf) throw ToolError(tfPath + ": holds no transfer functions (no vgtf::GTF or vgtf::M2PG data set)");
+  const std::string kind = header.gtf ? "gtf" : "m2pg";
+  const char* const set = header.gtf ? "vgtf::GTF" : "vgtf::M2PG";
+  const std::vector<uint64_t>& dims = Need(tf->tfDims, tfPath, set, "tf");
+  const std::vector<Vec3>& positions = Need(tf->positions, tfPath, set, "positions");
+  // gtf: [source][mic][bin]; m2pg: [source][inner][mic][bin], a source per inner entry.
+  const bool inner = kind == "m2pg";
+  const std::size_t sources = inner ? dims[0] * dims[1] : dims[0];
+  const std::size_t mics = dims[inner ? 2 : 1], bins = dims[inner ? 3 : 2];
+  if (sources == 0 || mics == 0 || bins == 0)
+    throw ToolError(tfPath + ": holds no transfer functions (" + std::to_string(sources) + " sources, " +
+                    std::to_string(mics) + " microphones, " + std::to_string(bins) + " bins)");
+  if (positions.size() != sources)
+    throw ToolError(tfPath + ": " + std::to_string(positions.size()) + " positions for " + std::to_string(sources) +
+                    " sources");
+  std::vector<uint32_t> binIndices = tf->binIndices.value_or(std::vector<uint32_t>());
+  if (binIndices.empty())
+    for (uint32_t k = 0; k < bins; ++k) binIndices.push_back(k);
+  if (binIndices.size() != bins)
+    throw ToolError(tfPath + ": " + std::to_string(binIndices.size()) + " bin indices for " + std::to_string(bins) +
+                    " bins");
+  const std::vector<Vec3>& micPositions = Need(fmt.micPositions, tfPath, "vgtf::Fmt", "micPositions");
+  if (micPositions.size() != mics)
     throw ToolError(tfPath + ": " + std::to_string(micPositions.size()) + " microphone positions for " +
-                    std::to_string(view.mics) + " microphones of the transfer functions");
-  const int32_t fftLength = fmt->GetFftLength(), samplingRate = fmt->GetSamplingRate();
+                    std::to_string(mics) + " microphones of the transfer functions");
+  const int32_t fftLength = Need(fmt.fftLength, tfPath, "vgtf::Fmt", "fftLength");
+  const int32_t samplingRate = Need(fmt.samplingRate, tfPath, "vgtf::Fmt", "samplingRate");
   if (fftLength <= 0 || samplingRate <= 0)
     throw ToolError(tfPath + ": expected a positive fftLength and samplingRate, found " + std::to_string(fftLength) +
                     " and " + std::to_string(samplingRate));
-  const int32_t irLength = fmt->HasIrLength() ? fmt->GetIrLength() : 0;
-  const std::string statement = StoredValuesStatement(view.kind, irLength == 0);
+  const int32_t irLength = fmt.irLength.value_or(0);
+  const std::string statement = StoredValuesStatement(kind, irLength == 0);
 
   if (texts.title.empty()) texts.title = std::filesystem::path(tfPath).filename().string();
   if (texts.comment.empty()) texts.comment = statement;
   PendingFile pending(sofaPath);
   NcFile nc = NcFile::Create(pending.Path());
-  const SofaDims dims = BeginSofa(nc, "GeneralTF", "TF", view.sources, view.mics, view.bins, texts,
-                                  CreationDate(tfPath, spec), "vesk2sofa");
+  const SofaDims sofaDims = BeginSofa(nc, "GeneralTF", "TF", sources, mics, bins, texts,
+                                      CreationDate(tfPath, header.spec), "vesk2sofa");
   nc.PutText(NC_GLOBAL, "Origin", "transfer-function file " + std::filesystem::path(tfPath).filename().string());
-  nc.PutText(NC_GLOBAL, "VeskTFKind", view.kind);
+  nc.PutText(NC_GLOBAL, "VeskTFKind", kind);
   nc.PutText(NC_GLOBAL, "VeskStoredValues", statement);
   nc.PutInteger(NC_GLOBAL, "VeskFftLength", fftLength);
   nc.PutInteger(NC_GLOBAL, "VeskIrLength", irLength);
   nc.PutInteger(NC_GLOBAL, "VeskSamplingRate", samplingRate);
-  if (spec && spec->HasUser()) nc.PutText(NC_GLOBAL, "VeskUser", spec->GetUser());
-  DefinePositions(nc, dims);
-  const int frequencies = nc.DefineVar("N", NC_DOUBLE, {dims.n});
+  if (header.spec && header.spec->user) nc.PutText(NC_GLOBAL, "VeskUser", *header.spec->user);
+  DefinePositions(nc, sofaDims);
+  const int frequencies = nc.DefineVar("N", NC_DOUBLE, {sofaDims.n});
   nc.PutText(frequencies, "LongName", "frequency");
   nc.PutText(frequencies, "Units", "hertz");
-  nc.DefineVar("Data.Real", NC_FLOAT, {dims.m, dims.r, dims.n});
-  nc.DefineVar("Data.Imag", NC_FLOAT, {dims.m, dims.r, dims.n});
+  nc.DefineVar("Data.Real", NC_FLOAT, {sofaDims.m, sofaDims.r, sofaDims.n});
+  nc.DefineVar("Data.Imag", NC_FLOAT, {sofaDims.m, sofaDims.r, sofaDims.n});
   nc.EndDefine();
 
-  std::vector<Vec3> mics;
-  for (const auto& p : micPositions) mics.push_back({p.x, p.y, p.z});
-  PutPositions(nc, mics, view.positions);
+  PutPositions(nc, micPositions, positions);
   std::vector<double> hz;
-  for (uint32_t k : view.binIndices) hz.push_back(static_cast<double>(k) * samplingRate / fftLength);
-  nc.PutDoubles("N", {0}, {view.bins}, hz.data());
+  for (uint32_t k : binIndices) hz.push_back(static_cast<double>(k) * samplingRate / fftLength);
+  nc.PutDoubles("N", {0}, {bins}, hz.data());
 
-  // Data.Real, then Data.Imag: the file is written front to back.
-  const std::size_t perSource = view.mics * view.bins;
-  const std::size_t block = std::max<std::size_t>(1, kBlockValues / perSource);
-  std::vector<float> part;
-  for (const bool real : {true, false}) {
-    for (std::size_t first = 0; first < view.sources; first += block) {
-      const std::size_t count = std::min(block, view.sources - first);
-      part.resize(count * perSource);
-      for (std::size_t row = 0; row < count * view.mics; ++row) {
-        const std::vector<vgtf::Complex>& values = *view.rows[first * view.mics + row];
-        float* out = part.data() + row * view.bins;
-        if (real) for (std::size_t k = 0; k < view.bins; ++k) out[k] = values[k].real();
-        else for (std::size_t k = 0; k < view.bins; ++k) out[k] = values[k].imag();
-      }
-      nc.PutFloats(real ? "Data.Real" : "Data.Imag", {first, 0, 0}, {count, view.mics, view.bins}, part.data());
-      if ((first / block) % kWritebackBlocks == kWritebackBlocks - 1) pending.StartWriteback();
-    }
-  }
+  ValuesPass values(tfPath, nc, pending, tf->ordinal, dims, sources, mics, bins);
+  VisitFile(tfPath, values);
+  if (values.Written() != sources) throw ToolError(tfPath + ": changed while it was read");
   nc.Close();
   pending.Commit();
-}
-
-}  // namespace
-
-void ConvertTfFileToSofa(const std::string& tfPath, const std::string& sofaPath, SofaTexts texts) {
-  try {
-    Convert(tfPath, sofaPath, std::move(texts));
-  } catch (const veskio2::NotInitialized& e) {
-    throw ToolError(tfPath + ": " + e.what());  // a field the export needs is unset
-  }
 }
 
 }  // namespace vesksofa

@@ -15,7 +15,10 @@ namespace vesksofa {
 // file kind "m2pg" or "gtf"; `geometric` for a file made from positions alone.
 std::string StoredValuesStatement(const std::string& kind, bool geometric);
 
-// Writes `sofaPath` all or nothing. Throws ToolError naming the file at fault.
+// Writes `sofaPath` all or nothing, holding no copy of the transfer
+// functions: `tfPath`, a regular file, is read twice (its header and the
+// check of the whole file, then the values). Throws ToolError naming the
+// file at fault.
 void ConvertTfFileToSofa(const std::string& tfPath, const std::string& sofaPath, SofaTexts texts);
 
 }  // namespace vesksofa

@@ -16,6 +16,7 @@
 #include "IrListToSofa.h"
 #include "RealFft.h"
 #include "SofaToIrList.h"
+#include "TfFileToSofa.h"
 #include "TestSupport.h"
 #include "veskio2/Vesk.h"
 #include "veskio2/VeskConfig.h"
@@ -259,6 +260,112 @@ TEST(SofaToIrList, KemarMeasurementBecomesItsSpectra) {
   EXPECT_LT(worstSpectrum, 2e-6);
   // Positions are stored as float32 direction and distance (1.4 to 2 m).
   EXPECT_LT(worstPosition, 1e-6);
+}
+
+// ---- transfer-function files into GeneralTF --------------------------------
+
+namespace vgtf = veskio2::vesk::vgtf;
+
+// A distinct, exactly representable value per stored complex number.
+vgtf::Complex FlatValue(std::size_t flat) { return {static_cast<float>(flat), -0.5f * static_cast<float>(flat)}; }
+
+boost::shared_ptr<vgtf::Fmt1_0> MakeFmt(std::size_t mics) {
+  auto fmt = boost::make_shared<vgtf::Fmt1_0>();
+  fmt->SetMicCount(static_cast<int32_t>(mics));
+  fmt->SetFftLength(2048);
+  fmt->SetSamplingRate(16000);
+  std::vector<veskio2::Vector3<float>> positions;
+  for (std::size_t m = 0; m < mics; ++m) positions.emplace_back(0.01f * m, 0.1f, -0.02f * m);
+  fmt->SetMicPositions(positions);
+  return fmt;
+}
+
+veskio2::Vector3<float> SourceAt(std::size_t src) { return {1.0f + src, 0.25f * src, -2.0f}; }
+
+boost::shared_ptr<vgtf::GTF1_0> MakeGtf(std::size_t sources, std::size_t mics, std::size_t bins) {
+  auto gtf = boost::make_shared<vgtf::GTF1_0>();
+  vgtf::TF3 tf(sources, std::vector<std::vector<vgtf::Complex>>(mics, std::vector<vgtf::Complex>(bins)));
+  std::vector<veskio2::Vector3<float>> positions;
+  std::vector<uint32_t> binIndices;
+  std::size_t flat = 0;
+  for (auto& src : tf)
+    for (auto& row : src)
+      for (auto& value : row) value = FlatValue(flat++);
+  for (std::size_t s = 0; s < sources; ++s) positions.push_back(SourceAt(s));
+  for (std::size_t k = 0; k < bins; ++k) binIndices.push_back(static_cast<uint32_t>(2 * k + 1));
+  gtf->SetPositions(positions);
+  gtf->SetBinIndices(binIndices);
+  gtf->SetTf(tf);
+  return gtf;
+}
+
+boost::shared_ptr<vgtf::M2PG1_0> MakeM2pg(std::size_t sources, std::size_t inner, std::size_t mics, std::size_t bins) {
+  auto m2pg = boost::make_shared<vgtf::M2PG1_0>();
+  vgtf::TF4 tf(sources, vgtf::TF3(inner, std::vector<std::vector<vgtf::Complex>>(mics, std::vector<vgtf::Complex>(bins))));
+  std::vector<std::vector<veskio2::Vector3<float>>> positions(sources);
+  std::size_t flat = 0;
+  for (std::size_t s = 0; s < sources; ++s)
+    for (std::size_t i = 0; i < inner; ++i) {
+      positions[s].push_back(SourceAt(s * inner + i));
+      for (auto& row : tf[s][i])
+        for (auto& value : row) value = FlatValue(flat++);
+    }
+  m2pg->SetPositions(positions);
+  m2pg->SetTf(tf);
+  return m2pg;
+}
+
+// Files of more than one block of values (blocks ending inside the reader's
+// hands of values), whose transfer functions come before the vgtf::Fmt and
+// after or before other transfer functions: the first vgtf::GTF, else the
+// first vgtf::M2PG, is written, every value in its place.
+TEST(TfFileToSofa, WritesEveryValueOfTheFirstTransferFunctions) {
+  struct Case {
+    const char* what;
+    std::vector<boost::shared_ptr<veskio2::vesk::DataSet>> sets;
+    std::size_t sources, mics, bins;
+    std::vector<uint32_t> binIndices;
+  };
+  std::vector<uint32_t> oddBins;
+  for (uint32_t k = 0; k < 513; ++k) oddBins.push_back(2 * k + 1);
+  std::vector<uint32_t> allBins;
+  for (uint32_t k = 0; k < 1025; ++k) allBins.push_back(k);
+  const std::vector<Case> cases = {
+      {"gtf after an m2pg, before another gtf and the fmt",
+       {MakeM2pg(2, 1, 8, 3), MakeGtf(300, 8, 513), MakeGtf(1, 8, 2), MakeFmt(8)}, 300, 8, 513, oddBins},
+      {"m2pg of three inner entries, fmt last", {MakeM2pg(70, 3, 5, 1025), MakeFmt(5)}, 210, 5, 1025, allBins},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    auto file = boost::make_shared<veskio2::vesk::VeskFile>();
+    for (const auto& set : c.sets) file->AddDataSet(set);
+    {
+      std::ofstream out(dir / "tf.bin", std::ios::binary);
+      veskio2::vesk::VeskFileBinaryWriter(out).Write(file);
+    }
+    vesksofa::ConvertTfFileToSofa(dir / "tf.bin", dir / "tf.sofa", {});
+
+    const std::vector<double> real = ReadNetcdfVar(dir / "tf.sofa", "Data.Real");
+    const std::vector<double> imag = ReadNetcdfVar(dir / "tf.sofa", "Data.Imag");
+    ASSERT_EQ(real.size(), c.sources * c.mics * c.bins);
+    ASSERT_EQ(imag.size(), real.size());
+    for (std::size_t flat = 0; flat < real.size(); ++flat) {
+      ASSERT_EQ(real[flat], FlatValue(flat).real()) << flat;
+      ASSERT_EQ(imag[flat], FlatValue(flat).imag()) << flat;
+    }
+    const std::vector<double> sources = ReadNetcdfVar(dir / "tf.sofa", "SourcePosition");
+    ASSERT_EQ(sources.size(), 3 * c.sources);
+    for (std::size_t s = 0; s < c.sources; ++s) {
+      const auto want = SourceAt(s);
+      EXPECT_EQ(sources[3 * s], want.x);
+      EXPECT_EQ(sources[3 * s + 1], want.y);
+      EXPECT_EQ(sources[3 * s + 2], want.z);
+    }
+    const std::vector<double> hz = ReadNetcdfVar(dir / "tf.sofa", "N");
+    ASSERT_EQ(hz.size(), c.bins);
+    for (std::size_t k = 0; k < c.bins; ++k) EXPECT_EQ(hz[k], c.binIndices[k] * 16000.0 / 2048) << k;
+  }
 }
 
 struct IrListFixture {
