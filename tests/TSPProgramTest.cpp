@@ -19,28 +19,28 @@ namespace {
 using namespace testsupport;
 using namespace veskio2::vesk;
 
-constexpr std::size_t kPeriod = 16384;  // samples per played period (dravik's default frame)
+constexpr std::size_t kDefaultPeriod = 16384;  // samples per played period (dravik's default frame)
 constexpr std::size_t kAverages = 2;    // periods averaged; one more is recorded before them
 constexpr std::size_t kTaps = 20;       // length of the known responses
 constexpr std::size_t kNfft = 512;
 
-// One period of a signal with unit-magnitude spectrum and random phases,
-// scaled to a peak of 0.1.
-std::vector<float> FlatSpectrumPeriod() {
+// One period of `numSamples` samples of a signal with unit-magnitude spectrum
+// and random phases, scaled to a peak of 0.1.
+std::vector<float> FlatSpectrumPeriod(std::size_t numSamples) {
   std::mt19937 gen(11);
   std::uniform_real_distribution<double> phase(-M_PI, M_PI);
-  std::vector<std::complex<double>> spectrum(kPeriod / 2 + 1);
-  std::vector<double> signal(kPeriod);
+  std::vector<std::complex<double>> spectrum(numSamples / 2 + 1);
+  std::vector<double> signal(numSamples);
   const vesk::FftwPlan plan(fftw_plan_dft_c2r_1d(
-      int(kPeriod), reinterpret_cast<fftw_complex*>(spectrum.data()), signal.data(), FFTW_ESTIMATE));
-  for (std::size_t k = 0; k <= kPeriod / 2; ++k) {
-    spectrum[k] = (k == 0 || k == kPeriod / 2) ? 1.0 : std::polar(1.0, phase(gen));
+      int(numSamples), reinterpret_cast<fftw_complex*>(spectrum.data()), signal.data(), FFTW_ESTIMATE));
+  for (std::size_t k = 0; k <= numSamples / 2; ++k) {
+    spectrum[k] = (k == 0 || k == numSamples / 2) ? 1.0 : std::polar(1.0, phase(gen));
   }
   fftw_execute(plan.get());
   double peak = 0;
   for (double v : signal) peak = std::max(peak, std::fabs(v));
-  std::vector<float> period(kPeriod);
-  for (std::size_t n = 0; n < kPeriod; ++n) period[n] = float(signal[n] * 0.1 / peak);
+  std::vector<float> period(numSamples);
+  for (std::size_t n = 0; n < numSamples; ++n) period[n] = float(signal[n] * 0.1 / peak);
   return period;
 }
 
@@ -48,12 +48,13 @@ std::vector<float> FlatSpectrumPeriod() {
 // each channel's response.
 void WriteRecording(const std::string& path, const std::vector<float>& origin,
                     const std::vector<std::vector<float>>& responses) {
+  const std::size_t numSamples = origin.size();
   const std::size_t channels = responses.size();
-  std::vector<float> period(kPeriod * channels);
+  std::vector<float> period(numSamples * channels);
   for (std::size_t ch = 0; ch < channels; ++ch)
-    for (std::size_t n = 0; n < kPeriod; ++n) {
+    for (std::size_t n = 0; n < numSamples; ++n) {
       double y = 0;
-      for (std::size_t i = 0; i < kTaps; ++i) y += double(responses[ch][i]) * origin[(n + kPeriod - i) % kPeriod];
+      for (std::size_t i = 0; i < kTaps; ++i) y += double(responses[ch][i]) * origin[(n + numSamples - i) % numSamples];
       period[n * channels + ch] = float(y);
     }
   SF_INFO info{};
@@ -63,7 +64,7 @@ void WriteRecording(const std::string& path, const std::vector<float>& origin,
   const vesk::SoundFileHandle file(sf_open(path.c_str(), SFM_WRITE, &info));
   ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
   for (std::size_t p = 0; p <= kAverages; ++p) {
-    ASSERT_EQ(sf_writef_float(file.get(), period.data(), sf_count_t(kPeriod)), sf_count_t(kPeriod));
+    ASSERT_EQ(sf_writef_float(file.get(), period.data(), sf_count_t(numSamples)), sf_count_t(numSamples));
   }
 }
 
@@ -77,6 +78,8 @@ std::vector<std::complex<double>> Dft(const std::vector<float>& x, std::size_t n
 
 class TSPProgram : public ::testing::Test {
 protected:
+  // Samples per played period; the list's tspLength and the averaging offset.
+  virtual std::size_t Period() const { return kDefaultPeriod; }
   void SetUp() override {
     trelvix_ = RequireEnv("TRELVIX_BIN");
     const std::string dravik = RequireEnv("DRAVIK_BIN");
@@ -85,7 +88,8 @@ protected:
     }
     Run({"--mode", "template", "--output-type", "mic", "--nummic", "2", "--radius", "0.1", "-o", dir_ / "mic.xml"});
     Run({"--mode", "template", "--output-type", "tsp", "--nummic", "2", "--numazi", "2", "--aziint", "90",
-         "--synchronous-average", std::to_string(kAverages), "--signal-max", "1", "--original-impulse-file",
+         "--synchronous-average", std::to_string(kAverages), "--tsp-length", std::to_string(Period()),
+         "--tsp-offset", std::to_string(Period()), "--signal-max", "1", "--original-impulse-file",
          dir_ / "origin.tsp", "--filepath", dir_ / "D{AZIMUTH:%03d}_00.wav", "-o", dir_ / "tsp.xml"});
     // The second recording gets a name that a careless shell command would
     // split, expand or run.
@@ -100,7 +104,7 @@ protected:
     list->SetSources(sources);
     WriteConfig(dir_ / "tsp.xml", list);
 
-    const std::vector<float> origin = FlatSpectrumPeriod();
+    const std::vector<float> origin = FlatSpectrumPeriod(Period());
     WriteFlt(dir_ / "origin.tsp", origin);
     std::mt19937 gen(3);
     std::uniform_real_distribution<float> dist(-0.3f, 0.3f);
@@ -127,7 +131,7 @@ protected:
   // of responses summing to about 4 covers it many times over.
   void ExpectKnownSpectra(const std::string& path) {
     const auto file = ReadTFFile(path);
-    EXPECT_EQ(FindDataSet<vgtf::Fmt1_0>(*file)->GetIrLength(), 16384);
+    EXPECT_EQ(FindDataSet<vgtf::Fmt1_0>(*file)->GetIrLength(), int(Period()));
     const auto m2pg = FindDataSet<vgtf::M2PG1_0>(*file);
     ASSERT_TRUE(m2pg);
     ASSERT_EQ(m2pg->GetSourceCount(), 2);
@@ -158,6 +162,7 @@ TEST_F(TSPProgram, RecordingsGiveTheSpectraOfThePlayedResponses) {
   for (std::size_t at = 0; (at = r.out.find("Dravik: " + dravik.string() + " --tsporigflt", at)) != std::string::npos; ++at) ++runs;
   EXPECT_EQ(runs, 2u) << r.out;
   EXPECT_NE(r.out.find("status(0) Success\n"), std::string::npos);
+  EXPECT_EQ(r.out.find("--samplebyframe"), std::string::npos) << "dravik's default period is implicit";
   EXPECT_NE(r.err.find("Created a temporary directore: " + (dir_ / "tmp/")), std::string::npos);
   ExpectKnownSpectra(dir_ / "tf.bin");
   EXPECT_FALSE(fs::exists(dir_ / "pwned"));
@@ -178,6 +183,20 @@ TEST_F(TSPProgram, AFailedRecordingEndsTheRun) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("failed GetIR(src=1, mic=0)\n"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(dir_ / "tf.bin"));
+}
+
+// A TSP twice dravik's default length: the period reaches dravik and the
+// file records it as the response length.
+class LongTSPProgram : public TSPProgram {
+protected:
+  std::size_t Period() const override { return 2 * kDefaultPeriod; }
+};
+
+TEST_F(LongTSPProgram, RecordingsGiveTheSpectraOfThePlayedResponses) {
+  const RunResult r = Run({"--mode", "tf", "--output-type", "m2pg", "-o", dir_ / "tf.bin", "mic.xml", "tsp.xml"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("--sigmax \"1\" --samplebyframe \"32768\" --syncaddfreq"), std::string::npos) << r.out;
+  ExpectKnownSpectra(dir_ / "tf.bin");
 }
 
 }  // namespace

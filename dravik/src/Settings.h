@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "dravik/Invocation.h"
+
 namespace dravik {
 
 // Highest channel count that can be selected; channels from this number up
@@ -21,7 +23,7 @@ struct RunSettings {
     long tsp_org_channel = 0;          // channel of a wave origin
     double tsp_adjust_ratio = 32768.0; // divisor of a float origin
     bool sigmax_given = false;
-    int sample_by_frame = 16384;       // N, samples per TSP period
+    int sample_by_frame = kDefaultSamplesPerFrame;      // N, samples per TSP period
     int sync_add_freq = 16;            // F, periods averaged
     int sync_add_offset = 16384;       // first sample of the first period
     int search_start = 0;              // search region, samples, end exclusive

@@ -99,11 +99,12 @@ struct SampleOverride {
 };
 
 // A valid float wave of `channels` channels, every channel carrying
-// `samples` except where `overrides` say otherwise, written by libsndfile.
+// `samples` except where `overrides` say otherwise, written by libsndfile
+// at `rateHz`.
 inline void WriteWave(const std::string& path, int channels, const std::vector<float>& samples,
-                      const std::vector<SampleOverride>& overrides = {}) {
+                      const std::vector<SampleOverride>& overrides = {}, int rateHz = 16000) {
   SF_INFO info{};
-  info.samplerate = 16000;
+  info.samplerate = rateHz;
   info.channels = channels;
   info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
   const vesk::SoundFileHandle file(sf_open(path.c_str(), SFM_WRITE, &info));

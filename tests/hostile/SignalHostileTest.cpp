@@ -307,6 +307,62 @@ INSTANTIATE_TEST_SUITE_P(
                       FltCase{"ThreeBytesOverWholeSamples", 2051, 0, ""}),
     [](const ::testing::TestParamInfo<FltCase>& info) { return info.param.name; });
 
+// Impulse responses that are not finite, or whose transfer functions or
+// energy would not be: the run stops, naming where, and writes nothing.
+struct NonFiniteTFCase {
+  std::string name;
+  std::vector<std::pair<std::size_t, float>> samples;  // of the 600 in ir.flt; the rest 0
+  std::string outputType;
+  int status;
+  std::string message;  // the end of trelvix's standard error when it fails
+};
+
+void PrintTo(const NonFiniteTFCase& c, std::ostream* os) { *os << c.name; }
+
+class NonFiniteTF : public ::testing::TestWithParam<NonFiniteTFCase> {};
+
+TEST_P(NonFiniteTF, StopsBeforeTheFileIsWritten) {
+  const NonFiniteTFCase& c = GetParam();
+  ScratchDir dir;
+  WriteWhole(dir / "mic.xml", MicArrayXml());
+  WriteWhole(dir / "list.xml", IRListXml());
+  std::vector<float> ir(600, 0.0f);
+  for (const auto& [at, value] : c.samples) ir[at] = value;
+  WriteWhole(dir / "ir.flt", Flt(ir));
+  WriteWhole(dir / "tf.bin", "a transfer-function file of an earlier run\n");
+  const Tree before = Snapshot(dir.Path());
+  const Outcome o = RunProgram(
+      {RequireProgram("TRELVIX_BIN"), "--mode", "tf", "--output-type", c.outputType, "-o", "tf.bin", "mic.xml",
+       "list.xml"},
+      dir.Path());
+  if (!EndedCleanly(o, c.status) || c.status == 0) return;
+  EXPECT_GE(o.err.size(), c.message.size()) << Describe(o);
+  EXPECT_EQ(o.err.substr(o.err.size() - std::min(o.err.size(), c.message.size())), c.message) << Describe(o);
+  ExpectNothingLost(before, Snapshot(dir.Path()));
+}
+
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
+const float kInf = std::numeric_limits<float>::infinity();
+
+// The window read is samples 0 to 511 (cutStart 1, nfft 512).
+INSTANTIATE_TEST_SUITE_P(
+    Flt, NonFiniteTF,
+    ::testing::Values(
+        NonFiniteTFCase{"NaNInTheWindow", {{0, 1.0f}, {37, kNaN}}, "m2pg", 1,
+                        "ir.flt: sample 37 is not a finite number\n"},
+        NonFiniteTFCase{"InfinityAtTheWindowsEnd", {{0, 1.0f}, {511, -kInf}}, "gtf", 1,
+                        "ir.flt: sample 511 is not a finite number\n"},
+        NonFiniteTFCase{"NaNAfterTheWindow", {{0, 1.0f}, {512, kNaN}}, "gtf", 0, ""},
+        NonFiniteTFCase{"SpectrumOverflows", {{0, 3e38f}, {1, 3e38f}}, "m2pg", 1,
+                        "the transfer function of src 0, mic 0 is not finite (bin 0)\n"},
+        NonFiniteTFCase{"EnergyOverflows", {{3, 3e19f}}, "gtf", 1,
+                        "the energy of src 0 overflows single precision at mic 0: its impulse responses are far "
+                        "too large\n"},
+        NonFiniteTFCase{"NoEnergy", {}, "gtf", 1,
+                        "the impulse responses of src 0 have zero energy in single precision at every microphone "
+                        "(mic 0 to 0), so its transfer functions would not be finite\n"}),
+    [](const ::testing::TestParamInfo<NonFiniteTFCase>& info) { return info.param.name; });
+
 // An impulse-response list naming an endless file (a device such as
 // /dev/zero, or a pipe) must not be read without end.
 TEST(FltFile, AnEndlessImpulseFileIsRefused) {

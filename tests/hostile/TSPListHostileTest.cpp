@@ -28,10 +28,10 @@ protected:
   }
   // Records the played impulse arriving `delay` samples late (circularly,
   // as a steady repetition would), so its response is an impulse at `delay`.
-  void Record(const std::string& path, int delay) {
+  void Record(const std::string& path, int delay, int channels = 1, int rateHz = 16000) {
     std::vector<float> period(16384, 0.0f);
     period[static_cast<std::size_t>(delay)] = 1.0f;
-    WriteWave(path, 1, period);
+    WriteWave(path, channels, period, {}, rateHz);
   }
   Outcome Trelvix() {
     return RunProgram({RequireProgram("TRELVIX_BIN"), "--mode", "tf", "-o", "tf.bin", "mic.xml", "list.xml"},
@@ -168,16 +168,65 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"OffsetBeyondInt", ">0</tspOffset>", ">4294967295</tspOffset>", kFailed},
         ValueCase{"OffsetBeyondRecording", ">0</tspOffset>", ">2147483647</tspOffset>", kFailed},
         ValueCase{"SignalMaxZero", ">1</signalMax>", ">0</signalMax>", kFailed},
-        ValueCase{"OriginMissing", ">origin.flt<", ">absent.flt<", kFailed},
+        ValueCase{"OriginMissing", ">origin.flt<", ">absent.flt<",
+                  std::string("cannot open the TSP origin file absent.flt: No such file or directory\n") + kFailed},
         ValueCase{"OriginEndless", ">origin.flt<", ">/dev/zero<", kFailed},
         ValueCase{"OriginNameRunsACommand", ">origin.flt<", ">$(touch pwned)`touch pwned`.flt<", kFailed},
         ValueCase{"OriginOfTheOtherKind", "kind=\"1\"", "kind=\"0\"", kFailed},
         ValueCase{"OriginKindUnknown", "kind=\"1\"", "kind=\"7\"", "ignoring: list.xml"},
         ValueCase{"MicIndexNotInTheArray", "<micIndex>0</micIndex>", "<micIndex>4294967295</micIndex>",
                   "mic combinations are not same"},
-        ValueCase{"RecordingNameEmpty", ">rec.wav<", "><", kFailed},
-        ValueCase{"RecordingIsADirectory", ">rec.wav<", ">.<", kFailed}),
+        ValueCase{"RecordingNameEmpty", ">rec.wav<", "><",
+                  std::string("cannot open the recording : No such file or directory\n") + kFailed},
+        ValueCase{"RecordingIsADirectory", ">rec.wav<", ">.<",
+                  std::string("cannot open the recording .: Is a directory\n") + kFailed}),
     [](const ::testing::TestParamInfo<ValueCase>& info) { return info.param.name; });
+
+// Recordings that do not fit the run: refused before dravik runs, by name.
+struct MismatchCase {
+  std::string name;
+  int channels, rateHz;      // of rec.wav
+  std::string micIndex;      // the one microphone's, in the array and the list
+  std::vector<std::string> extraArgs;
+  std::string message;       // trelvix's whole standard error ends with it
+};
+
+void PrintTo(const MismatchCase& c, std::ostream* os) { *os << c.name; }
+
+class RecordingMismatch : public TSPList, public ::testing::WithParamInterface<MismatchCase> {};
+
+TEST_P(RecordingMismatch, EndsTheRunAndKeepsTheOutputFile) {
+  const MismatchCase& c = GetParam();
+  Record(work_ + "/rec.wav", 1, c.channels, c.rateHz);
+  const std::string index = "<micIndex>" + c.micIndex + "</micIndex>";
+  WriteWhole(work_ + "/mic.xml", Replace(MicArrayXml(), "<micIndex>0</micIndex>", index));
+  WriteWhole(work_ + "/list.xml", Replace(TSPListXml(TSPSourceXml("rec.wav")), "<micIndex>0</micIndex>", index));
+  WriteWhole(work_ + "/tf.bin", kEarlier);
+  const Tree before = Snapshot(root_.Path());
+  std::vector<std::string> argv = {RequireProgram("TRELVIX_BIN"), "--mode", "tf", "-o", "tf.bin"};
+  argv.insert(argv.end(), c.extraArgs.begin(), c.extraArgs.end());
+  argv.insert(argv.end(), {"mic.xml", "list.xml"});
+  const Outcome o = RunProgram(argv, work_, {"TMPDIR=" + work_ + "/tmp"});
+  if (EndedCleanly(o, 1)) {
+    EXPECT_GE(o.err.size(), c.message.size()) << Describe(o);
+    EXPECT_EQ(o.err.substr(o.err.size() - std::min(o.err.size(), c.message.size())), c.message) << Describe(o);
+    EXPECT_EQ(o.out.find("Dravik: "), std::string::npos) << "dravik ran\n" << Describe(o);
+  }
+  ExpectNothingLost(before, Snapshot(root_.Path()), {"work/tmp"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, RecordingMismatch,
+    ::testing::Values(
+        MismatchCase{"RateAboveTheRun", 1, 48000, "0", {},
+                     "rec.wav is sampled at 48000 Hz, but the run is at 16000 Hz: give --sampling-freq 48000, "
+                     "or resample the recording\n"},
+        MismatchCase{"RateBelowAGivenOne", 1, 16000, "0", {"--sampling-freq", "44100"},
+                     "rec.wav is sampled at 16000 Hz, but the run is at 44100 Hz: give --sampling-freq 16000, "
+                     "or resample the recording\n"},
+        MismatchCase{"ChannelOfTheMicIndexAbsent", 2, 16000, "2", {},
+                     "rec.wav has 2 channels, but its micIndices need 3 (the highest micIndex is 2)\n"}),
+    [](const ::testing::TestParamInfo<MismatchCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace hostile

@@ -1,5 +1,6 @@
 #include "provider/IRProvider.h"
 
+#include <cmath>
 #include <iostream>
 #include <stdexcept>
 
@@ -40,6 +41,13 @@ std::size_t ReadFltWindow(const std::string& name, std::size_t start, std::size_
   if (length > 0 && window && start <= length && count <= length - start) {
     window->resize(count);
     if (!file.ReadWindow(start, count, window->data())) length = 0;
+    // A non-finite sample would spread over every bin of its spectrum.
+    for (std::size_t i = 0; length > 0 && i < count; ++i) {
+      if (!std::isfinite((*window)[i])) {
+        throw std::runtime_error(
+            (boost::format("%s: sample %d is not a finite number") % name % (start + i)).str());
+      }
+    }
   }
   if (length == 0) std::cerr << name << ": " << file.Problem() << std::endl;
   return length;

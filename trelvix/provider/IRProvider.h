@@ -41,7 +41,8 @@ public:
 
 // GetIRWindow over the .flt file `name`: reads only the window, takes the
 // length from the file's size, and reports an unreadable file on standard
-// error as "<name>: <reason>".
+// error as "<name>: <reason>". Throws std::runtime_error naming the file and
+// the sample index (from 0) when a sample of the window is not finite.
 std::size_t ReadFltWindow(const std::string& name, std::size_t start, std::size_t count,
                           std::vector<float>* window);
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <set>
 #include <stdexcept>
 
@@ -18,6 +19,7 @@
 #include "dravik/Invocation.h"
 #include "provider/CheckConfigFile.h"
 #include "provider/MicIndexTable.h"
+#include "provider/WaveFileChecks.h"
 #include "veskio2/FltFile.h"
 
 namespace fs = boost::filesystem;
@@ -110,6 +112,7 @@ public:
   std::string temporaryDirectory;
   DravikInvocation dravik;
   std::set<std::string> processedWaves;  // work directories dravik already ran for
+  std::map<std::string, std::string> unopened;  // work directory -> why its files could not be opened
 
   const TSPListFile2_0& List() const {
     if (!(tsp_->GetVersion() == Version(2, 0))) throw std::runtime_error("not implemented");
@@ -128,6 +131,9 @@ public:
   // Runs dravik for the wave that covers the microphone (once per wave) and
   // names the output that holds its impulse response.
   std::string PrepareIRFile(std::size_t src, std::size_t mic);
+  // Writes why the files of the wave that `fltName` comes from could not be
+  // opened, when they could not.
+  void ReportUnopened(const std::string& fltName) const;
   std::string MakeOutputHead(const std::string& wave) const {
     return (fs::path(temporaryDirectory) / WaveWorkDirectory(wave) / "float").string();
   }
@@ -158,6 +164,8 @@ bool IRProviderTSP::Impl::CalculateImpulseFiles(const std::string& wave, unsigne
   boost::system::error_code ec;
   fs::create_directories(dir, ec);
   if (ec) throw std::runtime_error("cannot create directory " + dir.string() + ": " + ec.message());
+  const std::string unopenable = CheckRecordingAndOrigin(wave, micIndices, dravik.samplingFreqHz, origin);
+  if (!unopenable.empty()) unopened[dir.string()] = unopenable;  // told when a response of it fails
   RunDravik(origin, signalMax, syncAverage, tspOffset, micIndices, wave, MakeOutputHead(wave));
   return true;
 }
@@ -180,13 +188,19 @@ int IRProviderTSP::Impl::RunDravik(const OriginalImpulseFile& origin, unsigned s
     if (i) channels += ",";
     channels += std::to_string(micIndices[i]);
   }
+  // dravik's default period is left implicit.
+  const TSPListFile2_0& list = List();
+  std::string periodOption;
+  if (list.HasTspLength() && list.GetTspLength() != dravik::kDefaultSamplesPerFrame) {
+    periodOption = (boost::format(" --%s \"%u\"") % dravik::option::kSamplesPerFrame % list.GetTspLength()).str();
+  }
   // A leading dash would read as an option; "./" names the same file.
   const std::string recording = (!wave.empty() && wave[0] == '-') ? "./" + wave : wave;
   std::string command =
-      (boost::format("%s --%s %s --%s \"%s\" --%s \"%s\" --%s \"%s\" --%s \"%s\" %s %s") %
+      (boost::format("%s --%s %s --%s \"%s\"%s --%s \"%s\" --%s \"%s\" --%s \"%s\" %s %s") %
        ShellProgram(dravik.program) % originOption % ShellQuote(origin.name.raw()) % dravik::option::kSignalMax %
-       signalMax % dravik::option::kSyncAddCount % syncAverage % dravik::option::kSyncAddOffset % tspOffset %
-       dravik::option::kOutChannelList % channels % ShellQuote(recording) % ShellQuote(outputHead))
+       signalMax % periodOption % dravik::option::kSyncAddCount % syncAverage % dravik::option::kSyncAddOffset %
+       tspOffset % dravik::option::kOutChannelList % channels % ShellQuote(recording) % ShellQuote(outputHead))
           .str();
   if (dravik.reportToStderr) command += " 1>&2";
 
@@ -288,18 +302,28 @@ std::string IRProviderTSP::Impl::PrepareIRFile(std::size_t src, std::size_t mic)
   return dravik::ImpulseFileName(MakeOutputHead(wave), static_cast<int>(mic + 1));
 }
 
+void IRProviderTSP::Impl::ReportUnopened(const std::string& fltName) const {
+  const auto found = unopened.find(fs::path(fltName).parent_path().string());
+  if (found != unopened.end()) std::cerr << found->second << std::endl;
+}
+
 std::vector<float> IRProviderTSP::GetIR(std::size_t src, std::size_t mic) {
   const std::string fltName = impl_->PrepareIRFile(src, mic);
   std::string problem;
   std::vector<float> samples = veskio2::flt::ReadFile(fltName, &problem);
-  if (samples.empty()) std::cerr << fltName << ": " << problem << std::endl;
+  if (samples.empty()) {
+    std::cerr << fltName << ": " << problem << std::endl;
+    impl_->ReportUnopened(fltName);
+  }
   return samples;
 }
 
 std::size_t IRProviderTSP::GetIRWindow(std::size_t src, std::size_t mic, std::size_t start, std::size_t count,
                                        std::vector<float>* window) {
   const std::string fltName = impl_->PrepareIRFile(src, mic);
-  return ReadFltWindow(fltName, start, count, window);
+  const std::size_t length = ReadFltWindow(fltName, start, count, window);
+  if (length == 0) impl_->ReportUnopened(fltName);
+  return length;
 }
 
 }  // namespace trelvix

@@ -20,6 +20,8 @@ struct DravikInvocation {
   // "Dravik: " and wait-status lines, and dravik's own standard output, then
   // go to standard error.
   bool reportToStderr = false;
+  // The rate (Hz) every recording must have; 0 checks none.
+  unsigned int samplingFreqHz = 0;
 };
 
 // dravik beside the running executable when it is there, else "dravik".

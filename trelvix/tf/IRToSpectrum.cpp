@@ -53,9 +53,20 @@ void ConjugateTF(TFArray& tf) {
 }
 
 void FinishTF(TFArray& tf, const TFMakingParameters& param, bool normalize, std::ostream& report) {
-  if (param.tf_type != TFType::GTF) return;
-  ConjugateTF(tf);
-  if (normalize) Normalize(tf, param.nfft, param.normalize_src, param.normalize_mic, param.normalize_freq, report);
+  if (param.tf_type == TFType::GTF) {
+    ConjugateTF(tf);
+    if (normalize) Normalize(tf, param.nfft, param.normalize_src, param.normalize_mic, param.normalize_freq, report);
+  }
+  for (std::size_t src = 0; src < tf.size(); ++src)
+    for (std::size_t mic = 0; mic < tf[src].size(); ++mic)
+      for (std::size_t bin = 0; bin < tf[src][mic].size(); ++bin) {
+        const std::complex<float> v = tf[src][mic][bin];
+        if (!std::isfinite(v.real()) || !std::isfinite(v.imag())) {
+          throw std::runtime_error(
+              (boost::format("the transfer function of src %d, mic %d is not finite (bin %d)") % src % mic % bin)
+                  .str());
+        }
+      }
 }
 
 void Normalize(TFArray& tf, uint32_t nfft, bool normalize_src, bool normalize_mic,

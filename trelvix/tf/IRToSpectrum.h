@@ -43,7 +43,9 @@ void ConjugateTF(TFArray& tf);
 // sum |v|^2 = 1. Blocks with zero or non-finite energy stay unchanged.
 // The post-processing both computations share, by output type: GTF values
 // are conjugated and then, when `normalize` is set, normalised as the flags
-// of `param` say (Normalize); M2PG values stay as they are.
+// of `param` say (Normalize); M2PG values stay as they are. Throws
+// std::runtime_error naming source, microphone and bin when a value is then
+// not finite, so that none reaches a file.
 void FinishTF(TFArray& tf, const TFMakingParameters& param, bool normalize, std::ostream& report);
 
 void Normalize(TFArray& tf, uint32_t nfft, bool normalize_src, bool normalize_mic,

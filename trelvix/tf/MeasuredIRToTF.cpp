@@ -60,7 +60,7 @@ void CheckMicCombination(const std::vector<veskio2::veskconfig::Mic1>& mics,
 }
 
 // The per-source steps of the measured computation, run source by source so
-// that only one source's windows are held. Warnings, reports and the one
+// that only one source's windows are held. Reports and the first
 // error found after loading are kept until every source is loaded, so that
 // they come out as when loading finished before processing began.
 class SourcePipeline {
@@ -103,16 +103,28 @@ public:
   }
 
   // GTF: the source's responses divided by their total energy.
+  // Zero or overflowing energy would write values that are not finite, or
+  // exact zeros: the run stops once every source is loaded.
   void NormalizeSourceEnergy(std::size_t src) {
     float energy = 0.0f;
-    for (const auto& row : rows_) {
+    for (std::size_t mic = 0; mic < rows_.size(); ++mic) {
       float partial = 0.0f;
-      for (float sample : row) partial += sample * sample;
+      for (float sample : rows_[mic]) partial += sample * sample;
       energy += partial;
+      if (!std::isfinite(energy)) {
+        KeepError((boost::format("the energy of src %d overflows single precision at mic %d: "
+                                 "its impulse responses are far too large") %
+                   src % mic)
+                      .str());
+        return;
+      }
     }
     if (energy == 0.0f) {
-      warnings_ << "warning: the impulse responses of src " << src
-                << " are all zero; its transfer functions are not finite\n";
+      KeepError((boost::format("the impulse responses of src %d have zero energy in single precision at every "
+                               "microphone (mic 0 to %d), so its transfer functions would not be finite") %
+                 src % (rows_.empty() ? 0 : rows_.size() - 1))
+                    .str());
+      return;
     }
     for (auto& row : rows_)
       for (float& sample : row) sample /= energy;
@@ -126,8 +138,7 @@ public:
     const uint32_t nfft = param_.nfft;
     const uint32_t cutEnd = static_cast<uint32_t>(AsSource2(sources_[src], src).GetCutEnd());
     if (cutEnd > 0 && nfft <= cutEnd) {
-      if (cutEndError_.empty() && numMic_ > 0)
-        cutEndError_ = (boost::format("cut_end exceeds the number of FFT: src %d") % kept).str();
+      if (numMic_ > 0) KeepError((boost::format("cut_end exceeds the number of FFT: src %d") % kept).str());
       return;
     }
     for (std::size_t mic = 0; mic < numMic_; ++mic) {
@@ -156,11 +167,10 @@ public:
     }
   }
 
-  // What was kept back while loading: warnings, then the first error, then
+  // What was kept back while loading: the first error, then
   // the report of late peaks (by file name).
   void Finish(std::ostream& report) {
-    std::cerr << warnings_.str() << std::flush;
-    if (!cutEndError_.empty()) throw std::runtime_error(cutEndError_);
+    if (!laterError_.empty()) throw std::runtime_error(laterError_);
     for (const auto& [src, kept, mic] : latePeaks_) {
       for (const auto& file : AsSource2(sources_[src], src).GetFiles()) {
         for (unsigned int index : file.GetMicIndices()) {
@@ -178,8 +188,11 @@ private:
   const std::size_t numMic_;
   std::vector<std::vector<float>> rows_;  // [mic][sample] of the current source
   std::optional<RealForwardTransform> fft_;
-  std::ostringstream warnings_;
-  std::string cutEndError_;
+  // The first error found while processing, thrown once every source is loaded.
+  std::string laterError_;
+  void KeepError(const std::string& message) {
+    if (laterError_.empty()) laterError_ = message;
+  }
   std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> latePeaks_;  // src, kept, mic
 };
 

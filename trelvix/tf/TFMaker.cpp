@@ -141,8 +141,14 @@ boost::shared_ptr<veskio2::vesk::VeskFile> TFMaker::Impl::MakeFile(TFJob& job) c
         provider.GetNumSources() > 0 ? static_cast<uint32_t>(provider.GetIRLength(0, 0)) : 0;
     return MakeMeasuredTF(job, provider, irLength, Report());
   }
-  IRProviderTSP provider(job.list, param.tsp_list_file, DravikInvocation{LocateDravik(), FileGoesToStdout()});
-  return MakeMeasuredTF(job, provider, param.tsp_length, Report());
+  IRProviderTSP provider(job.list, param.tsp_list_file,
+                         DravikInvocation{LocateDravik(), FileGoesToStdout(), param.sampling_freq});
+  // The list's TSP length is the response length unless the command line sets one.
+  const auto* list = dynamic_cast<const veskio2::veskconfig::TSPListFile2_0*>(job.list.get());
+  const uint32_t irLength = vm_["tsp-length"].defaulted() && list && list->HasTspLength()
+                                ? list->GetTspLength()
+                                : param.tsp_length;
+  return MakeMeasuredTF(job, provider, irLength, Report());
 }
 
 bool TFMaker::Impl::Run() {

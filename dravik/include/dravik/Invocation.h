@@ -22,6 +22,9 @@ constexpr char kEnableHpf[] = "enableHPF";
 
 }  // namespace option
 
+// Samples per played TSP period when kSamplesPerFrame is not given.
+constexpr unsigned int kDefaultSamplesPerFrame = 16384;
+
 // The impulse file of the k-th selected channel (k from 1) for the output
 // head given on the command line: "<head>_ch<k>.flt".
 inline std::string ImpulseFileName(const std::string& head, int ordinal) {

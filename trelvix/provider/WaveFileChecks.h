@@ -1,0 +1,35 @@
+// A look at the files dravik is about to read for one recording, so that a
+// recording that does not fit the run is refused by name, and a file that
+// cannot be opened is named with the reason.
+#ifndef TRELVIX_PROVIDER_WAVEFILECHECKS_H
+#define TRELVIX_PROVIDER_WAVEFILECHECKS_H
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "veskio2/VeskConfig.h"
+
+namespace trelvix {
+
+// A recording that does not fit the run: another sampling rate, or fewer
+// channels than its micIndices need.
+class WaveFileMismatch : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Checks the recording `wave` (the name as the list gives it, relative to
+// the current directory) and the TSP origin before dravik runs for them.
+// Reads only the headers. Throws WaveFileMismatch when the recording's rate
+// differs from `samplingFreqHz` (0: not checked) or it has fewer channels
+// than its highest micIndex + 1. Returns one line naming the recording or
+// the origin that cannot be opened and the system's reason; empty when both
+// open. Files that are not regular (devices, pipes) are left to dravik.
+std::string CheckRecordingAndOrigin(const std::string& wave, const std::vector<unsigned int>& micIndices,
+                                    unsigned int samplingFreqHz,
+                                    const veskio2::veskconfig::OriginalImpulseFile& origin);
+
+}  // namespace trelvix
+
+#endif
