@@ -85,6 +85,9 @@ int ShellCommand::Wait() {
   do {
     done = waitpid(pid_, &status, 0);
   } while (done < 0 && errno == EINTR);
+  // Reap what the shell left of its group (we are their subreaper).
+  while (waitpid(-pid_, nullptr, WNOHANG) > 0) {
+  }
   signal_cleanup::RemoveChild(slot_);
   slot_ = -1;
   pid_ = -1;

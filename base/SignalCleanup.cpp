@@ -1,6 +1,7 @@
 #include "base/SignalCleanup.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -53,8 +54,12 @@ void EndChildren() {
     for (int i = 0; i < kSlots; ++i) {
       const pid_t pid = children[i];
       if (pid <= 0) continue;
-      const pid_t done = waitpid(pid, nullptr, WNOHANG);
-      if (done == pid || (done < 0 && errno == ECHILD)) children[i] = 0;
+      // The whole group: a shell's own children come to us as their
+      // subreaper once the shell is gone, and must be gone too.
+      pid_t done;
+      while ((done = waitpid(-pid, nullptr, WNOHANG)) > 0) {
+      }
+      if (done < 0 && errno == ECHILD) children[i] = 0;
       else running = true;
     }
     if (!running) return;
@@ -100,6 +105,9 @@ void Install() {
     sigaction(sig, &action, nullptr);
   }
   signal(SIGXFSZ, SIG_IGN);
+  // Orphans of the commands we start (a shell ended before its dravik) are
+  // reparented to us, so the clean-up can wait until they are really gone.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
 }
 
 int AddPath(const char* path) {
