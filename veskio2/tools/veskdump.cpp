@@ -14,7 +14,7 @@
 
 #include <boost/pointer_cast.hpp>
 
-#include "NumberText.h"
+#include "JsonWriter.h"
 #include "veskio2/Vesk.h"
 #include "veskio2/VeskConfig.h"
 
@@ -22,101 +22,17 @@ using namespace veskio2;
 
 namespace {
 
-// Compact JSON written to standard output in blocks; commas are placed by
-// the nesting state.
-class Json {
+// Declared here so that the Put overloads below are found for list entries.
+class Json : public veskio2::JsonWriter {
 public:
-  // Hands the text so far to standard output.
-  void Flush() {
-    std::cout.write(out_.data(), static_cast<std::streamsize>(out_.size()));
-    out_.clear();
-    if (!std::cout) throw std::runtime_error("cannot write to standard output");
-  }
-  void Newline() { out_ += '\n'; }
-  void BeginObject() { Open('{'); }
-  void EndObject() { Close('}'); }
-  void BeginArray() { Open('['); }
-  void EndArray() { Close(']'); }
-  void Key(const char* key) {
-    Separate();
-    Quote(key);
-    out_ += ':';
-    afterKey_ = true;
-  }
-  void String(const std::string& text) {
-    Separate();
-    Quote(text);
-  }
-  void Integer(long long value) {
-    Separate();
-    out_ += std::to_string(value);
-  }
-  // Shortest round-trip text; non-finite values as strings.
-  void Float(float value) {
-    Separate();
-    const std::string text = detail::FloatToText(value);
-    if (text == "nan" || text == "inf" || text == "-inf")
-      Quote(text);
-    else
-      out_ += text;
-  }
-private:
-  static constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
-
-  void Separate() {
-    if (out_.size() >= kBlockBytes) Flush();
-    if (afterKey_) {
-      afterKey_ = false;
-      return;
-    }
-    if (!first_.empty()) {
-      if (!first_.back()) out_ += ',';
-      first_.back() = false;
-    }
-  }
-  void Open(char c) {
-    Separate();
-    out_ += c;
-    first_.push_back(true);
-  }
-  void Close(char c) {
-    first_.pop_back();
-    out_ += c;
-  }
-  // Escapes quotes, backslashes and control characters; valid UTF-8 passes
-  // as is, and in a text that is not valid UTF-8 every non-ASCII byte
-  // becomes U+FFFD.
-  void Quote(const std::string& text) {
-    const bool valid = Glib::ustring(text).validate();
-    out_ += '"';
-    for (unsigned char c : text) {
-      switch (c) {
-        case '"': out_ += "\\\""; break;
-        case '\\': out_ += "\\\\"; break;
-        case '\n': out_ += "\\n"; break;
-        case '\r': out_ += "\\r"; break;
-        case '\t': out_ += "\\t"; break;
-        case '\b': out_ += "\\b"; break;
-        case '\f': out_ += "\\f"; break;
-        default:
-          if (c < 0x20) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\u%04x", c);
-            out_ += code;
-          } else if (c >= 0x80 && !valid) {
-            out_ += "\\ufffd";
-          } else {
-            out_ += static_cast<char>(c);
-          }
-      }
-    }
-    out_ += '"';
-  }
-
-  std::string out_;
-  std::vector<bool> first_;
-  bool afterKey_ = false;
+  using JsonWriter::JsonWriter;
 };
+
+// Hands JSON text to standard output.
+void WriteOut(const std::string& text) {
+  std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!std::cout) throw std::runtime_error("cannot write to standard output");
+}
 
 void Put(Json& json, const Vector3<float>& v) {
   json.BeginArray();
@@ -533,7 +449,7 @@ int main(int argc, char** argv) {
     char magic[8] = {};
     in.read(magic, sizeof magic);
     const bool binary = in.gcount() == 8 && std::memcmp(magic, "VESKFILE", 8) == 0;
-    Json json;
+    Json json(WriteOut);
     if (binary) {
       // Nothing is printed for a file that fails.
       in.clear();
