@@ -130,34 +130,6 @@ void Put(Json& json, const veskconfig::OriginalImpulseFile& origin) {
   json.EndObject();
 }
 
-void PutConfig(Json& json, const veskconfig::VeskConfigFile& file) {
-  using namespace veskconfig;
-  json.BeginObject();
-  json.Key("id");
-  json.String(file.GetId().raw());
-  PutVersion(json, file.GetVersion().ToString());
-  VESKDUMP_FIELD(file, Comment, comment)
-  if (const auto* mic = dynamic_cast<const MicArrayLocationFile2_0*>(&file)) {
-    VESKDUMP_FIELD(*mic, Mics, mics)
-  } else if (const auto* noise = dynamic_cast<const NoiseLocationFile2_0*>(&file)) {
-    VESKDUMP_FIELD(*noise, NoiseSources, noiseSources)
-  } else if (const auto* ir = dynamic_cast<const ImpulseResponseListFile2_0*>(&file)) {
-    VESKDUMP_FIELD(*ir, NumMic, numMic)
-    VESKDUMP_FIELD(*ir, NumInner, numInner)
-    VESKDUMP_FIELD(*ir, Sources, sources)
-  } else if (const auto* tsp = dynamic_cast<const TSPListFile2_0*>(&file)) {
-    VESKDUMP_FIELD(*tsp, NumMic, numMic)
-    VESKDUMP_FIELD(*tsp, NumInner, numInner)
-    VESKDUMP_FIELD(*tsp, SynchronousAverage, synchronousAverage)
-    VESKDUMP_FIELD(*tsp, TspOffset, tspOffset)
-    VESKDUMP_FIELD(*tsp, TspLength, tspLength)
-    VESKDUMP_FIELD(*tsp, SignalMax, signalMax)
-    VESKDUMP_FIELD(*tsp, OriginalImpulseFile, originalImpulseFile)
-    VESKDUMP_FIELD(*tsp, Sources, sources)
-  }
-  json.EndObject();
-}
-
 using vesk::VeskFileVisitor;
 
 // Checks a whole transfer-function file without looking at its arrays.
@@ -171,11 +143,11 @@ public:
   void EndArray() override {}
 };
 
-// Prints each data set as the file is read: `"key":value` per field, lists
-// and arrays as nested lists, opened and closed as the values come.
-class Printer : public VeskFileVisitor {
+// Prints each data set as an object with its id, version, numbers and
+// texts; what becomes of the arrays is left to the derived printer.
+class DataSetPrinter : public VeskFileVisitor {
 public:
-  explicit Printer(Json& json) : json_(json) {}
+  explicit DataSetPrinter(Json& json) : json_(json) {}
 
   void BeginDataSet(const std::string& id, const Version& version) override {
     json_.BeginObject();
@@ -192,6 +164,16 @@ public:
     json_.Key(field);
     Put(json_, value);
   }
+
+protected:
+  Json& json_;
+};
+
+// Prints each data set as the file is read: `"key":value` per field, lists
+// and arrays as nested lists, opened and closed as the values come.
+class Printer : public DataSetPrinter {
+public:
+  using DataSetPrinter::DataSetPrinter;
 
   bool BeginArray(const char* field, ValueType, const std::vector<uint64_t>& dims) override {
     json_.Key(field);
@@ -241,7 +223,6 @@ private:
     }
   }
 
-  Json& json_;
   std::vector<uint64_t> dims_;
   std::vector<uint64_t> index_;
   bool open_ = false;
@@ -297,25 +278,10 @@ private:
 // Prints the counts and texts of each data set, and each list or array as
 // {"shape":[…]} with the range of positions or bin indices; the transfer
 // functions themselves are not read.
-class Summary : public VeskFileVisitor {
+class Summary : public DataSetPrinter {
 public:
-  explicit Summary(Json& json) : json_(json) {}
+  using DataSetPrinter::DataSetPrinter;
 
-  void BeginDataSet(const std::string& id, const Version& version) override {
-    json_.BeginObject();
-    json_.Key("id");
-    json_.String(id);
-    PutVersion(json_, version.ToString());
-  }
-  void EndDataSet() override { json_.EndObject(); }
-  void Int(const char* field, int32_t value) override {
-    json_.Key(field);
-    json_.Integer(value);
-  }
-  void Text(const char* field, const Glib::ustring& value) override {
-    json_.Key(field);
-    Put(json_, value);
-  }
   bool BeginArray(const char* field, ValueType type, const std::vector<uint64_t>& dims) override {
     json_.Key(field);
     json_.BeginObject();
@@ -350,7 +316,6 @@ public:
   }
 
 private:
-  Json& json_;
   ValueType type_ = ValueType::Complex;
   PositionRange range_;
   uint64_t indices_ = 0;
@@ -371,14 +336,17 @@ void PutSummary(Json& json, const std::vector<Element>& list) {
   json.EndObject();
 }
 
-// Writes `"key": summary` when the list field is set.
-#define VESKDUMP_LIST_SUMMARY(object, Name, name) \
-  if ((object).Has##Name()) {                      \
-    json.Key(#name);                               \
-    PutSummary(json, (object).Get##Name());        \
+// Writes `"key": list` when the list field is set: whole, or as its summary.
+#define VESKDUMP_LIST(object, Name, name)    \
+  if ((object).Has##Name()) {                \
+    json.Key(#name);                         \
+    if (summary)                             \
+      PutSummary(json, (object).Get##Name()); \
+    else                                     \
+      Put(json, (object).Get##Name());       \
   }
 
-void PutConfigSummary(Json& json, const veskconfig::VeskConfigFile& file) {
+void PutConfig(Json& json, const veskconfig::VeskConfigFile& file, bool summary) {
   using namespace veskconfig;
   json.BeginObject();
   json.Key("id");
@@ -386,13 +354,13 @@ void PutConfigSummary(Json& json, const veskconfig::VeskConfigFile& file) {
   PutVersion(json, file.GetVersion().ToString());
   VESKDUMP_FIELD(file, Comment, comment)
   if (const auto* mic = dynamic_cast<const MicArrayLocationFile2_0*>(&file)) {
-    VESKDUMP_LIST_SUMMARY(*mic, Mics, mics)
+    VESKDUMP_LIST(*mic, Mics, mics)
   } else if (const auto* noise = dynamic_cast<const NoiseLocationFile2_0*>(&file)) {
-    VESKDUMP_LIST_SUMMARY(*noise, NoiseSources, noiseSources)
+    VESKDUMP_LIST(*noise, NoiseSources, noiseSources)
   } else if (const auto* ir = dynamic_cast<const ImpulseResponseListFile2_0*>(&file)) {
     VESKDUMP_FIELD(*ir, NumMic, numMic)
     VESKDUMP_FIELD(*ir, NumInner, numInner)
-    VESKDUMP_LIST_SUMMARY(*ir, Sources, sources)
+    VESKDUMP_LIST(*ir, Sources, sources)
   } else if (const auto* tsp = dynamic_cast<const TSPListFile2_0*>(&file)) {
     VESKDUMP_FIELD(*tsp, NumMic, numMic)
     VESKDUMP_FIELD(*tsp, NumInner, numInner)
@@ -401,7 +369,7 @@ void PutConfigSummary(Json& json, const veskconfig::VeskConfigFile& file) {
     VESKDUMP_FIELD(*tsp, TspLength, tspLength)
     VESKDUMP_FIELD(*tsp, SignalMax, signalMax)
     VESKDUMP_FIELD(*tsp, OriginalImpulseFile, originalImpulseFile)
-    VESKDUMP_LIST_SUMMARY(*tsp, Sources, sources)
+    VESKDUMP_LIST(*tsp, Sources, sources)
   }
   json.EndObject();
 }
@@ -474,10 +442,7 @@ int main(int argc, char** argv) {
     } else {
       in.close();
       const auto file = veskconfig::VeskConfigFileXMLReader(path).Read();
-      if (summary)
-        PutConfigSummary(json, *file);
-      else
-        PutConfig(json, *file);
+      PutConfig(json, *file, summary);
     }
     json.Newline();
     json.Flush();
