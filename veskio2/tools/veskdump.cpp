@@ -22,7 +22,8 @@ using namespace veskio2;
 
 namespace {
 
-// Declared here so that the Put overloads below are found for list entries.
+// A type of this file's own, so that argument-dependent lookup finds the
+// Put overloads below for the entries of a list.
 class Json : public veskio2::JsonWriter {
 public:
   using JsonWriter::JsonWriter;
