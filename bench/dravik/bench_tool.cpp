@@ -10,25 +10,18 @@
 #include <sndfile.h>
 
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "base/SoundFileHandle.h"
+#include "veskio2/FltFile.h"
+
 namespace {
 
-struct SndfileCloser {
-    void operator()(SNDFILE* file) const { sf_close(file); }
-};
-using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+using SndfileHandle = vesk::SoundFileHandle;
 
 // One period of a linear sweep from 0 Hz to half the sampling rate over the
 // first half of the period, silent in the second half.
@@ -45,15 +38,12 @@ std::vector<double> sweep(int samples) {
 
 int generate(const std::string& dir, int channels, int periods, int samples) {
     std::vector<double> period = sweep(samples);
-    FileHandle tsp(std::fopen((dir + "/tsp.flt").c_str(), "wb"));
-    if (!tsp) return 1;
-    for (double v : period) {
-        float f = static_cast<float>(v);
-        std::uint32_t bits;
-        std::memcpy(&bits, &f, 4);
-        unsigned char bytes[4] = {static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8),
-                                  static_cast<unsigned char>(bits >> 16), static_cast<unsigned char>(bits >> 24)};
-        if (std::fwrite(bytes, 1, 4, tsp.get()) != 4) return 1;
+    {
+        const std::vector<float> samples(period.begin(), period.end());
+        std::ofstream tsp(dir + "/tsp.flt", std::ios::binary);
+        veskio2::flt::Write(tsp, samples.data(), samples.size());
+        tsp.close();
+        if (!tsp) return 1;
     }
     SF_INFO info{};
     info.channels = channels;

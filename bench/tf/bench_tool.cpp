@@ -1,6 +1,6 @@
 // Data and reference reader for the tf-mode benchmark.
 //   generate DIR DIRECTIONS CHANNELS PERIODS N: DIR/origin.flt (one period of
-//     a flat-spectrum signal, raw float32) and DIR/D<azimuth>_00.wav for
+//     a flat-spectrum signal, little-endian float32) and DIR/D<azimuth>_00.wav for
 //     azimuths 0, 5, ... (16-bit PCM, PERIODS + 1 periods, channel c the
 //     origin delayed by a few samples).
 //   read DIR: reads every DIR/*.wav once with libsndfile in blocks.
@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -18,27 +19,20 @@
 #include <fftw3.h>
 #include <sndfile.h>
 
+#include "base/FftwPlan.h"
+#include "base/SoundFileHandle.h"
+#include "veskio2/FltFile.h"
+
 namespace {
 
-struct SndFileClose {
-  void operator()(SNDFILE* f) const { sf_close(f); }
-};
-using SndFile = std::unique_ptr<SNDFILE, SndFileClose>;
-
-struct FftwPlanDestroy {
-  void operator()(fftw_plan_s* plan) const { fftw_destroy_plan(plan); }
-};
-
-struct FileClose {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
+using SndFile = vesk::SoundFileHandle;
 
 std::vector<float> FlatSpectrumPeriod(std::size_t n) {
   std::mt19937 gen(1);
   std::uniform_real_distribution<double> phase(-M_PI, M_PI);
   std::vector<std::complex<double>> spectrum(n / 2 + 1);
   std::vector<double> signal(n);
-  const std::unique_ptr<fftw_plan_s, FftwPlanDestroy> plan(fftw_plan_dft_c2r_1d(
+  const vesk::FftwPlan plan(fftw_plan_dft_c2r_1d(
       int(n), reinterpret_cast<fftw_complex*>(spectrum.data()), signal.data(), FFTW_ESTIMATE));
   for (std::size_t k = 0; k < spectrum.size(); ++k)
     spectrum[k] = (k == 0 || k == n / 2) ? 1.0 : std::polar(1.0, phase(gen));
@@ -53,8 +47,10 @@ std::vector<float> FlatSpectrumPeriod(std::size_t n) {
 int Generate(const std::string& dir, int directions, int channels, int periods, std::size_t n) {
   const std::vector<float> origin = FlatSpectrumPeriod(n);
   {
-    std::unique_ptr<FILE, FileClose> out(std::fopen((dir + "/origin.flt").c_str(), "wb"));
-    if (!out || std::fwrite(origin.data(), sizeof(float), n, out.get()) != n) return 1;
+    std::ofstream out(dir + "/origin.flt", std::ios::binary);
+    veskio2::flt::Write(out, origin.data(), n);
+    out.close();
+    if (!out) return 1;
   }
   std::vector<short> period(n * std::size_t(channels));
   for (int d = 0; d < directions; ++d) {

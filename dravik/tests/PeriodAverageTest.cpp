@@ -6,6 +6,7 @@
 #include <sndfile.h>
 
 #include "PeriodAverage.h"
+#include "base/SoundFileHandle.h"
 #include "TestSignals.h"
 
 namespace {
@@ -78,11 +79,10 @@ void write_pcm16(const std::string& path, const std::vector<short>& interleaved,
     info.channels = channels;
     info.samplerate = 16000;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << path;
+    const vesk::SoundFileHandle file(sf_open(path.c_str(), SFM_WRITE, &info));
+    ASSERT_NE(file.get(), nullptr) << path;
     sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / channels);
-    EXPECT_EQ(sf_writef_short(file, interleaved.data(), frames), frames);
-    sf_close(file);
+    EXPECT_EQ(sf_writef_short(file.get(), interleaved.data(), frames), frames);
 }
 
 // 16-bit samples are summed as integers: the averages must equal the sums

@@ -5,14 +5,16 @@
 #include <fftw3.h>
 #include <unistd.h>
 
+#include "base/FftwPlan.h"
+#include "base/SoundFileHandle.h"
+#include "veskio2/FltFile.h"
+
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
 
 #include <cmath>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -25,19 +27,18 @@ std::vector<double> make_tsp(int n, double peak) {
     // pulse over half the period; unit magnitude everywhere, bin n/2 real.
     const double pi = 3.14159265358979323846;
     const double m = n / 4.0;
-    fftw_complex* spectrum = fftw_alloc_complex(n / 2 + 1);
-    double* signal = fftw_alloc_real(n);
+    const vesk::FftwBuffer<fftw_complex> spectrum_buffer(fftw_alloc_complex(n / 2 + 1));
+    const vesk::FftwBuffer<double> signal_buffer(fftw_alloc_real(n));
+    fftw_complex* spectrum = spectrum_buffer.get();
+    double* signal = signal_buffer.get();
     for (int k = 0; k <= n / 2; ++k) {
         double phase = -4.0 * pi * m * k * static_cast<double>(k) / (static_cast<double>(n) * n);
         spectrum[k][0] = std::cos(phase);
         spectrum[k][1] = k == n / 2 ? 0.0 : std::sin(phase);
     }
-    fftw_plan plan = fftw_plan_dft_c2r_1d(n, spectrum, signal, FFTW_ESTIMATE);
-    fftw_execute(plan);
-    fftw_destroy_plan(plan);
+    const vesk::FftwPlan plan(fftw_plan_dft_c2r_1d(n, spectrum, signal, FFTW_ESTIMATE));
+    fftw_execute(plan.get());
     std::vector<double> tsp(signal, signal + n);
-    fftw_free(signal);
-    fftw_free(spectrum);
     // Rotate so the sweep starts near sample 0 rather than straddling the
     // period boundary.
     std::vector<double> rotated(n);
@@ -80,40 +81,24 @@ void write_wave(const std::string& path, const std::vector<double>& interleaved,
     info.channels = channels;
     info.samplerate = rate;
     info.format = format;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    vesk::SoundFileHandle file(sf_open(path.c_str(), SFM_WRITE, &info));
     if (!file) throw std::runtime_error("cannot write test wave " + path);
     sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / channels);
-    sf_count_t written = sf_writef_double(file, interleaved.data(), frames);
-    sf_close(file);
+    sf_count_t written = sf_writef_double(file.get(), interleaved.data(), frames);
+    file.reset();
     if (written != frames) throw std::runtime_error("short write of test wave " + path);
 }
 
 void write_raw_float(const std::string& path, const std::vector<double>& samples) {
+    const std::vector<float> values(samples.begin(), samples.end());
     std::ofstream out(path, std::ios::binary);
-    for (double v : samples) {
-        float f = static_cast<float>(v);
-        std::uint32_t bits;
-        std::memcpy(&bits, &f, 4);
-        unsigned char bytes[4] = {static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8),
-                                  static_cast<unsigned char>(bits >> 16),
-                                  static_cast<unsigned char>(bits >> 24)};
-        out.write(reinterpret_cast<const char*>(bytes), 4);
-    }
+    veskio2::flt::Write(out, values.data(), values.size());
     if (!out) throw std::runtime_error("cannot write test float file " + path);
 }
 
 std::vector<float> read_flt(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::vector<float> values;
-    unsigned char bytes[4];
-    while (in.read(reinterpret_cast<char*>(bytes), 4)) {
-        std::uint32_t bits = bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
-                             static_cast<std::uint32_t>(bytes[3]) << 24;
-        float f;
-        std::memcpy(&f, &bits, 4);
-        values.push_back(f);
-    }
-    return values;
+    return veskio2::flt::Read(in);
 }
 
 std::string read_text(const std::string& path) {

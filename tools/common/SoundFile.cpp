@@ -16,8 +16,6 @@
 namespace vesktools {
 namespace {
 
-using SndFilePtr = vesk::SoundFileHandle;
-
 // A wave file made in memory (libsndfile seeks back to finish the header,
 // which a FIFO would not allow) and then written to its output target.
 class MemoryWave {
@@ -67,29 +65,34 @@ private:
   std::string path_;
   std::vector<char> bytes_;
   sf_count_t at_ = 0;
-  SndFilePtr file_;
+  vesk::SoundFileHandle file_;
 };
 
 }  // namespace
 
 Sound ReadSound(const std::string& path) {
-  SF_INFO info{};
-  SndFilePtr file(sf_open(path.c_str(), SFM_READ, &info));
-  if (!file) throw ToolError("cannot open " + path + ": " + sf_strerror(nullptr));
-  const auto frames = static_cast<std::size_t>(info.frames);
-  const auto numChannels = static_cast<std::size_t>(info.channels);
-  std::vector<double> interleaved(frames * numChannels);
-  const sf_count_t got = sf_readf_double(file.get(), interleaved.data(), info.frames);
-  if (got != info.frames) {
+  SoundReader reader(path);
+  const std::size_t frames = reader.Frames();
+  const auto numChannels = static_cast<std::size_t>(reader.Channels());
+  Sound sound;
+  sound.sampleRateHz = reader.SampleRateHz();
+  sound.channels.assign(numChannels, std::vector<double>(frames));
+  // Read in blocks straight into the channels: the samples are held once.
+  constexpr std::size_t kBlockFrames = 4096;
+  std::vector<double> block(kBlockFrames * numChannels);
+  std::size_t done = 0;
+  while (done < frames) {
+    const std::size_t got = reader.Read(block.data(), std::min(kBlockFrames, frames - done));
+    if (got == 0) break;
+    for (std::size_t t = 0; t < got; ++t)
+      for (std::size_t ch = 0; ch < numChannels; ++ch) sound.channels[ch][done + t] = block[t * numChannels + ch];
+    done += got;
+  }
+  if (done != frames) {
     std::ostringstream msg;
-    msg << path << ": expected " << info.frames << " frames, found " << got;
+    msg << path << ": expected " << frames << " frames, found " << done;
     throw ToolError(msg.str());
   }
-  Sound sound;
-  sound.sampleRateHz = info.samplerate;
-  sound.channels.assign(numChannels, std::vector<double>(frames));
-  for (std::size_t t = 0; t < frames; ++t)
-    for (std::size_t ch = 0; ch < numChannels; ++ch) sound.channels[ch][t] = interleaved[t * numChannels + ch];
   return sound;
 }
 
@@ -140,7 +143,7 @@ void WriteSound(const std::string& path, const Sound& sound, WaveFormat format) 
 
 struct SoundReader::Impl {
   SF_INFO info{};
-  SndFilePtr file;
+  vesk::SoundFileHandle file;
   std::string path;
 };
 

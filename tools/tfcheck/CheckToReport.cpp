@@ -4,10 +4,14 @@
 #include <set>
 #include <sstream>
 
-#include "JsonText.h"
+#include "JsonWriter.h"
 
 namespace vesktools {
 namespace {
+
+using JsonText = veskio2::JsonWriter;
+// The check's figures are estimates: seven significant digits.
+constexpr int kJsonDigits = 7;
 
 std::string Format(const char* format, double a) {
   char text[64];
@@ -87,7 +91,7 @@ std::string TfCheckToJson(const TfCheckContext& context, const GeometryCheck& ch
   const TfMeasurement& tf = *context.tf;
   const GeometryInput& in = *context.input;
   const double us = 1e6 / in.samplingHz;
-  JsonText json;
+  JsonText json(kJsonDigits);
   json.BeginObject();
   json.Field("mode", "tf");
   json.Field("file", tf.path);
@@ -174,7 +178,7 @@ void RecordingsCheckToText(const RecordingsCheck& check, std::ostream& out) {
 }
 
 std::string RecordingsCheckToJson(const RecordingsCheck& check) {
-  JsonText json;
+  JsonText json(kJsonDigits);
   json.BeginObject();
   json.Field("mode", "recordings");
   json.Field("list", check.listPath);

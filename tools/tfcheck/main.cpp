@@ -19,7 +19,10 @@
 #include "MeasurementToDelays.h"
 #include "RecordingsToCheck.h"
 #include "TfFileToMeasurement.h"
+#include "FloatFile.h"
 #include "ToolError.h"
+#include "base/ShellCommand.h"
+#include "base/SignalCleanup.h"
 #include "veskio2/VeskConfig.h"
 
 namespace po = boost::program_options;
@@ -74,16 +77,12 @@ std::string PlotScript(const char* argv0) {
 void Plot(const char* argv0, const std::string& dir, const std::string& json) {
   fs::create_directories(dir);
   const std::string jsonPath = (fs::path(dir) / "tfcheck.json").string();
-  {
-    std::ofstream out(jsonPath);
-    out << json;
-    if (!out) throw ToolError("cannot write " + jsonPath);
-  }
+  WriteOutputFile(jsonPath, json.data(), json.size());
   const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
   const std::string command = "'" + python + "' '" + PlotScript(argv0) + "' --json '" + jsonPath + "' --out-dir '" + dir + "' >&2";  // standard output is the report's
   for (char c : dir + jsonPath)
     if (c == '\'') throw ToolError("--plot: a directory name with a quote is not supported");
-  if (std::system(command.c_str()) != 0) throw ToolError("--plot: the plot script failed: " + command);
+  if (vesk::RunShellCommand(command) != 0) throw ToolError("--plot: the plot script failed: " + command);
 }
 
 int Run(int argc, char** argv) {
@@ -180,6 +179,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vesk::signal_cleanup::Install();
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {

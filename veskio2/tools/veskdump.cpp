@@ -14,7 +14,7 @@
 
 #include <boost/pointer_cast.hpp>
 
-#include "NumberText.h"
+#include "JsonWriter.h"
 #include "veskio2/Vesk.h"
 #include "veskio2/VeskConfig.h"
 
@@ -22,101 +22,18 @@ using namespace veskio2;
 
 namespace {
 
-// Compact JSON written to standard output in blocks; commas are placed by
-// the nesting state.
-class Json {
+// A type of this file's own, so that argument-dependent lookup finds the
+// Put overloads below for the entries of a list.
+class Json : public veskio2::JsonWriter {
 public:
-  // Hands the text so far to standard output.
-  void Flush() {
-    std::cout.write(out_.data(), static_cast<std::streamsize>(out_.size()));
-    out_.clear();
-    if (!std::cout) throw std::runtime_error("cannot write to standard output");
-  }
-  void Newline() { out_ += '\n'; }
-  void BeginObject() { Open('{'); }
-  void EndObject() { Close('}'); }
-  void BeginArray() { Open('['); }
-  void EndArray() { Close(']'); }
-  void Key(const char* key) {
-    Separate();
-    Quote(key);
-    out_ += ':';
-    afterKey_ = true;
-  }
-  void String(const std::string& text) {
-    Separate();
-    Quote(text);
-  }
-  void Integer(long long value) {
-    Separate();
-    out_ += std::to_string(value);
-  }
-  // Shortest round-trip text; non-finite values as strings.
-  void Float(float value) {
-    Separate();
-    const std::string text = detail::FloatToText(value);
-    if (text == "nan" || text == "inf" || text == "-inf")
-      Quote(text);
-    else
-      out_ += text;
-  }
-private:
-  static constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
-
-  void Separate() {
-    if (out_.size() >= kBlockBytes) Flush();
-    if (afterKey_) {
-      afterKey_ = false;
-      return;
-    }
-    if (!first_.empty()) {
-      if (!first_.back()) out_ += ',';
-      first_.back() = false;
-    }
-  }
-  void Open(char c) {
-    Separate();
-    out_ += c;
-    first_.push_back(true);
-  }
-  void Close(char c) {
-    first_.pop_back();
-    out_ += c;
-  }
-  // Escapes quotes, backslashes and control characters; valid UTF-8 passes
-  // as is, and in a text that is not valid UTF-8 every non-ASCII byte
-  // becomes U+FFFD.
-  void Quote(const std::string& text) {
-    const bool valid = Glib::ustring(text).validate();
-    out_ += '"';
-    for (unsigned char c : text) {
-      switch (c) {
-        case '"': out_ += "\\\""; break;
-        case '\\': out_ += "\\\\"; break;
-        case '\n': out_ += "\\n"; break;
-        case '\r': out_ += "\\r"; break;
-        case '\t': out_ += "\\t"; break;
-        case '\b': out_ += "\\b"; break;
-        case '\f': out_ += "\\f"; break;
-        default:
-          if (c < 0x20) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\u%04x", c);
-            out_ += code;
-          } else if (c >= 0x80 && !valid) {
-            out_ += "\\ufffd";
-          } else {
-            out_ += static_cast<char>(c);
-          }
-      }
-    }
-    out_ += '"';
-  }
-
-  std::string out_;
-  std::vector<bool> first_;
-  bool afterKey_ = false;
+  using JsonWriter::JsonWriter;
 };
+
+// Hands JSON text to standard output.
+void WriteOut(const std::string& text) {
+  std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!std::cout) throw std::runtime_error("cannot write to standard output");
+}
 
 void Put(Json& json, const Vector3<float>& v) {
   json.BeginArray();
@@ -214,34 +131,6 @@ void Put(Json& json, const veskconfig::OriginalImpulseFile& origin) {
   json.EndObject();
 }
 
-void PutConfig(Json& json, const veskconfig::VeskConfigFile& file) {
-  using namespace veskconfig;
-  json.BeginObject();
-  json.Key("id");
-  json.String(file.GetId().raw());
-  PutVersion(json, file.GetVersion().ToString());
-  VESKDUMP_FIELD(file, Comment, comment)
-  if (const auto* mic = dynamic_cast<const MicArrayLocationFile2_0*>(&file)) {
-    VESKDUMP_FIELD(*mic, Mics, mics)
-  } else if (const auto* noise = dynamic_cast<const NoiseLocationFile2_0*>(&file)) {
-    VESKDUMP_FIELD(*noise, NoiseSources, noiseSources)
-  } else if (const auto* ir = dynamic_cast<const ImpulseResponseListFile2_0*>(&file)) {
-    VESKDUMP_FIELD(*ir, NumMic, numMic)
-    VESKDUMP_FIELD(*ir, NumInner, numInner)
-    VESKDUMP_FIELD(*ir, Sources, sources)
-  } else if (const auto* tsp = dynamic_cast<const TSPListFile2_0*>(&file)) {
-    VESKDUMP_FIELD(*tsp, NumMic, numMic)
-    VESKDUMP_FIELD(*tsp, NumInner, numInner)
-    VESKDUMP_FIELD(*tsp, SynchronousAverage, synchronousAverage)
-    VESKDUMP_FIELD(*tsp, TspOffset, tspOffset)
-    VESKDUMP_FIELD(*tsp, TspLength, tspLength)
-    VESKDUMP_FIELD(*tsp, SignalMax, signalMax)
-    VESKDUMP_FIELD(*tsp, OriginalImpulseFile, originalImpulseFile)
-    VESKDUMP_FIELD(*tsp, Sources, sources)
-  }
-  json.EndObject();
-}
-
 using vesk::VeskFileVisitor;
 
 // Checks a whole transfer-function file without looking at its arrays.
@@ -255,11 +144,11 @@ public:
   void EndArray() override {}
 };
 
-// Prints each data set as the file is read: `"key":value` per field, lists
-// and arrays as nested lists, opened and closed as the values come.
-class Printer : public VeskFileVisitor {
+// Prints each data set as an object with its id, version, numbers and
+// texts; what becomes of the arrays is left to the derived printer.
+class DataSetPrinter : public VeskFileVisitor {
 public:
-  explicit Printer(Json& json) : json_(json) {}
+  explicit DataSetPrinter(Json& json) : json_(json) {}
 
   void BeginDataSet(const std::string& id, const Version& version) override {
     json_.BeginObject();
@@ -276,6 +165,16 @@ public:
     json_.Key(field);
     Put(json_, value);
   }
+
+protected:
+  Json& json_;
+};
+
+// Prints each data set as the file is read: `"key":value` per field, lists
+// and arrays as nested lists, opened and closed as the values come.
+class Printer : public DataSetPrinter {
+public:
+  using DataSetPrinter::DataSetPrinter;
 
   bool BeginArray(const char* field, ValueType, const std::vector<uint64_t>& dims) override {
     json_.Key(field);
@@ -325,7 +224,6 @@ private:
     }
   }
 
-  Json& json_;
   std::vector<uint64_t> dims_;
   std::vector<uint64_t> index_;
   bool open_ = false;
@@ -381,25 +279,10 @@ private:
 // Prints the counts and texts of each data set, and each list or array as
 // {"shape":[…]} with the range of positions or bin indices; the transfer
 // functions themselves are not read.
-class Summary : public VeskFileVisitor {
+class Summary : public DataSetPrinter {
 public:
-  explicit Summary(Json& json) : json_(json) {}
+  using DataSetPrinter::DataSetPrinter;
 
-  void BeginDataSet(const std::string& id, const Version& version) override {
-    json_.BeginObject();
-    json_.Key("id");
-    json_.String(id);
-    PutVersion(json_, version.ToString());
-  }
-  void EndDataSet() override { json_.EndObject(); }
-  void Int(const char* field, int32_t value) override {
-    json_.Key(field);
-    json_.Integer(value);
-  }
-  void Text(const char* field, const Glib::ustring& value) override {
-    json_.Key(field);
-    Put(json_, value);
-  }
   bool BeginArray(const char* field, ValueType type, const std::vector<uint64_t>& dims) override {
     json_.Key(field);
     json_.BeginObject();
@@ -434,7 +317,6 @@ public:
   }
 
 private:
-  Json& json_;
   ValueType type_ = ValueType::Complex;
   PositionRange range_;
   uint64_t indices_ = 0;
@@ -455,14 +337,17 @@ void PutSummary(Json& json, const std::vector<Element>& list) {
   json.EndObject();
 }
 
-// Writes `"key": summary` when the list field is set.
-#define VESKDUMP_LIST_SUMMARY(object, Name, name) \
-  if ((object).Has##Name()) {                      \
-    json.Key(#name);                               \
-    PutSummary(json, (object).Get##Name());        \
+// Writes `"key": list` when the list field is set: whole, or as its summary.
+#define VESKDUMP_LIST(object, Name, name)    \
+  if ((object).Has##Name()) {                \
+    json.Key(#name);                         \
+    if (summary)                             \
+      PutSummary(json, (object).Get##Name()); \
+    else                                     \
+      Put(json, (object).Get##Name());       \
   }
 
-void PutConfigSummary(Json& json, const veskconfig::VeskConfigFile& file) {
+void PutConfig(Json& json, const veskconfig::VeskConfigFile& file, bool summary) {
   using namespace veskconfig;
   json.BeginObject();
   json.Key("id");
@@ -470,13 +355,13 @@ void PutConfigSummary(Json& json, const veskconfig::VeskConfigFile& file) {
   PutVersion(json, file.GetVersion().ToString());
   VESKDUMP_FIELD(file, Comment, comment)
   if (const auto* mic = dynamic_cast<const MicArrayLocationFile2_0*>(&file)) {
-    VESKDUMP_LIST_SUMMARY(*mic, Mics, mics)
+    VESKDUMP_LIST(*mic, Mics, mics)
   } else if (const auto* noise = dynamic_cast<const NoiseLocationFile2_0*>(&file)) {
-    VESKDUMP_LIST_SUMMARY(*noise, NoiseSources, noiseSources)
+    VESKDUMP_LIST(*noise, NoiseSources, noiseSources)
   } else if (const auto* ir = dynamic_cast<const ImpulseResponseListFile2_0*>(&file)) {
     VESKDUMP_FIELD(*ir, NumMic, numMic)
     VESKDUMP_FIELD(*ir, NumInner, numInner)
-    VESKDUMP_LIST_SUMMARY(*ir, Sources, sources)
+    VESKDUMP_LIST(*ir, Sources, sources)
   } else if (const auto* tsp = dynamic_cast<const TSPListFile2_0*>(&file)) {
     VESKDUMP_FIELD(*tsp, NumMic, numMic)
     VESKDUMP_FIELD(*tsp, NumInner, numInner)
@@ -485,7 +370,7 @@ void PutConfigSummary(Json& json, const veskconfig::VeskConfigFile& file) {
     VESKDUMP_FIELD(*tsp, TspLength, tspLength)
     VESKDUMP_FIELD(*tsp, SignalMax, signalMax)
     VESKDUMP_FIELD(*tsp, OriginalImpulseFile, originalImpulseFile)
-    VESKDUMP_LIST_SUMMARY(*tsp, Sources, sources)
+    VESKDUMP_LIST(*tsp, Sources, sources)
   }
   json.EndObject();
 }
@@ -533,7 +418,7 @@ int main(int argc, char** argv) {
     char magic[8] = {};
     in.read(magic, sizeof magic);
     const bool binary = in.gcount() == 8 && std::memcmp(magic, "VESKFILE", 8) == 0;
-    Json json;
+    Json json(WriteOut);
     if (binary) {
       // Nothing is printed for a file that fails.
       in.clear();
@@ -558,10 +443,7 @@ int main(int argc, char** argv) {
     } else {
       in.close();
       const auto file = veskconfig::VeskConfigFileXMLReader(path).Read();
-      if (summary)
-        PutConfigSummary(json, *file);
-      else
-        PutConfig(json, *file);
+      PutConfig(json, *file, summary);
     }
     json.Newline();
     json.Flush();
