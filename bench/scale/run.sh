@@ -18,6 +18,7 @@
 #        temporary directory, removed at the end).
 #        SCALE_TRELVIX=path times that trelvix instead (e.g. an older build,
 #        for figures before a change); the tools still come from build-dir.
+#        SCALE_ONLY=W2 or SCALE_ONLY=W3 runs that workload alone.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
@@ -69,6 +70,13 @@ report() {
         "trelvix / floor wall $(ratio "$t_wall" "$floor_s") (target 1.5 where the floor rules)"
 }
 
+only=${SCALE_ONLY:-}
+case "$only" in
+    "" | W2 | W3) ;;
+    *) echo "SCALE_ONLY must be W2 or W3, not $only" >&2; exit 2 ;;
+esac
+
+if [ "$only" != W3 ]; then
 echo "== W2: impulse-response list, 2664 sources x 8 microphones, nfft 2048, gtf"
 mkdir -p w2/ir
 "$trelvix" --mode template --output-type mic --nummic 8 -o w2/mic.xml
@@ -89,6 +97,9 @@ echo "  floor = read ${read_s} s + write ${write_s} s"
 "$python" "$root/bench/scale/w2_numpy.py" w2/mic.xml w2/ir.xml 2048 w2/check.tf --check w2/trelvix.tf ||
     echo "w2: numpy values DIFFER from trelvix's"
 rm -rf w2/ir w2/numpy.tf w2/check.tf w2/floor.bin
+fi
+
+if [ "$only" != W2 ]; then
 
 echo "== W3: geometric, 65160 sources x 8 microphones, nfft 512, m2pg"
 mkdir -p w3
@@ -111,3 +122,4 @@ echo "  floor = sincos ${sincos_s} s + write ${write_s} s"
 "$python" "$root/bench/scale/w3_numpy.py" w3/mic.xml w3/tsp.xml 512 w3/check.tf --check w3/trelvix.tf ||
     echo "w3: numpy values DIFFER from trelvix's"
 rm -f w3/check.tf
+fi

@@ -129,19 +129,18 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFJob& job, std
   }
   report.flush();
 
-  // The rows are allocated here, by this thread: memory that worker threads
-  // allocated would come from arenas of their own, and what reading the
-  // lists left free could not be used again.
+  // Each worker allocates the rows it fills: first touching a gigabyte of
+  // fresh pages costs as much as computing the values, and spread over the
+  // cores it is no longer a single-threaded pause. (Reading the lists
+  // leaves little free memory behind for the workers' own arenas to miss.)
   TFArray tf(sourcePositions.size());
-  for (auto& rows : tf) {
-    rows.resize(numMic);
-    for (auto& row : rows) row.reserve(numBins);
-  }
+  for (auto& rows : tf) rows.resize(numMic);
   // The values straight into the final array, sources spread over the cores.
   OverCores(tf.size(), [&](std::size_t first, std::size_t last) {
     for (std::size_t src = first; src < last; ++src) {
       for (std::size_t mic = 0; mic < numMic; ++mic) {
         std::vector<std::complex<float>>& row = tf[src][mic];
+        row.reserve(numBins);
         const double shift = static_cast<double>(offsets[src] - delays[src * numMic + mic]);  // samples
         for (std::size_t bin = 0; bin < numBins; ++bin) {
           const float phase =

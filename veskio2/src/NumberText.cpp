@@ -13,21 +13,21 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // The text without surrounding whitespace, and without one leading '+' when
 // `allowPlus` (from_chars takes no '+'). Empty when nothing is left.
-std::string Core(const std::string& text, bool allowPlus) {
-  std::string::size_type begin = 0, end = text.size();
+std::string_view Core(std::string_view text, bool allowPlus) {
+  std::string_view::size_type begin = 0, end = text.size();
   while (begin < end && IsSpace(text[begin])) ++begin;
   while (end > begin && IsSpace(text[end - 1])) --end;
   if (allowPlus && begin < end && text[begin] == '+') {
     ++begin;
     // "+-1" must not become "-1".
-    if (begin < end && (text[begin] == '-' || text[begin] == '+')) return std::string();
+    if (begin < end && (text[begin] == '-' || text[begin] == '+')) return std::string_view();
   }
   return text.substr(begin, end - begin);
 }
 
 template <typename T>
-bool ParseWhole(const std::string& text, T& value, std::string& reason) {
-  const std::string core = Core(text, true);
+bool ParseWhole(std::string_view text, T& value, std::string& reason) {
+  const std::string_view core = Core(text, true);
   if (core.empty()) {
     reason = "not a number";
     return false;
@@ -56,15 +56,15 @@ std::string FloatToText(float value) {
   return std::string(buffer, result.ptr);
 }
 
-bool TextToUnsigned(const std::string& text, unsigned int& value, std::string& reason) {
+bool TextToUnsigned(std::string_view text, unsigned int& value, std::string& reason) {
   return ParseWhole(text, value, reason);
 }
 
-bool TextToInt(const std::string& text, int& value, std::string& reason) {
+bool TextToInt(std::string_view text, int& value, std::string& reason) {
   return ParseWhole(text, value, reason);
 }
 
-bool TextToFloat(const std::string& text, float& value, std::string& reason) {
+bool TextToFloat(std::string_view text, float& value, std::string& reason) {
   // The general format: decimal and exponent forms plus nan/inf, never
   // hexadecimal; locale-independent, unlike strtof.
   return ParseWhole(text, value, reason);

@@ -3,6 +3,7 @@
 #define VESKIO2_SRC_NUMBERTEXT_H
 
 #include <string>
+#include <string_view>
 
 namespace veskio2 {
 namespace detail {
@@ -14,12 +15,12 @@ std::string FloatToText(float value);
 // Whole-text parses; surrounding ASCII whitespace is allowed, anything else
 // left over is not. On failure they return false and put a short reason
 // ("not a number", "out of range") into `reason`.
-bool TextToUnsigned(const std::string& text, unsigned int& value, std::string& reason);
-bool TextToInt(const std::string& text, int& value, std::string& reason);
+bool TextToUnsigned(std::string_view text, unsigned int& value, std::string& reason);
+bool TextToInt(std::string_view text, int& value, std::string& reason);
 // Accepts decimal and exponent forms, "nan", "inf", "infinity" (any case);
 // a finite value beyond the float range, or one that underflows to zero, is
 // out of range.
-bool TextToFloat(const std::string& text, float& value, std::string& reason);
+bool TextToFloat(std::string_view text, float& value, std::string& reason);
 
 }  // namespace detail
 }  // namespace veskio2

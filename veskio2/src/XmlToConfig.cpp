@@ -9,11 +9,12 @@
 #include <cstring>
 #include <exception>
 #include <functional>
-#include <map>
+#include <initializer_list>
 #include <memory>
 #include <new>
-#include <set>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <boost/make_shared.hpp>
@@ -48,6 +49,14 @@ using Element = xmlNode;
 std::string Name(const xmlNode& node) {
   return node.name ? reinterpret_cast<const char*>(node.name) : std::string();
 }
+// Name checks run for every node of a list; they compare in place rather
+// than build a string each time.
+bool NameIs(const xmlNode& node, const char* name) {
+  return node.name && std::strcmp(reinterpret_cast<const char*>(node.name), name) == 0;
+}
+bool NameIs(const xmlAttr& attribute, const char* name) {
+  return attribute.name && std::strcmp(reinterpret_cast<const char*>(attribute.name), name) == 0;
+}
 int Line(const xmlNode& node) { return static_cast<int>(xmlGetLineNo(&node)); }
 bool IsElement(const xmlNode& node) { return node.type == XML_ELEMENT_NODE; }
 bool IsContent(const xmlNode& node) {
@@ -57,18 +66,59 @@ bool IsComment(const xmlNode& node) { return node.type == XML_COMMENT_NODE || no
 std::string Content(const xmlNode& node) {
   return node.content ? reinterpret_cast<const char*>(node.content) : std::string();
 }
-const xmlAttr* FindAttribute(const xmlNode& element, const std::string& name) {
+const char* ContentText(const xmlNode& node) {
+  return node.content ? reinterpret_cast<const char*>(node.content) : "";
+}
+const xmlAttr* FindAttribute(const xmlNode& element, const char* name) {
   for (const xmlAttr* a = element.properties; a; a = a->next)
-    if (a->name && name == reinterpret_cast<const char*>(a->name)) return a;
+    if (NameIs(*a, name)) return a;
   return nullptr;
 }
-std::string AttributeValue(const xmlNode& element, const std::string& name) {
+// The attribute's value (empty when it is absent): in place when the
+// parser kept it as one piece, else joined in `scratch`.
+std::string_view AttributeView(const xmlNode& element, const char* name, std::string& scratch) {
   const xmlAttr* attribute = FindAttribute(element, name);
-  if (!attribute) return std::string();
-  std::string value;
-  for (const xmlNode* text = attribute->children; text; text = text->next) value += Content(*text);
-  return value;
+  if (!attribute || !attribute->children) return std::string_view();
+  if (!attribute->children->next) return ContentText(*attribute->children);
+  scratch.clear();
+  for (const xmlNode* text = attribute->children; text; text = text->next) scratch += ContentText(*text);
+  return scratch;
 }
+std::string AttributeValue(const xmlNode& element, const char* name) {
+  std::string scratch;
+  return std::string(AttributeView(element, name, scratch));
+}
+
+// Element or attribute names allowed at one place of a file.
+using Names = std::initializer_list<const char*>;
+
+// The child elements of a record, one slot per allowed name.
+class Children {
+public:
+  static constexpr std::size_t kMaxNames = 10;
+  explicit Children(Names names) : count_(names.size()) {
+    if (count_ > kMaxNames) throw std::logic_error("too many field names");
+    std::size_t i = 0;
+    for (const char* name : names) names_[i++] = name;
+  }
+  // The slot of `name`, or -1 when it is not allowed.
+  int Slot(const char* name) const {
+    for (std::size_t i = 0; i < count_; ++i)
+      if (std::strcmp(names_[i], name) == 0) return static_cast<int>(i);
+    return -1;
+  }
+  const xmlNode*& At(int slot) { return elements_[slot]; }
+  // The child called `name`, or nullptr.
+  const xmlNode* Get(const char* name) const {
+    const int slot = Slot(name);
+    return slot < 0 ? nullptr : elements_[slot];
+  }
+
+private:
+  const char* names_[kMaxNames] = {};
+  const xmlNode* elements_[kMaxNames] = {};
+  std::size_t count_;
+};
 
 class Reader {
 public:
@@ -93,22 +143,25 @@ public:
 private:
   // Child elements of a container or record by name; text other than
   // whitespace, entity references and unknown or repeated elements fail.
-  using Children = std::map<std::string, const Element*>;
-  Children Fields(const Element& element, const std::set<std::string>& allowed) const;
-  std::vector<const Element*> Items(const Element& container,
-                                           const std::string& itemName) const;
-  void CheckAttributes(const Element& element, const std::set<std::string>& allowed) const;
-  std::string RequiredAttribute(const Element& element, const std::string& name) const;
+  Children Fields(const Element& element, Names allowed) const;
+  // Checks that every child of `container` is an `itemName` element (or
+  // whitespace, comments), then hands each item to `read` in file order.
+  template <typename Read>
+  void EachItem(const Element& container, const char* itemName, Read read) const;
+  void CheckAttributes(const Element& element, Names allowed) const;
+  std::string RequiredAttribute(const Element& element, const char* name) const;
   void CheckElementVersion(const Element& element, int known) const;
 
   // Whitespace, comments and instructions are fine between fields; text
   // and entity references are not.
   void CheckNotContent(const xmlNode& node, const Element& parent) const;
-  // The element's text, verbatim; it may carry only `attributes`.
-  Glib::ustring Text(const Element& element, const std::set<std::string>& attributes = {}) const;
+  // The element's text, verbatim; it may carry only `attributes`. The view
+  // points into the tree, or into `scratch` when the text came in pieces.
+  std::string_view TextView(const Element& element, std::string& scratch, Names attributes = {}) const;
+  Glib::ustring Text(const Element& element, Names attributes = {}) const;
   unsigned int Unsigned(const Element& element) const;
   int Int(const Element& element) const;
-  float Float(const Element& element, const std::string& attribute) const;
+  float Float(const Element& element, const char* attribute) const;
   Position<float> ReadPosition(const Element& element) const;
   std::vector<unsigned int> ReadMicIndices(const Element& element) const;
   File1 ReadFile1(const Element& element) const;
@@ -118,6 +171,7 @@ private:
   NoiseSource1 ReadNoiseSource1(const Element& element) const;
 
   std::string name_;
+  mutable std::string scratch_;  // joined text of numbers in pieces
   // Items read by Harvest, in file order.
   std::vector<Mic1> mics_;
   std::vector<NoiseSource1> noiseSources_;
@@ -138,17 +192,17 @@ int FirstVisibleLine(const xmlNode& node) {
   return Line(node) - static_cast<int>(total - before);
 }
 
-Reader::Children Reader::Fields(const Element& element,
-                                const std::set<std::string>& allowed) const {
-  Children children;
+Children Reader::Fields(const Element& element, Names allowed) const {
+  Children children(allowed);
   for (const xmlNode* node = element.children; node; node = node->next) {
     if (IsElement(*node)) {
       const Element* child = node;
-      const std::string name = Name(*child);
-      if (!allowed.count(name))
-        Fail(*child, "unexpected element <" + name + "> in <" + Name(element) + ">");
-      if (!children.emplace(name, child).second)
-        Fail(*child, "repeated element <" + name + "> in <" + Name(element) + ">");
+      const int slot = child->name ? children.Slot(reinterpret_cast<const char*>(child->name)) : -1;
+      if (slot < 0)
+        Fail(*child, "unexpected element <" + Name(*child) + "> in <" + Name(element) + ">");
+      if (children.At(slot))
+        Fail(*child, "repeated element <" + Name(*child) + "> in <" + Name(element) + ">");
+      children.At(slot) = child;
     } else {
       CheckNotContent(*node, element);
     }
@@ -156,45 +210,49 @@ Reader::Children Reader::Fields(const Element& element,
   return children;
 }
 
-std::vector<const Element*> Reader::Items(const Element& container,
-                                                 const std::string& itemName) const {
+template <typename Read>
+void Reader::EachItem(const Element& container, const char* itemName, Read read) const {
   CheckAttributes(container, {});
-  std::vector<const Element*> items;
+  // Every child is checked before any item is read, so a misplaced element
+  // is reported before a fault inside an earlier item.
   for (const xmlNode* node = container.children; node; node = node->next) {
     if (IsElement(*node)) {
-      const Element* child = node;
-      if (Name(*child) != itemName)
-        Fail(*child, "expected <" + itemName + "> in <" + Name(container) + ">, found <" +
-                         Name(*child) + ">");
-      items.push_back(child);
+      if (!NameIs(*node, itemName))
+        Fail(*node, "expected <" + std::string(itemName) + "> in <" + Name(container) + ">, found <" +
+                        Name(*node) + ">");
     } else {
       CheckNotContent(*node, container);
     }
   }
-  return items;
+  for (const xmlNode* node = container.children; node; node = node->next)
+    if (IsElement(*node)) read(*node);
 }
 
-void Reader::CheckAttributes(const Element& element,
-                             const std::set<std::string>& allowed) const {
+void Reader::CheckAttributes(const Element& element, Names allowed) const {
   for (const xmlAttr* attribute = element.properties; attribute; attribute = attribute->next) {
-    const std::string name = attribute->name ? reinterpret_cast<const char*>(attribute->name) : "";
-    if (!allowed.count(name))
+    bool known = false;
+    for (const char* name : allowed) known = known || NameIs(*attribute, name);
+    if (!known) {
+      const std::string name = attribute->name ? reinterpret_cast<const char*>(attribute->name) : "";
       Fail(element, "unexpected attribute " + name + " in <" + Name(element) + ">");
+    }
   }
 }
 
-std::string Reader::RequiredAttribute(const Element& element, const std::string& name) const {
+std::string Reader::RequiredAttribute(const Element& element, const char* name) const {
   if (!FindAttribute(element, name))
-    Fail(element, "missing attribute " + name + " in <" + Name(element) + ">");
+    Fail(element, "missing attribute " + std::string(name) + " in <" + Name(element) + ">");
   return AttributeValue(element, name);
 }
 
 void Reader::CheckElementVersion(const Element& element, int known) const {
-  const std::string text = RequiredAttribute(element, "version");
+  if (!FindAttribute(element, "version"))
+    Fail(element, "missing attribute version in <" + Name(element) + ">");
+  const std::string_view text = AttributeView(element, "version", scratch_);
   unsigned int version = 0;
   std::string reason;
   if (!detail::TextToUnsigned(text, version, reason) || version != static_cast<unsigned int>(known))
-    Fail(element, "unknown version " + Quoted(text) + " of <" + Name(element) +
+    Fail(element, "unknown version " + Quoted(std::string(text)) + " of <" + Name(element) +
                       "> (known: " + std::to_string(known) + ")");
 }
 
@@ -209,45 +267,58 @@ void Reader::CheckNotContent(const xmlNode& node, const Element& parent) const {
   }
 }
 
-Glib::ustring Reader::Text(const Element& element, const std::set<std::string>& attributes) const {
+std::string_view Reader::TextView(const Element& element, std::string& scratch, Names attributes) const {
   CheckAttributes(element, attributes);
-  Glib::ustring text;
+  std::string_view text;
+  bool joined = false;
   for (const xmlNode* node = element.children; node; node = node->next) {
     if (IsComment(*node)) continue;
-    if (IsContent(*node))
-      text += Content(*node);
-    else if (node->type == XML_ENTITY_REF_NODE)
+    if (IsContent(*node)) {
+      if (!joined && text.data() == nullptr) {
+        text = ContentText(*node);
+      } else {
+        if (!joined) scratch.assign(text.data(), text.size());
+        joined = true;
+        scratch += ContentText(*node);
+      }
+    } else if (node->type == XML_ENTITY_REF_NODE) {
       Fail(*node, "entity reference &" + Name(*node) + "; is not supported");
-    else
+    } else {
       Fail(*node, "unexpected element <" + Name(*node) + "> in <" + Name(element) + ">");
+    }
   }
-  return text;
+  return joined ? std::string_view(scratch) : text;
+}
+
+Glib::ustring Reader::Text(const Element& element, Names attributes) const {
+  const std::string_view text = TextView(element, scratch_, attributes);
+  return Glib::ustring(text.begin(), text.end());
 }
 
 unsigned int Reader::Unsigned(const Element& element) const {
-  const std::string text = Text(element);
+  const std::string_view text = TextView(element, scratch_);
   unsigned int value = 0;
   std::string reason;
   if (!detail::TextToUnsigned(text, value, reason))
-    Fail(element, "bad unsigned number " + Quoted(text) + " in <" + Name(element) + ">: " + reason);
+    Fail(element, "bad unsigned number " + Quoted(std::string(text)) + " in <" + Name(element) + ">: " + reason);
   return value;
 }
 
 int Reader::Int(const Element& element) const {
-  const std::string text = Text(element);
+  const std::string_view text = TextView(element, scratch_);
   int value = 0;
   std::string reason;
   if (!detail::TextToInt(text, value, reason))
-    Fail(element, "bad integer " + Quoted(text) + " in <" + Name(element) + ">: " + reason);
+    Fail(element, "bad integer " + Quoted(std::string(text)) + " in <" + Name(element) + ">: " + reason);
   return value;
 }
 
-float Reader::Float(const Element& element, const std::string& attribute) const {
-  const std::string text = AttributeValue(element, attribute);
+float Reader::Float(const Element& element, const char* attribute) const {
+  const std::string_view text = AttributeView(element, attribute, scratch_);
   float value = 0;
   std::string reason;
   if (!detail::TextToFloat(text, value, reason))
-    Fail(element, "bad number " + Quoted(text) + " in attribute " + attribute + " of <" +
+    Fail(element, "bad number " + Quoted(std::string(text)) + " in attribute " + attribute + " of <" +
                       Name(element) + ">: " + reason);
   return value;
 }
@@ -255,7 +326,9 @@ float Reader::Float(const Element& element, const std::string& attribute) const 
 Position<float> Reader::ReadPosition(const Element& element) const {
   CheckAttributes(element, {"x", "y", "z", "distance"});
   Fields(element, {});
-  for (const char* axis : {"x", "y", "z"}) RequiredAttribute(element, axis);
+  for (const char* axis : {"x", "y", "z"})
+    if (!FindAttribute(element, axis))
+      Fail(element, "missing attribute " + std::string(axis) + " in <" + Name(element) + ">");
   Position<float> position(
       Vector3<float>(Float(element, "x"), Float(element, "y"), Float(element, "z")));
   if (FindAttribute(element, "distance")) position.SetDistance(Float(element, "distance"));
@@ -264,7 +337,7 @@ Position<float> Reader::ReadPosition(const Element& element) const {
 
 std::vector<unsigned int> Reader::ReadMicIndices(const Element& element) const {
   std::vector<unsigned int> indices;
-  for (const Element* item : Items(element, "micIndex")) indices.push_back(Unsigned(*item));
+  EachItem(element, "micIndex", [&](const Element& item) { indices.push_back(Unsigned(item)); });
   return indices;
 }
 
@@ -273,10 +346,8 @@ File1 Reader::ReadFile1(const Element& element) const {
   CheckElementVersion(element, File1().GetVersion());
   File1 file;
   const Children fields = Fields(element, {"name", "micIndices"});
-  auto it = fields.find("name");
-  if (it != fields.end()) file.SetName(Text(*it->second));
-  it = fields.find("micIndices");
-  if (it != fields.end()) file.SetMicIndices(ReadMicIndices(*it->second));
+  if (const Element* e = fields.Get("name")) file.SetName(Text(*e));
+  if (const Element* e = fields.Get("micIndices")) file.SetMicIndices(ReadMicIndices(*e));
   return file;
 }
 
@@ -285,24 +356,20 @@ Source2 Reader::ReadSource2(const Element& element) const {
   CheckElementVersion(element, Source2().GetVersion());
   Source2 source;
   const Children fields = Fields(element, {"position", "cutStart", "cutEnd", "files"});
-  auto it = fields.find("position");
-  if (it != fields.end()) source.SetPosition(ReadPosition(*it->second));
-  it = fields.find("cutStart");
-  if (it != fields.end()) source.SetCutStart(Int(*it->second));
-  it = fields.find("cutEnd");
-  if (it != fields.end()) source.SetCutEnd(Int(*it->second));
-  it = fields.find("files");
-  if (it != fields.end()) {
+  if (const Element* e = fields.Get("position")) source.SetPosition(ReadPosition(*e));
+  if (const Element* e = fields.Get("cutStart")) source.SetCutStart(Int(*e));
+  if (const Element* e = fields.Get("cutEnd")) source.SetCutEnd(Int(*e));
+  if (const Element* e = fields.Get("files")) {
     std::vector<File1> files;
-    for (const Element* item : Items(*it->second, "file")) files.push_back(ReadFile1(*item));
-    source.SetFiles(files);
+    EachItem(*e, "file", [&](const Element& item) { files.push_back(ReadFile1(item)); });
+    source.SetFiles(std::move(files));
   }
   return source;
 }
 
 std::vector<Source2> Reader::ReadSources(const Element& element) const {
   std::vector<Source2> sources;
-  for (const Element* item : Items(element, "source")) sources.push_back(ReadSource2(*item));
+  EachItem(element, "source", [&](const Element& item) { sources.push_back(ReadSource2(item)); });
   return sources;
 }
 
@@ -311,10 +378,8 @@ Mic1 Reader::ReadMic1(const Element& element) const {
   CheckElementVersion(element, Mic1().GetVersion());
   Mic1 mic;
   const Children fields = Fields(element, {"micIndex", "position"});
-  auto it = fields.find("micIndex");
-  if (it != fields.end()) mic.SetMicIndex(Unsigned(*it->second));
-  it = fields.find("position");
-  if (it != fields.end()) mic.SetPosition(ReadPosition(*it->second));
+  if (const Element* e = fields.Get("micIndex")) mic.SetMicIndex(Unsigned(*e));
+  if (const Element* e = fields.Get("position")) mic.SetPosition(ReadPosition(*e));
   return mic;
 }
 
@@ -323,10 +388,8 @@ NoiseSource1 Reader::ReadNoiseSource1(const Element& element) const {
   CheckElementVersion(element, NoiseSource1().GetVersion());
   NoiseSource1 source;
   const Children fields = Fields(element, {"index", "position"});
-  auto it = fields.find("index");
-  if (it != fields.end()) source.SetIndex(Unsigned(*it->second));
-  it = fields.find("position");
-  if (it != fields.end()) source.SetPosition(ReadPosition(*it->second));
+  if (const Element* e = fields.Get("index")) source.SetIndex(Unsigned(*e));
+  if (const Element* e = fields.Get("position")) source.SetPosition(ReadPosition(*e));
   return source;
 }
 
@@ -381,7 +444,7 @@ void Reader::Harvest(Element& container, const std::string& item) {
   while (node && node->next) {
     xmlNode* next = node->next;
     if (IsElement(*node)) {
-      if (Name(*node) != item)
+      if (!NameIs(*node, item.c_str()))
         Fail(*node, "expected <" + item + "> in <" + Name(container) + ">, found <" + Name(*node) + ">");
       if (item == "mic") mics_.push_back(ReadMic1(*node));
       else if (item == "noiseSource") noiseSources_.push_back(ReadNoiseSource1(*node));
@@ -405,17 +468,14 @@ boost::shared_ptr<VeskConfigFile> Reader::ReadRoot(const Element& root) {
     return Fields(root, {"comment", "numMic", "numInner", "synchronousAverage", "tspOffset",
                          "tspLength", "signalMax", "originalImpulseFile", "sources"});
   }();
-  const auto field = [&](const char* name) -> const Element* {
-    const auto it = fields.find(name);
-    return it == fields.end() ? nullptr : it->second;
-  };
+  const auto field = [&](const char* name) { return fields.Get(name); };
 
   boost::shared_ptr<VeskConfigFile> result;
   if (id == "MicArrayLocationFile") {
     auto file = boost::make_shared<MicArrayLocationFile2_0>();
     if (const auto* e = field("mics")) {
       std::vector<Mic1> mics = std::move(mics_);
-      for (const Element* item : Items(*e, "mic")) mics.push_back(ReadMic1(*item));
+      EachItem(*e, "mic", [&](const Element& item) { mics.push_back(ReadMic1(item)); });
       file->SetMics(std::move(mics));
     }
     result = file;
@@ -423,8 +483,7 @@ boost::shared_ptr<VeskConfigFile> Reader::ReadRoot(const Element& root) {
     auto file = boost::make_shared<NoiseLocationFile2_0>();
     if (const auto* e = field("noiseSources")) {
       std::vector<NoiseSource1> sources = std::move(noiseSources_);
-      for (const Element* item : Items(*e, "noiseSource"))
-        sources.push_back(ReadNoiseSource1(*item));
+      EachItem(*e, "noiseSource", [&](const Element& item) { sources.push_back(ReadNoiseSource1(item)); });
       file->SetNoiseSources(std::move(sources));
     }
     result = file;
@@ -522,9 +581,10 @@ struct ParserCloser {
   }
 };
 
-// Text is read in pieces of at most this size (bytes); the finished list
-// items are taken out of the tree whenever this much more has been read.
-constexpr std::size_t kHarvestBytes = std::size_t(1) << 20;
+// The finished list items are read and taken out of the tree whenever this
+// much more text (bytes) has been read: often, so that the nodes are still
+// in the processor's cache when they are read and freed.
+constexpr std::size_t kHarvestBytes = std::size_t(4) << 10;
 constexpr std::size_t kMaxFileBytes = VeskConfigFileXMLReader::kMaxFileBytes;
 
 // Parses a text that `source` hands over piece by piece and reads the
