@@ -20,6 +20,9 @@ struct DravikInvocation {
   // "Dravik: " and wait-status lines, and dravik's own standard output, then
   // go to standard error.
   bool reportToStderr = false;
+  // dravik runs kept going at once, looking ahead along the list; 0 takes
+  // DravikJobs(), 1 runs one at a time with the program's own streams.
+  unsigned jobs = 0;
 };
 
 // dravik beside the running executable when it is there, else "dravik".
