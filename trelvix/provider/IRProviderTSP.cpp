@@ -173,6 +173,8 @@ bool IRProviderTSP::Impl::CalculateImpulseFiles(const std::string& wave, unsigne
                                                 unsigned /*syncAverage*/, unsigned /*signalMax*/,
                                                 const OriginalImpulseFile& /*origin*/,
                                                 const std::vector<unsigned int>& micIndices) {
+  // The list settings are read again by PrepareRun, which also serves the
+  // runs started ahead.
   const std::string key = (fs::path(temporaryDirectory) / WaveWorkDirectory(wave)).string();
   // dravik runs once per wave file, even when it failed.
   if (!processedWaves.insert(key).second) return false;
