@@ -31,7 +31,9 @@ private:
 
 }  // namespace
 
-bool ShellCommand::Start(const std::string& command) {
+bool ShellCommand::Start(const std::string& command) { return Start(command, -1, -1); }
+
+bool ShellCommand::Start(const std::string& command, int outFd, int errFd) {
   if (pid_ > 0) {
     errno = EBUSY;
     return false;
@@ -54,8 +56,16 @@ bool ShellCommand::Start(const std::string& command) {
                                       POSIX_SPAWN_SETPGROUP);
   char sh[] = "sh", dashC[] = "-c";
   char* argv[] = {sh, dashC, const_cast<char*>(command.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  const bool redirect = outFd >= 0 && errFd >= 0;
+  if (redirect) {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+  }
   pid_t pid = -1;
-  const int error = posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ);
+  const int error = posix_spawn(&pid, "/bin/sh", redirect ? &actions : nullptr, &attr, argv, environ);
+  if (redirect) posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (error == ENOMEM || error == EAGAIN) {
     errno = error;

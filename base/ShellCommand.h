@@ -16,6 +16,10 @@ public:
   // Starts `/bin/sh -c command`. Returns false (errno set) when no process
   // could be made; a shell that cannot be run exits with 127 as in system().
   bool Start(const std::string& command);
+  // The same with the command's standard output and standard error written
+  // to the open descriptors `outFd` and `errFd` (the same one for both
+  // keeps their interleaving); the caller keeps and closes them.
+  bool Start(const std::string& command, int outFd, int errFd);
   // Waits for the command to end and gives its wait status (-1, errno set,
   // when it was not started or cannot be waited for).
   int Wait();

@@ -65,8 +65,15 @@ void EndChildren() {
     if (!running) return;
     nanosleep(&tick, nullptr);
   }
+  // SIGKILL cannot be held off, so waiting for it ends; the caller's own
+  // death then comes after every child's.
   for (int i = 0; i < kSlots; ++i) {
     if (children[i] > 0) kill(-children[i], SIGKILL);
+  }
+  for (int i = 0; i < kSlots; ++i) {
+    if (children[i] <= 0) continue;
+    while (waitpid(-children[i], nullptr, 0) > 0) {
+    }
   }
 }
 

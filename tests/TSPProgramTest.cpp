@@ -199,4 +199,71 @@ TEST_F(LongTSPProgram, RecordingsGiveTheSpectraOfThePlayedResponses) {
   ExpectKnownSpectra(dir_ / "tf.bin");
 }
 
+// Runs started ahead print what one run at a time prints, in the same
+// order and on the same streams, and leave the same file; a run started
+// ahead for a source that is never reached prints nothing. dravik is the
+// built one or a script beside a copy of trelvix that writes to both
+// streams and fails for the second recording.
+TEST_F(TSPProgram, RunsAheadPrintAsRunsOneAtATime) {
+  struct Case {
+    const char* name;
+    bool firstRecordingMissing;
+    bool failingDravik;
+  };
+  // The recording removed by the second case stays removed.
+  const Case cases[] = {{"failingDravik", false, true}, {"firstRecordingMissing", true, false}};
+  struct Streams {
+    const char* name;
+    bool fileToStdout;
+    bool merged;  // standard output and standard error on one pipe
+  };
+  const Streams streams[] = {{"separate", false, false}, {"fileToStdout", true, false}, {"merged", false, true}};
+  const std::string realDravik = RequireEnv("DRAVIK_BIN");
+  for (const Case& c : cases) {
+    std::string program = c.failingDravik ? dir_ / "fake/trelvix" : trelvix_;
+    if (c.firstRecordingMissing) fs::remove(dir_ / "D000_00.wav");
+    if (c.failingDravik) {
+      fs::create_directories(dir_ / "fake");
+      fs::copy_file(trelvix_, program, fs::copy_options::overwrite_existing);
+      const std::string script = dir_ / "fake/dravik";
+      std::ofstream(script) << "#!/bin/sh\necho \"out $#\"; echo err >&2; echo out2\n"
+                            << "case \"$*\" in *D000_00.wav*) exec '" << realDravik << "' \"$@\";; esac\nexit 3\n";
+      fs::permissions(script, fs::perms::owner_all);
+    }
+    for (const Streams& st : streams) {
+      RunResult results[2];
+      std::string files[2];
+      for (int ahead = 0; ahead < 2; ++ahead) {
+        const std::string file = dir_ / ("tf" + std::to_string(ahead) + ".bin");
+        std::string command = "exec '" + program + "' --mode tf" + (st.fileToStdout ? "" : " -o '" + file + "'") +
+                              " mic.xml tsp.xml" + (st.merged ? " 2>&1" : "");
+        fs::create_directories(dir_ / "tmp");
+        RunResult& r = results[ahead];
+        r = RunProgram({"/bin/sh", "-c", command}, dir_.Path(),
+                       {"TMPDIR=" + (dir_ / "tmp"), std::string("TRELVIX_JOBS=") + (ahead ? "3" : "1")});
+        files[ahead] = st.fileToStdout ? "" : ReadWholeFile(file);
+        // The temporary directory is drawn afresh by every run.
+        const std::string text = st.merged || !st.fileToStdout ? r.out + r.err : r.err;
+        const std::string mark = "Created a temporary directore: ";
+        const std::size_t at = text.find(mark);
+        ASSERT_NE(at, std::string::npos) << text;
+        const std::string temporary = text.substr(at + mark.size(), text.find('\n', at) - at - mark.size());
+        for (std::string* stream : {&r.out, &r.err}) {
+          for (std::size_t pos; (pos = stream->find(temporary)) != std::string::npos;)
+            stream->replace(pos, temporary.size(), "TMP");
+        }
+      }
+      SCOPED_TRACE(std::string(c.name) + " " + st.name);
+      EXPECT_EQ(results[0].status, 1);
+      EXPECT_EQ(results[1].status, results[0].status);
+      EXPECT_EQ(results[1].out, results[0].out);
+      EXPECT_EQ(results[1].err, results[0].err);
+      EXPECT_EQ(files[1], files[0]);
+      // The second recording's run is asked for only when the first works.
+      const std::string both = results[0].out + results[0].err;
+      EXPECT_EQ(both.find(hostile_) != std::string::npos, c.failingDravik) << both;
+    }
+  }
+}
+
 }  // namespace

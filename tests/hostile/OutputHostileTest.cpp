@@ -207,7 +207,8 @@ INSTANTIATE_TEST_SUITE_P(Targets, OutputTarget, ::testing::ValuesIn(TargetCases(
 // the test can act while it runs.
 class Background {
 public:
-  Background(const std::vector<std::string>& argv, const std::string& dir, const std::string& tmp) {
+  Background(const std::vector<std::string>& argv, const std::string& dir, const std::string& tmp,
+             const std::string& jobs = "") {
     out_ = dir + "/../out.txt";
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -216,6 +217,7 @@ public:
       if (fd < 0 || null < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0 || ::dup2(null, 0) < 0) ::_exit(126);
       if (::chdir(dir.c_str()) != 0) ::_exit(126);
       ::setenv("TMPDIR", tmp.c_str(), 1);
+      if (!jobs.empty()) ::setenv("TRELVIX_JOBS", jobs.c_str(), 1);
       std::vector<char*> args;
       for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
       args.push_back(nullptr);
@@ -272,6 +274,7 @@ struct StopCase {
   int signal;           // sent while the program waits on its recording; 0: none
   long fileSizeLimit;   // bytes; 0: none
   std::string mention;  // with a file-size limit: in the program's output
+  int recordings = 1;   // with a signal: recordings in the list, all read at once
 };
 
 void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
@@ -289,11 +292,16 @@ TEST_P(Stop, LeavesNothingBehind) {
   fs::create_directories(tmp);
   WriteWhole(dir + "/origin.flt", Flt(ImpulsePeriod()));
   WriteWhole(dir + "/mic.xml", MicArrayXml());
-  WriteWhole(dir + "/list.xml", TSPListXml(TSPSourceXml("rec.wav")));
+  std::string sources = TSPSourceXml("rec.wav");
+  for (int extra = 1; extra < c.recordings; ++extra) sources += TSPSourceXml("rec" + std::to_string(extra) + ".wav");
+  WriteWhole(dir + "/list.xml", TSPListXml(sources));
   WriteWhole(dir + "/tf.bin", kEarlier);
   WriteWhole(dir + "/out_ch1.flt", kEarlier);
-  if (c.signal) ASSERT_EQ(0, ::mkfifo((dir + "/rec.wav").c_str(), 0644));
-  else WriteWave(dir + "/rec.wav", 1, ImpulsePeriod());
+  std::vector<std::string> fifos = {dir + "/rec.wav"};
+  for (int extra = 1; extra < c.recordings; ++extra) fifos.push_back(dir + "/rec" + std::to_string(extra) + ".wav");
+  if (c.signal) {
+    for (const std::string& fifo : fifos) ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0644));
+  } else WriteWave(dir + "/rec.wav", 1, ImpulsePeriod());
   std::vector<std::string> argv =
       c.program == "trelvix"
           ? std::vector<std::string>{RequireProgram("TRELVIX_BIN"), "--mode", "tf", "-o", "tf.bin", "mic.xml", "list.xml"}
@@ -321,15 +329,20 @@ TEST_P(Stop, LeavesNothingBehind) {
     return;
   }
 
-  Background program(argv, dir, tmp);
-  const int writer = WaitForReader(dir + "/rec.wav");
-  ASSERT_GE(writer, 0) << "the recording was never opened\n" << program.Output();
+  Background program(argv, dir, tmp, c.recordings > 1 ? std::to_string(c.recordings) : "");
+  std::vector<int> writers;
+  for (const std::string& fifo : fifos) {
+    writers.push_back(WaitForReader(fifo));
+    ASSERT_GE(writers.back(), 0) << fifo << " was never opened\n" << program.Output();
+  }
   ASSERT_EQ(0, ::kill(program.Pid(), c.signal));
   const int status = program.Wait();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal)
       << "wait status " << status << "\n" << program.Output();
-  EXPECT_TRUE(ReaderGone(writer)) << "dravik still runs";
-  ::close(writer);
+  for (const int writer : writers) {
+    EXPECT_TRUE(ReaderGone(writer)) << "a dravik still runs";
+    ::close(writer);
+  }
   EXPECT_EQ(ReadWhole(dir + "/tf.bin"), kEarlier);
   EXPECT_EQ(ReadWhole(dir + "/out_ch1.flt"), kEarlier);
   for (fs::recursive_directory_iterator it(dir), end; it != end; ++it)
@@ -341,6 +354,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StopCase{"trelvixInterrupted", "trelvix", SIGINT, 0, ""},
                       StopCase{"trelvixTerminated", "trelvix", SIGTERM, 0, ""},
                       StopCase{"trelvixHungUp", "trelvix", SIGHUP, 0, ""},
+                      StopCase{"trelvixTerminatedWithRunsAhead", "trelvix", SIGTERM, 0, "", 3},
                       StopCase{"dravikTerminated", "dravik", SIGTERM, 0, ""},
                       StopCase{"trelvixOverTheFileSizeLimit", "trelvix", 0, 600,
                                "cannot write output file 'tf.bin': File too large"},

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <set>
 #include <stdexcept>
 
@@ -18,6 +19,7 @@
 #include "base/ShellCommand.h"
 #include "dravik/Invocation.h"
 #include "provider/CheckConfigFile.h"
+#include "provider/DravikRuns.h"
 #include "provider/MicIndexTable.h"
 #include "provider/WaveFileChecks.h"
 #include "veskio2/FltFile.h"
@@ -112,7 +114,18 @@ public:
   std::string temporaryDirectory;
   DravikInvocation dravik;
   std::set<std::string> processedWaves;  // work directories dravik already ran for
-  std::map<std::string, std::string> unopened;  // work directory -> why its files could not be opened
+  // Filled while a run is prepared, also ahead of its turn.
+  mutable std::map<std::string, std::string> unopened;  // work directory -> why its files could not be opened
+  // Look-ahead (jobs > 1): the distinct waves in the order the computation
+  // asks for them, keyed by work directory, and the runs started ahead.
+  struct PlannedWave {
+    std::string key, wave;
+    std::vector<unsigned int> micIndices;
+  };
+  std::vector<PlannedWave> plan;
+  std::map<std::string, std::size_t> planIndex;
+  bool planned = false;
+  std::unique_ptr<DravikRuns> runs;
 
   const TSPListFile2_0& List() const {
     if (!(tsp_->GetVersion() == Version(2, 0))) throw std::runtime_error("not implemented");
@@ -120,14 +133,23 @@ public:
   }
 
   std::ostream& Report() const { return dravik.reportToStderr ? std::cerr : std::cout; }
+  std::size_t NumMics() const;
+  void Plan();
+  void RunAhead(const std::string& key, const std::string& wave, const std::vector<unsigned int>& micIndices);
+  // Everything before one wave's dravik run: the "creating directory: "
+  // line, the directory, the command and the "Dravik: " line, written into
+  // `say`. Throws as that wave fails.
+  PreparedDravikRun PrepareRun(const std::string& wave, const std::vector<unsigned int>& micIndices,
+                               DravikTranscript& say) const;
+  std::string DravikCommand(const OriginalImpulseFile& origin, unsigned signalMax, unsigned syncAverage,
+                            unsigned tspOffset, const std::vector<unsigned int>& micIndices,
+                            const std::string& wave, const std::string& outputHead) const;
+  void ReportStatus(int status) const;
 
   static std::string MakeTemporaryDirectory(unsigned attempts);
   bool CalculateImpulseFiles(const std::string& wave, unsigned tspOffset, unsigned syncAverage,
                              unsigned signalMax, const OriginalImpulseFile& origin,
                              const std::vector<unsigned int>& micIndices);
-  int RunDravik(const OriginalImpulseFile& origin, unsigned signalMax, unsigned syncAverage,
-                unsigned tspOffset, const std::vector<unsigned int>& micIndices,
-                const std::string& wave, const std::string& outputHead);
   // Runs dravik for the wave that covers the microphone (once per wave) and
   // names the output that holds its impulse response.
   std::string PrepareIRFile(std::size_t src, std::size_t mic);
@@ -153,27 +175,52 @@ std::string IRProviderTSP::Impl::MakeTemporaryDirectory(unsigned attempts) {
   throw std::runtime_error("couldn't create a temporary directory");
 }
 
-bool IRProviderTSP::Impl::CalculateImpulseFiles(const std::string& wave, unsigned tspOffset,
-                                                unsigned syncAverage, unsigned signalMax,
-                                                const OriginalImpulseFile& origin,
+bool IRProviderTSP::Impl::CalculateImpulseFiles(const std::string& wave, unsigned /*tspOffset*/,
+                                                unsigned /*syncAverage*/, unsigned /*signalMax*/,
+                                                const OriginalImpulseFile& /*origin*/,
                                                 const std::vector<unsigned int>& micIndices) {
-  const fs::path dir = fs::path(temporaryDirectory) / WaveWorkDirectory(wave);
+  // The list settings are read again by PrepareRun, which also serves the
+  // runs started ahead.
+  const std::string key = (fs::path(temporaryDirectory) / WaveWorkDirectory(wave)).string();
   // dravik runs once per wave file, even when it failed.
-  if (!processedWaves.insert(dir.string()).second) return false;
-  std::cerr << "creating directory: " << dir.string() << std::endl;
-  boost::system::error_code ec;
-  fs::create_directories(dir, ec);
-  if (ec) throw std::runtime_error("cannot create directory " + dir.string() + ": " + ec.message());
-  const std::string unopenable = CheckRecordingAndOrigin(wave, micIndices, dravik.samplingFreqHz, origin);
-  if (!unopenable.empty()) unopened[dir.string()] = unopenable;  // told when a response of it fails
-  RunDravik(origin, signalMax, syncAverage, tspOffset, micIndices, wave, MakeOutputHead(wave));
+  if (!processedWaves.insert(key).second) return false;
+  if (dravik.jobs <= 1) {
+    DravikTranscript live(true);
+    const PreparedDravikRun run = PrepareRun(wave, micIndices, live);
+    std::cout.flush();
+    std::cerr.flush();
+    ReportStatus(vesk::RunShellCommand(run.command));
+    return true;
+  }
+  RunAhead(key, wave, micIndices);
+  ReportStatus(runs->Finish(key));
   return true;
 }
 
-int IRProviderTSP::Impl::RunDravik(const OriginalImpulseFile& origin, unsigned signalMax,
-                                   unsigned syncAverage, unsigned tspOffset,
-                                   const std::vector<unsigned int>& micIndices,
-                                   const std::string& wave, const std::string& outputHead) {
+PreparedDravikRun IRProviderTSP::Impl::PrepareRun(const std::string& wave,
+                                                  const std::vector<unsigned int>& micIndices,
+                                                  DravikTranscript& say) const {
+  const TSPListFile2_0& list = List();
+  const fs::path dir = fs::path(temporaryDirectory) / WaveWorkDirectory(wave);
+  say.Err() << "creating directory: " << dir.string() << std::endl;
+  boost::system::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) throw std::runtime_error("cannot create directory " + dir.string() + ": " + ec.message());
+  const std::string unopenable =
+      CheckRecordingAndOrigin(wave, micIndices, dravik.samplingFreqHz, list.GetOriginalImpulseFile());
+  if (!unopenable.empty()) unopened[dir.string()] = unopenable;  // told when a response of it fails
+  PreparedDravikRun run;
+  run.command = DravikCommand(list.GetOriginalImpulseFile(), list.GetSignalMax(), list.GetSynchronousAverage(),
+                              list.GetTspOffset(), micIndices, wave, MakeOutputHead(wave));
+  run.directory = dir.string();
+  (dravik.reportToStderr ? say.Err() : say.Out()) << "Dravik: " << run.command << std::endl;
+  return run;
+}
+
+std::string IRProviderTSP::Impl::DravikCommand(const OriginalImpulseFile& origin, unsigned signalMax,
+                                               unsigned syncAverage, unsigned tspOffset,
+                                               const std::vector<unsigned int>& micIndices,
+                                               const std::string& wave, const std::string& outputHead) const {
   const char* originOption = nullptr;
   if (origin.kind == OriginalImpulseFile::PCM_WAVE) originOption = dravik::option::kTspOriginWave;
   else if (origin.kind == OriginalImpulseFile::RAW_FLOAT) originOption = dravik::option::kTspOriginFloat;
@@ -203,12 +250,11 @@ int IRProviderTSP::Impl::RunDravik(const OriginalImpulseFile& origin, unsigned s
        tspOffset % dravik::option::kOutChannelList % channels % ShellQuote(recording) % ShellQuote(outputHead))
           .str();
   if (dravik.reportToStderr) command += " 1>&2";
+  return command;
+}
 
+void IRProviderTSP::Impl::ReportStatus(int status) const {
   std::ostream& report = Report();
-  report << "Dravik: " << command << std::endl;
-  std::cout.flush();
-  std::cerr.flush();
-  const int status = vesk::RunShellCommand(command);
   if (status == -1) {
     report << "Dravik could not be started: " << std::strerror(errno) << "\n";
   } else if (WIFEXITED(status)) {
@@ -223,7 +269,72 @@ int IRProviderTSP::Impl::RunDravik(const OriginalImpulseFile& origin, unsigned s
   }
   report << "\n\n";
   report.flush();
-  return status;
+}
+
+std::size_t IRProviderTSP::Impl::NumMics() const {
+  const TSPListFile2_0& list = List();
+  if (list.HasNumMic()) return list.GetNumMic();
+  const auto& sources = list.GetSources();
+  if (sources.empty()) throw std::runtime_error("not implemented");
+  // One wave file carries several microphone channels.
+  std::size_t count = 0;
+  for (const auto& file : sources.front().GetFiles()) count += file.GetMicIndices().size();
+  return count;
+}
+
+namespace {
+
+// The first file whose micIndices hold `target`, or null.
+const veskio2::veskconfig::File1* CoveringFile(const std::vector<veskio2::veskconfig::File1>& files,
+                                               int32_t target) {
+  for (const auto& file : files) {
+    if (!file.HasMicIndices()) continue;
+    for (unsigned int index : file.GetMicIndices()) {
+      if (static_cast<int64_t>(index) == target) return &file;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+// The computation asks source by source, microphone by microphone; the plan
+// ends where it would stop (an uncovered microphone, an unreadable field).
+void IRProviderTSP::Impl::Plan() {
+  planned = true;
+  try {
+    const TSPListFile2_0& list = List();
+    const std::size_t numMic = NumMics();
+    for (const auto& source : list.GetSources()) {
+      const auto& files = source.GetFiles();
+      for (std::size_t mic = 0; mic < numMic; ++mic) {
+        const veskio2::veskconfig::File1* covering = CoveringFile(files, MicIndexOf(mic));
+        if (!covering) return;
+        const std::string wave = covering->GetName().raw();
+        const std::string key = (fs::path(temporaryDirectory) / WaveWorkDirectory(wave)).string();
+        if (planIndex.emplace(key, plan.size()).second) plan.push_back({key, wave, covering->GetMicIndices()});
+      }
+    }
+  } catch (...) {
+  }
+}
+
+void IRProviderTSP::Impl::RunAhead(const std::string& key, const std::string& wave,
+                                   const std::vector<unsigned int>& micIndices) {
+  if (!runs) runs.reset(new DravikRuns);
+  if (!planned) Plan();
+  if (!runs->Has(key)) {
+    runs->Start(key, [&](DravikTranscript& say) { return PrepareRun(wave, micIndices, say); });
+  }
+  const auto at = planIndex.find(key);
+  if (at == planIndex.end()) return;
+  // Runs already started stand next to `key` in the plan, so this looks at
+  // no more than `jobs` entries beyond them.
+  for (std::size_t next = at->second + 1; next < plan.size() && runs->Pending() < dravik.jobs; ++next) {
+    const PlannedWave& ahead = plan[next];
+    if (runs->Has(ahead.key) || processedWaves.count(ahead.key)) continue;
+    runs->Start(ahead.key, [&](DravikTranscript& say) { return PrepareRun(ahead.wave, ahead.micIndices, say); });
+  }
 }
 
 IRProviderTSP::IRProviderTSP(const std::string& listFile, const DravikInvocation& dravik)
@@ -238,22 +349,14 @@ IRProviderTSP::IRProviderTSP(const boost::shared_ptr<veskio2::veskconfig::VeskCo
     throw std::runtime_error("unsupported TSPListFile class in " + listFile);
   }
   impl_->dravik = dravik;
+  if (impl_->dravik.jobs == 0) impl_->dravik.jobs = DravikJobs();
 }
 
 std::string IRProviderTSP::GetTemporaryDirectory() const { return impl_->temporaryDirectory; }
 
 std::size_t IRProviderTSP::GetNumSources() { return impl_->List().GetSources().size(); }
 
-std::size_t IRProviderTSP::GetNumMics() {
-  const TSPListFile2_0& list = impl_->List();
-  if (list.HasNumMic()) return list.GetNumMic();
-  const auto& sources = list.GetSources();
-  if (sources.empty()) throw std::runtime_error("not implemented");
-  // One wave file carries several microphone channels.
-  std::size_t count = 0;
-  for (const auto& file : sources.front().GetFiles()) count += file.GetMicIndices().size();
-  return count;
-}
+std::size_t IRProviderTSP::GetNumMics() { return impl_->NumMics(); }
 
 std::vector<boost::shared_ptr<veskio2::veskconfig::Source>> IRProviderTSP::GetSources() {
   std::vector<boost::shared_ptr<veskio2::veskconfig::Source>> result;
@@ -276,17 +379,7 @@ std::string IRProviderTSP::Impl::PrepareIRFile(std::size_t src, std::size_t mic)
     std::cerr << "Created a temporary directore: " << temporaryDirectory << std::endl;
   }
   const int32_t target = MicIndexOf(mic);
-  const veskio2::veskconfig::File1* covering = nullptr;
-  for (const auto& file : files) {
-    if (!file.HasMicIndices()) continue;
-    for (unsigned int index : file.GetMicIndices()) {
-      if (static_cast<int64_t>(index) == target) {
-        covering = &file;
-        break;
-      }
-    }
-    if (covering) break;
-  }
+  const veskio2::veskconfig::File1* covering = CoveringFile(files, target);
   if (!covering) {
     std::cerr << "non mic index = " << target << std::endl;
     throw std::runtime_error("not implemented");

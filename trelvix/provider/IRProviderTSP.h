@@ -22,6 +22,9 @@ struct DravikInvocation {
   bool reportToStderr = false;
   // The rate (Hz) every recording must have; 0 checks none.
   unsigned int samplingFreqHz = 0;
+  // dravik runs kept going at once, looking ahead along the list; 0 takes
+  // DravikJobs(), 1 runs one at a time with the program's own streams.
+  unsigned jobs = 0;
 };
 
 // dravik beside the running executable when it is there, else "dravik".

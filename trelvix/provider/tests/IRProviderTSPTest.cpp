@@ -49,9 +49,14 @@ protected:
     ::setenv("FAKE_DRAVIK_LOG", (dir_ / "log").c_str(), 1);
     ::setenv("FAKE_DRAVIK_FIXTURES", (dir_ / "fixtures").c_str(), 1);
     ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
+    // One log for every run of the stand-in: one run at a time.
+    ::setenv("TRELVIX_JOBS", "1", 1);
     for (unsigned m = 0; m < 8; ++m) SetMicIndexOf(m, static_cast<int32_t>(m));
   }
-  void TearDown() override { ::unsetenv("TMPDIR"); }
+  void TearDown() override {
+    ::unsetenv("TMPDIR");
+    ::unsetenv("TRELVIX_JOBS");
+  }
 
   std::string Write(const std::vector<Source2>& sources, unsigned kind = OriginalImpulseFile::RAW_FLOAT,
                     const std::string& origin = "origin.tsp") {
