@@ -19,39 +19,9 @@ cd "$(dirname "$0")/../.."
 build=${1:-build/bench-tf}
 runs=${TF_BENCH_RUNS:-3}
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVESK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target trelvix dravik trelvix_tf_bench_tool -j2 >/dev/null
-trelvix="$build/bin/trelvix"
-tool="$build/bin/trelvix_tf_bench_tool"
+bench_targets="dravik"
+. bench/tf/measurement.sh
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/rec" "$work/tmp"
-n=16384
-periods=16
-
-"$tool" generate "$work/rec" 72 8 "$periods" "$n"
-"$trelvix" --mode template --output-type mic -o "$work/mic.xml"
-"$trelvix" --mode template --output-type tsp --synchronous-average "$periods" --tsp-offset "$n" \
-    --signal-max 1 --original-impulse-file "$work/rec/origin.flt" \
-    --filepath "$work/rec/D{AZIMUTH:%03d}_00.wav" -o "$work/tsp.xml"
-
-. bench/timing.sh
-
-# Every run writes into a directory of its own, made before the clock
-# starts, as a fresh run would find it. Nothing is deleted until all runs are
-# timed: on ext4, making files soon after many were deleted is markedly
-# slower, and that cost belongs to the clean-up, not to the run.
-run_count=0
-next_run_dir() {
-    run_count=$((run_count + 1))
-    run_dir="$work/tmp/$run_count"
-    mkdir -p "$run_dir"
-}
-
-run_tf() {
-    TMPDIR="$run_dir" "$trelvix" --mode tf --output-type gtf -o "$work/tf.bin" "$work/mic.xml" "$work/tsp.xml"
-}
 # run_tf_on CPUS JOBS: JOBS empty takes the default.
 run_tf_on() {
     if [ -n "$2" ]; then

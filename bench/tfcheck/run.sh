@@ -14,37 +14,10 @@ cd "$(dirname "$0")/../.."
 build=${1:-build/bench-tfcheck}
 runs=${TFCHECK_BENCH_RUNS:-3}
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVESK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target trelvix dravik tfcheck trelvix_tf_bench_tool -j2 >/dev/null
-trelvix="$build/bin/trelvix"
+bench_targets="dravik tfcheck"
+. bench/tf/measurement.sh
 tfcheck="$build/bin/tfcheck"
-tool="$build/bin/trelvix_tf_bench_tool"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/rec" "$work/tmp"
-n=16384
-periods=16
-
-"$tool" generate "$work/rec" 72 8 "$periods" "$n"
-"$trelvix" --mode template --output-type mic -o "$work/mic.xml"
-"$trelvix" --mode template --output-type tsp --synchronous-average "$periods" --tsp-offset "$n" \
-    --signal-max 1 --original-impulse-file "$work/rec/origin.flt" \
-    --filepath "$work/rec/D{AZIMUTH:%03d}_00.wav" -o "$work/tsp.xml"
-
-. bench/timing.sh
-
-# Each trelvix run gets a fresh work directory, made before the clock starts
-# (see bench/tf/run.sh for why nothing is deleted in between).
-run_count=0
-next_run_dir() {
-    run_count=$((run_count + 1))
-    run_dir="$work/tmp/$run_count"
-    mkdir -p "$run_dir"
-}
-run_tf() {
-    TMPDIR="$run_dir" "$trelvix" --mode tf --output-type gtf -o "$work/tf.bin" "$work/mic.xml" "$work/tsp.xml"
-}
 # tfcheck ends with 3 on these synthetic data (findings); 1 is a failure.
 check_tf() {
     local status=0
