@@ -6,6 +6,7 @@
 
 #include <boost/program_options.hpp>
 
+#include "FileArguments.h"
 #include "SofaToIrList.h"
 
 namespace po = boost::program_options;
@@ -19,15 +20,7 @@ int Run(int argc, char** argv) {
   std::vector<std::string> files;
   po::options_description opts("sofa2vesk options");
   opts.add_options()("help,h", "show this text");
-  po::options_description hidden;
-  hidden.add_options()("file", po::value(&files));
-  po::options_description all;
-  all.add(opts).add(hidden);
-  po::positional_options_description positional;
-  positional.add("file", -1);
-  po::variables_map vm;
-  po::store(po::command_line_parser(argc, argv).options(all).positional(positional).run(), vm);
-  po::notify(vm);
+  const po::variables_map vm = vesktools::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
     std::cout << kUsage << opts << "\n";
     return 0;

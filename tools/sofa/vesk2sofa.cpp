@@ -6,6 +6,7 @@
 
 #include <boost/program_options.hpp>
 
+#include "FileArguments.h"
 #include "IrListToSofa.h"
 #include "TfFileToSofa.h"
 #include "ToolError.h"
@@ -35,15 +36,7 @@ int Run(int argc, char** argv) {
       ("license", po::value(&texts.license), "License")
       ("room-type", po::value(&texts.roomType), "RoomType (default: free field)")
       ("references", po::value(&texts.references), "References");
-  po::options_description hidden;
-  hidden.add_options()("file", po::value(&files));
-  po::options_description all;
-  all.add(opts).add(hidden);
-  po::positional_options_description positional;
-  positional.add("file", -1);
-  po::variables_map vm;
-  po::store(po::command_line_parser(argc, argv).options(all).positional(positional).run(), vm);
-  po::notify(vm);
+  const po::variables_map vm = vesktools::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
     std::cout << kUsage << opts << "\n";
     return 0;

@@ -19,6 +19,7 @@
 #include "MeasurementToDelays.h"
 #include "RecordingsToCheck.h"
 #include "TfFileToMeasurement.h"
+#include "FileArguments.h"
 #include "FloatFile.h"
 #include "ToolError.h"
 #include "base/ShellCommand.h"
@@ -101,26 +102,14 @@ int Run(int argc, char** argv) {
       ("band", po::value(&band), "LOW,HIGH in Hz for the delay estimates (default 300 Hz to 0.8 of Nyquist)")
       ("json", "print every figure as JSON instead of the text report")
       ("plot", po::value(&plotDir), "draw the residuals (or the recordings' SNR) as PNG into this directory");
-  po::options_description hidden;
-  hidden.add_options()("tf-file", po::value<std::vector<std::string>>());
-  po::options_description all;
-  all.add(opts).add(hidden);
-  po::positional_options_description positional;
-  positional.add("tf-file", -1);
-  po::variables_map vm;
-  try {
-    po::store(po::command_line_parser(argc, argv).options(all).positional(positional).run(), vm);
-    po::notify(vm);
-  } catch (const po::error& e) {
-    throw ToolError(e.what());
-  }
+  std::vector<std::string> files;
+  const po::variables_map vm = vesktools::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
     std::cout << "Usage: tfcheck [options] TF.bin\n       tfcheck --recordings LIST.xml [options]\n"
               << "Exit status: 0 consistent, 3 suspect (findings listed), 1 error.\n"
               << opts << "\n";
     return kConsistent;
   }
-  const std::vector<std::string> files = vm.count("tf-file") ? vm["tf-file"].as<std::vector<std::string>>() : std::vector<std::string>();
   if (vm.count("speed-of-sound") && vm.count("temperature"))
     throw ToolError("give either --speed-of-sound or --temperature, not both");
   if (vm.count("temperature")) {
