@@ -1,7 +1,6 @@
 #include "provider/DravikRuns.h"
 
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "base/Cores.h"
 #include "base/ShellCommand.h"
 
 namespace trelvix {
@@ -29,12 +29,8 @@ unsigned DravikJobs() {
     }
     return value < kMaxDravikJobs ? static_cast<unsigned>(value) : kMaxDravikJobs;
   }
-  cpu_set_t cpus;
-  CPU_ZERO(&cpus);
-  if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) return 1;
-  const int count = CPU_COUNT(&cpus);
-  if (count < 1) return 1;
-  return static_cast<unsigned>(count) < kMaxDravikJobs ? static_cast<unsigned>(count) : kMaxDravikJobs;
+  const unsigned count = vesk::UsableCores();
+  return count < kMaxDravikJobs ? count : kMaxDravikJobs;
 }
 
 // Unbuffered, so every write lands in the transcript in the order made.

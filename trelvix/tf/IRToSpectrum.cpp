@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 
 #include <boost/format.hpp>
+
+#include "base/Cores.h"
 
 namespace trelvix {
 
@@ -47,26 +50,51 @@ TFArray DoFFT(const IRArray& ir, uint32_t nfft) {
 }
 
 void ConjugateTF(TFArray& tf) {
-  for (auto& src : tf)
-    for (auto& mic : src)
-      for (auto& v : mic) v = std::conj(v);
+  vesk::OverCores(tf.size(), [&tf](std::size_t first, std::size_t last) {
+    for (std::size_t src = first; src < last; ++src)
+      for (auto& mic : tf[src])
+        for (auto& v : mic) v = std::conj(v);
+  });
 }
+
+namespace {
+
+bool AllFinite(const std::vector<std::complex<float>>& row) {
+  for (const std::complex<float>& v : row)
+    if (!std::isfinite(v.real()) || !std::isfinite(v.imag())) return false;
+  return true;
+}
+
+}  // namespace
 
 void FinishTF(TFArray& tf, const TFMakingParameters& param, bool normalize, std::ostream& report) {
   if (param.tf_type == TFType::GTF) {
     ConjugateTF(tf);
     if (normalize) Normalize(tf, param.nfft, param.normalize_src, param.normalize_mic, param.normalize_freq, report);
   }
-  for (std::size_t src = 0; src < tf.size(); ++src)
-    for (std::size_t mic = 0; mic < tf[src].size(); ++mic)
-      for (std::size_t bin = 0; bin < tf[src][mic].size(); ++bin) {
-        const std::complex<float> v = tf[src][mic][bin];
-        if (!std::isfinite(v.real()) || !std::isfinite(v.imag())) {
-          throw std::runtime_error(
-              (boost::format("the transfer function of src %d, mic %d is not finite (bin %d)") % src % mic % bin)
-                  .str());
+  // A gigabyte of values is scanned on every core; the first bad source
+  // found by any slice is then searched again for its microphone and bin.
+  std::mutex firstBadLock;
+  std::size_t firstBadSrc = tf.size();
+  vesk::OverCores(tf.size(), [&](std::size_t first, std::size_t last) {
+    for (std::size_t src = first; src < last; ++src)
+      for (const auto& mic : tf[src])
+        if (!AllFinite(mic)) {
+          std::lock_guard<std::mutex> lock(firstBadLock);
+          firstBadSrc = std::min(firstBadSrc, src);
+          return;
         }
+  });
+  if (firstBadSrc == tf.size()) return;
+  const std::size_t src = firstBadSrc;
+  for (std::size_t mic = 0; mic < tf[src].size(); ++mic)
+    for (std::size_t bin = 0; bin < tf[src][mic].size(); ++bin) {
+      const std::complex<float> v = tf[src][mic][bin];
+      if (!std::isfinite(v.real()) || !std::isfinite(v.imag())) {
+        throw std::runtime_error(
+            (boost::format("the transfer function of src %d, mic %d is not finite (bin %d)") % src % mic % bin).str());
       }
+    }
 }
 
 void Normalize(TFArray& tf, uint32_t nfft, bool normalize_src, bool normalize_mic,
