@@ -14,6 +14,7 @@
 #define VESK_BASE_OUTPUTTARGET_H
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
@@ -64,6 +65,9 @@ private:
   std::string tempPath_;  // empty for a stream target
   int fd_ = -1;
   int cleanupSlot_ = -1;
+  static constexpr uint64_t kHandOverBytes = uint64_t(32) << 20;
+  uint64_t written_ = 0;       // bytes
+  uint64_t handedToDisk_ = 0;  // bytes whose write-out has been started
   std::string error_, reason_;
 };
 
