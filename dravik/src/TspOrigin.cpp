@@ -1,5 +1,6 @@
 #include "TspOrigin.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -31,16 +32,48 @@ int refuse_origin() {
     return -1;
 }
 
+// Size of an open file in bytes, -1 when it cannot be told.
+long long open_file_size(std::FILE* file) {
+    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
+    const long long size = std::ftell(file);
+    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) return -1;
+    return size;
+}
+
+// Reads size_bytes / 4 little-endian floats from the current position.
+int read_floats(std::FILE* file, long long size_bytes, std::vector<double>* samples, double* max_magnitude) {
+    if (!samples || !max_magnitude || size_bytes < 0 || size_bytes % 4 != 0) return -1;
+    const long long count = size_bytes / 4;
+    samples->clear();
+    samples->reserve(static_cast<std::size_t>(count));
+    *max_magnitude = 0.0;
+    unsigned char buffer[65536];
+    long long remaining = count;
+    while (remaining > 0) {
+        std::size_t want = static_cast<std::size_t>(
+            std::min<long long>(remaining, static_cast<long long>(sizeof buffer / 4)));
+        if (std::fread(buffer, 4, want, file) != want) return -1;
+        for (std::size_t m = 0; m < want; ++m) {
+            double value = veskio2::detail::GetF32(buffer + 4 * m);
+            samples->push_back(value);
+            if (std::fabs(value) > *max_magnitude) *max_magnitude = std::fabs(value);
+        }
+        remaining -= static_cast<long long>(want);
+    }
+    return 0;
+}
+
 int load_float_origin(const RunSettings& settings, std::vector<double>* reference) {
-    long long size = tsp_file_size(settings.tsp_org_file);
+    // One open serves both the size and the samples.
+    FileHandle file(std::fopen(settings.tsp_org_file.c_str(), "rb"));
+    long long size = file ? open_file_size(file.get()) : -1;
     // The size is a 32-bit quantity for the rest of the run.
     if (size > INT_MAX) size = -1;
     std::printf("tsp_file_size = %d\n", static_cast<int>(size));
     if (size < 0) return refuse_origin();
     double max_magnitude = 0.0;
-    if (read_float_file(settings.tsp_org_file, size, reference, &max_magnitude) < 0) {
-        return refuse_origin();
-    }
+    if (read_floats(file.get(), size, reference, &max_magnitude) < 0) return refuse_origin();
+    file.reset();
     const int n = settings.sample_by_frame;
     if (static_cast<long long>(reference->size()) < n || first_samples_silent(*reference, n)) {
         return refuse_origin();
@@ -88,24 +121,7 @@ int read_float_file(const std::string& path, long long size_bytes,
     if (!samples || !max_magnitude || size_bytes < 0 || size_bytes % 4 != 0) return -1;
     FileHandle file(std::fopen(path.c_str(), "rb"));
     if (!file) return -1;
-    const long long count = size_bytes / 4;
-    samples->clear();
-    samples->reserve(static_cast<std::size_t>(count));
-    *max_magnitude = 0.0;
-    unsigned char buffer[8192];
-    long long remaining = count;
-    while (remaining > 0) {
-        std::size_t want = static_cast<std::size_t>(
-            std::min<long long>(remaining, static_cast<long long>(sizeof buffer / 4)));
-        if (std::fread(buffer, 4, want, file.get()) != want) return -1;
-        for (std::size_t m = 0; m < want; ++m) {
-            double value = veskio2::detail::GetF32(buffer + 4 * m);
-            samples->push_back(value);
-            if (std::fabs(value) > *max_magnitude) *max_magnitude = std::fabs(value);
-        }
-        remaining -= static_cast<long long>(want);
-    }
-    return 0;
+    return read_floats(file.get(), size_bytes, samples, max_magnitude);
 }
 
 int load_tsp_reference(const RunSettings& settings, std::vector<double>* reference) {

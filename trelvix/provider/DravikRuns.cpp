@@ -160,7 +160,7 @@ void DravikRuns::Start(const std::string& key, const DravikPreparation& prepare)
   runs_[key] = std::move(run);
 }
 
-int DravikRuns::Finish(const std::string& key) {
+int DravikRuns::Finish(const std::string& key, const std::function<void()>& ended) {
   const auto found = runs_.find(key);
   if (found == runs_.end()) throw std::logic_error("no dravik run for " + key);
   std::unique_ptr<Run> run = std::move(found->second);
@@ -174,6 +174,7 @@ int DravikRuns::Finish(const std::string& key) {
   }
   const int status = run->shell.Wait();
   const int waitError = errno;
+  if (ended) ended();
   const std::string head = run->directory + "/";
   if (together_) {
     // One file behind both streams: standard error, unbuffered, keeps the

@@ -79,9 +79,10 @@ public:
   std::size_t Pending() const { return runs_.size(); }
 
   // At the moment the run's wave is asked for: replays its preparation
-  // (rethrowing its failure), waits for it, replays its captured output and
-  // gives its wait status (-1 with errno set when it could not be started).
-  int Finish(const std::string& key);
+  // (rethrowing its failure), waits for it, calls `ended` (which may start
+  // other runs), replays its captured output and gives its wait status (-1
+  // with errno set when it could not be started).
+  int Finish(const std::string& key, const std::function<void()>& ended = {});
 
 private:
   struct Run;

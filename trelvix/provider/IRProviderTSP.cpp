@@ -136,6 +136,8 @@ public:
   std::size_t NumMics() const;
   void Plan();
   void RunAhead(const std::string& key, const std::string& wave, const std::vector<unsigned int>& micIndices);
+  // Starts the planned runs after `key` until `jobs` are in flight.
+  void TopUp(const std::string& key);
   // Everything before one wave's dravik run: the "creating directory: "
   // line, the directory, the command and the "Dravik: " line, written into
   // `say`. Throws as that wave fails.
@@ -193,7 +195,9 @@ bool IRProviderTSP::Impl::CalculateImpulseFiles(const std::string& wave, unsigne
     return true;
   }
   RunAhead(key, wave, micIndices);
-  ReportStatus(runs->Finish(key));
+  // The moment the run ends, the next ones start: they work while this
+  // wave's responses are read and transformed.
+  ReportStatus(runs->Finish(key, [&] { TopUp(key); }));
   return true;
 }
 
@@ -326,6 +330,10 @@ void IRProviderTSP::Impl::RunAhead(const std::string& key, const std::string& wa
   if (!runs->Has(key)) {
     runs->Start(key, [&](DravikTranscript& say) { return PrepareRun(wave, micIndices, say); });
   }
+  TopUp(key);
+}
+
+void IRProviderTSP::Impl::TopUp(const std::string& key) {
   const auto at = planIndex.find(key);
   if (at == planIndex.end()) return;
   // Runs already started stand next to `key` in the plan, so this looks at
