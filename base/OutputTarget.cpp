@@ -150,9 +150,10 @@ bool OutputTarget::Write(const void* data, std::size_t size) {
     size -= static_cast<std::size_t>(written);
     written_ += static_cast<uint64_t>(written);
   }
-  // A file that Commit will sync is handed to the disk as it grows, so that
-  // the disk works while the rest is written and the final sync has little
-  // left to wait for. Only a hint: its failure changes nothing.
+  // A file written under a temporary name is handed to the disk as it
+  // grows, so that the disk works while the rest is written and the sync on
+  // Commit has little left to wait for. Only a hint: its failure changes
+  // nothing.
   if (!tempPath_.empty() && written_ - handedToDisk_ >= kHandOverBytes) {
     (void)::sync_file_range(fd_, static_cast<off64_t>(handedToDisk_), static_cast<off64_t>(written_ - handedToDisk_),
                             SYNC_FILE_RANGE_WRITE);
