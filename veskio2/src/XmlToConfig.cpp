@@ -616,7 +616,7 @@ public:
       }
       ctxt_->_private = &guard_;
       // No network, no external DTD, no entity substitution, no size override.
-      xmlCtxtUseOptions(ctxt_.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOBLANKS);
+      xmlCtxtUseOptions(ctxt_.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
       xmlParseDocument(ctxt_.get());
     }
     if (failure_) std::rethrow_exception(failure_);
