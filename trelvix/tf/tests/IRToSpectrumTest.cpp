@@ -1,6 +1,7 @@
 // Transform, conjugation and normalisation of spectra against known answers.
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <random>
 #include <sstream>
 
@@ -129,6 +130,35 @@ TEST(ConjugateTF, NegatesOnlyTheImaginaryPart) {
   ConjugateTF(values);
   EXPECT_EQ(values[0][0][0], C(1, -2));
   EXPECT_EQ(values[0][0][1], C(-3, 4));
+}
+
+// The finiteness check runs on every core; whatever slice finds a bad value
+// first, the message names the first one in [src][mic][bin] order.
+TEST(FinishTF, NamesTheFirstNonFiniteValueInOrder) {
+  struct Bad {
+    std::size_t src, mic, bin;
+    float value;
+  };
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  const struct {
+    std::vector<Bad> bad;
+    const char* message;
+  } cases[] = {
+      {{{900, 1, 2, inf}, {20, 0, 1, nan}}, "the transfer function of src 20, mic 0 is not finite (bin 1)"},
+      {{{20, 1, 0, nan}, {20, 0, 2, -inf}}, "the transfer function of src 20, mic 0 is not finite (bin 2)"},
+      {{{999, 1, 2, nan}}, "the transfer function of src 999, mic 1 is not finite (bin 2)"},
+  };
+  for (const auto& c : cases) {
+    TFArray tf(1000, std::vector<std::vector<C>>(2, std::vector<C>(3, C(1, 0))));
+    for (const Bad& b : c.bad) tf[b.src][b.mic][b.bin] = C(1, b.value);
+    std::ostringstream report;
+    try {
+      FinishTF(tf, TFMakingParameters(), false, report);
+      ADD_FAILURE() << "no error for " << c.message;
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+  }
 }
 
 // [2 sources][3 microphones][5 bins] of distinct non-zero values.
