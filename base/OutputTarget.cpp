@@ -62,6 +62,7 @@ void OutputTarget::CloseFd() {
 bool OutputTarget::Open(const std::string& path) {
   Discard();
   path_ = path;
+  written_ = handedToDisk_ = 0;
   error_.clear();
   reason_.clear();
   if (path.empty()) return FailErrno(ENOENT);
@@ -150,16 +151,15 @@ bool OutputTarget::Write(const void* data, std::size_t size) {
     size -= static_cast<std::size_t>(written);
     written_ += static_cast<uint64_t>(written);
   }
-  // A file written under a temporary name is handed to the disk as it
-  // grows, so that the disk works while the rest is written and the sync on
-  // Commit has little left to wait for. Only a hint: its failure changes
-  // nothing.
-  if (!tempPath_.empty() && written_ - handedToDisk_ >= kHandOverBytes) {
-    (void)::sync_file_range(fd_, static_cast<off64_t>(handedToDisk_), static_cast<off64_t>(written_ - handedToDisk_),
-                            SYNC_FILE_RANGE_WRITE);
-    handedToDisk_ = written_;
-  }
+  if (written_ - handedToDisk_ >= kHandOverBytes) StartWriteOut();
   return true;
+}
+
+void OutputTarget::StartWriteOut() {
+  if (fd_ < 0 || tempPath_.empty()) return;
+  // From the first byte not yet handed over to the end of the file.
+  (void)::sync_file_range(fd_, static_cast<off64_t>(handedToDisk_), 0, SYNC_FILE_RANGE_WRITE);
+  handedToDisk_ = written_;
 }
 
 bool OutputTarget::Commit(bool durable) {

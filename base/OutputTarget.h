@@ -42,6 +42,11 @@ public:
   bool Commit(bool durable = true);
   // Drops a temporary file (nothing happens to a stream target).
   void Discard();
+  // Starts writing to the disk what the temporary file holds so far, also
+  // what another writer put there through TemporaryPath(), so that the disk
+  // works while the rest is written and the sync on Commit has little left
+  // to wait for. A hint: nothing happens for a stream target or on failure.
+  void StartWriteOut();
 
   const std::string& Path() const { return path_; }
   // The hidden file written to; empty for a stream target.

@@ -1,8 +1,6 @@
 #include "PendingOutput.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -33,36 +31,19 @@ std::string Errno() { return std::strerror(errno); }
 
 }  // namespace
 
-PendingFile::PendingFile(const std::string& target) : target_(target) {
+PendingFile::PendingFile(const std::string& target) {
+  // A device, pipe or socket would be opened and written into, which the
+  // netCDF library cannot do through a name; a FIFO would even block here.
   struct stat st;
-  if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw ToolError(target + ": is a directory");
-  std::string pattern = SiblingPattern(target);
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  const int fd = ::mkstemp(buffer.data());
-  if (fd < 0) throw ToolError(target + ": cannot create a file beside it: " + Errno());
-  ::close(fd);
-  temp_ = buffer.data();
-  // mkstemp makes 0600; the result gets the mode of a normally created file.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::chmod(temp_.c_str(), 0666 & ~mask);
-}
-
-PendingFile::~PendingFile() {
-  if (!committed_) std::remove(temp_.c_str());
-}
-
-void PendingFile::StartWriteback() const {
-  const int fd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-  ::close(fd);
+  if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+    throw ToolError(target + ": expected a regular file to write the SOFA file to");
+  if (!output_.Open(target)) throw ToolError(output_.Error());
+  if (output_.TemporaryPath().empty())  // /dev/stdout and its kind
+    throw ToolError(target + ": expected a regular file to write the SOFA file to");
 }
 
 void PendingFile::Commit() {
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) throw ToolError(target_ + ": cannot replace: " + Errno());
-  committed_ = true;
+  if (!output_.Commit(false)) throw ToolError(output_.Error());
 }
 
 PendingDirectory::PendingDirectory(const std::string& target) : target_(target) {

@@ -5,27 +5,29 @@
 
 #include <string>
 
+#include "base/OutputTarget.h"
+
 namespace vesksofa {
 
-// ".<name>.XXXXXX" beside `target` (an empty file). Throws ToolError when the
-// directory cannot take it or `target` is a directory.
+// The shared all-or-nothing output file (a hidden ".<name>.XXXXXX" beside
+// `target`, removed on failure and on a signal) offered by name, since the
+// netCDF library opens files by name. Throws ToolError when `target` cannot
+// be written or is not a regular file.
 class PendingFile {
 public:
   explicit PendingFile(const std::string& target);
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
-  ~PendingFile();
-  const std::string& Path() const { return temp_; }
+  const std::string& Path() const { return output_.TemporaryPath(); }
   // Asks the kernel to start writing what is written so far to the disk, so
   // a long write overlaps its own writeback instead of waiting for it at
   // the end (or being throttled). Best effort.
-  void StartWriteback() const;
+  void StartWriteback() const { output_.StartWriteOut(); }
   // Renames the finished file over the target.
   void Commit();
 
 private:
-  std::string target_, temp_;
-  bool committed_ = false;
+  mutable vesk::OutputTarget output_;
 };
 
 // A hidden sibling directory of `target`, which must not exist or be an empty

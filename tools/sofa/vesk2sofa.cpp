@@ -7,6 +7,7 @@
 #include <boost/program_options.hpp>
 
 #include "FileArguments.h"
+#include "base/SignalCleanup.h"
 #include "IrListToSofa.h"
 #include "TfFileToSofa.h"
 #include "ToolError.h"
@@ -60,6 +61,8 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A signal removes the hidden file being written.
+  vesk::signal_cleanup::Install();
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {
