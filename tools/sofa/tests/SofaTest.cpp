@@ -1,5 +1,7 @@
 // SOFA export and import against independent readers (the netCDF C API
 // directly, libmysofa) and real published data (libmysofa's KEMAR file).
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 #include <boost/make_shared.hpp>
 #include <mysofa.h>
@@ -468,6 +470,8 @@ TEST(IrListSofa, FailedExportLeavesNothing) {
        "s3_m9.flt: expected 37 samples (as s0_m5.flt), found 36"},
       {"missing response", [](const ScratchDir& d) { fs::remove(d / "s2_m2.flt"); }, "cannot open s2_m2.flt"},
       {"zero rate", [](const ScratchDir&) {}, "--sampling-freq must be at least 1"},
+      {"pipe as output", [](const ScratchDir& d) { ASSERT_EQ(::mkfifo((d / "out.sofa").c_str(), 0600), 0); },
+       "out.sofa: expected a regular file to write the SOFA file to"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
