@@ -223,8 +223,7 @@ TEST_F(TSPProgram, RunsAheadPrintAsRunsOneAtATime) {
     std::string program = c.failingDravik ? dir_ / "fake/trelvix" : trelvix_;
     if (c.firstRecordingMissing) fs::remove(dir_ / "D000_00.wav");
     if (c.failingDravik) {
-      fs::create_directories(dir_ / "fake");
-      fs::copy_file(trelvix_, program, fs::copy_options::overwrite_existing);
+      vesk_test::CopyProgram(trelvix_, dir_ / "fake");
       const std::string script = dir_ / "fake/dravik";
       std::ofstream(script) << "#!/bin/sh\necho \"out $#\"; echo err >&2; echo out2\n"
                             << "case \"$*\" in *D000_00.wav*) exec '" << realDravik << "' \"$@\";; esac\nexit 3\n";

@@ -50,8 +50,10 @@ std::future<std::string> DrainFifo(const std::string& path) {
   });
 }
 
-// The command run as the unprivileged user nobody.
-std::vector<std::string> AsNobody(std::vector<std::string> argv) {
+// Runs argv as an unprivileged user, from a copy of the program under
+// `into`: the build tree may lie in a private directory such as root's home.
+std::vector<std::string> AsNobody(std::vector<std::string> argv, const std::string& into) {
+  argv[0] = vesk_test::CopyProgram(argv[0], into + "/bin");
   argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
   return argv;
 }
@@ -160,7 +162,8 @@ TEST_P(OutputTarget, IsWrittenAsTheShellWouldWriteIt) {
   if (node.kind == "fifo") reader = DrainFifo(dir + "/" + target);
 
   fs::create_directory(scratch / "tmp");
-  const Outcome o = RunProgram(switchUser ? AsNobody(argv) : argv, dir, {"TMPDIR=" + (scratch / "tmp")});
+  const Outcome o =
+      RunProgram(switchUser ? AsNobody(argv, scratch / "programs") : argv, dir, {"TMPDIR=" + (scratch / "tmp")});
   const std::string fromFifo = reader.valid() ? reader.get() : "";
   if (!EndedCleanly(o, c.status)) return;
 

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -108,6 +109,25 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, const Proc
   ::unlink(errPath.c_str());
   ::rmdir(capture.c_str());
   return result;
+}
+
+// Copies a built program into `directory`, with the library directories
+// beside its own (its run path names them relative to itself, as
+// $ORIGIN/../lib), so that the copy runs as the original does. Gives the
+// copy's path.
+inline std::string CopyProgram(const std::string& program, const std::string& directory) {
+  namespace fs = std::filesystem;
+  const fs::path original(program), into(directory);
+  const fs::path root = original.parent_path().parent_path(), intoRoot = into.parent_path();
+  fs::create_directories(into);
+  for (const auto& entry : fs::directory_iterator(root)) {
+    const fs::path to = intoRoot / entry.path().filename();
+    if (entry.is_directory() && entry.path().filename().string().rfind("lib", 0) == 0 && !fs::exists(to))
+      fs::copy(entry.path(), to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+  const fs::path copy = into / original.filename();
+  fs::copy_file(original, copy, fs::copy_options::overwrite_existing);
+  return copy.string();
 }
 
 }  // namespace vesk_test
