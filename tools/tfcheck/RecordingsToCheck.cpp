@@ -133,7 +133,10 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
       } catch (const veskio2::NotInitialized& e) {
         throw ToolError(listPath + ": source " + std::to_string(s) + ", file " + rec.name + ": " + e.what());
       }
-      rec.listedChannels = micIndices.size();
+      rec.listedChannels.assign(micIndices.begin(), micIndices.end());
+      std::sort(rec.listedChannels.begin(), rec.listedChannels.end());
+      rec.listedChannels.erase(std::unique(rec.listedChannels.begin(), rec.listedChannels.end()),
+                               rec.listedChannels.end());
       const std::size_t numCh = rec.channels;
       const std::size_t regionEnd = static_cast<std::size_t>(out.offset) + n * out.periods;
       rec.complete = rec.frames >= regionEnd;
@@ -219,9 +222,11 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
       const auto binLo = static_cast<std::size_t>(std::max(1.0, std::ceil(settings.bandLowHz / binHz)));
       const auto binHi = static_cast<std::size_t>(std::min(
           std::floor((settings.bandHighHz > 0 ? settings.bandHighHz : 0.8 * nyquist) / binHz), double(n / 2 - 1)));
-      for (std::size_t ch = 0; ch < numCh; ++ch) {
+      for (std::size_t mic = 0; mic < rec.listedChannels.size() && rec.listedChannels[mic] < numCh; ++mic) {
+        const std::size_t ch = rec.listedChannels[mic];
         ChannelFigures c;
-        c.micIndex = ch < micIndices.size() ? micIndices[ch] : static_cast<unsigned int>(ch);
+        c.channel = ch;
+        c.mic = mic;
         const double frames = static_cast<double>(std::max<std::size_t>(rec.frames, 1));
         c.clipped = clipped[ch];
         c.peakDbfs = 20.0 * std::log10(std::max(double(std::max(high[ch], -low[ch])), 1e-15));
@@ -322,19 +327,19 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
     if (!r.complete)
       add("recording-short", std::to_string(r.frames) + " frames, the list's offset and periods need " +
                                  std::to_string(out.offset + std::size_t(out.periodLength) * out.periods));
-    if (r.channels < r.listedChannels)
-      add("recording-channels", std::to_string(r.channels) + " channels, the list names " +
-                                    std::to_string(r.listedChannels) + " micIndices for it");
-    if (r.channels < 1) continue;
+    if (!r.listedChannels.empty() && r.channels <= r.listedChannels.back())
+      add("recording-channels", std::to_string(r.channels) + " channels, the list's micIndices name channel " +
+                                    std::to_string(r.listedChannels.back()) + " (channels count from 0)");
+    if (r.perChannel.empty()) continue;
     std::ostringstream clip, dc;
     std::size_t clippedTotal = 0;
     for (const auto& c : r.perChannel) {
       if (c.clipped) {
-        clip << (clippedTotal ? ", " : "") << "micIndex " << c.micIndex << " (" << c.clipped << ")";
+        clip << (clippedTotal ? ", " : "") << "channel " << c.channel << " (" << c.clipped << ")";
         clippedTotal += c.clipped;
       }
       if (std::fabs(c.dcOffset) > limits.dcOffset)
-        dc << (dc.tellp() > 0 ? ", " : "") << "micIndex " << c.micIndex << " (" << Fixed(c.dcOffset, 4) << ")";
+        dc << (dc.tellp() > 0 ? ", " : "") << "channel " << c.channel << " (" << Fixed(c.dcOffset, 4) << ")";
     }
     if (clippedTotal) add("clipping", std::to_string(clippedTotal) + " samples at full scale: " + clip.str());
     if (dc.tellp() > 0) add("dc-offset", "DC offset beyond " + Fixed(limits.dcOffset, 3) + " of full scale: " + dc.str());
