@@ -163,13 +163,12 @@ TEST_P(NamesAtTheLimits, AreWrittenWhereNamed) {
   const std::string shortName(255, 'n');
   for (const std::string& target : {shortName, deep + "/" + std::string(4095 - deep.size() - 1, 'p')}) {
     SCOPED_TRACE(target.size());
+    const std::string given = target.substr(0, target.size() - c.suffix.size()), landed = given + c.suffix;
     std::vector<std::string> argv;
-    for (const std::string& a : c.argv)
-      argv.push_back(a == "OUT" ? target.substr(0, target.size() - c.suffix.size())
-                                : a[0] == '$' ? RequireProgram(a.c_str() + 1) : a);
+    for (const std::string& a : c.argv) argv.push_back(a == "OUT" ? given : a[0] == '$' ? RequireProgram(a.c_str() + 1) : a);
     const Outcome o = RunProgram(argv, scratch.Path());
     if (EndedCleanly(o, 0)) {
-      const fs::path written = target[0] == '/' ? fs::path(target) : scratch / target;
+      const fs::path written = landed[0] == '/' ? fs::path(landed) : scratch / landed;
       EXPECT_TRUE(fs::is_regular_file(written)) << Describe(o);
     }
     for (const std::string& dir : {scratch.Path(), deep})

@@ -12,6 +12,7 @@
 #include "PlaybackToDrifted.h"
 #include "ResponseToRecording.h"
 #include "ToolError.h"
+#include "dravik/Invocation.h"
 
 namespace vesktools {
 namespace fs = std::filesystem;
@@ -59,10 +60,10 @@ std::vector<unsigned int> RecordingChannels(const SceneFile& file) {
   std::vector<unsigned int> channels = file.micIndices;
   std::sort(channels.begin(), channels.end());
   channels.erase(std::unique(channels.begin(), channels.end()), channels.end());
-  if (!channels.empty() && channels.back() >= kMaxRecordingChannels)
+  if (!channels.empty() && channels.back() >= dravik::kSelectableChannels)
     throw ToolError(file.name + ": micIndex " + std::to_string(channels.back()) +
                     " names a recording channel the impulse calculator cannot select (0 to " +
-                    std::to_string(kMaxRecordingChannels - 1) + ")");
+                    std::to_string(dravik::kSelectableChannels - 1) + ")");
   return channels;
 }
 

@@ -40,13 +40,10 @@ struct SimulationReport {
 // order) and microphone `micIndex`: "src%03u_mic%02u.flt".
 std::string ResponseFileName(std::size_t src, unsigned int micIndex);
 
-// The impulse calculator selects recording channels 0 to 63 only.
-constexpr unsigned int kMaxRecordingChannels = 64;
-
 // The recording channels a TSP-list file's micIndices name, in the order the
 // impulse calculator processes them (ascending, each once): the k-th of them
 // belongs to the microphone-array file's k-th microphone. Throws ToolError
-// naming the file for a channel of 64 or more.
+// naming the file for a channel the impulse calculator cannot select.
 std::vector<unsigned int> RecordingChannels(const SceneFile& file);
 
 // TSP list: each file becomes a multichannel wave of (highest listed channel
