@@ -74,6 +74,7 @@ IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string
   PendingDirectory::CheckTarget(outDir);
   NcFile nc = NcFile::Open(sofaPath);
   const SofaHeader header = nc.ReadHeader();
+  nc.CheckClassicSize(header);
   FirLayout layout;
   double rate = 0;
   std::vector<Vec3> receivers, sources;
