@@ -9,7 +9,7 @@
 
 #include <boost/pointer_cast.hpp>
 
-#include "RealFft.h"
+#include "base/RealFft.h"
 #include "SoundFile.h"
 #include "SpectrumToDelay.h"
 #include "ToolError.h"
@@ -104,7 +104,7 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
   const std::size_t n = out.periodLength;
   const std::size_t firstCount = out.periods / 2, secondCount = out.periods - firstCount;
 
-  RealFft fft(n);
+  vesk::RealFft<double> fft(n);
   DelayEstimator estimator(n, 1, false);
   std::vector<std::complex<double>> first(n / 2 + 1), cross(n / 2 + 1), diff(n / 2 + 1), mean(n / 2 + 1);
   constexpr std::size_t kBlock = 8192;

@@ -5,7 +5,7 @@
 #include <complex>
 #include <sstream>
 
-#include "RealFft.h"
+#include "base/RealFft.h"
 #include "ToolError.h"
 
 namespace vesktools {
@@ -28,7 +28,7 @@ std::vector<float> MakeTsp(const TspParameters& params) {
   const double m = static_cast<double>(eff / 2);
   const double nd = static_cast<double>(n);
 
-  RealFft fft(n);
+  vesk::RealFft<double> fft(n);
   std::complex<double>* spec = fft.Spectrum();
   for (std::size_t k = 0; k <= n / 2; ++k) {
     // Reduce the phase modulo 2 pi in exact integer arithmetic first: 4 m k^2
