@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include <boost/pointer_cast.hpp>
@@ -106,9 +107,11 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
   const std::size_t n = out.periodLength;
   const std::size_t firstCount = out.periods / 2, secondCount = out.periods - firstCount;
 
-  vesk::RealFft<double> fft(n);
-  DelayEstimator estimator(n, 1, false);
-  std::vector<std::complex<double>> first(n / 2 + 1), cross(n / 2 + 1), diff(n / 2 + 1), mean(n / 2 + 1);
+  // Sized by the list's tspLength only once a recording really holds all
+  // the periods: a period far beyond the recordings takes no memory.
+  std::unique_ptr<vesk::RealFft<double>> fft;
+  std::unique_ptr<DelayEstimator> estimator;
+  std::vector<std::complex<double>> first, cross, diff, mean;
   constexpr std::size_t kBlock = 8192;
   std::vector<float> block, halves[2];
 
@@ -148,9 +151,14 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
       std::vector<float> high(numCh, 0.0f), low(numCh, 0.0f), segHigh(numCh), segLow(numCh), blockSum(numCh),
           blockSq(numCh);
       std::vector<std::size_t> clipped(numCh, 0);
-      const bool periodic = rec.complete && out.periods >= 2;
+      bool periodic = rec.complete && out.periods >= 2;
       // Float sums: 1e-7 relative per period added, far below any noise a
       // recording holds; half the memory traffic of doubles.
+      if (periodic && !fft) {
+        fft.reset(new vesk::RealFft<double>(n));
+        estimator.reset(new DelayEstimator(n, 1, false));
+        for (auto* spectrum : {&first, &cross, &diff, &mean}) spectrum->resize(n / 2 + 1);
+      }
       if (periodic)
         for (auto& half : halves) {
           half.resize(n * numCh);  // kept from recording to recording: no page faults for each
@@ -219,6 +227,12 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
           t = segmentEnd;
         }
       }
+      // The frames really read count, not the header's claim (a cut file).
+      if (t0 < rec.frames) {
+        rec.frames = t0;
+        rec.complete = rec.frames >= regionEnd;
+        periodic = periodic && rec.complete;
+      }
       const double nyquist = rec.sampleRateHz / 2.0;
       const double binHz = rec.sampleRateHz / static_cast<double>(n);
       const auto binLo = static_cast<std::size_t>(std::max(1.0, std::ceil(settings.bandLowHz / binHz)));
@@ -241,19 +255,19 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
           c.periodic = true;
           const double toFirst = 1.0 / static_cast<double>(firstCount), toSecond = 1.0 / static_cast<double>(secondCount);
           const float* half = halves[0].data() + ch;
-          for (std::size_t i = 0; i < n; ++i) fft.Time()[i] = half[i * numCh] * toFirst;
-          fft.Forward();
-          std::copy(fft.Spectrum(), fft.Spectrum() + n / 2 + 1, first.begin());
+          for (std::size_t i = 0; i < n; ++i) fft->Time()[i] = half[i * numCh] * toFirst;
+          fft->Forward();
+          std::copy(fft->Spectrum(), fft->Spectrum() + n / 2 + 1, first.begin());
           regionSum = first[0].real() * static_cast<double>(firstCount);  // bin 0: the sum
           half = halves[1].data() + ch;
-          for (std::size_t i = 0; i < n; ++i) fft.Time()[i] = half[i * numCh] * toSecond;
-          fft.Forward();
-          const std::complex<double>* second = fft.Spectrum();
+          for (std::size_t i = 0; i < n; ++i) fft->Time()[i] = half[i * numCh] * toSecond;
+          fft->Forward();
+          const std::complex<double>* second = fft->Spectrum();
           regionSum += second[0].real() * static_cast<double>(secondCount);
           for (std::size_t k = 0; k <= n / 2; ++k) cross[k] = second[k] * std::conj(first[k]);
           // The second half arrives later by the drift times its distance.
           const double shift =
-              binHi > binLo + 3 ? WrapDelay(estimator.Estimate(cross.data(), false, binLo, binHi, 0.0), double(n)) : 0.0;
+              binHi > binLo + 3 ? WrapDelay(estimator->Estimate(cross.data(), false, binLo, binHi, 0.0), double(n)) : 0.0;
           const double spacing = 0.5 * static_cast<double>(out.periods) * static_cast<double>(n);
           c.driftPpm = shift / spacing * 1e6;
           // Noise: the halves' difference once the second is moved back.
