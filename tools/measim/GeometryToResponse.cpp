@@ -4,6 +4,7 @@
 #include <random>
 #include <sstream>
 
+#include "RoomToResponse.h"
 #include "Rt60ToTail.h"
 #include "SphereToResponse.h"
 #include "ToolError.h"
@@ -29,6 +30,15 @@ std::vector<double> GeometryToResponse(const Point3& source, const Point3& mic, 
     std::ostringstream msg;
     msg << "source " << src << " lies on microphone " << micIndex << " (distance 0 m)";
     throw ToolError(msg.str());
+  }
+  if (settings.room.enabled) {
+    try {
+      return RoomToResponse(source, mic, settings);
+    } catch (const ToolError& e) {
+      std::ostringstream msg;
+      msg << "source " << src << ", microphone " << micIndex << ": " << e.what();
+      throw ToolError(msg.str());
+    }
   }
   const double gain = 1.0 / distance;
   const double delay = DirectDelaySamples(source, mic, settings);

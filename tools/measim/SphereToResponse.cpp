@@ -70,7 +70,7 @@ double Norm(const Point3& p) { return std::sqrt(p.x * p.x + p.y * p.y + p.z * p.
 }  // namespace
 
 void AddSphereResponse(std::vector<double>& response, const Point3& source, const Point3& mic, double radius_m,
-                       double gain, const ResponseSettings& settings) {
+                       double gain, const ResponseSettings& settings, bool cut_late) {
   const double r = Norm(source), micNorm = Norm(mic);
   const double a = radius_m;
   if (!(r > a) || !(micNorm > 0)) {
@@ -82,7 +82,7 @@ void AddSphereResponse(std::vector<double>& response, const Point3& source, cons
   const double fs = settings.sampling_hz, c = settings.speed_of_sound_mps;
   const double h = settings.delay_filter.half_width_samples;
   const double delay = settings.latency_samples + (r - a) * fs / c;  // earliest arrival, samples
-  if (!(h > 0) || delay - h < 0 || delay + h > static_cast<double>(response.size()) - 1) {
+  if (!(h > 0) || delay - h < 0 || (!cut_late && delay + h > static_cast<double>(response.size()) - 1)) {
     std::ostringstream msg;
     msg << "a delay of " << delay << " samples with a filter half-width of " << h << " does not fit into "
         << response.size() << " samples";

@@ -35,9 +35,10 @@ std::complex<double> SpherePressure(double ka, double kr, double cos_angle, std:
 // 1024 points and band-limited by a raised-cosine taper from 0.9 of the Nyquist
 // frequency to zero at it. The taps before sample 0 or beyond the end are
 // cut. Throws ToolError when the source is not outside the sphere or the
-// earliest arrival with the filter's half-width does not fit.
+// earliest arrival with the filter's half-width does not fit (with
+// cut_late, only when it starts too early).
 void AddSphereResponse(std::vector<double>& response, const Point3& source, const Point3& mic, double radius_m,
-                       double gain, const ResponseSettings& settings);
+                       double gain, const ResponseSettings& settings, bool cut_late = false);
 
 }  // namespace vesktools
 

@@ -14,6 +14,7 @@
 #include "base/SignalCleanup.h"
 
 #include "ConfigToScene.h"
+#include "RoomToResponse.h"
 #include "SceneToFiles.h"
 #include "ToolError.h"
 
@@ -42,6 +43,81 @@ void ParseSourceValues(const std::vector<std::string>& texts, const char* option
     }
     into[src] = value;
   }
+}
+
+// "A,B,C" as exactly `count` finite numbers; throws ToolError naming the option.
+std::vector<double> ParseNumbers(const std::string& text, const char* option, std::size_t count) {
+  std::vector<double> values;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    try {
+      std::size_t used = 0;
+      const double v = std::stod(item, &used);
+      if (used != item.size() || !std::isfinite(v)) throw std::invalid_argument(item);
+      values.push_back(v);
+    } catch (const std::logic_error&) {
+      values.clear();
+      break;
+    }
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (values.size() != count)
+    throw ToolError(std::string("--") + option + " expects " + std::to_string(count) +
+                    " comma-separated numbers, found \"" + text + "\"");
+  return values;
+}
+
+// The room's settings from the command line; every source and microphone
+// (and the sphere) must lie inside.
+void SetUpRoom(const po::variables_map& vm, const Scene& scene, ResponseSettings& response) {
+  RoomSettings& room = response.room;
+  const std::vector<double> size = ParseNumbers(vm["room"].as<std::string>(), "room", 3);
+  room.size = Point3{size[0], size[1], size[2]};
+  if (!(size[0] > 0 && size[1] > 0 && size[2] > 0)) throw ToolError("--room needs three positive lengths in metres");
+  if (!vm.count("array-at")) throw ToolError("--room needs --array-at X,Y,Z (the array's origin in the room)");
+  const std::vector<double> at = ParseNumbers(vm["array-at"].as<std::string>(), "array-at", 3);
+  room.array_at = Point3{at[0], at[1], at[2]};
+  for (const char* option : {"drr", "tail-gap"})
+    if (!vm[option].defaulted())
+      throw ToolError(std::string("--") + option + " has no meaning with --room: the walls make the reverberation");
+  const bool rt60 = !vm["rt60"].defaulted(), reflection = vm.count("reflection") > 0;
+  if (rt60 == reflection) throw ToolError("--room needs one of --rt60 (seconds) and --reflection (six coefficients)");
+  if (reflection) {
+    const std::vector<double> b = ParseNumbers(vm["reflection"].as<std::string>(), "reflection", 6);
+    for (std::size_t w = 0; w < 6; ++w) {
+      if (!(std::fabs(b[w]) <= 1.0)) throw ToolError("--reflection coefficients must lie in [-1, 1]");
+      room.reflection[w] = b[w];
+    }
+  } else {
+    room.reflection.fill(Rt60ToReflection(room.size, response.rt60_s, response.speed_of_sound_mps));
+  }
+  response.rt60_s = 0.0;  // the walls, not the tail
+  room.enabled = true;
+  const double margin = response.sphere_radius_m;
+  auto inside = [&](const Point3& p, double pad) {
+    const Point3 q = ArrayToRoom(p, room);
+    return q.x > pad && q.y > pad && q.z > pad && q.x < room.size.x - pad && q.y < room.size.y - pad &&
+           q.z < room.size.z - pad;
+  };
+  auto where = [&](const Point3& p) {
+    const Point3 q = ArrayToRoom(p, room);
+    std::ostringstream text;
+    text << "(" << q.x << ", " << q.y << ", " << q.z << ") m, the room is " << room.size.x << " x " << room.size.y
+         << " x " << room.size.z << " m";
+    return text.str();
+  };
+  if (!inside(Point3{}, margin)) throw ToolError("the array (and its sphere) must lie inside the room: at " + where(Point3{}));
+  for (const SceneMic& mic : scene.mics)
+    if (!inside(mic.position, 0.0))
+      throw ToolError("microphone with micIndex " + std::to_string(mic.micIndex) + " lies outside the room: at " +
+                      where(mic.position));
+  for (std::size_t src = 0; src < scene.sources.size(); ++src)
+    if (!inside(scene.sources[src].position, 0.0))
+      throw ToolError("source " + std::to_string(src) + " lies outside the room: at " +
+                      where(scene.sources[src].position));
 }
 
 // Every microphone lies on the sphere's surface, to within 1 mm.
@@ -105,6 +181,15 @@ int Run(int argc, char** argv) {
        "SRC=DEG: simulate source SRC's loudspeaker DEG degrees further in azimuth (about z) than the list says")
       ("sphere-radius", po::value(&response.sphere_radius_m),
        "metres: the array sits on a rigid sphere of this radius centred on its origin (a head)")
+      ("room", po::value<std::string>(), "LX,LY,LZ: a shoebox room of these sides (metres) with image-source walls")
+      ("array-at", po::value<std::string>(), "X,Y,Z: the array's origin in the room, metres")
+      ("array-yaw", po::value(&response.room.array_yaw_deg)->default_value(0.0), "degrees the array is turned about z")
+      ("reflection", po::value<std::string>(),
+       "X0,X1,Y0,Y1,Z0,Z1: pressure reflection coefficients of the six walls (instead of --rt60)")
+      ("max-order", po::value(&response.room.max_order),
+       "highest image order (default: every image that arrives within --ir-length)")
+      ("scatter-order", po::value(&response.room.scatter_order)->default_value(2),
+       "with a sphere: images up to this order are scattered by it, later ones reach the free-field positions")
       ("swap-mics", po::value(&swapMics)->multitoken(),
        "A B: simulate the microphones with micIndex A and B at each other's place (swapped cables)");
   po::variables_map vm;
@@ -146,6 +231,10 @@ int Run(int argc, char** argv) {
               scene.mics[FindMic(scene, swapMics[1], micPath)].position);
   }
   if (vm.count("sphere-radius")) CheckMicsOnSphere(scene, response.sphere_radius_m);
+  if (vm.count("room")) SetUpRoom(vm, scene, response);
+  else
+    for (const char* option : {"array-at", "reflection", "max-order"})
+      if (vm.count(option)) throw ToolError(std::string("--") + option + " needs --room");
   SimulationReport report;
   if (scene.kind == ListKind::TSP) {
     if (playbackPath.empty()) throw ToolError(listPath + " is a TSP list: --playback is required");
