@@ -14,6 +14,8 @@
 #include "base/SignalCleanup.h"
 
 #include "ConfigToScene.h"
+#include "FloatFile.h"
+#include "SceneToRecording.h"
 #include "RoomToResponse.h"
 #include "SceneToFiles.h"
 #include "ToolError.h"
@@ -147,6 +149,9 @@ int Run(int argc, char** argv) {
   double snr = 0;
   std::vector<std::string> sourceGains, sourceSnrs, sourceMoves;
   std::vector<unsigned int> swapMics;
+  std::string scenePath;
+  std::vector<std::string> sourceSpecs;
+  SceneRecordingSettings sceneSettings;
   po::options_description opts("measim options");
   opts.add_options()
       ("help,h", "show this text")
@@ -179,6 +184,13 @@ int Run(int argc, char** argv) {
        "saturate 16-bit recordings that would clip instead of refusing them")
       ("move-source", po::value(&sourceMoves)->composing(),
        "SRC=DEG: simulate source SRC's loudspeaker DEG degrees further in azimuth (about z) than the list says")
+      ("scene", po::value(&scenePath),
+       "OUT.wav: record a scene of the --source entries instead of a list's files (truth in OUT.json)")
+      ("source", po::value(&sourceSpecs)->composing(),
+       "azimuth=DEG,elevation=DEG,distance=M,signal=noise|pink|speech|FILE[,level=DB][,start=S] (repeatable)")
+      ("duration", po::value(&sceneSettings.duration_s), "seconds the scene's recording lasts")
+      ("diffuse-snr", po::value(&sceneSettings.diffuse_snr_db),
+       "add an isotropic noise field this many dB below the sources' direct sound at the origin")
       ("sphere-radius", po::value(&response.sphere_radius_m),
        "metres: the array sits on a rigid sphere of this radius centred on its origin (a head)")
       ("room", po::value<std::string>(), "LX,LY,LZ: a shoebox room of these sides (metres) with image-source walls")
@@ -196,10 +208,25 @@ int Run(int argc, char** argv) {
   po::store(po::parse_command_line(argc, argv, opts), vm);
   po::notify(vm);
   if (vm.count("help")) {
-    std::cout << "Usage: measim --mic MIC.xml --list LIST.xml [--playback PLAY.wav] [options]\n" << opts << "\n";
+    std::cout << "Usage: measim --mic MIC.xml --list LIST.xml [--playback PLAY.wav] [options]\n"
+                 "       measim --mic MIC.xml --scene OUT.wav --source SPEC [--source SPEC ...] --duration S [options]\n" << opts << "\n";
     return 0;
   }
-  if (micPath.empty() || listPath.empty()) throw ToolError("both --mic and --list are required (see --help)");
+  const bool sceneMode = vm.count("scene") > 0;
+  if (sceneMode) {
+    if (micPath.empty() || !listPath.empty())
+      throw ToolError("--scene needs --mic and takes no --list (see --help)");
+    if (sourceSpecs.empty()) throw ToolError("--scene needs at least one --source");
+    if (!vm.count("duration") || !(sceneSettings.duration_s > 0) || !(sceneSettings.duration_s <= 86400))
+      throw ToolError("--scene needs --duration, seconds above 0 and at most 86400");
+    if (vm.count("source-snr") || vm.count("playback") || vm.count("response-dir"))
+      throw ToolError("--source-snr, --playback and --response-dir belong to a list's recordings, not to --scene");
+  } else if (micPath.empty() || listPath.empty()) {
+    throw ToolError("both --mic and --list are required (see --help)");
+  } else {
+    for (const char* option : {"source", "duration", "diffuse-snr"})
+      if (vm.count(option)) throw ToolError(std::string("--") + option + " needs --scene");
+  }
   if (waveFormat == "pcm16")
     output.wave_format = WaveFormat::PCM16;
   else if (waveFormat == "float")
@@ -215,7 +242,18 @@ int Run(int argc, char** argv) {
   ParseSourceValues(sourceGains, "source-gain", output.source_gain);
   ParseSourceValues(sourceSnrs, "source-snr", output.source_snr_db);
 
-  Scene scene = ConfigToScene(micPath, listPath);
+  std::vector<SceneSourceSpec> specs;
+  Scene scene;
+  if (sceneMode) {
+    scene.mics = ConfigToMics(micPath);
+    for (const std::string& text : sourceSpecs) {
+      specs.push_back(ParseSourceSpec(text));
+      scene.sources.push_back(SceneSource{SpecPosition(specs.back()), {}});
+    }
+    if (vm.count("diffuse-snr")) sceneSettings.diffuse = true;
+  } else {
+    scene = ConfigToScene(micPath, listPath);
+  }
   std::map<std::size_t, double> moves;
   ParseSourceValues(sourceMoves, "move-source", moves);
   for (const auto& move : moves) {
@@ -236,7 +274,16 @@ int Run(int argc, char** argv) {
     for (const char* option : {"array-at", "reflection", "max-order"})
       if (vm.count(option)) throw ToolError(std::string("--") + option + " needs --room");
   SimulationReport report;
-  if (scene.kind == ListKind::TSP) {
+  if (sceneMode) {
+    if (samplingFreq == 0) throw ToolError("--sampling-freq must be at least 1");
+    response.sampling_hz = samplingFreq;
+    const Sound recording = RenderScene(scene, specs, sceneSettings, response, output);
+    WriteSound(scenePath, recording, output.wave_format);
+    const std::string truth = SceneTruthJson(specs, static_cast<int>(samplingFreq), sceneSettings.duration_s);
+    WriteOutputFile(TruthPath(scenePath), truth.data(), truth.size());
+    std::cout << "measim: wrote the scene " << scenePath << " (" << recording.channels.size() << " channels, "
+              << recording.Frames() << " frames) and its truth " << TruthPath(scenePath) << "\n";
+  } else if (scene.kind == ListKind::TSP) {
     if (playbackPath.empty()) throw ToolError(listPath + " is a TSP list: --playback is required");
     report = WriteRecordings(scene, ReadSound(playbackPath), response, output);
     std::cout << "measim: wrote " << report.files << " recordings of " << report.frames << " frames under "
