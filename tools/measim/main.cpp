@@ -1,6 +1,11 @@
 // measim: synthesises the files a TSP list or impulse-response list names,
 // for a microphone array in a free field or a simple simulated room.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <new>
@@ -45,6 +50,46 @@ void ParseSourceValues(const std::vector<std::string>& texts, const char* option
     }
     into[src] = value;
   }
+}
+
+// A number option: finite and within [low, high], or ToolError naming it.
+void CheckRange(const po::variables_map& vm, const char* option, double low, double high) {
+  if (!vm.count(option)) return;
+  const boost::any& value = vm[option].value();
+  const double v = value.type() == typeid(double) ? boost::any_cast<double>(value) : std::nan("");
+  if (!(v >= low && v <= high)) {
+    std::ostringstream msg;
+    msg << "--" << option << " must be a finite number from " << low << " to " << high << ", found " << v;
+    throw ToolError(msg.str());
+  }
+}
+
+// Inputs are read whole: a FIFO or device would block or never end.
+void RequireRegularFile(const std::string& path, const char* option) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) throw ToolError(std::string("--") + option + " " + path + ": " + std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) throw ToolError(std::string("--") + option + " " + path + ": not a regular file");
+}
+
+// A list's file names stay below --output-dir and never name an input.
+void CheckListEntries(const Scene& scene, const std::string& listPath, const std::string& outputDir,
+                      const std::vector<std::string>& inputs) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> inputPaths;
+  for (const std::string& input : inputs)
+    if (!input.empty()) inputPaths.push_back(fs::weakly_canonical(fs::absolute(input)));
+  for (const SceneSource& source : scene.sources)
+    for (const SceneFile& file : source.files) {
+      const fs::path name(file.name);
+      bool outside = name.empty() || name.is_absolute();
+      for (const fs::path& part : name) outside = outside || part == "..";
+      if (outside)
+        throw ToolError(listPath + ": entry \"" + file.name + "\" is not a path below --output-dir");
+      const fs::path target = fs::weakly_canonical(fs::absolute(fs::path(outputDir) / name));
+      for (const fs::path& input : inputPaths)
+        if (target == input)
+          throw ToolError(listPath + ": entry \"" + file.name + "\" names measim's own input " + input.string());
+    }
 }
 
 // "A,B,C" as exactly `count` finite numbers; throws ToolError naming the option.
@@ -233,6 +278,25 @@ int Run(int argc, char** argv) {
     output.wave_format = WaveFormat::FLOAT32;
   else
     throw ToolError("--wave-format must be pcm16 or float, found " + waveFormat);
+  // Every number before it sizes, loops or fills anything.
+  if (response.length_samples < 1 || response.length_samples > (std::size_t{1} << 24)) {
+    std::ostringstream msg;
+    msg << "--ir-length must be 1 to 16777216 samples, found " << response.length_samples;
+    throw ToolError(msg.str());
+  }
+  CheckRange(vm, "speed-of-sound", 1.0, 1e5);
+  CheckRange(vm, "gain", -1e6, 1e6);
+  CheckRange(vm, "snr", -300, 300);
+  CheckRange(vm, "drr", -300, 300);
+  CheckRange(vm, "rt60", 0, 1000);
+  CheckRange(vm, "tail-gap", 0, 1000);
+  CheckRange(vm, "filter-half-width", 1, 65536);
+  CheckRange(vm, "kaiser-beta", 0, 50);
+  CheckRange(vm, "latency", 0, 1e8);
+  CheckRange(vm, "clock-drift", -99999, 99999);
+  CheckRange(vm, "array-yaw", -1e6, 1e6);
+  CheckRange(vm, "diffuse-snr", -300, 300);
+  if (vm.count("max-order") && response.room.max_order < 0) throw ToolError("--max-order must not be negative");
   if (!vm.count("latency")) response.latency_samples = response.delay_filter.half_width_samples;
   if (vm.count("snr")) {
     output.add_noise = true;
@@ -253,6 +317,7 @@ int Run(int argc, char** argv) {
     if (vm.count("diffuse-snr")) sceneSettings.diffuse = true;
   } else {
     scene = ConfigToScene(micPath, listPath);
+    CheckListEntries(scene, listPath, output.output_dir, {micPath, listPath, playbackPath});
   }
   std::map<std::size_t, double> moves;
   ParseSourceValues(sourceMoves, "move-source", moves);
@@ -277,6 +342,12 @@ int Run(int argc, char** argv) {
   if (sceneMode) {
     if (samplingFreq == 0) throw ToolError("--sampling-freq must be at least 1");
     response.sampling_hz = samplingFreq;
+    for (const SceneSourceSpec& spec : specs)
+      if (spec.signal != "noise" && spec.signal != "pink" && spec.signal != "speech")
+        RequireRegularFile(spec.signal, "source");
+    const double bytes = std::round(sceneSettings.duration_s * samplingFreq) * static_cast<double>(scene.mics.size()) *
+                         (output.wave_format == WaveFormat::PCM16 ? 2.0 : 4.0);
+    if (bytes > 4294967295.0 - 1024.0) throw ToolError(scenePath + ": the scene exceeds the 4 GiB a WAV file can hold");
     const Sound recording = RenderScene(scene, specs, sceneSettings, response, output);
     WriteSound(scenePath, recording, output.wave_format);
     const std::string truth = SceneTruthJson(specs, static_cast<int>(samplingFreq), sceneSettings.duration_s);
@@ -285,7 +356,23 @@ int Run(int argc, char** argv) {
               << recording.Frames() << " frames) and its truth " << TruthPath(scenePath) << "\n";
   } else if (scene.kind == ListKind::TSP) {
     if (playbackPath.empty()) throw ToolError(listPath + " is a TSP list: --playback is required");
-    report = WriteRecordings(scene, ReadSound(playbackPath), response, output);
+    RequireRegularFile(playbackPath, "playback");
+    const Sound playback = ReadSound(playbackPath);
+    // A WAV file's sizes are 32-bit: refuse before the work what would not fit.
+    const double frames = std::round(static_cast<double>(playback.Frames()) * (1.0 + output.clock_drift_ppm * 1e-6)) +
+                          static_cast<double>(response.length_samples) - 1.0;
+    for (const SceneSource& source : scene.sources)
+      for (const SceneFile& file : source.files) {
+        const double bytes = frames * static_cast<double>(file.micIndices.size()) *
+                             (output.wave_format == WaveFormat::PCM16 ? 2.0 : 4.0);
+        if (bytes > 4294967295.0 - 1024.0) {
+          std::ostringstream msg;
+          msg << file.name << ": a recording of " << frames << " frames x " << file.micIndices.size()
+              << " channels exceeds the 4 GiB a WAV file can hold";
+          throw ToolError(msg.str());
+        }
+      }
+    report = WriteRecordings(scene, playback, response, output);
     std::cout << "measim: wrote " << report.files << " recordings of " << report.frames << " frames under "
               << output.output_dir << "\n";
   } else {
@@ -304,6 +391,10 @@ int main(int argc, char** argv) {
   vesk::signal_cleanup::Install();
   try {
     return Run(argc, argv);
+  } catch (const std::length_error&) {
+    std::cerr << "measim: out of memory while simulating the measurement (a size beyond any vector); the files written so "
+                 "far are whole\n";
+    return 1;
   } catch (const std::bad_alloc&) {
     std::cerr << "measim: out of memory while simulating the measurement; the files written so far are whole\n";
     return 1;
