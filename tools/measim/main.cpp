@@ -338,6 +338,15 @@ int Run(int argc, char** argv) {
   else
     for (const char* option : {"array-at", "reflection", "max-order"})
       if (vm.count(option)) throw ToolError(std::string("--") + option + " needs --room");
+  // The image count of one response, for a sense of the room's cost.
+  const auto reportImages = [&](double sampling_hz) {
+    if (!response.room.enabled || scene.sources.empty() || scene.mics.empty()) return;
+    ResponseSettings at = response;
+    at.sampling_hz = sampling_hz;
+    std::cout << "measim: images per response: "
+              << RoomImages(scene.sources[0].position, scene.mics[0].position, at).size()
+              << " (source 0, first microphone)\n";
+  };
   SimulationReport report;
   if (sceneMode) {
     if (samplingFreq == 0) throw ToolError("--sampling-freq must be at least 1");
@@ -350,6 +359,7 @@ int Run(int argc, char** argv) {
     if (bytes > 4294967295.0 - 1024.0) throw ToolError(scenePath + ": the scene exceeds the 4 GiB a WAV file can hold");
     const Sound recording = RenderScene(scene, specs, sceneSettings, response, output);
     WriteSound(scenePath, recording, output.wave_format);
+    reportImages(response.sampling_hz);
     const std::string truth = SceneTruthJson(specs, static_cast<int>(samplingFreq), sceneSettings.duration_s);
     WriteOutputFile(TruthPath(scenePath), truth.data(), truth.size());
     std::cout << "measim: wrote the scene " << scenePath << " (" << recording.channels.size() << " channels, "
@@ -373,12 +383,14 @@ int Run(int argc, char** argv) {
         }
       }
     report = WriteRecordings(scene, playback, response, output);
+    reportImages(playback.sampleRateHz);
     std::cout << "measim: wrote " << report.files << " recordings of " << report.frames << " frames under "
               << output.output_dir << "\n";
   } else {
     if (samplingFreq == 0) throw ToolError("--sampling-freq must be at least 1");
     response.sampling_hz = samplingFreq;
     report = WriteImpulseResponses(scene, response, output);
+    reportImages(response.sampling_hz);
     std::cout << "measim: wrote " << report.files << " impulse responses of " << report.frames << " samples under "
               << output.output_dir << "\n";
   }
