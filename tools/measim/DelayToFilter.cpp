@@ -53,7 +53,7 @@ TabulatedDelayFilter::TabulatedDelayFilter(int half_width_samples, double kaiser
       const double x = (j - halfWidth_ + 1) - static_cast<double>(s) / kSteps;
       const double r = x / h;
       const double window = r * r >= 1.0 ? 0.0 : std::cyl_bessel_i(0.0, kaiser_beta * std::sqrt(1.0 - r * r)) / i0Beta;
-      const double sinc = (x == 0.0) ? 1.0 : std::sin(M_PI * x) / (M_PI * x);
+      const double sinc = (x == 0.0) ? 1.0 : std::sin(vesk::kPi * x) / (vesk::kPi * x);
       table_[static_cast<std::size_t>(s * 2 * halfWidth_ + j)] = sinc * window;
     }
 }

@@ -6,6 +6,7 @@
 
 #include "SphereToResponse.h"
 #include "ToolError.h"
+#include "base/Constants.h"
 #include "base/Cores.h"
 
 namespace vesktools {
@@ -28,7 +29,7 @@ double UnitDecayT20(const Point3& size, double c) {
   std::vector<double> gammas;
   for (int i = 0; i < kGrid; ++i)
     for (int j = 0; j < kGrid; ++j) {
-      const double mu = (i + 0.5) / kGrid, phi = (j + 0.5) / kGrid * M_PI / 2, st = std::sqrt(1 - mu * mu);
+      const double mu = (i + 0.5) / kGrid, phi = (j + 0.5) / kGrid * vesk::kPi / 2, st = std::sqrt(1 - mu * mu);
       gammas.push_back(2.0 * c * (st * std::cos(phi) / size.x + st * std::sin(phi) / size.y + mu / size.z));
     }
   const auto curve = [&](double t) {
@@ -72,7 +73,7 @@ double Rt60ToReflection(const Point3& size, double rt60_s, double c) {
 }
 
 Point3 ArrayToRoom(const Point3& p, const RoomSettings& room) {
-  const double yaw = room.array_yaw_deg * M_PI / 180.0;
+  const double yaw = room.array_yaw_deg * vesk::kPi / 180.0;
   return Point3{room.array_at.x + p.x * std::cos(yaw) - p.y * std::sin(yaw),
                 room.array_at.y + p.x * std::sin(yaw) + p.y * std::cos(yaw), room.array_at.z + p.z};
 }
@@ -123,7 +124,7 @@ std::vector<RoomImage> RoomImages(const Point3& source, const Point3& mic, const
 
 void HighPassRoomResponse(std::vector<double>& response, double sampling_hz) {
   // Bilinear-transform Butterworth, K = tan(pi fc / fs).
-  const double k = std::tan(M_PI * kHighPassHz / sampling_hz), norm = 1.0 / (1.0 + std::sqrt(2.0) * k + k * k);
+  const double k = std::tan(vesk::kPi * kHighPassHz / sampling_hz), norm = 1.0 / (1.0 + std::sqrt(2.0) * k + k * k);
   const double b0 = norm, b1 = -2.0 * norm, b2 = norm;
   const double a1 = 2.0 * (k * k - 1.0) * norm, a2 = (1.0 - std::sqrt(2.0) * k + k * k) * norm;
   double x1 = 0, x2 = 0, y1 = 0, y2 = 0;

@@ -11,6 +11,7 @@
 #include "ResponseToRecording.h"
 #include "SphereToResponse.h"
 #include "ToolError.h"
+#include "base/Constants.h"
 
 namespace vesktools {
 namespace {
@@ -59,10 +60,10 @@ std::vector<double> Speech(std::size_t n, double fs) {
   double phase = 0;
   for (std::size_t t = 0; t < n; ++t) {
     const double time = static_cast<double>(t) / fs;
-    const double f0 = 130.0 * (1.0 + 0.12 * std::sin(2 * M_PI * 0.9 * time) + 0.05 * std::sin(2 * M_PI * 3.1 * time));
-    phase += 2 * M_PI * f0 / fs;
+    const double f0 = 130.0 * (1.0 + 0.12 * std::sin(2 * vesk::kPi * 0.9 * time) + 0.05 * std::sin(2 * vesk::kPi * 3.1 * time));
+    phase += 2 * vesk::kPi * f0 / fs;
     const double inSyllable = std::fmod(static_cast<double>(t), syllable);
-    const double envelope = inSyllable < voiced ? std::pow(std::sin(M_PI * inSyllable / voiced), 2) : 0.0;
+    const double envelope = inSyllable < voiced ? std::pow(std::sin(vesk::kPi * inSyllable / voiced), 2) : 0.0;
     double v = 0;
     for (int k = 1; k * f0 < 0.45 * fs; ++k) v += std::sin(k * phase) / k;
     source[t] = envelope * v;
@@ -71,11 +72,11 @@ std::vector<double> Speech(std::size_t n, double fs) {
   std::vector<double> out(n, 0.0);
   for (int f = 0; f < 3; ++f) {
     double y1 = 0, y2 = 0;
-    const double bandwidth = 80.0 + 20.0 * f, r = std::exp(-M_PI * bandwidth / fs);
+    const double bandwidth = 80.0 + 20.0 * f, r = std::exp(-vesk::kPi * bandwidth / fs);
     for (std::size_t t = 0; t < n; ++t) {
       const auto vowel = static_cast<std::size_t>(static_cast<double>(t) / syllable) % 5;
       const double centre = std::min(kFormants[vowel][f], 0.45 * fs);
-      const double y = (1 - r) * source[t] + 2 * r * std::cos(2 * M_PI * centre / fs) * y1 - r * r * y2;
+      const double y = (1 - r) * source[t] + 2 * r * std::cos(2 * vesk::kPi * centre / fs) * y1 - r * r * y2;
       y2 = y1;
       y1 = y;
       out[t] += y / (f + 1);
@@ -116,7 +117,7 @@ std::vector<double> SourceSignal(const SceneSourceSpec& spec, std::size_t n, dou
 // Evenly spread directions (Fibonacci lattice on the sphere), unit vectors.
 std::vector<Point3> SphereDirections(int count) {
   std::vector<Point3> d;
-  const double golden = M_PI * (3.0 - std::sqrt(5.0));
+  const double golden = vesk::kPi * (3.0 - std::sqrt(5.0));
   for (int i = 0; i < count; ++i) {
     const double z = 1.0 - (2.0 * i + 1.0) / count, rho = std::sqrt(1.0 - z * z);
     d.push_back(Point3{rho * std::cos(golden * i), rho * std::sin(golden * i), z});
@@ -214,7 +215,7 @@ SceneSourceSpec ParseSourceSpec(const std::string& text) {
 }
 
 Point3 SpecPosition(const SceneSourceSpec& spec) {
-  const double az = spec.azimuth_deg * M_PI / 180.0, el = spec.elevation_deg * M_PI / 180.0;
+  const double az = spec.azimuth_deg * vesk::kPi / 180.0, el = spec.elevation_deg * vesk::kPi / 180.0;
   return Point3{spec.distance_m * std::cos(el) * std::cos(az), spec.distance_m * std::cos(el) * std::sin(az),
                 spec.distance_m * std::sin(el)};
 }

@@ -4,8 +4,9 @@
 #include <cmath>
 #include <sstream>
 
-#include "RealFft.h"
+#include "base/RealFft.h"
 #include "ToolError.h"
+#include "base/Constants.h"
 
 namespace vesktools {
 
@@ -91,20 +92,20 @@ void AddSphereResponse(std::vector<double>& response, const Point3& source, cons
   // The kernel lasts about the time sound needs round the sphere; the grid
   // holds many times that so that its circular wrap is negligible.
   std::size_t size = 1024;
-  while (static_cast<double>(size) < 16.0 * (M_PI + 2.0) * a * fs / c) size *= 2;
+  while (static_cast<double>(size) < 16.0 * (vesk::kPi + 2.0) * a * fs / c) size *= 2;
   const std::size_t before = size / 4;  // room for the band limit's pre-ringing
   const double whole = std::floor(delay), frac = delay - whole;
-  RealFft fft(size);
+  vesk::RealFft<double> fft(size);
   std::complex<double>* spectrum = fft.Spectrum();
   const std::size_t bins = fft.NumBins();
   for (std::size_t bin = 0; bin < bins; ++bin) {
     const double share = static_cast<double>(bin) / static_cast<double>(bins - 1);  // of the Nyquist frequency
-    const double taper = share <= 0.9 ? 1.0 : 0.5 * (1.0 + std::cos(M_PI * (share - 0.9) / 0.1));
+    const double taper = share <= 0.9 ? 1.0 : 0.5 * (1.0 + std::cos(vesk::kPi * (share - 0.9) / 0.1));
     if (taper == 0.0) {
       spectrum[bin] = 0.0;
       continue;
     }
-    const double omega = 2.0 * M_PI * static_cast<double>(bin) / static_cast<double>(size);  // radians per sample
+    const double omega = 2.0 * vesk::kPi * static_cast<double>(bin) / static_cast<double>(size);  // radians per sample
     const double k = omega * fs / c;                                                       // radians per metre
     // e^(-ika) takes the earliest arrival's delay out of the pressure.
     const std::complex<double> p =
