@@ -172,7 +172,7 @@ struct SelfTestSettings {
   double snrDb = 20;
   std::size_t snapshots = 31;        // frames per simulated block
   double ambiguitySimilarity = 0.9;  // a far direction this alike is an ambiguity
-  double ambiguityMinDeg = 30;       // "far"
+  double ambiguityMinDeg = 10;       // "far": beyond the lobe and at least this
 };
 // Leave-one-out: each source in turn, a block of `snapshots` frames of its
 // own response times unit complex Gaussian noise plus white noise at the

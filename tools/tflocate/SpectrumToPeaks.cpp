@@ -7,9 +7,16 @@ namespace vesktools {
 namespace {
 
 // Abscissa of the vertex of the parabola through (x0, y0), (x1, y1), (x2,
-// y2) with y1 the largest; x1 when the three lie on a line. Kept within
+// y2) with y1 the largest (degrees in, degrees out); x1 when the three lie on a line. Kept within
 // half a step of x1 on either side.
 double Vertex(double x0, double y0, double x1, double y1, double x2, double y2) {
+  // On the logarithm where all three are positive: exact for a Gaussian
+  // peak, and far less biased than the values for MUSIC's sharp ones.
+  if (y0 > 0 && y1 > 0 && y2 > 0) {
+    y0 = std::log(y0);
+    y1 = std::log(y1);
+    y2 = std::log(y2);
+  }
   const double d0 = x0 - x1, d2 = x2 - x1;
   const double den = d0 * d2 * (d0 - d2);
   if (den == 0) return x1;

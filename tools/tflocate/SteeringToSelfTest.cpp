@@ -81,11 +81,13 @@ SelfTest SteeringToSelfTest(const Steering& steering, const SearchGrid& grid, Me
     for (std::size_t s = 0; s < D; ++s)
       if (similarity[s] < 0.5) resolution = std::min(resolution, AngleDeg(d.truth, grid.points[grid.pointOfSource[s]]));
     d.resolutionDeg = resolution;
-    // An ambiguity: the most alike direction far from this one, when it is
+    // An ambiguity: the most alike direction beyond this one's own lobe
+    // (where the responses first became less than half alike), when it is
     // nearly as alike as the direction itself.
+    const double lobeDeg = std::max(resolution, settings.ambiguityMinDeg);
     std::size_t far = D;
     for (std::size_t s = 0; s < D; ++s)
-      if (AngleDeg(d.truth, grid.points[grid.pointOfSource[s]]) > settings.ambiguityMinDeg &&
+      if (AngleDeg(d.truth, grid.points[grid.pointOfSource[s]]) > lobeDeg &&
           (far == D || similarity[s] > similarity[far]))
         far = s;
     if (far < D && similarity[far] >= settings.ambiguitySimilarity) {
