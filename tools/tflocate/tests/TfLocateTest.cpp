@@ -2,6 +2,8 @@
 // makes them (trelvix templates, measim, trelvix tf, or the free-field
 // geometry), recordings made here by convolving noise with the responses
 // measim gives for directions between the measured ones.
+#include <sched.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -228,3 +230,38 @@ TEST(TfLocate, FindsOffGridSourcesAndTheAmbiguitiesOfAnArray) {
 }
 
 }  // namespace
+
+// The search over many directions runs on every core: the result must be
+// the one a single core gives, byte for byte.
+TEST(TfLocateThreads, ManyDirectionsGiveTheSingleCoreResult) {
+  const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN"), tflocate = Program("TFLOCATE_BIN");
+  ASSERT_FALSE(trelvix.empty() || measim.empty() || tflocate.empty());
+  vesk_test::ScratchDir dir;
+  const std::string d = dir.Path();
+  MustRun({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", "8", "--numazi", "8", "--aziint", "45",
+           "--radius", "0.1", "-o", "mic.xml"}, d);
+  // 360 x 7 = 2520 directions, 1 degree apart: enough to be split.
+  MustRun({trelvix, "--mode", "template", "--output-type", "tsp", "--nummic", "8", "--numazi", "360", "--aziint", "1",
+           "--numelv", "7", "--elvfrom", "-15", "--elvint", "5", "--radius", "1.5", "-o", "geo.xml", "--filepath",
+           "D{AZIMUTH:%03d}_E{ELEVATION:%d}.wav"}, d);
+  MustRun({trelvix, "--mode", "tf", "--output-type", "m2pg", "--geometry-calculus", "1", "-o", "tf.bin", "mic.xml",
+           "geo.xml"}, d);
+  MustRun({trelvix, "--mode", "template", "--output-type", "ir", "--nummic", "8", "--numazi", "1", "--azifrom", "37.3",
+           "--radius", "1.5", "-o", "scene.xml", "--filepath", "S_ch{CHANNEL:%02d}.flt"}, d);
+  MustRun({measim, "--mic", "mic.xml", "--list", "scene.xml", "--ir-length", "2048", "--response-dir", "resp"}, d);
+  MakeRecording(d + "/resp", {0}, 8, 1.0, 20, 5, d + "/scene.wav");
+  const Args run = {tflocate, "tf.bin", "scene.wav", "--json", "--truth", "37.3"};
+  vesk_test::ProcessOptions one;
+  one.workDir = d;
+  one.inChild = [] {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(0, &set);
+    sched_setaffinity(0, sizeof set, &set);
+  };
+  const auto single = vesk_test::RunProcess(run, one);
+  ASSERT_EQ(single.status, 0) << single.err;
+  const std::string all = MustRun(run, d);
+  EXPECT_EQ(all, single.out);
+  EXPECT_LE(JsonNumber(all, "meanDeg"), 1.0) << all;
+}
