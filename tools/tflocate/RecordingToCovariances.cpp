@@ -43,7 +43,10 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
   std::vector<double> chunk;
   const std::size_t chunkFrames = 4096;
   chunk.resize(chunkFrames * have);
-  std::vector<std::complex<double>> x(M * B);  // one frame's spectra, [bin][mic]
+  std::vector<double> xr(M * B), xi(M * B);  // one frame's spectra, [bin][mic]
+  // Sums of x x^H, upper triangle, [bin][mic][mic]; plain arithmetic (a
+  // std::complex product checks for infinities on every call).
+  std::vector<double> sumRe(B * M * M), sumIm(B * M * M);
 
   BlockCovariance block;
   std::size_t blockIndex = 0;
@@ -52,12 +55,22 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
     block.startS = index * blockSamples / rate;
     block.endS = (index + 1) * blockSamples / rate;
     block.frames = 0;
-    block.perBin.assign(B, Eigen::MatrixXcd::Zero(M, M));
+    std::fill(sumRe.begin(), sumRe.end(), 0.0);
+    std::fill(sumIm.begin(), sumIm.end(), 0.0);
   };
   auto finish = [&](double endS) {
     if (block.frames == 0) return;
     block.endS = std::min(block.endS, endS);
-    for (auto& r : block.perBin) r /= static_cast<double>(block.frames);
+    block.perBin.assign(B, Eigen::MatrixXcd(M, M));
+    const double scale = 1.0 / static_cast<double>(block.frames);
+    for (std::size_t b = 0; b < B; ++b)
+      for (std::size_t i = 0; i < M; ++i)
+        for (std::size_t j = i; j < M; ++j) {
+          const std::size_t k = (b * M + i) * M + j;
+          const std::complex<double> v(sumRe[k] * scale, sumIm[k] * scale);
+          block.perBin[b](static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) = v;
+          block.perBin[b](static_cast<Eigen::Index>(j), static_cast<Eigen::Index>(i)) = std::conj(v);
+        }
     sink(block);
   };
   reset(0);
@@ -88,11 +101,22 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
         for (std::size_t i = 0; i < N; ++i) t[i] = in[i] * window[i];
         fft.Forward();
         const std::complex<double>* spectrum = fft.Spectrum();
-        for (std::size_t b = 0; b < B; ++b) x[b * M + mic] = spectrum[steering.bins[b]];
+        for (std::size_t b = 0; b < B; ++b) {
+          xr[b * M + mic] = spectrum[steering.bins[b]].real();
+          xi[b * M + mic] = spectrum[steering.bins[b]].imag();
+        }
       }
       for (std::size_t b = 0; b < B; ++b) {
-        Eigen::Map<const Eigen::VectorXcd> v(x.data() + b * M, static_cast<Eigen::Index>(M));
-        block.perBin[b].noalias() += v * v.adjoint();
+        const double* ar = xr.data() + b * M;
+        const double* ai = xi.data() + b * M;
+        for (std::size_t i = 0; i < M; ++i) {
+          double* re = sumRe.data() + (b * M + i) * M;
+          double* im = sumIm.data() + (b * M + i) * M;
+          for (std::size_t j = i; j < M; ++j) {  // x_i conj(x_j)
+            re[j] += ar[i] * ar[j] + ai[i] * ai[j];
+            im[j] += ai[i] * ar[j] - ar[i] * ai[j];
+          }
+        }
       }
       ++block.frames;
       nextFrame += hop;

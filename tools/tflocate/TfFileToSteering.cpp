@@ -52,32 +52,46 @@ Steering TfFileToSteering(const std::string& path, const BandRequest& band) {
     }
     const std::size_t D = s.numSources, M = s.numMics;
     std::vector<float> re(columns.size() * M * D), im(re.size());
+    // Source by source, so that each stored row is read once.
     std::size_t nonFinite = 0;
-    std::vector<std::size_t> kept;
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      const std::size_t out = kept.size();
-      bool any = false;
-      for (std::size_t src = 0; src < D; ++src) {
-        double norm = 0;
-        bool finite = true;
-        for (std::size_t mic = 0; mic < M; ++mic) {
-          const std::complex<float> v = tf.Spectrum(src, mic)[columns[c]];
-          if (!std::isfinite(v.real()) || !std::isfinite(v.imag())) finite = false;
-          norm += std::norm(std::complex<double>(v));
-        }
-        if (!finite) ++nonFinite;
-        if (!finite || !(norm > 0)) continue;
-        any = true;
-        const double scale = 1.0 / std::sqrt(norm);
-        const float sign = tf.conjugated ? -1.0f : 1.0f;
-        for (std::size_t mic = 0; mic < M; ++mic) {
-          const std::complex<float> v = tf.Spectrum(src, mic)[columns[c]];
-          re[(out * M + mic) * D + src] = static_cast<float>(v.real() * scale);
-          im[(out * M + mic) * D + src] = static_cast<float>(sign * v.imag() * scale);
+    std::vector<char> any(columns.size(), 0);
+    std::vector<double> norm(columns.size());
+    std::vector<char> finite(columns.size());
+    const float sign = tf.conjugated ? -1.0f : 1.0f;
+    for (std::size_t src = 0; src < D; ++src) {
+      std::fill(norm.begin(), norm.end(), 0.0);
+      std::fill(finite.begin(), finite.end(), 1);
+      for (std::size_t mic = 0; mic < M; ++mic) {
+        const std::vector<std::complex<float>>& row = tf.Spectrum(src, mic);
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+          const std::complex<float> v = row[columns[c]];
+          if (!std::isfinite(v.real()) || !std::isfinite(v.imag())) finite[c] = 0;
+          norm[c] += std::norm(std::complex<double>(v));
         }
       }
-      if (!any) continue;
-      kept.push_back(columns[c]);
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        if (!finite[c]) ++nonFinite;
+        norm[c] = finite[c] && norm[c] > 0 ? 1.0 / std::sqrt(norm[c]) : 0.0;
+        if (norm[c] > 0) any[c] = 1;
+      }
+      for (std::size_t mic = 0; mic < M; ++mic) {
+        const std::vector<std::complex<float>>& row = tf.Spectrum(src, mic);
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+          if (norm[c] == 0) continue;
+          const std::complex<float> v = row[columns[c]];
+          re[(c * M + mic) * D + src] = static_cast<float>(v.real() * norm[c]);
+          im[(c * M + mic) * D + src] = static_cast<float>(sign * v.imag() * norm[c]);
+        }
+      }
+    }
+    // Bins without any response (a zeroed last bin) are left out.
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      if (!any[c]) continue;
+      const std::size_t out = s.bins.size();
+      if (out != c) {
+        std::copy(re.begin() + c * M * D, re.begin() + (c + 1) * M * D, re.begin() + out * M * D);
+        std::copy(im.begin() + c * M * D, im.begin() + (c + 1) * M * D, im.begin() + out * M * D);
+      }
       s.bins.push_back(tf.binIndex[columns[c]]);
     }
     if (nonFinite)
