@@ -32,9 +32,12 @@ Steering TfFileToSteering(const std::string& path, const BandRequest& band) {
     const double nyquist = tf.samplingHz / 2;
     s.bandLowHz = band.lowHz;
     s.bandHighHz = band.highHz > 0 ? band.highHz : 0.8 * nyquist;
-    if (s.bandLowHz >= nyquist)
-      throw ToolError("--band: " + std::to_string(s.bandLowHz) + " Hz lies at or above the Nyquist frequency of " +
-                      path + " (" + std::to_string(nyquist) + " Hz)");
+    if (s.bandLowHz >= nyquist) {
+      std::ostringstream text;
+      text << "--band: " << s.bandLowHz << " Hz lies at or above the Nyquist frequency of " << path << " (" << nyquist
+           << " Hz)";
+      throw ToolError(text.str());
+    }
     for (std::size_t src = 0; src < tf.NumSources(); ++src) {
       const Vec3& p = tf.sourcePositions[src];
       s.positions.push_back({{p.x, p.y, p.z}});
