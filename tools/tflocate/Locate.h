@@ -105,6 +105,11 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
 // on how many there are.
 std::vector<double> CovarianceToSpectrum(const BlockCovariance& block, const Steering& steering, Method method,
                                          std::size_t sources);
+// The same for several blocks at once, [block][src]: each bin's responses are
+// read once for all of them (the search over many directions is bound by
+// reading the responses).
+std::vector<std::vector<double>> CovariancesToSpectra(const std::vector<BlockCovariance>& blocks,
+                                                      const Steering& steering, Method method, std::size_t sources);
 
 struct Peak {
   Direction direction;  // refined between grid points on a regular grid

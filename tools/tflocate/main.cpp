@@ -135,25 +135,38 @@ LocateRun Locate(const std::string& tfPath, const std::string& recording, const 
   run.grid = PositionsToGrid(run.steering.positions);
   run.method = method;
   run.recording = recording;
-  RecordingToCovariances(recording, run.steering, frames, [&](const BlockCovariance& block) {
-    BlockResult result;
-    result.startS = block.startS;
-    result.endS = block.endS;
-    const std::vector<double> spectrum = CovarianceToSpectrum(block, run.steering, method, sources);
-    result.peaks = SpectrumToPeaks(spectrum, run.grid, sources);
-    if (keepSpectra) {
-      double largest = 0;
-      result.spectrum.assign(run.grid.points.size(), 0.0);
-      for (std::size_t src = 0; src < spectrum.size(); ++src) {
-        double& v = result.spectrum[run.grid.pointOfSource[src]];
-        v = std::max(v, spectrum[src]);
-        largest = std::max(largest, spectrum[src]);
+  // Blocks are searched in batches: the responses are read once per batch.
+  const std::size_t batch = run.steering.numSources >= 2048 ? 8 : 1;
+  std::vector<BlockCovariance> pending;
+  auto search = [&] {
+    if (pending.empty()) return;
+    const std::vector<std::vector<double>> spectra = CovariancesToSpectra(pending, run.steering, method, sources);
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+      const std::vector<double>& spectrum = spectra[i];
+      BlockResult result;
+      result.startS = pending[i].startS;
+      result.endS = pending[i].endS;
+      result.peaks = SpectrumToPeaks(spectrum, run.grid, sources);
+      if (keepSpectra) {
+        double largest = 0;
+        result.spectrum.assign(run.grid.points.size(), 0.0);
+        for (std::size_t src = 0; src < spectrum.size(); ++src) {
+          double& v = result.spectrum[run.grid.pointOfSource[src]];
+          v = std::max(v, spectrum[src]);
+          largest = std::max(largest, spectrum[src]);
+        }
+        if (largest > 0)
+          for (double& v : result.spectrum) v /= largest;
       }
-      if (largest > 0)
-        for (double& v : result.spectrum) v /= largest;
+      run.blocks.push_back(std::move(result));
     }
-    run.blocks.push_back(std::move(result));
+    pending.clear();
+  };
+  RecordingToCovariances(recording, run.steering, frames, [&](const BlockCovariance& block) {
+    pending.push_back(block);
+    if (pending.size() == batch) search();
   });
+  search();
   run.estimate = PeaksToEstimate(run.blocks, std::max(5.0, 2 * run.grid.spacingDeg));
   if (!truth.empty()) {
     run.haveTruth = true;
