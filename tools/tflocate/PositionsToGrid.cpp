@@ -5,11 +5,12 @@
 
 #include "Locate.h"
 #include "ToolError.h"
+#include "base/Constants.h"
 
 namespace vesktools {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using vesk::kPi;
 constexpr double kDeg = 180.0 / kPi;
 constexpr double kAxisToleranceDeg = 0.01;  // positions are stored as floats
 constexpr double kPoleDeg = 90.0 - kAxisToleranceDeg;

@@ -2,7 +2,8 @@
 #include <cmath>
 
 #include "Locate.h"
-#include "RealFft.h"
+#include "base/Constants.h"
+#include "base/RealFft.h"
 #include "SoundFile.h"
 #include "ToolError.h"
 
@@ -35,9 +36,9 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
 
   // Periodic Hann window.
   std::vector<double> window(N);
-  for (std::size_t t = 0; t < N; ++t) window[t] = 0.5 - 0.5 * std::cos(2 * 3.14159265358979323846 * t / N);
+  for (std::size_t t = 0; t < N; ++t) window[t] = 0.5 - 0.5 * std::cos(2 * vesk::kPi * t / N);
 
-  RealFft fft(N);
+  vesk::RealFft<double> fft(N);
   std::vector<std::vector<double>> buffer(M);  // samples from bufferStart on
   std::size_t bufferStart = 0, nextFrame = 0;
   std::vector<double> chunk;

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "FloatFile.h"
-#include "RealFft.h"
+#include "base/RealFft.h"
 #include "RunProcess.h"
 #include "ScratchDir.h"
 #include "SoundFile.h"
@@ -70,7 +70,7 @@ void MakeRecording(const std::string& responses, const std::vector<int>& sources
     }
   std::size_t size = 1;
   while (size < n + longest) size *= 2;
-  vesktools::RealFft fft(size);
+  vesk::RealFft<double> fft(size);
   std::mt19937 random(seed);
   std::normal_distribution<double> gauss;
   vesktools::Sound sound;
