@@ -1,6 +1,8 @@
 // Option values at the edges of their types ("-1" for an unsigned count
 // reads as 4294967295): each is refused with a message before any large
 // piece of work or memory is taken, and output from an earlier run stays.
+#include <sys/stat.h>
+
 #include "HostileFiles.h"
 #include "HostileRun.h"
 
@@ -95,6 +97,86 @@ TEST_F(Options, AnNfftBeyondAnyResponseIsRefusedBeforeItAllocates) {
   ExpectRefused({"Geometric", "TRELVIX_BIN",
                  {"--mode", "tf", "--geometry-calculus", "1", "--nfft", "-1", "-o", "tf.bin", "mic.xml", "tsp.xml"},
                  1, "nfft"});
+}
+
+
+std::vector<std::string> Measim(std::vector<std::string> options) {
+  const std::vector<std::string> common = {"--mic", "mic.xml", "--list", "list.xml", "--output-dir", "sim"};
+  options.insert(options.begin(), common.begin(), common.end());
+  return options;
+}
+
+// The simulator's numbers are checked before they size or fill anything;
+// "-1" for --ir-length once looped for ever, a wrapped 2^63 overflowed the
+// heap, and non-finite values wrote silent or NaN recordings with status 0.
+INSTANTIATE_TEST_SUITE_P(
+    Measim, OptionValues,
+    ::testing::Values(
+        OptionCase{"IrLengthMinusOne", "MEASIM_BIN", Measim({"--ir-length", "-1"}), 1,
+                   "--ir-length must be 1 to 16777216 samples, found 18446744073709551615"},
+        OptionCase{"IrLengthTwoToThe63", "MEASIM_BIN", Measim({"--ir-length", "9223372036854775808"}), 1,
+                   "--ir-length must be 1 to 16777216 samples, found 9223372036854775808"},
+        OptionCase{"SpeedOfSoundNan", "MEASIM_BIN", Measim({"--speed-of-sound", "nan"}), 1, "--speed-of-sound"},
+        OptionCase{"LatencyNan", "MEASIM_BIN", Measim({"--latency", "nan"}), 1, "--latency"},
+        OptionCase{"GainInf", "MEASIM_BIN", Measim({"--gain", "inf"}), 1, "--gain"},
+        OptionCase{"KaiserBetaNan", "MEASIM_BIN", Measim({"--kaiser-beta", "nan"}), 1, "--kaiser-beta"},
+        OptionCase{"KaiserBetaNegative", "MEASIM_BIN", Measim({"--kaiser-beta", "-8"}), 1,
+                   "--kaiser-beta must be a finite number from 0 to 50, found -8"},
+        OptionCase{"KaiserBetaHuge", "MEASIM_BIN", Measim({"--kaiser-beta", "1e6"}), 1, "--kaiser-beta"},
+        OptionCase{"SnrNan", "MEASIM_BIN", Measim({"--snr", "nan"}), 1, "--snr"},
+        OptionCase{"DrrHuge", "MEASIM_BIN", Measim({"--drr", "-1e308"}), 1, "--drr"},
+        OptionCase{"Rt60Nan", "MEASIM_BIN", Measim({"--rt60", "nan"}), 1, "--rt60"},
+        OptionCase{"TailGapNan", "MEASIM_BIN", Measim({"--tail-gap", "nan"}), 1, "--tail-gap"}),
+    [](const ::testing::TestParamInfo<OptionCase>& info) { return info.param.name; });
+
+// A list's entries are written only below --output-dir: an absolute name,
+// one with "..", or one naming measim's own input is refused (they once
+// wrote anywhere and could replace the list being read with wave data).
+TEST_F(Options, MeasimListEntriesStayBelowTheOutputDir) {
+  for (const std::string& entry : {std::string("../escape.flt"), dir_.Path() + "/abs.flt", std::string("list.xml")}) {
+    WriteWhole(dir_ / "list.xml", IRListXml(entry));
+    const std::vector<std::string> args = {"--mic", "mic.xml", "--list", "list.xml"};
+    ExpectRefused({entry, "MEASIM_BIN", args, 1, "entry \"" + entry + "\""});
+  }
+}
+
+// A FIFO as the playback is refused at once instead of waiting for a writer.
+TEST_F(Options, MeasimRefusesAPipeAsPlayback) {
+  ScratchDir work;
+  WriteWhole(work / "mic.xml", MicArrayXml());
+  WriteWhole(work / "tsp.xml", TSPListXml(TSPSourceXml("rec.wav")));
+  ASSERT_EQ(::mkfifo((work / "play.wav").c_str(), 0600), 0);
+  const Outcome o = RunProgram({RequireProgram("MEASIM_BIN"), "--mic", "mic.xml", "--list", "tsp.xml", "--playback",
+                                "play.wav", "--output-dir", "sim"},
+                               work.Path());
+  if (EndedCleanly(o, 1)) ExpectMentions(o, o.err, {"--playback play.wav: not a regular file"});
+  EXPECT_FALSE(fs::exists(work / "sim"));
+}
+
+// A FLAC playback whose header claims 2^28 frames but holds 20000: memory
+// follows the frames read (4.2 GB were taken before the error once).
+TEST_F(Options, MeasimReadsALyingFlacByItsFrames) {
+  {
+    SF_INFO info{};
+    info.samplerate = 16000;
+    info.channels = 1;
+    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    const vesk::SoundFileHandle file(sf_open((dir_ / "play.flac").c_str(), SFM_WRITE, &info));
+    ASSERT_TRUE(file);
+    std::vector<short> samples(20000, 1000);
+    ASSERT_EQ(sf_writef_short(file.get(), samples.data(), 20000), 20000);
+  }
+  std::string flac = ReadWhole(dir_ / "play.flac");
+  ASSERT_EQ(flac.compare(0, 4, "fLaC"), 0);
+  // STREAMINFO's 36-bit total sample count: low nibble of byte 21, bytes 22-25.
+  flac[21] = static_cast<char>(flac[21] & 0xf0);
+  flac[22] = 0x10;
+  flac[23] = flac[24] = flac[25] = 0;
+  WriteWhole(dir_ / "play.flac", flac);
+  WriteWhole(dir_ / "tsp.xml", TSPListXml(TSPSourceXml("rec.wav")));
+  ExpectRefused({"LyingFlac", "MEASIM_BIN",
+                 {"--mic", "mic.xml", "--list", "tsp.xml", "--playback", "play.flac", "--output-dir", "sim"}, 1,
+                 "play.flac: expected 268435456 frames, found 20000"});
 }
 
 }  // namespace

@@ -76,16 +76,18 @@ Sound ReadSound(const std::string& path) {
   const auto numChannels = static_cast<std::size_t>(reader.Channels());
   Sound sound;
   sound.sampleRateHz = reader.SampleRateHz();
-  sound.channels.assign(numChannels, std::vector<double>(frames));
   // Read in blocks straight into the channels: the samples are held once.
+  // The channels grow with the frames read, not with the header's claim.
   constexpr std::size_t kBlockFrames = 4096;
+  sound.channels.assign(numChannels, std::vector<double>());
+  for (auto& channel : sound.channels) channel.reserve(std::min<std::size_t>(frames, std::size_t{1} << 20));
   std::vector<double> block(kBlockFrames * numChannels);
   std::size_t done = 0;
   while (done < frames) {
     const std::size_t got = reader.Read(block.data(), std::min(kBlockFrames, frames - done));
     if (got == 0) break;
     for (std::size_t t = 0; t < got; ++t)
-      for (std::size_t ch = 0; ch < numChannels; ++ch) sound.channels[ch][done + t] = block[t * numChannels + ch];
+      for (std::size_t ch = 0; ch < numChannels; ++ch) sound.channels[ch].push_back(block[t * numChannels + ch]);
     done += got;
   }
   if (done != frames) {

@@ -35,7 +35,7 @@ std::vector<SceneSource> ReadSources(const std::vector<vc::Source2>& sources) {
 
 }  // namespace
 
-Scene ConfigToScene(const std::string& micArrayPath, const std::string& listPath) {
+std::vector<SceneMic> ConfigToMics(const std::string& micArrayPath) {
   Scene scene;
   {
     auto file = ReadConfig(micArrayPath);
@@ -48,6 +48,12 @@ Scene ConfigToScene(const std::string& micArrayPath, const std::string& listPath
       throw ToolError(micArrayPath + ": " + e.what());
     }
   }
+  return scene.mics;
+}
+
+Scene ConfigToScene(const std::string& micArrayPath, const std::string& listPath) {
+  Scene scene;
+  scene.mics = ConfigToMics(micArrayPath);
   auto file = ReadConfig(listPath);
   try {
     if (auto tsp = boost::dynamic_pointer_cast<vc::TSPListFile2_0>(file)) {

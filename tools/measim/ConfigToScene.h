@@ -45,6 +45,9 @@ struct Scene {
 // list names a micIndex that the microphone-array file does not hold.
 Scene ConfigToScene(const std::string& micArrayPath, const std::string& listPath);
 
+// The microphones of a microphone-array location file alone, in file order.
+std::vector<SceneMic> ConfigToMics(const std::string& micArrayPath);
+
 // Position in `scene.mics` of the microphone with this micIndex; throws
 // ToolError naming the list file entry when there is none.
 std::size_t FindMic(const Scene& scene, unsigned int micIndex, const std::string& fileName);

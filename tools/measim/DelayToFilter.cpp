@@ -1,5 +1,6 @@
 #include "DelayToFilter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -17,9 +18,17 @@ void AddFractionalDelay(std::vector<double>& response, double delay_samples, dou
         << " does not fit into " << response.size() << " samples";
     throw ToolError(msg.str());
   }
+  AddFractionalDelayCut(response, delay_samples, gain, design);
+}
+
+void AddFractionalDelayCut(std::vector<double>& response, double delay_samples, double gain,
+                           const FractionalDelayDesign& design) {
+  const double h = design.half_width_samples;
   const double i0Beta = std::cyl_bessel_i(0.0, design.kaiser_beta);
-  const auto first = static_cast<std::size_t>(std::ceil(delay_samples - h));
-  const auto last = static_cast<std::size_t>(std::floor(delay_samples + h));
+  const double size = static_cast<double>(response.size());
+  if (response.empty() || !(delay_samples + h >= 0) || !(delay_samples - h <= size - 1)) return;
+  const auto first = static_cast<std::size_t>(std::max(0.0, std::ceil(delay_samples - h)));
+  const auto last = static_cast<std::size_t>(std::min(size - 1, std::floor(delay_samples + h)));
   for (std::size_t n = first; n <= last; ++n) {
     const double x = static_cast<double>(n) - delay_samples;
     const double r = x / h;
@@ -28,6 +37,40 @@ void AddFractionalDelay(std::vector<double>& response, double delay_samples, dou
     const double sinc = (x == 0.0) ? 1.0 : std::sin(vesk::kPi * x) / (vesk::kPi * x);
     response[n] += gain * sinc * window;
   }
+}
+
+namespace {
+constexpr int kSteps = 64;  // table rows per sample of fractional delay
+}
+
+TabulatedDelayFilter::TabulatedDelayFilter(int half_width_samples, double kaiser_beta)
+    : halfWidth_(half_width_samples), table_(static_cast<std::size_t>((kSteps + 1) * 2 * half_width_samples)) {
+  const double i0Beta = std::cyl_bessel_i(0.0, kaiser_beta);
+  const double h = half_width_samples;
+  for (int s = 0; s <= kSteps; ++s)
+    for (int j = 0; j < 2 * halfWidth_; ++j) {
+      // Tap j sits at n = floor(delay) - halfWidth + 1 + j.
+      const double x = (j - halfWidth_ + 1) - static_cast<double>(s) / kSteps;
+      const double r = x / h;
+      const double window = r * r >= 1.0 ? 0.0 : std::cyl_bessel_i(0.0, kaiser_beta * std::sqrt(1.0 - r * r)) / i0Beta;
+      const double sinc = (x == 0.0) ? 1.0 : std::sin(M_PI * x) / (M_PI * x);
+      table_[static_cast<std::size_t>(s * 2 * halfWidth_ + j)] = sinc * window;
+    }
+}
+
+void TabulatedDelayFilter::Add(std::vector<double>& response, double delay_samples, double gain) const {
+  const double whole = std::floor(delay_samples);
+  const double pos = (delay_samples - whole) * kSteps;
+  const auto row = static_cast<std::size_t>(pos);
+  const double frac = pos - static_cast<double>(row);
+  const double* lo = &table_[row * 2 * static_cast<std::size_t>(halfWidth_)];
+  const double* hi = lo + 2 * halfWidth_;
+  const long first = static_cast<long>(whole) - halfWidth_ + 1;
+  const long size = static_cast<long>(response.size());
+  const int jFirst = static_cast<int>(std::max(0L, -first));
+  const int jLast = static_cast<int>(std::min<long>(2 * halfWidth_, size - first));
+  for (int j = jFirst; j < jLast; ++j)
+    response[static_cast<std::size_t>(first + j)] += gain * (lo[j] + frac * (hi[j] - lo[j]));
 }
 
 }  // namespace vesktools

@@ -4,7 +4,9 @@
 #include <random>
 #include <sstream>
 
+#include "RoomToResponse.h"
 #include "Rt60ToTail.h"
+#include "SphereToResponse.h"
 #include "ToolError.h"
 
 namespace vesktools {
@@ -29,11 +31,23 @@ std::vector<double> GeometryToResponse(const Point3& source, const Point3& mic, 
     msg << "source " << src << " lies on microphone " << micIndex << " (distance 0 m)";
     throw ToolError(msg.str());
   }
+  if (settings.room.enabled) {
+    try {
+      return RoomToResponse(source, mic, settings);
+    } catch (const ToolError& e) {
+      std::ostringstream msg;
+      msg << "source " << src << ", microphone " << micIndex << ": " << e.what();
+      throw ToolError(msg.str());
+    }
+  }
   const double gain = 1.0 / distance;
   const double delay = DirectDelaySamples(source, mic, settings);
   std::vector<double> response(settings.length_samples, 0.0);
   try {
-    AddFractionalDelay(response, delay, gain, settings.delay_filter);
+    if (settings.sphere_radius_m > 0)
+      AddSphereResponse(response, source, mic, settings.sphere_radius_m, 1.0, settings);
+    else
+      AddFractionalDelay(response, delay, gain, settings.delay_filter);
   } catch (const ToolError& e) {
     std::ostringstream msg;
     msg << "source " << src << ", microphone " << micIndex << ": " << e.what();

@@ -1,9 +1,15 @@
 // measim: synthesises the files a TSP list or impulse-response list names,
 // for a microphone array in a free field or a simple simulated room.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <new>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,6 +19,9 @@
 #include "base/SignalCleanup.h"
 
 #include "ConfigToScene.h"
+#include "FloatFile.h"
+#include "SceneToRecording.h"
+#include "RoomToResponse.h"
 #include "SceneToFiles.h"
 #include "ToolError.h"
 #include "base/Constants.h"
@@ -44,6 +53,140 @@ void ParseSourceValues(const std::vector<std::string>& texts, const char* option
   }
 }
 
+// A number option: finite and within [low, high], or ToolError naming it.
+void CheckRange(const po::variables_map& vm, const char* option, double low, double high) {
+  if (!vm.count(option)) return;
+  const boost::any& value = vm[option].value();
+  const double v = value.type() == typeid(double) ? boost::any_cast<double>(value) : std::nan("");
+  if (!(v >= low && v <= high)) {
+    std::ostringstream msg;
+    msg << "--" << option << " must be a finite number from " << low << " to " << high << ", found " << v;
+    throw ToolError(msg.str());
+  }
+}
+
+// Inputs are read whole: a FIFO or device would block or never end.
+void RequireRegularFile(const std::string& path, const char* option) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) throw ToolError(std::string("--") + option + " " + path + ": " + std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) throw ToolError(std::string("--") + option + " " + path + ": not a regular file");
+}
+
+// A list's file names stay below --output-dir and never name an input.
+void CheckListEntries(const Scene& scene, const std::string& listPath, const std::string& outputDir,
+                      const std::vector<std::string>& inputs) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> inputPaths;
+  for (const std::string& input : inputs)
+    if (!input.empty()) inputPaths.push_back(fs::weakly_canonical(fs::absolute(input)));
+  for (const SceneSource& source : scene.sources)
+    for (const SceneFile& file : source.files) {
+      const fs::path name(file.name);
+      bool outside = name.empty() || name.is_absolute();
+      for (const fs::path& part : name) outside = outside || part == "..";
+      if (outside)
+        throw ToolError(listPath + ": entry \"" + file.name + "\" is not a path below --output-dir");
+      const fs::path target = fs::weakly_canonical(fs::absolute(fs::path(outputDir) / name));
+      for (const fs::path& input : inputPaths)
+        if (target == input)
+          throw ToolError(listPath + ": entry \"" + file.name + "\" names measim's own input " + input.string());
+    }
+}
+
+// "A,B,C" as exactly `count` finite numbers; throws ToolError naming the option.
+std::vector<double> ParseNumbers(const std::string& text, const char* option, std::size_t count) {
+  std::vector<double> values;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    try {
+      std::size_t used = 0;
+      const double v = std::stod(item, &used);
+      if (used != item.size() || !std::isfinite(v)) throw std::invalid_argument(item);
+      values.push_back(v);
+    } catch (const std::logic_error&) {
+      values.clear();
+      break;
+    }
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (values.size() != count)
+    throw ToolError(std::string("--") + option + " expects " + std::to_string(count) +
+                    " comma-separated numbers, found \"" + text + "\"");
+  return values;
+}
+
+// The room's settings from the command line; every source and microphone
+// (and the sphere) must lie inside.
+void SetUpRoom(const po::variables_map& vm, const Scene& scene, ResponseSettings& response) {
+  RoomSettings& room = response.room;
+  const std::vector<double> size = ParseNumbers(vm["room"].as<std::string>(), "room", 3);
+  room.size = Point3{size[0], size[1], size[2]};
+  if (!(size[0] > 0 && size[1] > 0 && size[2] > 0)) throw ToolError("--room needs three positive lengths in metres");
+  if (!vm.count("array-at")) throw ToolError("--room needs --array-at X,Y,Z (the array's origin in the room)");
+  const std::vector<double> at = ParseNumbers(vm["array-at"].as<std::string>(), "array-at", 3);
+  room.array_at = Point3{at[0], at[1], at[2]};
+  for (const char* option : {"drr", "tail-gap"})
+    if (!vm[option].defaulted())
+      throw ToolError(std::string("--") + option + " has no meaning with --room: the walls make the reverberation");
+  const bool rt60 = !vm["rt60"].defaulted(), reflection = vm.count("reflection") > 0;
+  if (rt60 == reflection) throw ToolError("--room needs one of --rt60 (seconds) and --reflection (six coefficients)");
+  if (reflection) {
+    const std::vector<double> b = ParseNumbers(vm["reflection"].as<std::string>(), "reflection", 6);
+    for (std::size_t w = 0; w < 6; ++w) {
+      if (!(std::fabs(b[w]) <= 1.0)) throw ToolError("--reflection coefficients must lie in [-1, 1]");
+      room.reflection[w] = b[w];
+    }
+  } else {
+    room.reflection.fill(Rt60ToReflection(room.size, response.rt60_s, response.speed_of_sound_mps));
+  }
+  response.rt60_s = 0.0;  // the walls, not the tail
+  room.enabled = true;
+  const double margin = response.sphere_radius_m;
+  auto inside = [&](const Point3& p, double pad) {
+    const Point3 q = ArrayToRoom(p, room);
+    return q.x > pad && q.y > pad && q.z > pad && q.x < room.size.x - pad && q.y < room.size.y - pad &&
+           q.z < room.size.z - pad;
+  };
+  auto where = [&](const Point3& p) {
+    const Point3 q = ArrayToRoom(p, room);
+    std::ostringstream text;
+    text << "(" << q.x << ", " << q.y << ", " << q.z << ") m, the room is " << room.size.x << " x " << room.size.y
+         << " x " << room.size.z << " m";
+    return text.str();
+  };
+  if (!inside(Point3{}, margin)) throw ToolError("the array (and its sphere) must lie inside the room: at " + where(Point3{}));
+  for (const SceneMic& mic : scene.mics)
+    if (!inside(mic.position, 0.0))
+      throw ToolError("microphone with micIndex " + std::to_string(mic.micIndex) + " lies outside the room: at " +
+                      where(mic.position));
+  for (std::size_t src = 0; src < scene.sources.size(); ++src)
+    if (!inside(scene.sources[src].position, 0.0))
+      throw ToolError("source " + std::to_string(src) + " lies outside the room: at " +
+                      where(scene.sources[src].position));
+}
+
+// Every microphone lies on the sphere's surface, to within 1 mm.
+void CheckMicsOnSphere(const Scene& scene, double radius_m) {
+  if (!(radius_m > 0) || !std::isfinite(radius_m)) {
+    std::ostringstream msg;
+    msg << "--sphere-radius must be a positive number of metres, found " << radius_m;
+    throw ToolError(msg.str());
+  }
+  for (const SceneMic& mic : scene.mics) {
+    const Point3& p = mic.position;
+    const double distance = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
+    if (std::fabs(distance - radius_m) > 1e-3) {
+      std::ostringstream msg;
+      msg << "microphone with micIndex " << mic.micIndex << " lies " << distance
+          << " m from the array's origin, not on the sphere of radius " << radius_m << " m (within 1 mm)";
+      throw ToolError(msg.str());
+    }
+  }
+}
+
 int Run(int argc, char** argv) {
   std::string micPath, listPath, playbackPath, waveFormat;
   ResponseSettings response;
@@ -52,6 +195,9 @@ int Run(int argc, char** argv) {
   double snr = 0;
   std::vector<std::string> sourceGains, sourceSnrs, sourceMoves;
   std::vector<unsigned int> swapMics;
+  std::string scenePath;
+  std::vector<std::string> sourceSpecs;
+  SceneRecordingSettings sceneSettings;
   po::options_description opts("measim options");
   opts.add_options()
       ("help,h", "show this text")
@@ -84,22 +230,74 @@ int Run(int argc, char** argv) {
        "saturate 16-bit recordings that would clip instead of refusing them")
       ("move-source", po::value(&sourceMoves)->composing(),
        "SRC=DEG: simulate source SRC's loudspeaker DEG degrees further in azimuth (about z) than the list says")
+      ("scene", po::value(&scenePath),
+       "OUT.wav: record a scene of the --source entries instead of a list's files (truth in OUT.json)")
+      ("source", po::value(&sourceSpecs)->composing(),
+       "azimuth=DEG,elevation=DEG,distance=M,signal=noise|pink|speech|FILE[,level=DB][,start=S] (repeatable)")
+      ("duration", po::value(&sceneSettings.duration_s), "seconds the scene's recording lasts")
+      ("diffuse-snr", po::value(&sceneSettings.diffuse_snr_db),
+       "add an isotropic noise field this many dB below the sources' direct sound at the origin")
+      ("sphere-radius", po::value(&response.sphere_radius_m),
+       "metres: the array sits on a rigid sphere of this radius centred on its origin (a head)")
+      ("room", po::value<std::string>(), "LX,LY,LZ: a shoebox room of these sides (metres) with image-source walls")
+      ("array-at", po::value<std::string>(), "X,Y,Z: the array's origin in the room, metres")
+      ("array-yaw", po::value(&response.room.array_yaw_deg)->default_value(0.0), "degrees the array is turned about z")
+      ("reflection", po::value<std::string>(),
+       "X0,X1,Y0,Y1,Z0,Z1: pressure reflection coefficients of the six walls (instead of --rt60)")
+      ("max-order", po::value(&response.room.max_order),
+       "highest image order (default: every image that arrives within --ir-length)")
+      ("scatter-order", po::value(&response.room.scatter_order)->default_value(2),
+       "with a sphere: images up to this order are scattered by it, later ones reach the free-field positions")
       ("swap-mics", po::value(&swapMics)->multitoken(),
        "A B: simulate the microphones with micIndex A and B at each other's place (swapped cables)");
   po::variables_map vm;
   po::store(po::parse_command_line(argc, argv, opts), vm);
   po::notify(vm);
   if (vm.count("help")) {
-    std::cout << "Usage: measim --mic MIC.xml --list LIST.xml [--playback PLAY.wav] [options]\n" << opts << "\n";
+    std::cout << "Usage: measim --mic MIC.xml --list LIST.xml [--playback PLAY.wav] [options]\n"
+                 "       measim --mic MIC.xml --scene OUT.wav --source SPEC [--source SPEC ...] --duration S [options]\n" << opts << "\n";
     return 0;
   }
-  if (micPath.empty() || listPath.empty()) throw ToolError("both --mic and --list are required (see --help)");
+  const bool sceneMode = vm.count("scene") > 0;
+  if (sceneMode) {
+    if (micPath.empty() || !listPath.empty())
+      throw ToolError("--scene needs --mic and takes no --list (see --help)");
+    if (sourceSpecs.empty()) throw ToolError("--scene needs at least one --source");
+    if (!vm.count("duration") || !(sceneSettings.duration_s > 0) || !(sceneSettings.duration_s <= 86400))
+      throw ToolError("--scene needs --duration, seconds above 0 and at most 86400");
+    if (vm.count("source-snr") || vm.count("playback") || vm.count("response-dir"))
+      throw ToolError("--source-snr, --playback and --response-dir belong to a list's recordings, not to --scene");
+  } else if (micPath.empty() || listPath.empty()) {
+    throw ToolError("both --mic and --list are required (see --help)");
+  } else {
+    for (const char* option : {"source", "duration", "diffuse-snr"})
+      if (vm.count(option)) throw ToolError(std::string("--") + option + " needs --scene");
+  }
   if (waveFormat == "pcm16")
     output.wave_format = WaveFormat::PCM16;
   else if (waveFormat == "float")
     output.wave_format = WaveFormat::FLOAT32;
   else
     throw ToolError("--wave-format must be pcm16 or float, found " + waveFormat);
+  // Every number before it sizes, loops or fills anything.
+  if (response.length_samples < 1 || response.length_samples > (std::size_t{1} << 24)) {
+    std::ostringstream msg;
+    msg << "--ir-length must be 1 to 16777216 samples, found " << response.length_samples;
+    throw ToolError(msg.str());
+  }
+  CheckRange(vm, "speed-of-sound", 1.0, 1e5);
+  CheckRange(vm, "gain", -1e6, 1e6);
+  CheckRange(vm, "snr", -300, 300);
+  CheckRange(vm, "drr", -300, 300);
+  CheckRange(vm, "rt60", 0, 1000);
+  CheckRange(vm, "tail-gap", 0, 1000);
+  CheckRange(vm, "filter-half-width", 1, 65536);
+  CheckRange(vm, "kaiser-beta", 0, 50);
+  CheckRange(vm, "latency", 0, 1e8);
+  CheckRange(vm, "clock-drift", -99999, 99999);
+  CheckRange(vm, "array-yaw", -1e6, 1e6);
+  CheckRange(vm, "diffuse-snr", -300, 300);
+  if (vm.count("max-order") && response.room.max_order < 0) throw ToolError("--max-order must not be negative");
   if (!vm.count("latency")) response.latency_samples = response.delay_filter.half_width_samples;
   if (vm.count("snr")) {
     output.add_noise = true;
@@ -109,7 +307,19 @@ int Run(int argc, char** argv) {
   ParseSourceValues(sourceGains, "source-gain", output.source_gain);
   ParseSourceValues(sourceSnrs, "source-snr", output.source_snr_db);
 
-  Scene scene = ConfigToScene(micPath, listPath);
+  std::vector<SceneSourceSpec> specs;
+  Scene scene;
+  if (sceneMode) {
+    scene.mics = ConfigToMics(micPath);
+    for (const std::string& text : sourceSpecs) {
+      specs.push_back(ParseSourceSpec(text));
+      scene.sources.push_back(SceneSource{SpecPosition(specs.back()), {}});
+    }
+    if (vm.count("diffuse-snr")) sceneSettings.diffuse = true;
+  } else {
+    scene = ConfigToScene(micPath, listPath);
+    CheckListEntries(scene, listPath, output.output_dir, {micPath, listPath, playbackPath});
+  }
   std::map<std::size_t, double> moves;
   ParseSourceValues(sourceMoves, "move-source", moves);
   for (const auto& move : moves) {
@@ -124,10 +334,46 @@ int Run(int argc, char** argv) {
     std::swap(scene.mics[FindMic(scene, swapMics[0], micPath)].position,
               scene.mics[FindMic(scene, swapMics[1], micPath)].position);
   }
+  if (vm.count("sphere-radius")) CheckMicsOnSphere(scene, response.sphere_radius_m);
+  if (vm.count("room")) SetUpRoom(vm, scene, response);
+  else
+    for (const char* option : {"array-at", "reflection", "max-order"})
+      if (vm.count(option)) throw ToolError(std::string("--") + option + " needs --room");
   SimulationReport report;
-  if (scene.kind == ListKind::TSP) {
+  if (sceneMode) {
+    if (samplingFreq == 0) throw ToolError("--sampling-freq must be at least 1");
+    response.sampling_hz = samplingFreq;
+    for (const SceneSourceSpec& spec : specs)
+      if (spec.signal != "noise" && spec.signal != "pink" && spec.signal != "speech")
+        RequireRegularFile(spec.signal, "source");
+    const double bytes = std::round(sceneSettings.duration_s * samplingFreq) * static_cast<double>(scene.mics.size()) *
+                         (output.wave_format == WaveFormat::PCM16 ? 2.0 : 4.0);
+    if (bytes > 4294967295.0 - 1024.0) throw ToolError(scenePath + ": the scene exceeds the 4 GiB a WAV file can hold");
+    const Sound recording = RenderScene(scene, specs, sceneSettings, response, output);
+    WriteSound(scenePath, recording, output.wave_format);
+    const std::string truth = SceneTruthJson(specs, static_cast<int>(samplingFreq), sceneSettings.duration_s);
+    WriteOutputFile(TruthPath(scenePath), truth.data(), truth.size());
+    std::cout << "measim: wrote the scene " << scenePath << " (" << recording.channels.size() << " channels, "
+              << recording.Frames() << " frames) and its truth " << TruthPath(scenePath) << "\n";
+  } else if (scene.kind == ListKind::TSP) {
     if (playbackPath.empty()) throw ToolError(listPath + " is a TSP list: --playback is required");
-    report = WriteRecordings(scene, ReadSound(playbackPath), response, output);
+    RequireRegularFile(playbackPath, "playback");
+    const Sound playback = ReadSound(playbackPath);
+    // A WAV file's sizes are 32-bit: refuse before the work what would not fit.
+    const double frames = std::round(static_cast<double>(playback.Frames()) * (1.0 + output.clock_drift_ppm * 1e-6)) +
+                          static_cast<double>(response.length_samples) - 1.0;
+    for (const SceneSource& source : scene.sources)
+      for (const SceneFile& file : source.files) {
+        const double bytes = frames * static_cast<double>(file.micIndices.size()) *
+                             (output.wave_format == WaveFormat::PCM16 ? 2.0 : 4.0);
+        if (bytes > 4294967295.0 - 1024.0) {
+          std::ostringstream msg;
+          msg << file.name << ": a recording of " << frames << " frames x " << file.micIndices.size()
+              << " channels exceeds the 4 GiB a WAV file can hold";
+          throw ToolError(msg.str());
+        }
+      }
+    report = WriteRecordings(scene, playback, response, output);
     std::cout << "measim: wrote " << report.files << " recordings of " << report.frames << " frames under "
               << output.output_dir << "\n";
   } else {
@@ -146,6 +392,10 @@ int main(int argc, char** argv) {
   vesk::signal_cleanup::Install();
   try {
     return Run(argc, argv);
+  } catch (const std::length_error&) {
+    std::cerr << "measim: out of memory while simulating the measurement (a size beyond any vector); the files written so "
+                 "far are whole\n";
+    return 1;
   } catch (const std::bad_alloc&) {
     std::cerr << "measim: out of memory while simulating the measurement; the files written so far are whole\n";
     return 1;

@@ -1,6 +1,7 @@
 // The simulator from configuration files to written recordings and
 // impulse-response files.
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include "ConfigToScene.h"
 #include "FloatFile.h"
 #include "SceneToFiles.h"
+#include "SceneToRecording.h"
 #include "ToolError.h"
 #include "veskio2/VeskConfig.h"
 
@@ -170,4 +172,79 @@ TEST_F(SceneFiles, ReportsWhatTheFilesLack) {
     EXPECT_EQ(std::string(e.what()),
               mics + ": expected TSPListFile or ImpulseResponseListFile 2.0, found MicArrayLocationFile 2.0");
   }
+}
+
+TEST_F(SceneFiles, TwoSourcesTogetherAreTheSumOfEachAlone) {
+  Scene scene;
+  scene.mics = ConfigToMics(WriteMics());
+  const std::vector<SceneSourceSpec> specs = {
+      ParseSourceSpec("azimuth=37,elevation=0,distance=1.5,signal=noise"),
+      ParseSourceSpec("azimuth=-120,elevation=20,distance=2.5,signal=speech,level=-6,start=0.1")};
+  for (const SceneSourceSpec& s : specs) scene.sources.push_back(SceneSource{SpecPosition(s), {}});
+  SceneRecordingSettings settings;
+  settings.duration_s = 0.4;
+  ResponseSettings response;
+  response.length_samples = 1024;
+  OutputSettings output;
+  output.wave_format = WaveFormat::FLOAT32;
+  const Sound both = RenderScene(scene, specs, settings, response, output);
+  Scene first = scene, second = scene;
+  first.sources.resize(1);
+  second.sources.erase(second.sources.begin());
+  // Source numbers seed the signals: render the second alone as source 1.
+  second.sources.insert(second.sources.begin(), SceneSource{Point3{2, 0, 0}, {}});
+  std::map<std::size_t, double> silence = {{0, 0.0}};
+  OutputSettings muted = output;
+  muted.source_gain = silence;
+  const Sound a = RenderScene(first, {specs[0]}, settings, response, output);
+  const Sound b = RenderScene(second, specs, settings, response, muted);
+  ASSERT_EQ(both.channels.size(), 2u);
+  ASSERT_EQ(both.Frames(), 6400u);
+  double peak = 0;
+  for (std::size_t ch = 0; ch < 2; ++ch)
+    for (std::size_t n = 0; n < both.Frames(); ++n) {
+      peak = std::max(peak, std::fabs(both.channels[ch][n]));
+      ASSERT_NEAR(both.channels[ch][n], a.channels[ch][n] + b.channels[ch][n], 1e-12) << ch << " " << n;
+    }
+  EXPECT_GT(peak, 0.5);
+  // The second source starts at 0.1 s: before its sound reaches the
+  // microphones, the mix is the first source alone.
+  for (std::size_t n = 0; n < 1600; ++n) ASSERT_EQ(b.channels[0][n], 0.0) << n;
+}
+
+TEST_F(SceneFiles, TheTruthReadsBackAsJson) {
+  const std::vector<SceneSourceSpec> specs = {
+      ParseSourceSpec("azimuth=37,elevation=0,distance=1.5,signal=noise"),
+      ParseSourceSpec("azimuth=-60.25,elevation=10,distance=2,signal=my \"rec\",1.wav,level=-6,start=0.5")};
+  EXPECT_EQ(specs[1].signal, "my \"rec\",1.wav");
+  const std::string truth = SceneTruthJson(specs, 16000, 3.0);
+  std::ofstream(Path("out.json")) << truth;
+  EXPECT_EQ(TruthPath(Path("out.wav")), Path("out.json"));
+  // Python's json module as the independent reader; it prints the values
+  // back in the order of the keys.
+  const std::string command =
+      "/usr/bin/python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
+      "print(sorted(d)); print(d[\"samplingRate\"], d[\"durationS\"]); "
+      "[print(sorted(s), s[\"azimuthDeg\"], s[\"elevationDeg\"], s[\"distance\"], s[\"signal\"], s[\"levelDb\"], "
+      "s[\"startS\"]) for s in d[\"sources\"]]' " + Path("out.json");
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string text;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
+  ASSERT_EQ(::pclose(pipe), 0) << text;
+  const std::string keys = "['azimuthDeg', 'distance', 'elevationDeg', 'levelDb', 'signal', 'startS']";
+  EXPECT_EQ(text, "['durationS', 'samplingRate', 'sources']\n16000 3\n" + keys + " 37 0 1.5 noise 0 0\n" + keys +
+                      " -60.25 10 2 my \"rec\",1.wav -6 0.5\n");
+}
+
+TEST_F(SceneFiles, SourceSpecsAreCheckedNamingTheEntry) {
+  try {
+    ParseSourceSpec("azimuth=37,elevation=0,signal=noise");
+    FAIL() << "no error";
+  } catch (const ToolError& e) {
+    EXPECT_STREQ(e.what(), "--source \"azimuth=37,elevation=0,signal=noise\": distance is missing (expected "
+                           "azimuth=DEG,elevation=DEG,distance=M,signal=SIG[,level=DB][,start=S])");
+  }
+  EXPECT_THROW(ParseSourceSpec("azimuth=nan,elevation=0,distance=1,signal=noise"), ToolError);
 }
