@@ -22,7 +22,7 @@ const std::vector<std::complex<float>>& TfMeasurement::Spectrum(std::size_t src,
   return (*m2pg)[src / innerCount][src % innerCount][mic];
 }
 
-TfMeasurement TfFileToMeasurement(const std::string& path) {
+TfMeasurement TfFileToMeasurement(const std::string& path, std::size_t minMics, const char* purpose) {
   TfMeasurement m;
   m.path = path;
   std::ifstream in(path, std::ios::binary);
@@ -109,7 +109,9 @@ TfMeasurement TfFileToMeasurement(const std::string& path) {
   } catch (const veskio2::NotInitialized& e) {
     throw ToolError(path + ": " + e.what());
   }
-  if (m.NumMics() < 3) throw ToolError(path + ": a check needs at least 3 microphones, found " + std::to_string(m.NumMics()));
+  if (m.NumMics() < minMics)
+    throw ToolError(path + ": " + purpose + " needs at least " + std::to_string(minMics) + " microphones, found " +
+                    std::to_string(m.NumMics()));
   return m;
 }
 

@@ -40,8 +40,10 @@ struct TfMeasurement {
 // Reads a transfer-function file through veskio2. Throws ToolError naming
 // the file when it cannot be read, lacks a field the check needs (vgtf::Fmt
 // samplingRate, fftLength, micPositions; positions and tf), or when its
-// dimensions disagree (microphone count, bins beyond fftLength / 2).
-TfMeasurement TfFileToMeasurement(const std::string& path);
+// dimensions disagree (microphone count, bins beyond fftLength / 2), or
+// when it holds fewer than `minMics` microphones (`purpose` names the user
+// in that message: "a check", "localisation").
+TfMeasurement TfFileToMeasurement(const std::string& path, std::size_t minMics = 3, const char* purpose = "a check");
 
 }  // namespace vesktools
 

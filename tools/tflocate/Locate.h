@@ -1,0 +1,190 @@
+// Localisation with a transfer-function file's responses as steering
+// vectors: the records that pass between the steps of tflocate.
+#ifndef VESK_TFLOCATE_LOCATE_H
+#define VESK_TFLOCATE_LOCATE_H
+
+#include <array>
+#include <complex>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <Eigen/Dense>
+
+namespace vesktools {
+
+enum class Method { NORMMUSIC, MUSIC, SRP_PHAT };
+const char* MethodName(Method method);
+
+// One direction: degrees, azimuth in [0, 360) = atan2(y, x), elevation =
+// asin(z / |p|); `unit` the unit vector.
+struct Direction {
+  double azimuthDeg = 0, elevationDeg = 0;
+  std::array<double, 3> unit{{1, 0, 0}};
+};
+Direction DirectionOf(double x, double y, double z);
+Direction DirectionFromAngles(double azimuthDeg, double elevationDeg);
+double AngleDeg(const Direction& a, const Direction& b);  // great-circle angle, degrees
+
+// The file's source positions as a search grid. Coincident sources (the
+// azimuths at a pole) are one "point"; `neighbours` of each point by angle.
+// On a regular azimuth x elevation grid `cell` says where each point lies,
+// so that a peak can be refined between grid points.
+struct SearchGrid {
+  std::vector<Direction> points;
+  std::vector<std::size_t> pointOfSource;     // [src] -> point
+  std::vector<std::size_t> firstSource;       // [point] -> a source at it (the lowest index)
+  std::vector<std::vector<std::size_t>> neighbours;  // [point]
+  double spacingDeg = 0;  // median angle from a point to its nearest other point
+  bool regular = false;
+  // Regular grids only: the axes (degrees) and the point at each cell,
+  // cell[el][az] (every azimuth of a pole row names the pole's point).
+  std::vector<double> azimuthsDeg, elevationsDeg;
+  bool azimuthWraps = false;
+  std::vector<std::vector<std::size_t>> cell;
+  std::vector<std::array<int, 2>> cellOfPoint;  // [point] -> {el, az}; az -1 at a pole
+};
+// Throws ToolError when there are no sources or a position is at the origin.
+SearchGrid PositionsToGrid(const std::vector<std::array<double, 3>>& positionsMetres);
+
+// Unit-norm steering vectors of the band's bins, laid out for the search:
+// re/im[(bin * mics + mic) * directions + src]. A (src, bin) whose response
+// is zero on every microphone is all zero.
+struct Steering {
+  std::string path, kind;  // kind "m2pg" or "gtf"
+  int samplingHz = 0;
+  std::size_t nfft = 0, numMics = 0, numSources = 0;
+  double bandLowHz = 0, bandHighHz = 0;
+  std::vector<std::size_t> bins;  // FFT bin numbers (0 .. nfft / 2) in the band that hold a response
+  std::vector<float> re, im;
+  std::vector<std::array<double, 3>> positions;  // metres, [src]
+  std::vector<std::string> warnings;
+  const float* Re(std::size_t bin, std::size_t mic) const { return re.data() + (bin * numMics + mic) * numSources; }
+  const float* Im(std::size_t bin, std::size_t mic) const { return im.data() + (bin * numMics + mic) * numSources; }
+};
+
+struct BandRequest {
+  double lowHz = 500.0;
+  double highHz = 0.0;  // 0: 0.8 of the Nyquist frequency
+};
+
+// Reads a TF file: m2pg as stored, gtf conjugated back (with a warning, its
+// normalisations can weight microphones unequally). Throws ToolError naming
+// the file when it cannot be read, its bins do not cover its fftLength
+// (m2pg: fftLength / 2 + 1 of them), or no bin of the band holds a response.
+Steering TfFileToSteering(const std::string& path, const BandRequest& band);
+
+// One block's spatial covariance per band bin, [bin] of mics x mics.
+struct BlockCovariance {
+  double startS = 0, endS = 0;
+  std::size_t frames = 0;
+  std::vector<Eigen::MatrixXcd> perBin;
+};
+
+struct FrameSettings {
+  std::size_t hopSamples = 0;  // 0: nfft / 2
+  double blockS = 0.5;
+  std::vector<std::size_t> channels;  // recording channel of each TF microphone; empty: 0, 1, ...
+};
+
+// Streams RECORDING in Hann-windowed frames of nfft samples, one FFT per
+// frame and channel (unscaled), and hands each block of `blockS` seconds
+// (a frame belongs to the block that holds its centre) to `sink` as soon as
+// it is complete; memory is one block. Throws ToolError naming the file when
+// it lacks a channel, has another rate than the TF file, or is shorter than
+// one frame.
+void RecordingToCovariances(const std::string& path, const Steering& steering, const FrameSettings& settings,
+                            const std::function<void(const BlockCovariance&)>& sink);
+
+// The spatial spectrum over the file's sources, [src], summed over the
+// band's bins: MUSIC with K = `sources` (normmusic: each bin's pseudo-
+// spectrum divided by its largest value before the sum) or SRP-PHAT (the
+// phase-transformed covariance steered by each response's phases). Bins
+// are split over the cores in fixed chunks, so the result does not depend
+// on how many there are.
+std::vector<double> CovarianceToSpectrum(const BlockCovariance& block, const Steering& steering, Method method,
+                                         std::size_t sources);
+// The same for several blocks at once, [block][src]: each bin's responses are
+// read once for all of them (the search over many directions is bound by
+// reading the responses).
+std::vector<std::vector<double>> CovariancesToSpectra(const std::vector<BlockCovariance>& blocks,
+                                                      const Steering& steering, Method method, std::size_t sources);
+
+struct Peak {
+  Direction direction;  // refined between grid points on a regular grid
+  std::size_t nearestSource = 0;
+  double power = 0;  // spectrum value / the block's largest
+};
+// The K largest local maxima of the spectrum over the grid's points.
+std::vector<Peak> SpectrumToPeaks(const std::vector<double>& spectrum, const SearchGrid& grid, std::size_t k);
+
+struct BlockResult {
+  double startS = 0, endS = 0;
+  std::vector<Peak> peaks;
+  std::vector<double> spectrum;  // [point], normalised to its largest; kept only for the plot
+  std::vector<double> errorsDeg;  // with a truth: of each assigned peak
+};
+
+struct EstimateDirection {
+  Direction direction;
+  double support = 0;  // share of blocks with a peak at this direction
+};
+// Gathers the blocks' peaks by direction (a peak joins the strongest
+// earlier group within `gateDeg`), most supported first.
+std::vector<EstimateDirection> PeaksToEstimate(const std::vector<BlockResult>& blocks, double gateDeg);
+
+struct ErrorSummary {
+  double meanDeg = 0, medianDeg = 0, within5Deg = 0;
+  std::size_t assigned = 0, misses = 0, falseAlarms = 0;
+};
+// Assigns each block's peaks to the truth (Hungarian assignment on the
+// great-circle angle; pairs beyond `gateDeg` are no assignment), fills
+// each block's errorsDeg, and sums up over the recording.
+ErrorSummary PeaksToErrors(std::vector<BlockResult>& blocks, const std::vector<Direction>& truth, double gateDeg);
+// Rows x columns cost; returns for each row its column or -1 (rows <=
+// columns or not: the smaller side is fully assigned at least total cost).
+std::vector<int> HungarianAssignment(const std::vector<std::vector<double>>& cost);
+
+struct LocateRun {
+  Steering steering;  // without the vectors once the run is done
+  SearchGrid grid;
+  Method method = Method::NORMMUSIC;
+  std::string recording;
+  std::vector<BlockResult> blocks;
+  std::vector<EstimateDirection> estimate;
+  bool haveTruth = false;
+  ErrorSummary errors;
+};
+
+struct SelfTestDirection {
+  std::size_t source = 0;
+  Direction truth, estimate;
+  std::size_t estimateSource = 0;
+  double errorDeg = 0, nearestOtherDeg = 0, resolutionDeg = 0;
+};
+struct Ambiguity {
+  std::size_t source = 0, other = 0;
+  double similarity = 0;  // mean over the band of |a_s^H a_o|^2 for unit-norm responses
+};
+struct SelfTest {
+  double snrDb = 20;
+  std::vector<SelfTestDirection> directions;
+  std::vector<Ambiguity> ambiguities;
+  double meanErrorDeg = 0, medianErrorDeg = 0, maxErrorDeg = 0, resolutionDeg = 0;
+};
+struct SelfTestSettings {
+  double snrDb = 20;
+  std::size_t snapshots = 31;        // frames per simulated block
+  double ambiguitySimilarity = 0.9;  // a far direction this alike is an ambiguity
+  double ambiguityMinDeg = 10;       // "far": beyond the lobe and at least this
+};
+// Leave-one-out: each source in turn, a block of `snapshots` frames of its
+// own response times unit complex Gaussian noise plus white noise at the
+// SNR (fixed seed), localised (K = 1) over the other sources only.
+SelfTest SteeringToSelfTest(const Steering& steering, const SearchGrid& grid, Method method,
+                            const SelfTestSettings& settings);
+
+}  // namespace vesktools
+
+#endif

@@ -1,0 +1,135 @@
+#include <algorithm>
+#include <cmath>
+
+#include "Locate.h"
+#include "base/Constants.h"
+#include "base/RealFft.h"
+#include "SoundFile.h"
+#include "ToolError.h"
+
+namespace vesktools {
+
+void RecordingToCovariances(const std::string& path, const Steering& steering, const FrameSettings& settings,
+                            const std::function<void(const BlockCovariance&)>& sink) {
+  SoundReader reader(path);
+  const std::size_t M = steering.numMics, N = steering.nfft, B = steering.bins.size();
+  std::vector<std::size_t> channels = settings.channels;
+  if (channels.empty())
+    for (std::size_t mic = 0; mic < M; ++mic) channels.push_back(mic);
+  if (channels.size() != M)
+    throw ToolError("--channels names " + std::to_string(channels.size()) + " channels, but " + steering.path +
+                    " has " + std::to_string(M) + " microphones");
+  const std::size_t have = static_cast<std::size_t>(reader.Channels());
+  for (std::size_t c : channels)
+    if (c >= have)
+      throw ToolError(path + ": expected at least " + std::to_string(c + 1) + " channels (channel " + std::to_string(c) +
+                      " for a microphone), found " + std::to_string(have));
+  if (reader.SampleRateHz() != steering.samplingHz)
+    throw ToolError(path + ": expected the sampling rate of " + steering.path + " (" +
+                    std::to_string(steering.samplingHz) + " Hz), found " + std::to_string(reader.SampleRateHz()) + " Hz");
+  const std::size_t hop = settings.hopSamples ? settings.hopSamples : N / 2;
+  const double rate = steering.samplingHz;
+  const std::size_t blockSamples = std::max<std::size_t>(1, static_cast<std::size_t>(std::llround(settings.blockS * rate)));
+  if (reader.Frames() < N)
+    throw ToolError(path + ": expected at least one frame of " + std::to_string(N) + " samples, found " +
+                    std::to_string(reader.Frames()));
+
+  // Periodic Hann window.
+  std::vector<double> window(N);
+  for (std::size_t t = 0; t < N; ++t) window[t] = 0.5 - 0.5 * std::cos(2 * vesk::kPi * t / N);
+
+  vesk::RealFft<double> fft(N);
+  std::vector<std::vector<double>> buffer(M);  // samples from bufferStart on
+  std::size_t bufferStart = 0, nextFrame = 0;
+  std::vector<double> chunk;
+  const std::size_t chunkFrames = 4096;
+  chunk.resize(chunkFrames * have);
+  std::vector<double> xr(M * B), xi(M * B);  // one frame's spectra, [bin][mic]
+  // Sums of x x^H, upper triangle, [bin][mic][mic]; plain arithmetic (a
+  // std::complex product checks for infinities on every call).
+  std::vector<double> sumRe(B * M * M), sumIm(B * M * M);
+
+  BlockCovariance block;
+  std::size_t blockIndex = 0;
+  auto reset = [&](std::size_t index) {
+    blockIndex = index;
+    block.startS = index * blockSamples / rate;
+    block.endS = (index + 1) * blockSamples / rate;
+    block.frames = 0;
+    std::fill(sumRe.begin(), sumRe.end(), 0.0);
+    std::fill(sumIm.begin(), sumIm.end(), 0.0);
+  };
+  auto finish = [&](double endS) {
+    if (block.frames == 0) return;
+    block.endS = std::min(block.endS, endS);
+    block.perBin.assign(B, Eigen::MatrixXcd(M, M));
+    const double scale = 1.0 / static_cast<double>(block.frames);
+    for (std::size_t b = 0; b < B; ++b)
+      for (std::size_t i = 0; i < M; ++i)
+        for (std::size_t j = i; j < M; ++j) {
+          const std::size_t k = (b * M + i) * M + j;
+          const std::complex<double> v(sumRe[k] * scale, sumIm[k] * scale);
+          block.perBin[b](static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) = v;
+          block.perBin[b](static_cast<Eigen::Index>(j), static_cast<Eigen::Index>(i)) = std::conj(v);
+        }
+    sink(block);
+  };
+  reset(0);
+  bool ended = false;
+  std::size_t readTotal = 0;
+  while (!ended) {
+    const std::size_t got = reader.Read(chunk.data(), chunkFrames);
+    if (got == 0) ended = true;
+    readTotal += got;
+    for (std::size_t mic = 0; mic < M; ++mic)
+      for (std::size_t f = 0; f < got; ++f) {
+        const double sample = chunk[f * have + channels[mic]];
+        if (!std::isfinite(sample))
+          throw ToolError(path + ": sample " + std::to_string(readTotal - got + f) + " of channel " +
+                          std::to_string(channels[mic]) + " is not finite");
+        buffer[mic].push_back(sample);
+      }
+    while (nextFrame + N <= bufferStart + buffer[0].size()) {
+      const std::size_t centre = nextFrame + N / 2;
+      const std::size_t index = centre / blockSamples;
+      if (index != blockIndex) {
+        finish(index * blockSamples / rate);
+        reset(index);
+      }
+      for (std::size_t mic = 0; mic < M; ++mic) {
+        const double* in = buffer[mic].data() + (nextFrame - bufferStart);
+        double* t = fft.Time();
+        for (std::size_t i = 0; i < N; ++i) t[i] = in[i] * window[i];
+        fft.Forward();
+        const std::complex<double>* spectrum = fft.Spectrum();
+        for (std::size_t b = 0; b < B; ++b) {
+          xr[b * M + mic] = spectrum[steering.bins[b]].real();
+          xi[b * M + mic] = spectrum[steering.bins[b]].imag();
+        }
+      }
+      for (std::size_t b = 0; b < B; ++b) {
+        const double* ar = xr.data() + b * M;
+        const double* ai = xi.data() + b * M;
+        for (std::size_t i = 0; i < M; ++i) {
+          double* re = sumRe.data() + (b * M + i) * M;
+          double* im = sumIm.data() + (b * M + i) * M;
+          for (std::size_t j = i; j < M; ++j) {  // x_i conj(x_j)
+            re[j] += ar[i] * ar[j] + ai[i] * ai[j];
+            im[j] += ai[i] * ar[j] - ar[i] * ai[j];
+          }
+        }
+      }
+      ++block.frames;
+      nextFrame += hop;
+    }
+    // Keep only what the next frame needs.
+    const std::size_t drop = std::min(nextFrame, bufferStart + buffer[0].size()) - bufferStart;
+    if (drop > 0) {
+      for (auto& v : buffer) v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(drop));
+      bufferStart += drop;
+    }
+  }
+  finish(readTotal / rate);
+}
+
+}  // namespace vesktools
