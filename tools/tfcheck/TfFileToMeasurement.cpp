@@ -91,7 +91,6 @@ TfMeasurement TfFileToMeasurement(const std::string& path) {
   } catch (const veskio2::NotInitialized& e) {
     throw ToolError(path + ": " + e.what());
   }
-  if (m.NumMics() < 3) throw ToolError(path + ": a check needs at least 3 microphones, found " + std::to_string(m.NumMics()));
   return m;
 }
 

@@ -138,6 +138,7 @@ int Run(int argc, char** argv) {
   }
   if (files.size() != 1) throw ToolError("expected one TF file (or --recordings LIST.xml), found " + std::to_string(files.size()) + "; see --help");
   const TfMeasurement tf = TfFileToMeasurement(files[0]);
+  if (tf.NumMics() < 3) throw ToolError(tf.path + ": a check needs at least 3 microphones, found " + std::to_string(tf.NumMics()));
   GeometryInput input;
   input.samplingHz = samplingFreq > 0 ? samplingFreq : tf.samplingHz;
   input.speedOfSound = speed;
