@@ -18,10 +18,9 @@ const double kTwoPi = 2.0 * M_PI;
 // A target this close to a ring's elevation lies on it (radians); rings of
 // a grid are a degree or more apart.
 const double kOnRingRad = 1e-3;
-// Points nearer a face's plane than this are on it: float positions put
-// the corners of a grid cell (which are coplanar) this far apart at most,
-// and a grid of 0.25 degrees still leaves 1e-5 between real faces.
-const double kPlaneEps = 2e-7;
+// Points nearer a face's plane than this are on it (the moved directions
+// of the hull lie 1e-12 or more from any other face's plane).
+const double kPlaneEps = 1e-14;
 
 double Dot(const Vec3d& a, const Vec3d& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 Vec3d Cross(const Vec3d& a, const Vec3d& b) {
@@ -159,7 +158,24 @@ std::vector<DirectionGrid::Face> DirectionGrid::Hull(const std::vector<std::size
                      " measured directions span no solid angle: they cannot be triangulated");
   };
   if (points.size() < 4) throw fail();
-  const auto P = [&](std::size_t i) -> const Vec3d& { return dirs_[points[i]]; };
+  // The hull is built over the directions moved by a fixed pseudo-random
+  // 1e-6 rad: a grid's cells have four coplanar corners (and its rings
+  // many), and the hull of points in such special position is decided by
+  // rounding. Moved, every face is well defined; which diagonal a cell
+  // gets does not matter.
+  std::vector<Vec3d> moved(points.size());
+  uint64_t state = 0x2545F4914F6CDD1Dull;
+  const auto next = [&state] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<double>(state >> 11) / 9007199254740992.0 - 0.5;
+  };
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const Vec3d& u = dirs_[points[i]];
+    const double dx = next(), dy = next(), dz = next();
+    const Vec3d w = u + Vec3d(dx, dy, dz) * 2e-6;
+    moved[i] = w / Norm(w);
+  }
+  const auto P = [&](std::size_t i) -> const Vec3d& { return moved[i]; };
   std::size_t a = 0, b = 0, c = 0, d = 0;
   double best = 0;
   for (std::size_t i = 1; i < points.size(); ++i)
@@ -201,9 +217,8 @@ std::vector<DirectionGrid::Face> DirectionGrid::Hull(const std::vector<std::size
   std::vector<std::size_t> order;
   for (std::size_t i = 0; i < points.size(); ++i)
     if (i != a && i != b && i != c && i != d) order.push_back(i);
-  uint64_t state = 0x9E3779B97F4A7C15ull;
   for (std::size_t i = order.size(); i > 1; --i) {
-    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    next();
     std::swap(order[i - 1], order[(state >> 33) % i]);
   }
   std::set<std::pair<std::size_t, std::size_t>> edges;
@@ -219,10 +234,18 @@ std::vector<DirectionGrid::Face> DirectionGrid::Hull(const std::vector<std::size
         kept.push_back(f);
       }
     }
-    if (edges.empty()) continue;  // inside (cannot happen for distinct directions on the sphere)
+    if (edges.empty()) continue;  // inside: cannot happen for distinct directions on the sphere
     faces.swap(kept);
     for (const auto& e : edges)
       if (!edges.count({e.second, e.first})) add(position[e.first], position[e.second], i);
+  }
+  // The faces as the true directions make them (those of a grid cell are
+  // coplanar again).
+  for (Face& f : faces) {
+    const Vec3d &A = dirs_[f.v[0]], &B = dirs_[f.v[1]], &C = dirs_[f.v[2]];
+    const Vec3d n = Cross(B - A, C - A);
+    f.normal = n / Norm(n);
+    f.offset = Dot(f.normal, A);
   }
   return faces;
 }
