@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "Rt60ToTail.h"
+#include "SphereToResponse.h"
 #include "ToolError.h"
 
 namespace vesktools {
@@ -33,7 +34,10 @@ std::vector<double> GeometryToResponse(const Point3& source, const Point3& mic, 
   const double delay = DirectDelaySamples(source, mic, settings);
   std::vector<double> response(settings.length_samples, 0.0);
   try {
-    AddFractionalDelay(response, delay, gain, settings.delay_filter);
+    if (settings.sphere_radius_m > 0)
+      AddSphereResponse(response, source, mic, settings.sphere_radius_m, 1.0, settings);
+    else
+      AddFractionalDelay(response, delay, gain, settings.delay_filter);
   } catch (const ToolError& e) {
     std::ostringstream msg;
     msg << "source " << src << ", microphone " << micIndex << ": " << e.what();

@@ -26,6 +26,9 @@ struct ResponseSettings {
   double drr_db = 6.0;     // direct-to-reverberant energy ratio of the tail
   double tail_gap_s = 0.002;  // tail starts this long after the direct sound
   uint64_t seed = 1;
+  // > 0: the microphones lie on a rigid sphere of this radius (metres)
+  // centred on the array's origin, and the direct sound is scattered by it.
+  double sphere_radius_m = 0.0;
 };
 
 // Distance in metres times sampling rate over speed of sound, plus latency.
@@ -34,7 +37,9 @@ double DirectDelaySamples(const Point3& source, const Point3& mic, const Respons
 // response[n], n = 0..length-1: (1/r) * delayed windowed sinc at
 // DirectDelaySamples (r in metres, so a source 1 m away has unit level), plus,
 // when rt60_s > 0, a tail of energy (1/r)^2 * 10^(-drr/10) starting tail_gap_s
-// after the direct sound. The tail's noise is seeded by (seed, src, micIndex)
+// after the direct sound. With a sphere the direct sound is the sphere's
+// scattering (AddSphereResponse) instead of the delayed sinc; the tail keeps
+// the free field's level and onset. The tail's noise is seeded by (seed, src, micIndex)
 // so every pair gets its own, repeatable tail. Throws ToolError when the
 // source and microphone coincide or the filter does not fit.
 std::vector<double> GeometryToResponse(const Point3& source, const Point3& mic, const ResponseSettings& settings,

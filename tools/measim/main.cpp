@@ -4,6 +4,7 @@
 #include <iostream>
 #include <map>
 #include <new>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,6 +41,25 @@ void ParseSourceValues(const std::vector<std::string>& texts, const char* option
                       text + "\"");
     }
     into[src] = value;
+  }
+}
+
+// Every microphone lies on the sphere's surface, to within 1 mm.
+void CheckMicsOnSphere(const Scene& scene, double radius_m) {
+  if (!(radius_m > 0) || !std::isfinite(radius_m)) {
+    std::ostringstream msg;
+    msg << "--sphere-radius must be a positive number of metres, found " << radius_m;
+    throw ToolError(msg.str());
+  }
+  for (const SceneMic& mic : scene.mics) {
+    const Point3& p = mic.position;
+    const double distance = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
+    if (std::fabs(distance - radius_m) > 1e-3) {
+      std::ostringstream msg;
+      msg << "microphone with micIndex " << mic.micIndex << " lies " << distance
+          << " m from the array's origin, not on the sphere of radius " << radius_m << " m (within 1 mm)";
+      throw ToolError(msg.str());
+    }
   }
 }
 
@@ -83,6 +103,8 @@ int Run(int argc, char** argv) {
        "saturate 16-bit recordings that would clip instead of refusing them")
       ("move-source", po::value(&sourceMoves)->composing(),
        "SRC=DEG: simulate source SRC's loudspeaker DEG degrees further in azimuth (about z) than the list says")
+      ("sphere-radius", po::value(&response.sphere_radius_m),
+       "metres: the array sits on a rigid sphere of this radius centred on its origin (a head)")
       ("swap-mics", po::value(&swapMics)->multitoken(),
        "A B: simulate the microphones with micIndex A and B at each other's place (swapped cables)");
   po::variables_map vm;
@@ -123,6 +145,7 @@ int Run(int argc, char** argv) {
     std::swap(scene.mics[FindMic(scene, swapMics[0], micPath)].position,
               scene.mics[FindMic(scene, swapMics[1], micPath)].position);
   }
+  if (vm.count("sphere-radius")) CheckMicsOnSphere(scene, response.sphere_radius_m);
   SimulationReport report;
   if (scene.kind == ListKind::TSP) {
     if (playbackPath.empty()) throw ToolError(listPath + " is a TSP list: --playback is required");
