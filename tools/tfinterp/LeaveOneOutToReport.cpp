@@ -72,14 +72,16 @@ LeaveOneOut MeasurementToLeaveOneOut(const TfMeasurement& tf) {
   const std::size_t numDirs = grid.NumDirections(), cells = numBands * kAllMethods.size();
   // Sums per direction, added up in direction order afterwards: the same
   // figures whatever the split over cores.
-  std::vector<double> squares(numDirs * cells, 0.0);
-  std::vector<uint64_t> counted(numDirs * cells, 0);
+  std::vector<double> distortions(numDirs * cells, 0.0);  // sums of per-spectrum distortions
+  std::vector<uint64_t> spectra(numDirs * cells, 0);
   std::vector<char> predicted(numDirs, 0);
   std::vector<uint64_t> histograms(cells * kPhaseSteps, 0);
   std::mutex merge;
   vesk::OverCores(numDirs, [&](std::size_t first, std::size_t last) {
     std::vector<uint64_t> local(cells * kPhaseSteps, 0);
     std::vector<std::complex<float>> guess(numBins);
+    std::vector<double> bandSquares(numBands);
+    std::vector<uint64_t> bandCount(numBands);
     for (std::size_t dir = first; dir < last; ++dir) {
       Neighbours nb;
       if (!grid.Locate(grid.Direction(dir), nb, dir, false)) continue;
@@ -90,17 +92,25 @@ LeaveOneOut MeasurementToLeaveOneOut(const TfMeasurement& tf) {
           const Method method = kAllMethods[k];
           NeighboursToSpectrum(tf, grid, delays, method == Method::DELAY_ALIGNED ? &delayAligned : &complexAligned,
                                method, nb, mic, guess.data());
+          std::fill(bandSquares.begin(), bandSquares.end(), 0.0);
+          std::fill(bandCount.begin(), bandCount.end(), 0);
           for (std::size_t j = 0; j < numBins; ++j) {
             if (bandOf[j] < 0) continue;
-            const std::size_t cell = static_cast<std::size_t>(bandOf[j]) * kAllMethods.size() + k;
+            const std::size_t b = static_cast<std::size_t>(bandOf[j]), cell = b * kAllMethods.size() + k;
             const std::complex<double> x(truth[j].real(), truth[j].imag()), y(guess[j].real(), guess[j].imag());
             if (std::abs(x) > 0 && std::abs(y) > 0) {
               const double db = 20.0 * std::log10(std::abs(y) / std::abs(x));
-              squares[dir * cells + cell] += db * db;
-              counted[dir * cells + cell] += 1;
+              bandSquares[b] += db * db;
+              bandCount[b] += 1;
             }
             const double error = std::fabs(std::arg(y * std::conj(x))) * 180.0 / M_PI;
             local[cell * kPhaseSteps + std::min<std::size_t>(kPhaseSteps - 1, static_cast<std::size_t>(std::lround(error / kPhaseStepDeg)))] += 1;
+          }
+          for (std::size_t b = 0; b < numBands; ++b) {
+            if (bandCount[b] == 0) continue;
+            const std::size_t cell = b * kAllMethods.size() + k;
+            distortions[dir * cells + cell] += std::sqrt(bandSquares[b] / static_cast<double>(bandCount[b]));
+            spectra[dir * cells + cell] += 1;
           }
         }
       }
@@ -116,10 +126,10 @@ LeaveOneOut MeasurementToLeaveOneOut(const TfMeasurement& tf) {
       double sum = 0;
       uint64_t n = 0;
       for (std::size_t dir = 0; dir < numDirs; ++dir) {
-        sum += squares[dir * cells + cell];
-        n += counted[dir * cells + cell];
+        sum += distortions[dir * cells + cell];
+        n += spectra[dir * cells + cell];
       }
-      band.distortionDb[k] = n ? std::sqrt(sum / static_cast<double>(n)) : NAN;
+      band.distortionDb[k] = n ? sum / static_cast<double>(n) : NAN;
       const std::vector<uint64_t> h(histograms.begin() + cell * kPhaseSteps, histograms.begin() + (cell + 1) * kPhaseSteps);
       band.phaseMedianDeg[k] = Percentile(h, 0.5);
       band.phaseP90Deg[k] = Percentile(h, 0.9);

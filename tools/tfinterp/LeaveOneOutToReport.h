@@ -19,8 +19,9 @@ constexpr std::array<Method, 4> kAllMethods = {Method::DELAY_ALIGNED, Method::CO
 
 struct BandFigures {
   double lowHz = 0, highHz = 0;
-  // Per method of kAllMethods: RMS over bins, microphones and directions of
-  // 20 log10(|predicted| / |measured|) (bins where both are non-zero), and
+  // Per method of kAllMethods: the spectral distortion, RMS over the band's
+  // bins of 20 log10(|predicted| / |measured|) (bins where both are
+  // non-zero) of one spectrum, averaged over microphones and directions; and
   // the median and 90th percentile of |arg(predicted / measured)| in
   // degrees (to 0.01 deg).
   std::array<double, 4> distortionDb{}, phaseMedianDeg{}, phaseP90Deg{};
