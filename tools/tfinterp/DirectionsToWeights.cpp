@@ -9,12 +9,13 @@
 #include <utility>
 
 #include "ToolError.h"
+#include "base/Constants.h"
 
 namespace vesktools {
 
 namespace {
 
-const double kTwoPi = 2.0 * M_PI;
+const double kTwoPi = 2.0 * vesk::kPi;
 // A target this close to a ring's elevation lies on it (radians); rings of
 // a grid are a degree or more apart.
 const double kOnRingRad = 1e-3;
@@ -33,7 +34,7 @@ double Azimuth(const Vec3d& u) {
   const double a = std::atan2(u.y, u.x);
   return a < 0 ? a + kTwoPi : a;
 }
-double Degrees(double rad) { return rad * 180.0 / M_PI; }
+double Degrees(double rad) { return rad * 180.0 / vesk::kPi; }
 
 }  // namespace
 
@@ -90,7 +91,7 @@ DirectionGrid::DirectionGrid(const std::vector<Vec3d>& positions) {
 
   // Spacing: the largest nearest-neighbour angle.
   for (std::size_t a = 0; a < dirs_.size(); ++a) {
-    double nearest = M_PI;
+    double nearest = vesk::kPi;
     for (std::size_t b = 0; b < dirs_.size(); ++b)
       if (b != a) nearest = std::min(nearest, Angle(dirs_[a], dirs_[b]));
     spacingRad_ = std::max(spacingRad_, dirs_.size() > 1 ? nearest : 0.0);
@@ -149,7 +150,7 @@ DirectionGrid::DirectionGrid(const std::vector<Vec3d>& positions) {
   std::vector<double> radii;
   for (const Face& f : faces_) radii.push_back(std::acos(std::clamp(f.offset, -1.0, 1.0)));
   std::nth_element(radii.begin(), radii.begin() + radii.size() / 2, radii.end());
-  holeOffset_ = std::cos(std::min(2.5 * radii[radii.size() / 2], M_PI / 2));
+  holeOffset_ = std::cos(std::min(2.5 * radii[radii.size() / 2], vesk::kPi / 2));
 }
 
 std::vector<DirectionGrid::Face> DirectionGrid::Hull(const std::vector<std::size_t>& points) const {
@@ -269,7 +270,7 @@ bool DirectionGrid::LocateOnRing(const Ring& ring, double azimuthRad, std::size_
   // Along the arc (spherical linear weights); linear for arcs of half a
   // turn or more, where those break down.
   double wLo = 1.0 - f, wHi = f;
-  if (gap < M_PI - 1e-3) {
+  if (gap < vesk::kPi - 1e-3) {
     wLo = std::sin((1.0 - f) * gap);
     wHi = std::sin(f * gap);
     const double sum = wLo + wHi;
@@ -363,7 +364,7 @@ bool DirectionGrid::Locate(const Vec3d& target, Neighbours& out, std::size_t exc
     // The triangles around a left-out direction depend only on the
     // directions near it: the hull of those.
     std::vector<std::size_t> near;
-    const double reach = std::min(M_PI, 4.0 * spacingRad_);
+    const double reach = std::min(vesk::kPi, 4.0 * spacingRad_);
     for (std::size_t dir = 0; dir < dirs_.size(); ++dir)
       if (dir != excluded && Angle(dirs_[dir], dirs_[excluded]) <= reach) near.push_back(dir);
     try {

@@ -9,13 +9,14 @@
 #include "JsonWriter.h"
 #include "MeasurementToTargets.h"
 #include "NeighboursToSpectrum.h"
+#include "base/Constants.h"
 #include "base/Cores.h"
 
 namespace vesktools {
 
 namespace {
 
-const double kSpeedOfSound = 343.0;     // metres per second, as the geometric path
+const double kSpeedOfSound = vesk::kSpeedOfSound;  // metres per second
 const double kPhaseStepDeg = 0.01;      // histogram resolution
 const std::size_t kPhaseSteps = 18001;  // 0 .. 180 degrees
 
@@ -42,7 +43,7 @@ LeaveOneOut MeasurementToLeaveOneOut(const TfMeasurement& tf) {
   report.grid = grid.Describe();
   report.directions = grid.NumDirections();
   report.numMics = tf.NumMics();
-  report.spacingDeg = grid.SpacingRad() * 180.0 / M_PI;
+  report.spacingDeg = grid.SpacingRad() * 180.0 / vesk::kPi;
   for (const Vec3& m : tf.micPositions)
     report.arrayRadiusM = std::max(report.arrayRadiusM, std::sqrt(m.x * m.x + m.y * m.y + m.z * m.z));
   if (report.arrayRadiusM > 0 && grid.SpacingRad() > 0) {
@@ -103,7 +104,7 @@ LeaveOneOut MeasurementToLeaveOneOut(const TfMeasurement& tf) {
               bandSquares[b] += db * db;
               bandCount[b] += 1;
             }
-            const double error = std::fabs(std::arg(y * std::conj(x))) * 180.0 / M_PI;
+            const double error = std::fabs(std::arg(y * std::conj(x))) * 180.0 / vesk::kPi;
             local[cell * kPhaseSteps + std::min<std::size_t>(kPhaseSteps - 1, static_cast<std::size_t>(std::lround(error / kPhaseStepDeg)))] += 1;
           }
           for (std::size_t b = 0; b < numBands; ++b) {

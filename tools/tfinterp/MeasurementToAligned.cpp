@@ -5,12 +5,13 @@
 #include "MeasurementToDelays.h"
 #include "SpectrumToDelay.h"
 #include "ToolError.h"
+#include "base/Constants.h"
 #include "base/Cores.h"
 
 namespace vesktools {
 
 namespace {
-const double kTwoPi = 2.0 * M_PI;
+const double kTwoPi = 2.0 * vesk::kPi;
 }
 
 const char* MethodName(Method method) {

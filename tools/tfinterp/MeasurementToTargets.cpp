@@ -11,6 +11,7 @@
 #include "DirectionsToWeights.h"
 #include "NeighboursToSpectrum.h"
 #include "ToolError.h"
+#include "base/Constants.h"
 #include "base/Cores.h"
 
 namespace vesktools {
@@ -35,8 +36,8 @@ std::string DescribeTarget(std::size_t index, const veskio2::Vector3<float>& p) 
   const double r = std::sqrt(double(p.x) * p.x + double(p.y) * p.y + double(p.z) * p.z);
   std::ostringstream text;
   text << "target " << index << " at (" << p.x << ", " << p.y << ", " << p.z << ") m (azimuth "
-       << std::atan2(double(p.y), double(p.x)) * 180.0 / M_PI << " deg, elevation "
-       << std::asin(std::clamp(double(p.z) / r, -1.0, 1.0)) * 180.0 / M_PI << " deg)";
+       << std::atan2(double(p.y), double(p.x)) * 180.0 / vesk::kPi << " deg, elevation "
+       << std::asin(std::clamp(double(p.z) / r, -1.0, 1.0)) * 180.0 / vesk::kPi << " deg)";
   return text.str();
 }
 

@@ -3,11 +3,12 @@
 #include <cmath>
 
 #include "SpectrumToDelay.h"
+#include "base/Constants.h"
 
 namespace vesktools {
 
 namespace {
-const double kTwoPi = 2.0 * M_PI;
+const double kTwoPi = 2.0 * vesk::kPi;
 }
 
 void NeighboursToSpectrum(const TfMeasurement& tf, const DirectionGrid& grid, const DirectionDelays& delays,
