@@ -4,7 +4,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "RealFft.h"
+#include "base/RealFft.h"
 #include "ToolError.h"
 
 namespace vesktools {
@@ -94,7 +94,7 @@ void AddSphereResponse(std::vector<double>& response, const Point3& source, cons
   while (static_cast<double>(size) < 16.0 * (M_PI + 2.0) * a * fs / c) size *= 2;
   const std::size_t before = size / 4;  // room for the band limit's pre-ringing
   const double whole = std::floor(delay), frac = delay - whole;
-  RealFft fft(size);
+  vesk::RealFft<double> fft(size);
   std::complex<double>* spectrum = fft.Spectrum();
   const std::size_t bins = fft.NumBins();
   for (std::size_t bin = 0; bin < bins; ++bin) {
