@@ -7,13 +7,27 @@
 #include <fftw3.h>
 
 #include <memory>
+#include <mutex>
 #include <type_traits>
 
 namespace vesk {
 
+// FFTW's planner is not thread-safe: making and destroying plans from
+// several threads at once must hold this lock (executing them need not).
+inline std::mutex& FftwPlannerLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 struct FftwPlanDestroy {
-  void operator()(fftw_plan plan) const { fftw_destroy_plan(plan); }
-  void operator()(fftwf_plan plan) const { fftwf_destroy_plan(plan); }
+  void operator()(fftw_plan plan) const {
+    std::lock_guard<std::mutex> hold(FftwPlannerLock());
+    fftw_destroy_plan(plan);
+  }
+  void operator()(fftwf_plan plan) const {
+    std::lock_guard<std::mutex> hold(FftwPlannerLock());
+    fftwf_destroy_plan(plan);
+  }
 };
 
 // Owns a plan made by fftw_plan_*; empty when planning failed.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <complex>
 #include <cstddef>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -59,8 +60,8 @@ struct FftwApi<float> {
 // by n to invert Forward); it overwrites Spectrum().
 // Throws std::runtime_error for n = 0 or n beyond FFTW's int sizes or when a
 // plan cannot be made, std::bad_alloc when the buffers cannot be had.
-// Planning is not thread-safe: make the transforms on one thread, then run
-// each on its own thread if need be.
+// Plans are made and destroyed under FftwPlannerLock(), so transforms may be
+// made on any thread; each is run by one thread at a time.
 template <typename T>
 class RealFft {
   using Api = detail::FftwApi<T>;
@@ -73,6 +74,7 @@ public:
     spectrum_.reset(Api::AllocComplex(n / 2 + 1));
     if (!time_ || !spectrum_) throw std::bad_alloc();
     const int size = static_cast<int>(n);
+    std::lock_guard<std::mutex> hold(FftwPlannerLock());  // transforms may be made on several cores at once
     forward_.reset(Api::Forward(size, time_.get(), spectrum_.get()));
     inverse_.reset(Api::Inverse(size, spectrum_.get(), time_.get()));
     if (!forward_ || !inverse_) throw std::runtime_error("cannot plan an FFT of size " + std::to_string(n));

@@ -12,6 +12,7 @@ packages=(
   python3 python3-numpy python3-matplotlib
   libnetcdf-dev libmysofa-dev python3-netcdf4
   libeigen3-dev
+  python3-scipy  # the numpy script of bench/tfinterp (its convex hull)
 )
 
 missing=()

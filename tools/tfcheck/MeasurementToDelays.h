@@ -22,6 +22,8 @@ struct DelayBand {
 // ToolError when the band holds fewer than 4 bins. Non-finite values (a
 // normalised all-zero response) are read as 0 and counted in
 // `nonFiniteSpectra` (number of (source, microphone) pairs holding any).
+// Sources are shared out over the usable cores; the result does not depend
+// on how many there are.
 std::vector<std::vector<double>> MeasurementToDelays(const TfMeasurement& tf, double samplingHz, const DelayBand& band,
                                                      std::size_t& nonFiniteSpectra);
 
