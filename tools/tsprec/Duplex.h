@@ -53,7 +53,7 @@ std::unique_ptr<Duplex> MakeJackDuplex();
 
 // The devices each back end offers, with channel counts and rates.
 void ListAlsaDevices(std::ostream& out);
-void ListJackDevices(std::ostream& out);
+void ListJackDevices(std::ostream& out, const std::string& server);  // "" = default
 
 }  // namespace vesktools
 

@@ -81,7 +81,8 @@ int Process(jack_nframes_t n, void* arg) {
 
 int Xrun(void* arg) {
   Shared& s = *static_cast<Shared*>(arg);
-  if (s.go.load()) s.xruns.fetch_add(1);
+  // Graph changes of the take's own set-up are not the take's xruns.
+  if (s.frame.load() > 0) s.xruns.fetch_add(1);
   return 0;
 }
 
@@ -176,10 +177,10 @@ public:
 
 std::unique_ptr<Duplex> MakeJackDuplex() { return std::make_unique<JackDuplex>(); }
 
-void ListJackDevices(std::ostream& out) {
-  out << "JACK (default server):\n";
+void ListJackDevices(std::ostream& out, const std::string& server) {
+  out << "JACK (" << (server.empty() ? std::string("default server") : "server " + server) << "):\n";
   try {
-    Client c = OpenClient("");
+    Client c = OpenClient(server);
     PortNames capture, play;
     capture.names = jack_get_ports(c.get(), nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsOutput);
     play.names = jack_get_ports(c.get(), nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);

@@ -229,8 +229,8 @@ int Run(int argc, char** argv) {
   }
   if (backend != "alsa" && backend != "jack") throw ToolError("--backend: expected alsa or jack, found \"" + backend + "\"");
   if (vm.count("list-devices")) {
-    ListAlsaDevices(std::cout);
-    ListJackDevices(std::cout);
+    if (!vm.count("backend") || backend == "alsa") ListAlsaDevices(std::cout);
+    if (!vm.count("backend") || backend == "jack") ListJackDevices(std::cout, device);
     return kPassed;
   }
   if (listPath.empty() || playbackPath.empty()) throw ToolError("expected --list and --playback; see --help");
@@ -351,7 +351,8 @@ int Run(int argc, char** argv) {
         std::cout << "  take discarded: " << result.xrunWhat << "\n" << std::flush;
         attempts.push_back("xrun: " + result.xrunWhat);
         if (attempt < retries) continue;
-        std::cout << "  no take without an xrun after " << attempt + 1 << " tries: " << take.name << " not written\n";
+        std::cout << "  no take without an xrun after " << attempt + 1 << " tries: " << take.name << " not written\n"
+                  << std::flush;
         anyFailed = true;
         break;
       }
