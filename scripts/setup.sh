@@ -11,6 +11,8 @@ packages=(
   clang libclang-rt-14-dev
   python3 python3-numpy python3-matplotlib
   libnetcdf-dev libmysofa-dev python3-netcdf4
+  # tsprec's back ends; jackd2 runs its tests' dummy server, time its benchmark
+  libasound2-dev libjack-jackd2-dev jackd2 time
 )
 
 missing=()

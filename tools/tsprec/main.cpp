@@ -37,6 +37,7 @@ namespace {
 
 constexpr int kPassed = 0, kError = 1, kFailedKept = 3;
 constexpr unsigned int kMaxMicIndex = 63;  // dravik selects channels 0-63
+constexpr double kSilentDbfs = -80;         // peak of a microphone that hears nothing
 
 struct Take {
   std::size_t source = 0;  // position in the list
@@ -407,6 +408,15 @@ int Run(int argc, char** argv) {
       if (drifting)
         findings.push_back(Finding{"clock-drift", take.name + ": the recorder's clock runs " + Fixed(figures.driftPpm, 1) +
                                                       " ppm off the player's: play and record on one device"});
+      // A dead input passes the checks above on its own (no noise, no
+      // clipping): a take must hear something on every microphone.
+      std::ostringstream silent;
+      for (std::size_t ch = 0; ch < take.channels; ++ch)
+        if (figures.perChannel[ch].peakDbfs < kSilentDbfs) silent << (silent.tellp() > 0 ? ", " : "") << ch;
+      if (silent.tellp() > 0)
+        findings.push_back(Finding{"silent", take.name + ": no signal above " + Plain(kSilentDbfs) +
+                                                 " dBFS on channel (micIndex) " + silent.str() +
+                                                 ": a cable, a microphone supply or the gain"});
       std::size_t clipped = 0;
       double dc = 0;
       for (const auto& c : figures.perChannel) {

@@ -195,9 +195,11 @@ class JackSession(unittest.TestCase):
                 take = json.load(open(os.path.join(d, "list.tsprec.json")))["takes"]
                 self.assertEqual(len(take), 1)
                 self.assertEqual(take[0]["latencySamples"], 256, seen)
-                # A loaded machine can make the dummy graph miss a cycle: such a
-                # take is discarded and said so, never kept.
-                self.assertTrue(all(a.startswith("xrun: ") for a in take[0]["discarded"]), take)
+                # The dummy inputs are silent, so the take fails and is recorded
+                # again; a loaded machine can make the graph miss a cycle: such
+                # a take is discarded and said so, never kept.
+                self.assertEqual([f["kind"] for f in take[0]["findings"]], ["silent"])
+                self.assertEqual(take[0]["retries"], 3)
                 self.assertTrue(os.path.exists(os.path.join(d, names[0])))
                 left = sorted(f for f in os.listdir(d) if f.startswith("D") or f.startswith("."))
                 self.assertEqual(left, [names[0]])
