@@ -10,6 +10,8 @@
 
 namespace vesktools {
 
+constexpr std::size_t kHeadFrames = 131072;
+
 struct LatencyMeter::Impl {
   explicit Impl(std::size_t n) : fft(n), estimator(n, 1, false), played(n / 2 + 1), cross(n / 2 + 1) {}
   RealFft fft;
@@ -20,8 +22,14 @@ struct LatencyMeter::Impl {
   std::size_t binLo = 1, binHi = 1;
 };
 
-LatencyMeter::LatencyMeter(const std::vector<float>& playback, std::size_t captureFrames, int rateHz) {
-  // Linear, not circular, correlation: room for both signals.
+LatencyMeter::LatencyMeter(const std::vector<float>& fullPlayback, std::size_t captureFrames, long maxFrames,
+                           int rateHz) {
+  // The playback's head is enough to find it, and keeps the transform small
+  // whatever the take's length. Linear, not circular, correlation: room for
+  // both signals.
+  const std::vector<float> playback(fullPlayback.begin(),
+                                    fullPlayback.begin() + std::min<std::size_t>(fullPlayback.size(), kHeadFrames));
+  captureFrames = std::min<std::size_t>(captureFrames, playback.size() + static_cast<std::size_t>(maxFrames));
   std::size_t n = 1024;
   while (n < captureFrames + playback.size()) n *= 2;
   impl_ = std::make_unique<Impl>(n);

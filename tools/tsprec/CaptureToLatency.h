@@ -18,13 +18,15 @@ struct Latency {
 // capture length are fixed.
 class LatencyMeter {
 public:
-  // `playback`: the mono playback at full scale 1; `captureFrames`: frames
-  // captured per take. Throws ToolError for an empty or silent playback.
-  LatencyMeter(const std::vector<float>& playback, std::size_t captureFrames, int rateHz);
+  // `playback`: the mono playback at full scale 1 (its first 131072
+  // samples are looked for); `captureFrames`: frames captured per take;
+  // `maxFrames`: the largest latency looked for. Throws ToolError for a
+  // playback whose head is silent.
+  LatencyMeter(const std::vector<float>& playback, std::size_t captureFrames, long maxFrames, int rateHz);
   ~LatencyMeter();
   // Cross-correlates input `channel` of the interleaved `capture`
-  // (`channels` per frame, captureFrames frames) with the playback and gives
-  // the lag in [0, maxFrames] with the largest correlation.
+  // (`channels` per frame, at least captureFrames frames) with the playback
+  // and gives the lag in [0, maxFrames] with the largest correlation.
   Latency Measure(const std::vector<float>& capture, unsigned int channels, unsigned int channel, long maxFrames);
 
 private:

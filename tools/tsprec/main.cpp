@@ -3,7 +3,9 @@
 // Exit status 0 every take passed, 3 some kept with failed checks, 1 error.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -247,6 +249,11 @@ int Run(int argc, char** argv) {
   if (vm.count("keep-loopback") && loopbackChannel < 0) throw ToolError("--keep-loopback needs --loopback-channel");
   const bool interactive = !vm.count("non-interactive");
 
+  for (const std::string* input : {&listPath, &playbackPath}) {
+    std::error_code ec;
+    const auto st = fs::status(*input, ec);
+    if (fs::exists(st) && !fs::is_regular_file(st)) throw ToolError(*input + ": not a regular file");
+  }
   const Plan plan = ReadPlan(listPath);
   RecordingsSettings checkSettings;
   const Thresholds limits;
@@ -260,18 +267,21 @@ int Run(int argc, char** argv) {
       throw ToolError(playbackPath + ": expected a mono playback, found " + std::to_string(reader.Channels()) + " channels");
     rateHz = reader.SampleRateHz();
     if (rateHz < 1000 || rateHz > 768000) throw ToolError(playbackPath + ": expected a rate of 1000-768000 Hz, found " + std::to_string(rateHz));
-    if (reader.Frames() > std::size_t(rateHz) * 3600) throw ToolError(playbackPath + ": longer than an hour");
+    if (reader.Frames() > std::size_t(rateHz) * 600) throw ToolError(playbackPath + ": longer than ten minutes");
     std::vector<float> block(8192);
-    for (std::size_t got; (got = reader.Read(block.data(), block.size())) > 0;) playback.insert(playback.end(), block.begin(), block.begin() + got);
+    for (std::size_t got; (got = reader.Read(block.data(), block.size())) > 0;) {
+      playback.insert(playback.end(), block.begin(), block.begin() + got);
+      if (playback.size() > std::size_t(rateHz) * 600) throw ToolError(playbackPath + ": longer than ten minutes");
+    }
   }
   checkSettings.expectedRateHz = rateHz;
-  RecordingChecker checker(listPath, plan.layout, checkSettings);
   const std::size_t recordFrames = std::size_t(plan.layout.offset) + std::size_t(plan.layout.periods) * plan.layout.periodLength +
                                    static_cast<std::size_t>(std::lround(tailSeconds * rateHz));
   const long maxLatency = std::lround(maxLatencySeconds * rateHz);
   const std::size_t captureFrames = recordFrames + static_cast<std::size_t>(maxLatency);
   if (double(captureFrames) > double(rateHz) * 3600)
     throw ToolError(listPath + ": a take would last " + Plain(double(captureFrames) / rateHz) + " s; expected at most an hour");
+  RecordingChecker checker(listPath, plan.layout, checkSettings);
 
   // Recording channel k comes from device input inputMap[k].
   unsigned int recChannels = 0;
@@ -309,20 +319,26 @@ int Run(int argc, char** argv) {
   std::vector<bool> skip(plan.takes.size(), false);
   for (std::size_t i = 0; i < plan.takes.size(); ++i) {
     std::error_code ec;
+    const auto st = fs::status(plan.takes[i].name, ec);
     if (!fs::exists(fs::symlink_status(plan.takes[i].name, ec))) continue;
+    if (fs::exists(st) && !fs::is_regular_file(st)) throw ToolError(plan.takes[i].name + ": not a regular file");
     if (vm.count("resume")) skip[i] = true;
     else if (!vm.count("overwrite"))
       throw ToolError(plan.takes[i].name + " exists; give --resume to go on after it or --overwrite to record it again");
   }
 
   std::unique_ptr<Duplex> io = backend == "alsa" ? MakeAlsaDuplex() : MakeJackDuplex();
+  if (double(captureFrames) * duplex.inputChannels * sizeof(float) > double(uint64_t(4) << 30))
+    throw ToolError(listPath + ": a take of " + std::to_string(captureFrames) + " frames of " +
+                    std::to_string(duplex.inputChannels) + " inputs would need more than 4 GiB");
   io->Check(duplex);
-  LatencyMeter meter(playback, captureFrames, rateHz);
+  LatencyMeter meter(playback, captureFrames, maxLatency, rateHz);
 
   const fs::path list(listPath);
   const std::string logPath = (list.parent_path() / (list.stem().string() + ".tsprec.json")).string();
   std::vector<std::string> logTakes;
   if (vm.count("resume")) logTakes = EarlierTakes(logPath);
+  WriteLog(logPath, listPath, logTakes);  // a log that cannot be written stops the session before the first take
   std::vector<double> levels, snrs;  // of the kept takes: what a take is judged against
   bool anyFailed = false;
   std::vector<float> capture, recording;

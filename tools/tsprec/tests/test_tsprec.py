@@ -3,6 +3,7 @@ device (its infile is what the inputs hear), and a JACK dummy server under a
 name of its own gives a graph with a loopback made by a connection."""
 import json
 import os
+import resource
 import signal
 import subprocess
 import tempfile
@@ -148,6 +149,41 @@ def default_sigint():
     signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})
 
 
+class Hostile(unittest.TestCase):
+    def test_refusals_leave_nothing(self):
+        with tempfile.TemporaryDirectory() as d:
+            names = make_session(d, 2)
+            plant_inputs(d, names, 30000)
+            with open(os.path.join(d, "list.xml")) as f:
+                listed = f.read()
+            with open(os.path.join(d, "m64.xml"), "w") as f:
+                f.write(listed.replace("<micIndex>7</micIndex>", "<micIndex>64</micIndex>", 1))
+            os.mkfifo(os.path.join(d, "fifo.wav"))
+            limit_file_size = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+            rows = [  # extra arguments, preexec, the error
+                (["--tail", "nan"], None, "--tail: expected 0-60 seconds"),
+                (["--retries", "-1"], None, "--retries: expected 0-100, found -1"),
+                (["--input-channels", "1,,2"], None,
+                 '--input-channels: expected channel numbers 0-1023 separated by commas, found "1,,2"'),
+                (["--playback", "fifo.wav"], None, "fifo.wav: not a regular file"),
+                (["--list", "m64.xml"], None,
+                 f"m64.xml: source 0, file {names[0]}: micIndex 64 lies beyond channel 63, the last dravik reads"),
+                (["--position-command", "true"], limit_file_size, f"cannot write recording '{names[0]}': System error : File too large."),
+            ]
+            for extra, preexec, error in rows:
+                with self.subTest(extra=extra, error=error):
+                    args = list(ALSA)
+                    for option, value in zip(extra[::2], extra[1::2]):
+                        if option in args:
+                            args[args.index(option) + 1] = value
+                        else:
+                            args += [option, value]
+                    p = subprocess.run(args, cwd=d, env=alsa_env(d), capture_output=True, text=True,
+                                       timeout=60, preexec_fn=preexec)
+                    self.assertEqual((p.returncode, p.stderr), (1, f"tsprec: {error}\n"))
+                    self.assertEqual([f for f in os.listdir(d) if f.startswith(".") or f in names], [])
+
+
 class JackServer:
     def __init__(self, d, capture_ports, period=256):
         self.name = "tsprec-test-%d" % os.getpid()
@@ -175,34 +211,34 @@ class JackSession(unittest.TestCase):
             names = make_session(d, 4)
             jack = [TSPREC, "--backend", "jack", "--list", "list.xml", "--playback", "playback.wav",
                     "--loopback-channel", str(LOOPBACK), "--jack-connect", f"{LOOPBACK}=playback",
-                    "--non-interactive", "--retries", "3"]
+                    "--non-interactive", "--retries", "1"]
             server = JackServer(d, MICS)
             try:
                 # One take through the graph: a whole number of periods late.
                 proc = subprocess.Popen(jack + ["--device", server.name], cwd=d, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True,
                                         preexec_fn=default_sigint)
-                first = os.path.join(d, names[0])
-                for _ in range(300):  # the first take written: the second under way
-                    if os.path.exists(first) or proc.poll() is not None:
+                log = os.path.join(d, "list.tsprec.json")
+                takes = lambda: json.load(open(log))["takes"] if os.path.exists(log) else []
+                for _ in range(1200):  # a take written: the next under way
+                    if takes() or proc.poll() is not None:
                         break
                     time.sleep(0.05)
-                time.sleep(0.5)  # in the middle of the second take
+                time.sleep(0.5)
                 proc.send_signal(signal.SIGINT)
                 proc.wait(timeout=20)
                 seen = proc.stdout.read()
                 self.assertEqual(proc.returncode, -signal.SIGINT, seen + proc.stderr.read())
-                take = json.load(open(os.path.join(d, "list.tsprec.json")))["takes"]
-                self.assertEqual(len(take), 1)
-                self.assertEqual(take[0]["latencySamples"], 256, seen)
-                # The dummy inputs are silent, so the take fails and is recorded
-                # again; a loaded machine can make the graph miss a cycle: such
-                # a take is discarded and said so, never kept.
-                self.assertEqual([f["kind"] for f in take[0]["findings"]], ["silent"])
-                self.assertEqual(take[0]["retries"], 3)
-                self.assertTrue(os.path.exists(os.path.join(d, names[0])))
+                kept = takes()
+                self.assertGreaterEqual(len(kept), 1)
+                # The graph's latency: one period, through the connection.
+                self.assertEqual({t["latencySamples"] for t in kept}, {256}, seen)
+                # Silent dummy inputs fail the take, which is recorded again; a
+                # loaded machine can make the graph miss a cycle: such a take
+                # is discarded and said so, never kept.
+                self.assertEqual({f["kind"] for t in kept for f in t["findings"]}, {"silent"})
                 left = sorted(f for f in os.listdir(d) if f.startswith("D") or f.startswith("."))
-                self.assertEqual(left, [names[0]])
+                self.assertEqual(left, sorted(t["name"] for t in kept))
             finally:
                 server.stop()
             server = JackServer(d, 4)
