@@ -9,11 +9,13 @@
 
 #include <boost/pointer_cast.hpp>
 
-#include "RealFft.h"
+#include "base/RealFft.h"
 #include "SoundFile.h"
 #include "SpectrumToDelay.h"
 #include "ToolError.h"
 #include "veskio2/VeskConfig.h"
+#include "base/Constants.h"
+#include "dravik/Invocation.h"
 
 namespace vesktools {
 namespace vc = veskio2::veskconfig;
@@ -78,7 +80,7 @@ double PowerFromSpectrum(const std::complex<double>* x, std::size_t n) {
 struct RecordingChecker::Impl {
   explicit Impl(std::size_t n)
       : fft(n), estimator(n, 1, false), first(n / 2 + 1), cross(n / 2 + 1), diff(n / 2 + 1), mean(n / 2 + 1) {}
-  RealFft fft;
+  vesk::RealFft<double> fft;
   DelayEstimator estimator;
   std::vector<std::complex<double>> first, cross, diff, mean;
   std::vector<float> block, halves[2];
@@ -101,7 +103,7 @@ void RecordingChecker::Check(RecordingSamples& samples, const std::vector<unsign
   const std::size_t n = layout.periodLength;
   const std::size_t firstCount = layout.periods / 2, secondCount = layout.periods - firstCount;
   constexpr std::size_t kBlock = 8192;
-  RealFft& fft = impl_->fft;
+  vesk::RealFft<double>& fft = impl_->fft;
   DelayEstimator& estimator = impl_->estimator;
   std::vector<std::complex<double>>& first = impl_->first;
   std::vector<std::complex<double>>& cross = impl_->cross;
@@ -230,7 +232,7 @@ void RecordingChecker::Check(RecordingSamples& samples, const std::vector<unsign
       c.driftPpm = shift / spacing * 1e6;
       // Noise: the halves' difference once the second is moved back.
       const double wFirst = double(firstCount) / layout.periods, wSecond = double(secondCount) / layout.periods;
-      const std::complex<double> step = std::polar(1.0, 2.0 * M_PI * shift / double(n));
+      const std::complex<double> step = std::polar(1.0, 2.0 * vesk::kPi * shift / double(n));
       std::complex<double> rotation(1.0, 0.0);
       for (std::size_t k = 0; k <= n / 2; ++k, rotation *= step) {
         const std::complex<double> aligned = second[k] * rotation;
@@ -316,7 +318,7 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
     if (!list) throw ToolError(listPath + ": expected a TSPListFile 2.0");
     out.periods = list->GetSynchronousAverage();
     out.offset = list->GetTspOffset();
-    out.periodLength = list->HasTspLength() ? list->GetTspLength() : 16384;
+    out.periodLength = list->HasTspLength() ? list->GetTspLength() : dravik::kDefaultSamplesPerFrame;
     sources = list->GetSources();
     if (list->HasOriginalImpulseFile()) {
       out.originName = list->GetOriginalImpulseFile().name.raw();
@@ -340,8 +342,8 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
       RecordingFigures rec;
       rec.name = file.GetName().raw();
       rec.source = s;
-      rec.azimuthDeg = std::fmod(std::atan2(cart.y, cart.x) * 180.0 / M_PI + 360.0, 360.0);
-      rec.elevationDeg = std::atan2(cart.z, std::hypot(cart.x, cart.y)) * 180.0 / M_PI;
+      rec.azimuthDeg = std::fmod(std::atan2(cart.y, cart.x) * 180.0 / vesk::kPi + 360.0, 360.0);
+      rec.elevationDeg = std::atan2(cart.z, std::hypot(cart.x, cart.y)) * 180.0 / vesk::kPi;
       rec.path = rec.name;  // as trelvix opens it: relative to the working directory
       SoundReader reader(rec.path);
       RecordingSamples samples;

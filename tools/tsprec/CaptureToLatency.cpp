@@ -4,7 +4,7 @@
 #include <cmath>
 #include <complex>
 
-#include "RealFft.h"
+#include "base/RealFft.h"
 #include "SpectrumToDelay.h"
 #include "ToolError.h"
 
@@ -14,7 +14,7 @@ constexpr std::size_t kHeadFrames = 131072;
 
 struct LatencyMeter::Impl {
   explicit Impl(std::size_t n) : fft(n), estimator(n, 1, false), played(n / 2 + 1), cross(n / 2 + 1) {}
-  RealFft fft;
+  vesk::RealFft<double> fft;
   DelayEstimator estimator;
   std::vector<std::complex<double>> played, cross;
   std::size_t captureFrames = 0;

@@ -25,9 +25,11 @@
 #include "SoundFile.h"
 #include "TakeToWave.h"
 #include "ToolError.h"
+#include "base/Constants.h"
 #include "base/OutputTarget.h"
 #include "base/ShellCommand.h"
 #include "base/SignalCleanup.h"
+#include "dravik/Invocation.h"
 #include "veskio2/VeskConfig.h"
 
 namespace po = boost::program_options;
@@ -63,7 +65,7 @@ Plan ReadPlan(const std::string& listPath) {
     if (!list) throw ToolError(listPath + ": expected a TSPListFile 2.0");
     plan.layout.periods = list->GetSynchronousAverage();
     plan.layout.offset = list->GetTspOffset();
-    plan.layout.periodLength = list->HasTspLength() ? list->GetTspLength() : 16384;
+    plan.layout.periodLength = list->HasTspLength() ? list->GetTspLength() : dravik::kDefaultSamplesPerFrame;
     sources = list->GetSources();
     plan.numSources = sources.size();
     std::set<std::string> names;
@@ -88,8 +90,8 @@ Plan ReadPlan(const std::string& listPath) {
         }
         if (!names.insert(t.name).second)
           throw ToolError(listPath + ": the recording " + t.name + " is named twice; each take needs its own file");
-        t.azimuthDeg = std::fmod(std::atan2(cart.y, cart.x) * 180.0 / M_PI + 360.0, 360.0);
-        t.elevationDeg = std::atan2(cart.z, std::hypot(cart.x, cart.y)) * 180.0 / M_PI;
+        t.azimuthDeg = std::fmod(std::atan2(cart.y, cart.x) * 180.0 / vesk::kPi + 360.0, 360.0);
+        t.elevationDeg = std::atan2(cart.z, std::hypot(cart.x, cart.y)) * 180.0 / vesk::kPi;
         t.heightM = cart.z;
         t.radiusM = std::sqrt(cart.x * cart.x + cart.y * cart.y + cart.z * cart.z);
         if (!std::isfinite(t.radiusM)) throw ToolError(listPath + ": source " + std::to_string(s) + " has a non-finite position");
