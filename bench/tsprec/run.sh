@@ -50,14 +50,18 @@ end=$(date +%s.%N)
 kill "$reaper" 2>/dev/null || true
 read -r user sys rss < <(tail -n 1 time.txt)  # after "Command exited with ..."
 /usr/bin/python3 - "$start" "$end" "$user" "$sys" "$rss" "$period" "$status" <<'PY'
-import json, sys
+import json, re, sys
 start, end, user, sys_, rss = map(float, sys.argv[1:6])
 period, status = sys.argv[6], int(sys.argv[7])
-takes = json.load(open("list.tsprec.json"))["takes"]
-xruns = sum(1 for t in takes for d in t["discarded"] if d.startswith("xrun"))
-lat = sorted({t["latencySamples"] for t in takes})
+kept = json.load(open("list.tsprec.json"))["takes"]
+session = open("session.txt").read()
+tried = len(re.findall(r"^  level |^  take discarded", session, re.M))
+discarded = re.findall(r"^  take discarded: (\d+) xrun", session, re.M)
+lat = sorted({t["latencySamples"] for t in kept})
 wall = end - start
-print(f"period {period}: {len(takes)} takes in {wall:.0f} s wall, CPU {user + sys_:.1f} s "
-      f"({100 * (user + sys_) / wall:.2f} % of wall), peak RSS {rss / 1024:.1f} MiB, "
-      f"takes discarded for xruns {xruns}, latencies {lat}, exit status {status}")
+print(f"period {period}: {tried} takes ({len(discarded)} discarded for xruns, {sum(map(int, discarded))} xruns "
+      f"in all), {len(kept)} kept, in {wall:.0f} s wall; CPU {user + sys_:.1f} s ({100 * (user + sys_) / wall:.2f} % "
+      f"of wall), peak RSS {rss / 1024:.1f} MiB, latencies {lat}, exit status {status}")
 PY
+load=$(cut -d' ' -f1-3 /proc/loadavg)
+echo "load average at the end: $load (on $(nproc) cores)"

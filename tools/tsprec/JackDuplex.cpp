@@ -114,12 +114,14 @@ public:
   TakeResult Run(const DuplexSettings& s, const std::vector<float>& playback, std::size_t captureFrames,
                  std::vector<float>& capture) override {
     TakeResult result;
+    // Declared before the client, so the client is closed (and its
+    // callbacks stopped) before what they use goes away, also on an error.
+    Shared shared;
     Client c = OpenClient(s.device);
     if (s.periodFrames && jack_get_buffer_size(c.get()) != s.periodFrames &&
         jack_set_buffer_size(c.get(), s.periodFrames) != 0)
       throw ToolError("JACK server: cannot set the period to " + std::to_string(s.periodFrames) + " frames");
     capture.assign(captureFrames * s.inputChannels, 0.0f);
-    Shared shared;
     shared.playback = playback.data();
     shared.playbackFrames = playback.size();
     shared.capture = capture.data();
@@ -158,7 +160,7 @@ public:
     result.periodFrames = result.bufferFrames = jack_get_buffer_size(c.get());
     shared.go.store(true, std::memory_order_release);
     const double seconds = double(captureFrames + 4 * result.periodFrames) / s.rateHz;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * 2 + 5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * 4 + 10);
     while (shared.frame.load(std::memory_order_acquire) < captureFrames) {
       if (shared.shutdown.load()) throw ToolError("JACK server shut down during the take");
       if (std::chrono::steady_clock::now() > deadline) throw ToolError("JACK server stopped calling tsprec");
