@@ -135,16 +135,19 @@ public:
       if (n > 0) played += static_cast<std::size_t>(n);
       return n;
     };
-    // Prefill the playback buffer; the last write starts the streams.
+    // Unlinked, capture runs first, so the playback's first sample always
+    // lands in the capture; linked, the last prefill write starts both.
+    if (!result.oneClock && (err = snd_pcm_start(cap.get())) < 0) throw ToolError(Fail(s.device, "cannot start capture", err));
     for (snd_pcm_uframes_t filled = 0; filled < buffer; filled += period) {
       const snd_pcm_sframes_t n = writePeriod();
       if (n < 0) return xrun("playback", n);
     }
     if (snd_pcm_state(play.get()) != SND_PCM_STATE_RUNNING) snd_pcm_start(play.get());
-    if (!result.oneClock) snd_pcm_start(cap.get());
-    snd_pcm_sframes_t delay = 0;
-    result.reportedLatencyFrames = snd_pcm_delay(play.get(), &delay) == 0 ? delay : static_cast<long>(buffer);
-    if (snd_pcm_delay(cap.get(), &delay) == 0) result.reportedLatencyFrames += delay;
+    // What the back end can tell: linked, the streams started on one
+    // trigger (the converters' delay is unknown to it); unlinked, the frames
+    // captured before the playback started.
+    const snd_pcm_sframes_t before = result.oneClock ? 0 : snd_pcm_avail(cap.get());
+    result.reportedLatencyFrames = before > 0 ? before : 0;
     while (captured < captureFrames) {
       const snd_pcm_uframes_t want = std::min<std::size_t>(capPeriod, captureFrames - captured);
       const snd_pcm_sframes_t got = snd_pcm_readi(cap.get(), in.data(), want);

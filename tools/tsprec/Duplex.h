@@ -29,7 +29,7 @@ struct DuplexSettings {
 struct TakeResult {
   bool xrun = false;             // the take is to be discarded
   std::string xrunWhat;          // what happened, for the report
-  long reportedLatencyFrames = 0;  // the back end's playback + capture latency
+  long reportedLatencyFrames = 0;  // first captured frame to the first played sample, as the back end knows it
   bool oneClock = true;          // ALSA: streams linked (started together)
   unsigned int periodFrames = 0, bufferFrames = 0;  // as granted
 };
