@@ -117,4 +117,13 @@ int RunShellCommand(const std::string& command) {
   return shell.Wait();
 }
 
+std::string ShellWord(const std::string& text) {
+  if (!text.empty() &&
+      text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-/+") == std::string::npos)
+    return text;
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 }  // namespace vesk

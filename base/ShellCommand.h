@@ -40,6 +40,10 @@ private:
 // Start and Wait in one: the wait status, as system() gives it.
 int RunShellCommand(const std::string& command);
 
+// `text` as one word of a /bin/sh command line: unchanged when it holds only
+// letters, digits and ._-/+ (and is not empty), else in single quotes.
+std::string ShellWord(const std::string& text);
+
 }  // namespace vesk
 
 #endif

@@ -429,8 +429,8 @@ int Run(int argc, char** argv) {
       // A dead input passes the checks above on its own (no noise, no
       // clipping): a take must hear something on every microphone.
       std::ostringstream silent;
-      for (std::size_t ch = 0; ch < take.channels; ++ch)
-        if (figures.perChannel[ch].peakDbfs < kSilentDbfs) silent << (silent.tellp() > 0 ? ", " : "") << ch;
+      for (const auto& c : figures.perChannel)
+        if (c.peakDbfs < kSilentDbfs) silent << (silent.tellp() > 0 ? ", " : "") << c.channel;
       if (silent.tellp() > 0)
         findings.push_back(Finding{"silent", take.name + ": no signal above " + Plain(kSilentDbfs) +
                                                  " dBFS on channel (micIndex) " + silent.str() +
