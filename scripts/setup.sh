@@ -13,6 +13,8 @@ packages=(
   libnetcdf-dev libmysofa-dev python3-netcdf4
   libeigen3-dev
   python3-scipy  # the numpy script of bench/tfinterp (its convex hull)
+  # tsprec's back ends; jackd2 runs its tests' dummy server, time its benchmark
+  libasound2-dev libjack-jackd2-dev jackd2 time
 )
 
 missing=()

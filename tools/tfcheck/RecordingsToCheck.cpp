@@ -78,6 +78,251 @@ double PowerFromSpectrum(const std::complex<double>* x, std::size_t n) {
 
 }  // namespace
 
+struct RecordingChecker::Impl {
+  // Sized by the list's tspLength only once a recording really holds all
+  // the periods: a period far beyond the recordings takes no memory.
+  std::unique_ptr<vesk::RealFft<double>> fft;
+  std::unique_ptr<DelayEstimator> estimator;
+  std::vector<std::complex<double>> first, cross, diff, mean;
+  std::vector<float> block, halves[2];
+};
+
+RecordingChecker::RecordingChecker(const std::string& listPath, const TspLayout& layout,
+                                   const RecordingsSettings& settings)
+    : layout_(layout), settings_(settings) {
+  if (layout.periods == 0 || layout.periodLength < 16 || layout.periodLength % 2)
+    throw ToolError(listPath + ": expected at least one period of an even length of at least 16 samples, found " +
+                    std::to_string(layout.periods) + " of " + std::to_string(layout.periodLength));
+  impl_ = std::make_unique<Impl>();
+}
+
+RecordingChecker::~RecordingChecker() = default;
+
+void RecordingChecker::Check(RecordingSamples& samples, const std::vector<unsigned int>& micIndices,
+                             RecordingFigures& rec) {
+  const TspLayout& layout = layout_;
+  const std::size_t n = layout.periodLength;
+  const std::size_t firstCount = layout.periods / 2, secondCount = layout.periods - firstCount;
+  constexpr std::size_t kBlock = 8192;
+  std::unique_ptr<vesk::RealFft<double>>& fft = impl_->fft;
+  std::unique_ptr<DelayEstimator>& estimator = impl_->estimator;
+  std::vector<std::complex<double>>& first = impl_->first;
+  std::vector<std::complex<double>>& cross = impl_->cross;
+  std::vector<std::complex<double>>& diff = impl_->diff;
+  std::vector<std::complex<double>>& mean = impl_->mean;
+  std::vector<float>& block = impl_->block;
+  std::vector<float> (&halves)[2] = impl_->halves;
+  rec.sampleRateHz = samples.sampleRateHz;
+  rec.frames = samples.frames;
+  rec.channels = samples.channels;
+  rec.listedChannels.assign(micIndices.begin(), micIndices.end());
+  std::sort(rec.listedChannels.begin(), rec.listedChannels.end());
+  rec.listedChannels.erase(std::unique(rec.listedChannels.begin(), rec.listedChannels.end()),
+                           rec.listedChannels.end());
+  const std::size_t numCh = rec.channels;
+  const std::size_t regionEnd = static_cast<std::size_t>(layout.offset) + n * layout.periods;
+  rec.complete = rec.frames >= regionEnd;
+  // Per channel sums; the two half averages interleaved like the frames
+  // ([sample][channel]), so the inner loop runs over one frame.
+  std::vector<double> sum(numCh, 0.0), sumSq(numCh, 0.0), regionSq(numCh, 0.0);
+  std::vector<float> high(numCh, 0.0f), low(numCh, 0.0f), segHigh(numCh), segLow(numCh), blockSum(numCh),
+      blockSq(numCh);
+  std::vector<std::size_t> clipped(numCh, 0);
+  bool periodic = rec.complete && layout.periods >= 2;
+  // Float sums: 1e-7 relative per period added, far below any noise a
+  // recording holds; half the memory traffic of doubles.
+  if (periodic && !fft) {
+    fft.reset(new vesk::RealFft<double>(n));
+    estimator.reset(new DelayEstimator(n, 1, false));
+    for (auto* spectrum : {&first, &cross, &diff, &mean}) spectrum->resize(n / 2 + 1);
+  }
+  if (periodic)
+    for (auto& half : halves) {
+      half.resize(n * numCh);  // kept from recording to recording: no page faults for each
+      std::fill(half.begin(), half.end(), 0.0f);
+    }
+  const float fullScale = static_cast<float>(samples.fullScale);
+  block.resize(kBlock * numCh);
+  std::size_t t0 = 0;
+  for (std::size_t got; (got = samples.read(block.data(), kBlock)) > 0; t0 += got) {
+    // Segments of the block that lie in one period (or outside the
+    // averaged region) need no division per sample.
+    for (std::size_t t = t0; t < t0 + got;) {
+      std::size_t segmentEnd = t0 + got;
+      float* target = nullptr;
+      bool inRegion = false;
+      if (t < layout.offset) {
+        segmentEnd = std::min<std::size_t>(segmentEnd, layout.offset);
+      } else if (t < regionEnd) {
+        const std::size_t rel = t - layout.offset, period = rel / n;
+        segmentEnd = std::min(segmentEnd, layout.offset + (period + 1) * n);
+        inRegion = true;
+        if (periodic) target = halves[period < firstCount ? 0 : 1].data() + (rel % n) * numCh;
+      }
+      const float* x = block.data() + (t - t0) * numCh;
+      const std::size_t length = segmentEnd - t;
+      double* sq = inRegion ? regionSq.data() : sumSq.data();
+      // Frame by frame with the channels innermost: contiguous, and with
+      // the figures behind restrict pointers the compiler vectorises over
+      // channels. Sums within a segment (at most 8192 frames) are float,
+      // about 1e-4 relative, and go into double sums per segment.
+      float* __restrict hiP = segHigh.data();
+      float* __restrict loP = segLow.data();
+      std::fill(segHigh.begin(), segHigh.end(), 0.0f);
+      std::fill(segLow.begin(), segLow.end(), 0.0f);
+      if (target) {
+        // The averaged periods: their sums and powers follow from the
+        // halves at the end; here only the extremes.
+        AddPeriodSegment(x, target, length, numCh, hiP, loP);
+      } else {
+        float* __restrict sumP = blockSum.data();
+        float* __restrict sqP = blockSq.data();
+        std::fill(blockSum.begin(), blockSum.end(), 0.0f);
+        std::fill(blockSq.begin(), blockSq.end(), 0.0f);
+        for (std::size_t f = 0; f < length; ++f) {
+          const float* __restrict xf = x + f * numCh;
+          for (std::size_t ch = 0; ch < numCh; ++ch) {
+            const float v = xf[ch];
+            sumP[ch] += v;
+            sqP[ch] += v * v;
+            hiP[ch] = hiP[ch] > v ? hiP[ch] : v;
+            loP[ch] = loP[ch] < v ? loP[ch] : v;
+          }
+        }
+        for (std::size_t ch = 0; ch < numCh; ++ch) {
+          sum[ch] += blockSum[ch];
+          sq[ch] += blockSq[ch];
+        }
+      }
+      for (std::size_t ch = 0; ch < numCh; ++ch) {
+        high[ch] = std::max(high[ch], segHigh[ch]);
+        low[ch] = std::min(low[ch], segLow[ch]);
+        if (segHigh[ch] >= fullScale || segLow[ch] <= -1.0f)  // rare: count the clipped samples
+          for (std::size_t f = 0; f < length; ++f)
+            clipped[ch] += (x[f * numCh + ch] >= fullScale || x[f * numCh + ch] <= -1.0f) ? 1 : 0;
+      }
+      t = segmentEnd;
+    }
+  }
+  // The frames really read count, not the header's claim (a cut file).
+  if (t0 < rec.frames) {
+    rec.frames = t0;
+    rec.complete = rec.frames >= regionEnd;
+    periodic = periodic && rec.complete;
+  }
+  const double nyquist = rec.sampleRateHz / 2.0;
+  const double binHz = rec.sampleRateHz / static_cast<double>(n);
+  const auto binLo = static_cast<std::size_t>(std::max(1.0, std::ceil(settings_.bandLowHz / binHz)));
+  const auto binHi = static_cast<std::size_t>(std::min(
+      std::floor((settings_.bandHighHz > 0 ? settings_.bandHighHz : 0.8 * nyquist) / binHz), double(n / 2 - 1)));
+  for (std::size_t mic = 0; mic < rec.listedChannels.size() && rec.listedChannels[mic] < numCh; ++mic) {
+    const std::size_t ch = rec.listedChannels[mic];
+    ChannelFigures c;
+    c.channel = ch;
+    c.mic = mic;
+    const double frames = static_cast<double>(std::max<std::size_t>(rec.frames, 1));
+    c.clipped = clipped[ch];
+    c.peakDbfs = 20.0 * std::log10(std::max(double(std::max(high[ch], -low[ch])), 1e-15));
+    c.rmsDbfs = rec.complete ? Db(regionSq[ch] / static_cast<double>(n * layout.periods))
+                             : Db((regionSq[ch] + sumSq[ch]) / frames);
+    double regionSum = 0;
+    if (periodic) {
+      // The averaged periods were only summed: their sum, power, noise
+      // and drift all come from the two halves.
+      c.periodic = true;
+      const double toFirst = 1.0 / static_cast<double>(firstCount), toSecond = 1.0 / static_cast<double>(secondCount);
+      const float* half = halves[0].data() + ch;
+      for (std::size_t i = 0; i < n; ++i) fft->Time()[i] = half[i * numCh] * toFirst;
+      fft->Forward();
+      std::copy(fft->Spectrum(), fft->Spectrum() + n / 2 + 1, first.begin());
+      regionSum = first[0].real() * static_cast<double>(firstCount);  // bin 0: the sum
+      half = halves[1].data() + ch;
+      for (std::size_t i = 0; i < n; ++i) fft->Time()[i] = half[i * numCh] * toSecond;
+      fft->Forward();
+      const std::complex<double>* second = fft->Spectrum();
+      regionSum += second[0].real() * static_cast<double>(secondCount);
+      for (std::size_t k = 0; k <= n / 2; ++k) cross[k] = second[k] * std::conj(first[k]);
+      // The second half arrives later by the drift times its distance.
+      const double shift =
+          binHi > binLo + 3 ? WrapDelay(estimator->Estimate(cross.data(), false, binLo, binHi, 0.0), double(n)) : 0.0;
+      const double spacing = 0.5 * static_cast<double>(layout.periods) * static_cast<double>(n);
+      c.driftPpm = shift / spacing * 1e6;
+      // Noise: the halves' difference once the second is moved back.
+      const double wFirst = double(firstCount) / layout.periods, wSecond = double(secondCount) / layout.periods;
+      const std::complex<double> step = std::polar(1.0, 2.0 * vesk::kPi * shift / double(n));
+      std::complex<double> rotation(1.0, 0.0);
+      for (std::size_t k = 0; k <= n / 2; ++k, rotation *= step) {
+        const std::complex<double> aligned = second[k] * rotation;
+        diff[k] = first[k] - aligned;
+        mean[k] = first[k] * wFirst + aligned * wSecond;
+      }
+      const double noise = PowerFromSpectrum(diff.data(), n) / (1.0 / firstCount + 1.0 / secondCount);
+      const double meanPowerWithNoise = PowerFromSpectrum(mean.data(), n);
+      const double meanPower = std::max(meanPowerWithNoise - noise / layout.periods, 0.0);
+      // Mean square over the periods = the mean period's + the part of
+      // the noise that averaging removed.
+      c.rmsDbfs = Db(meanPowerWithNoise + noise * (layout.periods - 1) / layout.periods);
+      c.snrDb = std::min(150.0, Db(meanPower) - Db(std::max(noise, 1e-300)));
+      c.snrAveragedDb = std::min(150.0, c.snrDb + 10.0 * std::log10(double(layout.periods)));
+    }
+    c.dcOffset = (sum[ch] + regionSum) / frames;
+    rec.perChannel.push_back(c);
+  }
+  std::vector<double> levels, snrs, drifts;
+  for (const auto& c : rec.perChannel) {
+    levels.push_back(c.rmsDbfs);
+    if (c.periodic) {
+      snrs.push_back(c.snrDb);
+      drifts.push_back(c.driftPpm);
+    }
+  }
+  rec.levelDb = Median(levels);
+  rec.snrDb = Median(snrs);
+  rec.driftPpm = Median(drifts);
+}
+
+std::vector<Finding> RecordingFindings(const RecordingFigures& r, const TspLayout& layout,
+                                       const RecordingsSettings& settings, const Thresholds& limits,
+                                       double medianLevel, double medianSnr, bool* drifting) {
+  std::vector<Finding> found;
+  *drifting = false;
+  auto add = [&](const char* kind, const std::string& text) { found.push_back(Finding{kind, r.name + ": " + text}); };
+  if (r.sampleRateHz != settings.expectedRateHz)
+    add("recording-rate", "recorded at " + std::to_string(r.sampleRateHz) + " Hz, the TF is to be made at " +
+                              std::to_string(settings.expectedRateHz) + " Hz (--sampling-freq)");
+  if (!r.complete)
+    add("recording-short", std::to_string(r.frames) + " frames, the list's offset and periods need " +
+                               std::to_string(layout.offset + std::size_t(layout.periodLength) * layout.periods));
+  if (!r.listedChannels.empty() && r.channels <= r.listedChannels.back())
+    add("recording-channels", std::to_string(r.channels) + " channels, the list's micIndices name channel " +
+                                  std::to_string(r.listedChannels.back()) + " (channels count from 0)");
+  if (r.perChannel.empty()) return found;
+  std::ostringstream clip, dc;
+  std::size_t clippedTotal = 0;
+  for (const auto& c : r.perChannel) {
+    if (c.clipped) {
+      clip << (clippedTotal ? ", " : "") << "channel " << c.channel << " (" << c.clipped << ")";
+      clippedTotal += c.clipped;
+    }
+    if (std::fabs(c.dcOffset) > limits.dcOffset)
+      dc << (dc.tellp() > 0 ? ", " : "") << "channel " << c.channel << " (" << Fixed(c.dcOffset, 4) << ")";
+  }
+  if (clippedTotal) add("clipping", std::to_string(clippedTotal) + " samples at full scale: " + clip.str());
+  if (dc.tellp() > 0) add("dc-offset", "DC offset beyond " + Fixed(limits.dcOffset, 3) + " of full scale: " + dc.str());
+  if (std::fabs(r.levelDb - medianLevel) > limits.levelFromMedianDb)
+    add("level", "level " + Fixed(r.levelDb, 1) + " dBFS against a median of " + Fixed(medianLevel, 1) +
+                     " dBFS: gain, cable or loudspeaker changed");
+  if (r.complete && layout.periods >= 2) {
+    const double averaged = r.snrDb + 10.0 * std::log10(double(layout.periods));
+    if (r.snrDb < medianSnr - limits.snrBelowMedianDb || averaged < limits.snrMinDb)
+      add("noise", "SNR " + Fixed(r.snrDb, 1) + " dB per period (" + Fixed(averaged, 1) +
+                       " dB averaged) against a median of " + Fixed(medianSnr, 1) + " dB");
+    if (std::fabs(r.driftPpm) * 1e-6 * double(layout.periodLength) * layout.periods > limits.driftSmearSamples)
+      *drifting = true;
+  }
+  return found;
+}
+
 RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsSettings& settings,
                                   const Thresholds& limits) {
   RecordingsCheck out;
@@ -101,19 +346,8 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
   } catch (const veskio2::AnalyzeError& e) {
     throw ToolError(e.what());
   }
-  if (out.periods == 0 || out.periodLength < 16 || out.periodLength % 2)
-    throw ToolError(listPath + ": expected at least one period of an even length of at least 16 samples, found " +
-                    std::to_string(out.periods) + " of " + std::to_string(out.periodLength));
-  const std::size_t n = out.periodLength;
-  const std::size_t firstCount = out.periods / 2, secondCount = out.periods - firstCount;
-
-  // Sized by the list's tspLength only once a recording really holds all
-  // the periods: a period far beyond the recordings takes no memory.
-  std::unique_ptr<vesk::RealFft<double>> fft;
-  std::unique_ptr<DelayEstimator> estimator;
-  std::vector<std::complex<double>> first, cross, diff, mean;
-  constexpr std::size_t kBlock = 8192;
-  std::vector<float> block, halves[2];
+  const TspLayout layout{out.periods, out.offset, out.periodLength};
+  RecordingChecker checker(listPath, layout, settings);
 
   for (std::size_t s = 0; s < sources.size(); ++s) {
     const vc::Source2& source = sources[s];
@@ -129,179 +363,19 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
       rec.elevationDeg = std::atan2(cart.z, std::hypot(cart.x, cart.y)) * 180.0 / vesk::kPi;
       rec.path = rec.name;  // as trelvix opens it: relative to the working directory
       SoundReader reader(rec.path);
-      rec.sampleRateHz = reader.SampleRateHz();
-      rec.frames = reader.Frames();
-      rec.channels = static_cast<std::size_t>(reader.Channels());
+      RecordingSamples samples;
+      samples.sampleRateHz = reader.SampleRateHz();
+      samples.frames = reader.Frames();
+      samples.channels = static_cast<std::size_t>(reader.Channels());
+      samples.fullScale = reader.FullScale();
+      samples.read = [&reader](float* interleaved, std::size_t frames) { return reader.Read(interleaved, frames); };
       std::vector<unsigned int> micIndices;
       try {
         micIndices = file.GetMicIndices();
       } catch (const veskio2::NotInitialized& e) {
         throw ToolError(listPath + ": source " + std::to_string(s) + ", file " + rec.name + ": " + e.what());
       }
-      rec.listedChannels.assign(micIndices.begin(), micIndices.end());
-      std::sort(rec.listedChannels.begin(), rec.listedChannels.end());
-      rec.listedChannels.erase(std::unique(rec.listedChannels.begin(), rec.listedChannels.end()),
-                               rec.listedChannels.end());
-      const std::size_t numCh = rec.channels;
-      const std::size_t regionEnd = static_cast<std::size_t>(out.offset) + n * out.periods;
-      rec.complete = rec.frames >= regionEnd;
-      // Per channel sums; the two half averages interleaved like the frames
-      // ([sample][channel]), so the inner loop runs over one frame.
-      std::vector<double> sum(numCh, 0.0), sumSq(numCh, 0.0), regionSq(numCh, 0.0);
-      std::vector<float> high(numCh, 0.0f), low(numCh, 0.0f), segHigh(numCh), segLow(numCh), blockSum(numCh),
-          blockSq(numCh);
-      std::vector<std::size_t> clipped(numCh, 0);
-      bool periodic = rec.complete && out.periods >= 2;
-      // Float sums: 1e-7 relative per period added, far below any noise a
-      // recording holds; half the memory traffic of doubles.
-      if (periodic && !fft) {
-        fft.reset(new vesk::RealFft<double>(n));
-        estimator.reset(new DelayEstimator(n, 1, false));
-        for (auto* spectrum : {&first, &cross, &diff, &mean}) spectrum->resize(n / 2 + 1);
-      }
-      if (periodic)
-        for (auto& half : halves) {
-          half.resize(n * numCh);  // kept from recording to recording: no page faults for each
-          std::fill(half.begin(), half.end(), 0.0f);
-        }
-      const float fullScale = static_cast<float>(reader.FullScale());
-      block.resize(kBlock * numCh);
-      std::size_t t0 = 0;
-      for (std::size_t got; (got = reader.Read(block.data(), kBlock)) > 0; t0 += got) {
-        // Segments of the block that lie in one period (or outside the
-        // averaged region) need no division per sample.
-        for (std::size_t t = t0; t < t0 + got;) {
-          std::size_t segmentEnd = t0 + got;
-          float* target = nullptr;
-          bool inRegion = false;
-          if (t < out.offset) {
-            segmentEnd = std::min<std::size_t>(segmentEnd, out.offset);
-          } else if (t < regionEnd) {
-            const std::size_t rel = t - out.offset, period = rel / n;
-            segmentEnd = std::min(segmentEnd, out.offset + (period + 1) * n);
-            inRegion = true;
-            if (periodic) target = halves[period < firstCount ? 0 : 1].data() + (rel % n) * numCh;
-          }
-          const float* x = block.data() + (t - t0) * numCh;
-          const std::size_t length = segmentEnd - t;
-          double* sq = inRegion ? regionSq.data() : sumSq.data();
-          // Frame by frame with the channels innermost: contiguous, and with
-          // the figures behind restrict pointers the compiler vectorises over
-          // channels. Sums within a segment (at most 8192 frames) are float,
-          // about 1e-4 relative, and go into double sums per segment.
-          float* __restrict hiP = segHigh.data();
-          float* __restrict loP = segLow.data();
-          std::fill(segHigh.begin(), segHigh.end(), 0.0f);
-          std::fill(segLow.begin(), segLow.end(), 0.0f);
-          if (target) {
-            // The averaged periods: their sums and powers follow from the
-            // halves at the end; here only the extremes.
-            AddPeriodSegment(x, target, length, numCh, hiP, loP);
-          } else {
-            float* __restrict sumP = blockSum.data();
-            float* __restrict sqP = blockSq.data();
-            std::fill(blockSum.begin(), blockSum.end(), 0.0f);
-            std::fill(blockSq.begin(), blockSq.end(), 0.0f);
-            for (std::size_t f = 0; f < length; ++f) {
-              const float* __restrict xf = x + f * numCh;
-              for (std::size_t ch = 0; ch < numCh; ++ch) {
-                const float v = xf[ch];
-                sumP[ch] += v;
-                sqP[ch] += v * v;
-                hiP[ch] = hiP[ch] > v ? hiP[ch] : v;
-                loP[ch] = loP[ch] < v ? loP[ch] : v;
-              }
-            }
-            for (std::size_t ch = 0; ch < numCh; ++ch) {
-              sum[ch] += blockSum[ch];
-              sq[ch] += blockSq[ch];
-            }
-          }
-          for (std::size_t ch = 0; ch < numCh; ++ch) {
-            high[ch] = std::max(high[ch], segHigh[ch]);
-            low[ch] = std::min(low[ch], segLow[ch]);
-            if (segHigh[ch] >= fullScale || segLow[ch] <= -1.0f)  // rare: count the clipped samples
-              for (std::size_t f = 0; f < length; ++f)
-                clipped[ch] += (x[f * numCh + ch] >= fullScale || x[f * numCh + ch] <= -1.0f) ? 1 : 0;
-          }
-          t = segmentEnd;
-        }
-      }
-      // The frames really read count, not the header's claim (a cut file).
-      if (t0 < rec.frames) {
-        rec.frames = t0;
-        rec.complete = rec.frames >= regionEnd;
-        periodic = periodic && rec.complete;
-      }
-      const double nyquist = rec.sampleRateHz / 2.0;
-      const double binHz = rec.sampleRateHz / static_cast<double>(n);
-      const auto binLo = static_cast<std::size_t>(std::max(1.0, std::ceil(settings.bandLowHz / binHz)));
-      const auto binHi = static_cast<std::size_t>(std::min(
-          std::floor((settings.bandHighHz > 0 ? settings.bandHighHz : 0.8 * nyquist) / binHz), double(n / 2 - 1)));
-      for (std::size_t mic = 0; mic < rec.listedChannels.size() && rec.listedChannels[mic] < numCh; ++mic) {
-        const std::size_t ch = rec.listedChannels[mic];
-        ChannelFigures c;
-        c.channel = ch;
-        c.mic = mic;
-        const double frames = static_cast<double>(std::max<std::size_t>(rec.frames, 1));
-        c.clipped = clipped[ch];
-        c.peakDbfs = 20.0 * std::log10(std::max(double(std::max(high[ch], -low[ch])), 1e-15));
-        c.rmsDbfs = rec.complete ? Db(regionSq[ch] / static_cast<double>(n * out.periods))
-                                 : Db((regionSq[ch] + sumSq[ch]) / frames);
-        double regionSum = 0;
-        if (periodic) {
-          // The averaged periods were only summed: their sum, power, noise
-          // and drift all come from the two halves.
-          c.periodic = true;
-          const double toFirst = 1.0 / static_cast<double>(firstCount), toSecond = 1.0 / static_cast<double>(secondCount);
-          const float* half = halves[0].data() + ch;
-          for (std::size_t i = 0; i < n; ++i) fft->Time()[i] = half[i * numCh] * toFirst;
-          fft->Forward();
-          std::copy(fft->Spectrum(), fft->Spectrum() + n / 2 + 1, first.begin());
-          regionSum = first[0].real() * static_cast<double>(firstCount);  // bin 0: the sum
-          half = halves[1].data() + ch;
-          for (std::size_t i = 0; i < n; ++i) fft->Time()[i] = half[i * numCh] * toSecond;
-          fft->Forward();
-          const std::complex<double>* second = fft->Spectrum();
-          regionSum += second[0].real() * static_cast<double>(secondCount);
-          for (std::size_t k = 0; k <= n / 2; ++k) cross[k] = second[k] * std::conj(first[k]);
-          // The second half arrives later by the drift times its distance.
-          const double shift =
-              binHi > binLo + 3 ? WrapDelay(estimator->Estimate(cross.data(), false, binLo, binHi, 0.0), double(n)) : 0.0;
-          const double spacing = 0.5 * static_cast<double>(out.periods) * static_cast<double>(n);
-          c.driftPpm = shift / spacing * 1e6;
-          // Noise: the halves' difference once the second is moved back.
-          const double wFirst = double(firstCount) / out.periods, wSecond = double(secondCount) / out.periods;
-          const std::complex<double> step = std::polar(1.0, 2.0 * vesk::kPi * shift / double(n));
-          std::complex<double> rotation(1.0, 0.0);
-          for (std::size_t k = 0; k <= n / 2; ++k, rotation *= step) {
-            const std::complex<double> aligned = second[k] * rotation;
-            diff[k] = first[k] - aligned;
-            mean[k] = first[k] * wFirst + aligned * wSecond;
-          }
-          const double noise = PowerFromSpectrum(diff.data(), n) / (1.0 / firstCount + 1.0 / secondCount);
-          const double meanPowerWithNoise = PowerFromSpectrum(mean.data(), n);
-          const double meanPower = std::max(meanPowerWithNoise - noise / out.periods, 0.0);
-          // Mean square over the periods = the mean period's + the part of
-          // the noise that averaging removed.
-          c.rmsDbfs = Db(meanPowerWithNoise + noise * (out.periods - 1) / out.periods);
-          c.snrDb = std::min(150.0, Db(meanPower) - Db(std::max(noise, 1e-300)));
-          c.snrAveragedDb = std::min(150.0, c.snrDb + 10.0 * std::log10(double(out.periods)));
-        }
-        c.dcOffset = (sum[ch] + regionSum) / frames;
-        rec.perChannel.push_back(c);
-      }
-      std::vector<double> levels, snrs, drifts;
-      for (const auto& c : rec.perChannel) {
-        levels.push_back(c.rmsDbfs);
-        if (c.periodic) {
-          snrs.push_back(c.snrDb);
-          drifts.push_back(c.driftPpm);
-        }
-      }
-      rec.levelDb = Median(levels);
-      rec.snrDb = Median(snrs);
-      rec.driftPpm = Median(drifts);
+      checker.Check(samples, micIndices, rec);
       out.recordings.push_back(std::move(rec));
     }
   }
@@ -336,40 +410,10 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
   const double medianLevel = Median(levels), medianSnr = Median(snrs);
   std::vector<const RecordingFigures*> drifting;
   for (const auto& r : out.recordings) {
-    auto add = [&](const char* kind, const std::string& text) { out.findings.push_back(Finding{kind, r.name + ": " + text}); };
-    if (r.sampleRateHz != settings.expectedRateHz)
-      add("recording-rate", "recorded at " + std::to_string(r.sampleRateHz) + " Hz, the TF is to be made at " +
-                                std::to_string(settings.expectedRateHz) + " Hz (--sampling-freq)");
-    if (!r.complete)
-      add("recording-short", std::to_string(r.frames) + " frames, the list's offset and periods need " +
-                                 std::to_string(out.offset + std::size_t(out.periodLength) * out.periods));
-    if (!r.listedChannels.empty() && r.channels <= r.listedChannels.back())
-      add("recording-channels", std::to_string(r.channels) + " channels, the list's micIndices name channel " +
-                                    std::to_string(r.listedChannels.back()) + " (channels count from 0)");
-    if (r.perChannel.empty()) continue;
-    std::ostringstream clip, dc;
-    std::size_t clippedTotal = 0;
-    for (const auto& c : r.perChannel) {
-      if (c.clipped) {
-        clip << (clippedTotal ? ", " : "") << "channel " << c.channel << " (" << c.clipped << ")";
-        clippedTotal += c.clipped;
-      }
-      if (std::fabs(c.dcOffset) > limits.dcOffset)
-        dc << (dc.tellp() > 0 ? ", " : "") << "channel " << c.channel << " (" << Fixed(c.dcOffset, 4) << ")";
-    }
-    if (clippedTotal) add("clipping", std::to_string(clippedTotal) + " samples at full scale: " + clip.str());
-    if (dc.tellp() > 0) add("dc-offset", "DC offset beyond " + Fixed(limits.dcOffset, 3) + " of full scale: " + dc.str());
-    if (std::fabs(r.levelDb - medianLevel) > limits.levelFromMedianDb)
-      add("level", "level " + Fixed(r.levelDb, 1) + " dBFS against a median of " + Fixed(medianLevel, 1) +
-                       " dBFS: gain, cable or loudspeaker changed");
-    if (r.complete && out.periods >= 2) {
-      const double averaged = r.snrDb + 10.0 * std::log10(double(out.periods));
-      if (r.snrDb < medianSnr - limits.snrBelowMedianDb || averaged < limits.snrMinDb)
-        add("noise", "SNR " + Fixed(r.snrDb, 1) + " dB per period (" + Fixed(averaged, 1) +
-                         " dB averaged) against a median of " + Fixed(medianSnr, 1) + " dB");
-      if (std::fabs(r.driftPpm) * 1e-6 * double(out.periodLength) * out.periods > limits.driftSmearSamples)
-        drifting.push_back(&r);
-    }
+    bool drifts = false;
+    for (Finding& finding : RecordingFindings(r, layout, settings, limits, medianLevel, medianSnr, &drifts))
+      out.findings.push_back(std::move(finding));
+    if (drifts) drifting.push_back(&r);
   }
   if (!drifting.empty()) {
     std::vector<double> ppm;

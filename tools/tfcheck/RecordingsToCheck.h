@@ -3,6 +3,9 @@
 #ifndef VESK_TFCHECK_RECORDINGSTOCHECK_H
 #define VESK_TFCHECK_RECORDINGSTOCHECK_H
 
+#include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,6 +54,51 @@ struct RecordingsSettings {
   double bandLowHz = 300;      // for the drift estimate
   double bandHighHz = 0;       // 0: 0.8 of the Nyquist frequency
 };
+
+// The list's TSP settings a recording is judged by, in samples.
+struct TspLayout {
+  unsigned int periods = 0, offset = 0, periodLength = 0;
+};
+
+// One recording's samples, read in blocks: interleaved frames in
+// libsndfile's normalised scale.
+struct RecordingSamples {
+  int sampleRateHz = 0;
+  std::size_t frames = 0, channels = 0;  // frames as the file's header says
+  double fullScale = 1.0;                // largest positive sample of the format
+  // Fills up to `frames` frames; gives the number filled, 0 at the end.
+  std::function<std::size_t(float* interleaved, std::size_t frames)> read;
+};
+
+// The figures of one recording after another, with the transforms and
+// buffers kept from one to the next.
+class RecordingChecker {
+public:
+  // Throws ToolError naming listPath unless the layout holds at least one
+  // period of an even length of at least 16 samples.
+  RecordingChecker(const std::string& listPath, const TspLayout& layout, const RecordingsSettings& settings);
+  ~RecordingChecker();
+  RecordingChecker(const RecordingChecker&) = delete;
+  RecordingChecker& operator=(const RecordingChecker&) = delete;
+  // Reads the samples once and sets rec's rate, frames, channels,
+  // listedChannels, complete, perChannel and medians (name, path, source and
+  // direction are the caller's).
+  void Check(RecordingSamples& samples, const std::vector<unsigned int>& micIndices, RecordingFigures& rec);
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  TspLayout layout_;
+  RecordingsSettings settings_;
+};
+
+// The findings on one recording (rate, length, channels, clipping, DC
+// offset; level and noise against the medians of the recordings it is
+// judged among). *drifting: whether its drift smears the averaged periods
+// by more than the limit (the clock-drift finding covers all recordings).
+std::vector<Finding> RecordingFindings(const RecordingFigures& r, const TspLayout& layout,
+                                       const RecordingsSettings& settings, const Thresholds& limits,
+                                       double medianLevel, double medianSnr, bool* drifting);
 
 // Reads the TSP list. A file's micIndices name recording channels: the
 // impulse calculator takes them in ascending order and the k-th serves the

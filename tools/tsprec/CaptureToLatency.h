@@ -1,0 +1,39 @@
+// The round trip from the first played sample to the loopback input.
+#ifndef VESK_TSPREC_CAPTURETOLATENCY_H
+#define VESK_TSPREC_CAPTURETOLATENCY_H
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+namespace vesktools {
+
+struct Latency {
+  long frames = 0;      // whole samples: where the loopback best matches the playback
+  double fine = 0;      // samples, to about 0.01 (phase slope of the cross-spectrum)
+  double peakRatio = 0; // correlation peak over the playback's energy (1: the loopback holds it unchanged)
+};
+
+// One transform size for every take of a session: the playback and the
+// capture length are fixed.
+class LatencyMeter {
+public:
+  // `playback`: the mono playback at full scale 1 (its first 131072
+  // samples are looked for); `captureFrames`: frames captured per take;
+  // `maxFrames`: the largest latency looked for. Throws ToolError for a
+  // playback whose head is silent.
+  LatencyMeter(const std::vector<float>& playback, std::size_t captureFrames, long maxFrames, int rateHz);
+  ~LatencyMeter();
+  // Cross-correlates input `channel` of the interleaved `capture`
+  // (`channels` per frame, at least captureFrames frames) with the playback
+  // and gives the lag in [0, maxFrames] with the largest correlation.
+  Latency Measure(const std::vector<float>& capture, unsigned int channels, unsigned int channel, long maxFrames);
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vesktools
+
+#endif
