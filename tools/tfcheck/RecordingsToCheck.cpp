@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include <boost/pointer_cast.hpp>
@@ -75,6 +77,37 @@ double PowerFromSpectrum(const std::complex<double>* x, std::size_t n) {
 
 }  // namespace
 
+namespace {
+
+// One recording named by sources at different places holds only one of
+// them: every figure of the others would be judged against the wrong
+// position. Told on standard error (the report stays as it is).
+void WarnSharedRecordings(const std::string& listPath, const std::vector<vc::Source2>& sources) {
+  std::map<std::string, std::size_t> firstSource;
+  std::set<std::string> shared;
+  std::string first;
+  for (std::size_t s = 0; s < sources.size(); ++s) {
+    if (!sources[s].HasPosition() || !sources[s].HasFiles()) continue;
+    for (const vc::File1& file : sources[s].GetFiles()) {
+      if (!file.HasName()) continue;
+      const auto found = firstSource.emplace(file.GetName().raw(), s);
+      if (found.second || found.first->second == s) continue;
+      const vc::Source2& other = sources[found.first->second];
+      if (other.GetPosition().ToCartesian() == sources[s].GetPosition().ToCartesian()) continue;
+      if (!shared.insert(found.first->first).second) continue;
+      if (shared.size() == 1)
+        first = "source " + std::to_string(found.first->second) + " and source " + std::to_string(s) +
+                " lie at different positions but both name " + found.first->first;
+    }
+  }
+  if (!shared.empty())
+    std::cerr << "tfcheck: warning: " << listPath << ": " << first << " (" << shared.size()
+              << (shared.size() == 1 ? " name is" : " names are") << " shared by different positions): one recording cannot hold two measurements; give the "
+                 "template a --filepath with {ELEVATION:%d} or {HEIGHT:%d}\n";
+}
+
+}  // namespace
+
 RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsSettings& settings,
                                   const Thresholds& limits) {
   RecordingsCheck out;
@@ -101,6 +134,7 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
   if (out.periods == 0 || out.periodLength < 16 || out.periodLength % 2)
     throw ToolError(listPath + ": expected at least one period of an even length of at least 16 samples, found " +
                     std::to_string(out.periods) + " of " + std::to_string(out.periodLength));
+  WarnSharedRecordings(listPath, sources);
   const std::size_t n = out.periodLength;
   const std::size_t firstCount = out.periods / 2, secondCount = out.periods - firstCount;
 

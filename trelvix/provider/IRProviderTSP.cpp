@@ -383,6 +383,8 @@ std::string IRProviderTSP::Impl::PrepareIRFile(std::size_t src, std::size_t mic)
   const TSPListFile2_0& list = List();
   const auto& files = list.GetSources().at(src).GetFiles();
   if (temporaryDirectory.empty()) {
+    // Every file that cannot serve, told at once before any run.
+    for (const std::string& line : PreflightRecordings(list)) std::cerr << line << "\n";
     temporaryDirectory = MakeTemporaryDirectory(3);
     std::cerr << "Created a temporary directore: " << temporaryDirectory << std::endl;
   }
