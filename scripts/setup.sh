@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   python3 python3-numpy python3-matplotlib
   libnetcdf-dev libmysofa-dev python3-netcdf4
+  help2man
 )
 
 missing=()

@@ -16,9 +16,18 @@ recording. Prints the names of the files it wrote.
 import argparse
 import json
 import os
+import sys
 
-import numpy as np
-import matplotlib
+try:
+    import numpy as np
+    import matplotlib
+except ImportError as e:
+    if "-h" in sys.argv[1:] or "--help" in sys.argv[1:]:
+        print(__doc__.strip())  # the help needs neither
+        print(f"\n(numpy and matplotlib are missing in {sys.executable}: {e})")
+        sys.exit(0)
+    sys.exit(f"{os.path.basename(sys.argv[0])}: {e}; it needs numpy and matplotlib "
+             f"(Debian: python3-numpy python3-matplotlib) in {sys.executable}")
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
