@@ -49,7 +49,11 @@ foreach(_script
   list(GET _triple 0 _name)
   list(GET _triple 1 _path)
   list(GET _triple 2 _description)
-  vesk_man_page(${_name} ${PROJECT_SOURCE_DIR}/${_path} "${_description}" ${PROJECT_SOURCE_DIR}/${_path})
+  # Run under its installed name, which the page then bears; the link keeps
+  # the script finding the reader beside its real location.
+  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/man/bin)
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${_path} ${PROJECT_BINARY_DIR}/man/bin/${_name} SYMBOLIC)
+  vesk_man_page(${_name} ${PROJECT_BINARY_DIR}/man/bin/${_name} "${_description}" ${PROJECT_SOURCE_DIR}/${_path})
 endforeach()
 
 add_custom_target(man_pages ALL DEPENDS ${_man_pages})
