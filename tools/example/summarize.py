@@ -76,11 +76,11 @@ def check_impulse_responses(list_file, exact_dir, work_dir):
             found = recovered_files(work_dir, f.name)
             # The calculator numbers its outputs by ascending selected channel;
             # channel c of the wave belongs to micIndices[c].
-            channels = sorted({c for c in f.micIndices if c < 64})
+            channels = sorted({c for c in f.mic_indices if c < 64})
             for number, channel in enumerate(channels, start=1):
-                if channel >= len(f.micIndices):
+                if channel >= len(f.mic_indices):
                     continue
-                mic_index = f.micIndices[channel]
+                mic_index = f.mic_indices[channel]
                 if number not in found:
                     raise SystemExit(f"no recovered response {number} for {f.name} under {work_dir}")
                 got = np.fromfile(found[number], dtype="<f4").astype(np.float64)
