@@ -383,10 +383,16 @@ std::string IRProviderTSP::Impl::PrepareIRFile(std::size_t src, std::size_t mic)
   const TSPListFile2_0& list = List();
   const auto& files = list.GetSources().at(src).GetFiles();
   if (temporaryDirectory.empty()) {
-    // Every file that cannot serve, told at once before any run.
-    for (const std::string& line : PreflightRecordings(list)) std::cerr << line << "\n";
+    // Every file that cannot serve, told at once before any run, and again
+    // where a response of that recording fails.
+    const std::vector<PreflightProblem> problems = PreflightRecordings(list);
+    for (const PreflightProblem& problem : problems) std::cerr << problem.line << "\n";
     temporaryDirectory = MakeTemporaryDirectory(3);
     std::cerr << "Created a temporary directore: " << temporaryDirectory << std::endl;
+    for (const PreflightProblem& problem : problems) {
+      if (!problem.recording.empty())
+        unopened[(fs::path(temporaryDirectory) / WaveWorkDirectory(problem.recording)).string()] = problem.line;
+    }
   }
   const int32_t target = MicIndexOf(mic);
   const veskio2::veskconfig::File1* covering = CoveringFile(files, target);

@@ -86,8 +86,8 @@ std::string CheckRecordingAndOrigin(const std::string& wave, const std::vector<u
   return "";
 }
 
-std::vector<std::string> PreflightRecordings(const TSPListFile2_0& list) {
-  std::vector<std::string> lines;
+std::vector<PreflightProblem> PreflightRecordings(const TSPListFile2_0& list) {
+  std::vector<PreflightProblem> lines;
   try {
     // Frames dravik needs: the offset plus the averaged periods, when the
     // list gives them all.
@@ -106,13 +106,13 @@ std::vector<std::string> PreflightRecordings(const TSPListFile2_0& list) {
         SF_INFO info{};
         const std::string problem = OpenProblem(wave, true, &info);
         if (!problem.empty()) {
-          lines.push_back("cannot open the recording " + wave + ": " + problem);
+          lines.push_back({wave, "cannot open the recording " + wave + ": " + problem});
         } else if (info.channels > 0 && needed > 0 && static_cast<uint64_t>(info.frames) < needed) {
-          lines.push_back((boost::format("the recording %s is cut short: it has %d frames, but tspOffset %d "
+          lines.push_back({wave, (boost::format("the recording %s is cut short: it has %d frames, but tspOffset %d "
                                          "and %d periods of %d samples need %d") %
                            wave % info.frames % list.GetTspOffset() % list.GetSynchronousAverage() %
                            (list.HasTspLength() ? list.GetTspLength() : dravik::kDefaultSamplesPerFrame) % needed)
-                              .str());
+                              .str()});
         }
       }
     }
@@ -122,7 +122,7 @@ std::vector<std::string> PreflightRecordings(const TSPListFile2_0& list) {
         SF_INFO originInfo{};
         const std::string problem =
             OpenProblem(origin.name.raw(), origin.kind == OriginalImpulseFile::PCM_WAVE, &originInfo);
-        if (!problem.empty()) lines.push_back(OriginLine(origin.name.raw(), problem));
+        if (!problem.empty()) lines.push_back({"", OriginLine(origin.name.raw(), problem)});
       }
     }
   } catch (const std::exception&) {

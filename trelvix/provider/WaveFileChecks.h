@@ -37,7 +37,11 @@ std::string CheckRecordingAndOrigin(const std::string& wave, const std::vector<u
 // says when it is the template's placeholder name), and one for each
 // recording with fewer frames than tspOffset plus the averaged periods
 // need. Reads only headers; never throws; empty when all is well.
-std::vector<std::string> PreflightRecordings(const veskio2::veskconfig::TSPListFile2_0& list);
+struct PreflightProblem {
+  std::string recording;  // the recording's name as the list gives it; empty for the origin
+  std::string line;
+};
+std::vector<PreflightProblem> PreflightRecordings(const veskio2::veskconfig::TSPListFile2_0& list);
 
 }  // namespace trelvix
 
