@@ -6,12 +6,11 @@
 #include <memory>
 #include <random>
 
-#include <fftw3.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include "TestSupport.h"
-#include "base/FftwPlan.h"
+#include "base/RealFft.h"
 #include "base/SoundFileHandle.h"
 
 namespace {
@@ -29,16 +28,13 @@ constexpr std::size_t kNfft = 512;
 std::vector<float> FlatSpectrumPeriod(std::size_t numSamples) {
   std::mt19937 gen(11);
   std::uniform_real_distribution<double> phase(-M_PI, M_PI);
-  std::vector<std::complex<double>> spectrum(numSamples / 2 + 1);
-  std::vector<double> signal(numSamples);
-  const vesk::FftwPlan plan(fftw_plan_dft_c2r_1d(
-      int(numSamples), reinterpret_cast<fftw_complex*>(spectrum.data()), signal.data(), FFTW_ESTIMATE));
-  for (std::size_t k = 0; k <= numSamples / 2; ++k) {
-    spectrum[k] = (k == 0 || k == numSamples / 2) ? 1.0 : std::polar(1.0, phase(gen));
-  }
-  fftw_execute(plan.get());
+  vesk::RealFft<double> fft(numSamples);
+  std::complex<double>* spectrum = fft.Spectrum();
+  for (std::size_t k = 0; k < fft.NumBins(); ++k) spectrum[k] = (k == 0 || k == numSamples / 2) ? 1.0 : std::polar(1.0, phase(gen));
+  fft.Inverse();
+  const double* signal = fft.Time();
   double peak = 0;
-  for (double v : signal) peak = std::max(peak, std::fabs(v));
+  for (std::size_t i = 0; i < numSamples; ++i) peak = std::max(peak, std::fabs(signal[i]));
   std::vector<float> period(numSamples);
   for (std::size_t n = 0; n < numSamples; ++n) period[n] = float(signal[n] * 0.1 / peak);
   return period;

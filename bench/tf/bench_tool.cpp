@@ -16,10 +16,9 @@
 #include <vector>
 
 #include <dirent.h>
-#include <fftw3.h>
 #include <sndfile.h>
 
-#include "base/FftwPlan.h"
+#include "base/RealFft.h"
 #include "base/SoundFileHandle.h"
 #include "veskio2/FltFile.h"
 
@@ -30,15 +29,13 @@ using SndFile = vesk::SoundFileHandle;
 std::vector<float> FlatSpectrumPeriod(std::size_t n) {
   std::mt19937 gen(1);
   std::uniform_real_distribution<double> phase(-M_PI, M_PI);
-  std::vector<std::complex<double>> spectrum(n / 2 + 1);
-  std::vector<double> signal(n);
-  const vesk::FftwPlan plan(fftw_plan_dft_c2r_1d(
-      int(n), reinterpret_cast<fftw_complex*>(spectrum.data()), signal.data(), FFTW_ESTIMATE));
-  for (std::size_t k = 0; k < spectrum.size(); ++k)
-    spectrum[k] = (k == 0 || k == n / 2) ? 1.0 : std::polar(1.0, phase(gen));
-  fftw_execute(plan.get());
+  vesk::RealFft<double> fft(n);
+  std::complex<double>* spectrum = fft.Spectrum();
+  for (std::size_t k = 0; k < fft.NumBins(); ++k) spectrum[k] = (k == 0 || k == n / 2) ? 1.0 : std::polar(1.0, phase(gen));
+  fft.Inverse();
+  const double* signal = fft.Time();
   double peak = 0;
-  for (double v : signal) peak = std::max(peak, std::fabs(v));
+  for (std::size_t i = 0; i < n; ++i) peak = std::max(peak, std::fabs(signal[i]));
   std::vector<float> period(n);
   for (std::size_t i = 0; i < n; ++i) period[i] = float(signal[i] * 0.25 / peak);
   return period;

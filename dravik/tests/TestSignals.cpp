@@ -2,10 +2,9 @@
 
 #include "RunProcess.h"
 
-#include <fftw3.h>
 #include <unistd.h>
 
-#include "base/FftwPlan.h"
+#include "base/RealFft.h"
 #include "base/SoundFileHandle.h"
 #include "veskio2/FltFile.h"
 
@@ -27,17 +26,14 @@ std::vector<double> make_tsp(int n, double peak) {
     // pulse over half the period; unit magnitude everywhere, bin n/2 real.
     const double pi = 3.14159265358979323846;
     const double m = n / 4.0;
-    const vesk::FftwBuffer<fftw_complex> spectrum_buffer(fftw_alloc_complex(n / 2 + 1));
-    const vesk::FftwBuffer<double> signal_buffer(fftw_alloc_real(n));
-    fftw_complex* spectrum = spectrum_buffer.get();
-    double* signal = signal_buffer.get();
+    vesk::RealFft<double> fft(static_cast<std::size_t>(n));
+    std::complex<double>* spectrum = fft.Spectrum();
     for (int k = 0; k <= n / 2; ++k) {
         double phase = -4.0 * pi * m * k * static_cast<double>(k) / (static_cast<double>(n) * n);
-        spectrum[k][0] = std::cos(phase);
-        spectrum[k][1] = k == n / 2 ? 0.0 : std::sin(phase);
+        spectrum[k] = std::complex<double>(std::cos(phase), k == n / 2 ? 0.0 : std::sin(phase));
     }
-    const vesk::FftwPlan plan(fftw_plan_dft_c2r_1d(n, spectrum, signal, FFTW_ESTIMATE));
-    fftw_execute(plan.get());
+    fft.Inverse();
+    const double* signal = fft.Time();
     std::vector<double> tsp(signal, signal + n);
     // Rotate so the sweep starts near sample 0 rather than straddling the
     // period boundary.

@@ -4,6 +4,7 @@
 
 #include "ToolError.h"
 #include "veskio2/VeskConfig.h"
+#include "dravik/Invocation.h"
 
 namespace vesktools {
 namespace vc = veskio2::veskconfig;
@@ -53,7 +54,7 @@ Scene ConfigToScene(const std::string& micArrayPath, const std::string& listPath
       scene.kind = ListKind::TSP;
       scene.tsp.synchronous_average = tsp->GetSynchronousAverage();
       scene.tsp.tsp_offset = tsp->GetTspOffset();
-      scene.tsp.tsp_length = tsp->HasTspLength() ? tsp->GetTspLength() : 16384;
+      scene.tsp.tsp_length = tsp->HasTspLength() ? tsp->GetTspLength() : dravik::kDefaultSamplesPerFrame;
       scene.sources = ReadSources(tsp->GetSources());
     } else if (auto ir = boost::dynamic_pointer_cast<vc::ImpulseResponseListFile2_0>(file)) {
       scene.kind = ListKind::IMPULSE_RESPONSE;

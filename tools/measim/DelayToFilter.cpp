@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "ToolError.h"
+#include "base/Constants.h"
 
 namespace vesktools {
 
@@ -24,7 +25,7 @@ void AddFractionalDelay(std::vector<double>& response, double delay_samples, dou
     const double r = x / h;
     if (r * r >= 1.0) continue;
     const double window = std::cyl_bessel_i(0.0, design.kaiser_beta * std::sqrt(1.0 - r * r)) / i0Beta;
-    const double sinc = (x == 0.0) ? 1.0 : std::sin(M_PI * x) / (M_PI * x);
+    const double sinc = (x == 0.0) ? 1.0 : std::sin(vesk::kPi * x) / (vesk::kPi * x);
     response[n] += gain * sinc * window;
   }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DelayToFilter.h"
+#include "base/Constants.h"
 
 namespace vesktools {
 
@@ -18,7 +19,7 @@ struct Point3 {
 
 struct ResponseSettings {
   double sampling_hz = 16000.0;
-  double speed_of_sound_mps = 343.0;
+  double speed_of_sound_mps = vesk::kSpeedOfSound;
   double latency_samples = 128.0;  // added to every delay so the filter is causal
   FractionalDelayDesign delay_filter;
   std::size_t length_samples = 4096;

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "ToolError.h"
+#include "base/Constants.h"
 
 namespace vesktools {
 
@@ -28,7 +29,7 @@ std::vector<double> PlaybackToDrifted(const std::vector<double>& playback, doubl
     // Low-pass at 0.9 of the Nyquist frequency: near Nyquist an
     // interpolator's error depends on the fractional position, which drifts,
     // and would show as noise that differs from period to period.
-    kernel[i] = (x == 0.0 ? kCutoff : std::sin(M_PI * kCutoff * x) / (M_PI * x)) * window;
+    kernel[i] = (x == 0.0 ? kCutoff : std::sin(vesk::kPi * kCutoff * x) / (vesk::kPi * x)) * window;
   }
   auto tap = [&](double x) {
     const double pos = std::fabs(x) * kSteps;

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "RealFft.h"
+#include "base/RealFft.h"
 
 namespace vesktools {
 
@@ -31,7 +31,7 @@ private:
   std::size_t playbackLength_;
   std::size_t maxResponse_;
   std::size_t block_;  // playback samples per block
-  RealFft fft_;
+  vesk::RealFft<double> fft_;
   std::vector<std::vector<std::complex<double>>> blockSpectra_;
 };
 

@@ -15,6 +15,7 @@
 #include "ConfigToScene.h"
 #include "SceneToFiles.h"
 #include "ToolError.h"
+#include "base/Constants.h"
 
 namespace po = boost::program_options;
 using namespace vesktools;
@@ -66,7 +67,7 @@ int Run(int argc, char** argv) {
       ("tail-gap", po::value(&response.tail_gap_s)->default_value(0.002), "seconds from the direct sound to the tail")
       ("ir-length", po::value(&response.length_samples)->default_value(4096), "samples per response (and per .flt file)")
       ("sampling-freq", po::value(&samplingFreq)->default_value(16000), "Hz, for an impulse-response list")
-      ("speed-of-sound", po::value(&response.speed_of_sound_mps)->default_value(343.0), "metres per second")
+      ("speed-of-sound", po::value(&response.speed_of_sound_mps)->default_value(vesk::kSpeedOfSound), "metres per second")
       ("filter-half-width", po::value(&response.delay_filter.half_width_samples)->default_value(127.0),
        "samples each side of the fractional-delay filter's centre")
       ("kaiser-beta", po::value(&response.delay_filter.kaiser_beta)->default_value(8.0), "window shape of that filter")
@@ -115,7 +116,7 @@ int Run(int argc, char** argv) {
     if (move.first >= scene.sources.size())
       throw ToolError("--move-source: the list has no source " + std::to_string(move.first));
     Point3& p = scene.sources[move.first].position;
-    const double a = move.second * M_PI / 180.0;
+    const double a = move.second * vesk::kPi / 180.0;
     p = Point3{p.x * std::cos(a) - p.y * std::sin(a), p.x * std::sin(a) + p.y * std::cos(a), p.z};
   }
   if (!swapMics.empty()) {

@@ -7,14 +7,13 @@
 #include <sstream>
 
 #include "ToolError.h"
+#include "base/Constants.h"
 
 namespace vesksofa {
 
 using vesktools::ToolError;
 
 namespace {
-
-const double kPi = 3.14159265358979323846;
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -193,7 +192,7 @@ void CheckBelievableSize(const FirLayout& layout, uint64_t fileBytes) {
 
 Vec3 ToCartesian(const double* v, bool spherical) {
   if (!spherical) return {v[0], v[1], v[2]};
-  const double azimuth = v[0] * kPi / 180.0, elevation = v[1] * kPi / 180.0, radius = v[2];
+  const double azimuth = v[0] * vesk::kPi / 180.0, elevation = v[1] * vesk::kPi / 180.0, radius = v[2];
   return {radius * std::cos(elevation) * std::cos(azimuth), radius * std::cos(elevation) * std::sin(azimuth),
           radius * std::sin(elevation)};
 }

@@ -9,7 +9,7 @@
 
 #include "DelayToFilter.h"
 #include "GeometryToResponse.h"
-#include "RealFft.h"
+#include "base/RealFft.h"
 #include "ResponseToRecording.h"
 #include "Rt60ToTail.h"
 #include "ToolError.h"
@@ -26,7 +26,7 @@ TEST(FractionalDelay, IntegerDelayIsAnImpulse) {
 TEST(FractionalDelay, IsAPureDelayUpToThreeQuartersOfNyquist) {
   const std::size_t n = 1024;
   for (double delay : {300.25, 301.5, 333.7}) {
-    RealFft fft(n);
+    vesk::RealFft<double> fft(n);
     std::vector<double> r(n, 0.0);
     AddFractionalDelay(r, delay, 1.0, FractionalDelayDesign{});
     std::copy(r.begin(), r.end(), fft.Time());

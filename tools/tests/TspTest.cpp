@@ -12,7 +12,7 @@
 
 #include "FloatFile.h"
 #include "ParametersToTsp.h"
-#include "RealFft.h"
+#include "base/RealFft.h"
 #include "SoundFile.h"
 #include "ToolError.h"
 
@@ -53,7 +53,7 @@ TEST(Tsp, MagnitudeSpectrumIsFlat) {
     p.length_samples = n;
     p.effective_length_samples = n / 2;
     const std::vector<float> tsp = MakeTsp(p);
-    RealFft fft(n);
+    vesk::RealFft<double> fft(n);
     std::copy(tsp.begin(), tsp.end(), fft.Time());
     fft.Forward();
     // Parseval: with a flat spectrum every |X[k]| equals sqrt(sum x^2).

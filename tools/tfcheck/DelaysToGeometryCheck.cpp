@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "ToolError.h"
+#include "base/Constants.h"
 
 namespace vesktools {
 namespace {
@@ -64,7 +65,7 @@ double SquaredMisfit(const std::vector<std::vector<double>>& a, const std::vecto
   return sum;
 }
 
-double Degrees(double rad) { return rad * 180.0 / M_PI; }
+double Degrees(double rad) { return rad * 180.0 / vesk::kPi; }
 
 void Direction(const Vec3& v, double& azimuthDeg, double& elevationDeg) {
   azimuthDeg = Degrees(std::atan2(v.y, v.x));
@@ -73,7 +74,7 @@ void Direction(const Vec3& v, double& azimuthDeg, double& elevationDeg) {
 }
 
 Vec3 FromDirection(double azimuthDeg, double elevationDeg, double distance) {
-  const double az = azimuthDeg * M_PI / 180.0, el = elevationDeg * M_PI / 180.0;
+  const double az = azimuthDeg * vesk::kPi / 180.0, el = elevationDeg * vesk::kPi / 180.0;
   return Vec3(std::cos(el) * std::cos(az), std::cos(el) * std::sin(az), std::sin(el)) * distance;
 }
 

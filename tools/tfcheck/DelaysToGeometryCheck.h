@@ -8,6 +8,7 @@
 
 #include "Findings.h"
 #include "TfFileToMeasurement.h"
+#include "base/Constants.h"
 
 namespace vesktools {
 
@@ -17,7 +18,7 @@ struct GeometryInput {
   std::vector<Vec3> sourcePositions;        // metres
   std::vector<std::string> micLabels;       // "micIndex 3" or "channel 3"
   double samplingHz = 16000;
-  double speedOfSound = 343;                // metres per second
+  double speedOfSound = vesk::kSpeedOfSound;               // metres per second
 };
 
 struct ScaleFit {

@@ -11,11 +11,13 @@
 
 #include <boost/pointer_cast.hpp>
 
-#include "RealFft.h"
+#include "base/RealFft.h"
 #include "SoundFile.h"
 #include "SpectrumToDelay.h"
 #include "ToolError.h"
 #include "veskio2/VeskConfig.h"
+#include "base/Constants.h"
+#include "dravik/Invocation.h"
 
 namespace vesktools {
 namespace vc = veskio2::veskconfig;
@@ -120,7 +122,7 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
     if (!list) throw ToolError(listPath + ": expected a TSPListFile 2.0");
     out.periods = list->GetSynchronousAverage();
     out.offset = list->GetTspOffset();
-    out.periodLength = list->HasTspLength() ? list->GetTspLength() : 16384;
+    out.periodLength = list->HasTspLength() ? list->GetTspLength() : dravik::kDefaultSamplesPerFrame;
     sources = list->GetSources();
     if (list->HasOriginalImpulseFile()) {
       out.originName = list->GetOriginalImpulseFile().name.raw();
@@ -138,7 +140,7 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
   const std::size_t n = out.periodLength;
   const std::size_t firstCount = out.periods / 2, secondCount = out.periods - firstCount;
 
-  RealFft fft(n);
+  vesk::RealFft<double> fft(n);
   DelayEstimator estimator(n, 1, false);
   std::vector<std::complex<double>> first(n / 2 + 1), cross(n / 2 + 1), diff(n / 2 + 1), mean(n / 2 + 1);
   constexpr std::size_t kBlock = 8192;
@@ -154,8 +156,8 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
       RecordingFigures rec;
       rec.name = file.GetName().raw();
       rec.source = s;
-      rec.azimuthDeg = std::fmod(std::atan2(cart.y, cart.x) * 180.0 / M_PI + 360.0, 360.0);
-      rec.elevationDeg = std::atan2(cart.z, std::hypot(cart.x, cart.y)) * 180.0 / M_PI;
+      rec.azimuthDeg = std::fmod(std::atan2(cart.y, cart.x) * 180.0 / vesk::kPi + 360.0, 360.0);
+      rec.elevationDeg = std::atan2(cart.z, std::hypot(cart.x, cart.y)) * 180.0 / vesk::kPi;
       rec.path = rec.name;  // as trelvix opens it: relative to the working directory
       SoundReader reader(rec.path);
       rec.sampleRateHz = reader.SampleRateHz();
@@ -285,7 +287,7 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
           c.driftPpm = shift / spacing * 1e6;
           // Noise: the halves' difference once the second is moved back.
           const double wFirst = double(firstCount) / out.periods, wSecond = double(secondCount) / out.periods;
-          const std::complex<double> step = std::polar(1.0, 2.0 * M_PI * shift / double(n));
+          const std::complex<double> step = std::polar(1.0, 2.0 * vesk::kPi * shift / double(n));
           std::complex<double> rotation(1.0, 0.0);
           for (std::size_t k = 0; k <= n / 2; ++k, rotation *= step) {
             const std::complex<double> aligned = second[k] * rotation;

@@ -4,11 +4,12 @@
 #include <cmath>
 
 #include "ToolError.h"
+#include "base/Constants.h"
 
 namespace vesktools {
 
 namespace {
-const double kTwoPi = 2.0 * M_PI;
+const double kTwoPi = 2.0 * vesk::kPi;
 }
 
 double WrapDelay(double delay, double period) { return delay - period * std::floor(delay / period + 0.5); }
@@ -38,7 +39,7 @@ double DelayEstimator::EstimateLoaded(std::size_t binLo, std::size_t binHi, doub
     double w = 0.0;
     if (k >= binLo && k <= binHi) {
       const std::size_t edge = std::min(k - binLo, binHi - k);
-      w = edge >= ramp ? 1.0 : 0.5 - 0.5 * std::cos(M_PI * (static_cast<double>(edge) + 0.5) / ramp);
+      w = edge >= ramp ? 1.0 : 0.5 - 0.5 * std::cos(vesk::kPi * (static_cast<double>(edge) + 0.5) / ramp);
     }
     taper_[k] = w;
   }
@@ -92,7 +93,7 @@ double DelayEstimator::PhaseSlopeRefine(double delay, std::size_t binLo, std::si
     double* t = fine_.Time();
     for (std::size_t i = 0; i < nfft_; ++i) {
       const double d = WrapDelay(static_cast<double>(i) - delay, n);
-      t[i] = std::fabs(d) < gateSamples ? t[i] * (0.5 + 0.5 * std::cos(M_PI * d / gateSamples)) / n : 0.0;
+      t[i] = std::fabs(d) < gateSamples ? t[i] * (0.5 + 0.5 * std::cos(vesk::kPi * d / gateSamples)) / n : 0.0;
     }
     fine_.Forward();
   } else {
@@ -120,7 +121,7 @@ double DelayEstimator::PhaseSlopeRefine(double delay, std::size_t binLo, std::si
     swyy += w * phase * phase;
   }
   const double det = sw * swxx - swx * swx;
-  if (misfitRad) *misfitRad = M_PI;  // until a fit says otherwise
+  if (misfitRad) *misfitRad = vesk::kPi;  // until a fit says otherwise
   if (!(sw > 0) || !(det > 0)) return delay;
   const double slope = (sw * swxy - swx * swy) / det;
   if (misfitRad) {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "RealFft.h"
+#include "base/RealFft.h"
 
 namespace vesktools {
 
@@ -63,8 +63,8 @@ private:
   std::size_t taperLo_ = 0, taperHi_ = 0;  // band the taper was made for
   std::vector<std::complex<double>> input_;
   std::vector<double> taper_, envelope_;
-  RealFft fine_;    // nfft points
-  RealFft coarse_;  // nfft * upsample points
+  vesk::RealFft<double> fine_;    // nfft points
+  vesk::RealFft<double> coarse_;  // nfft * upsample points
 };
 
 // Wraps a circular difference of delays (samples) into [-period/2, period/2).

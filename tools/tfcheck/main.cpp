@@ -28,6 +28,7 @@
 #include "base/ShellCommand.h"
 #include "base/SignalCleanup.h"
 #include "veskio2/VeskConfig.h"
+#include "base/Constants.h"
 
 namespace po = boost::program_options;
 namespace fs = std::filesystem;
@@ -146,7 +147,7 @@ void Plot(const PlotPlan& plan, const std::string& json) {
 
 int Run(int argc, char** argv) {
   std::string micPath, recordingsPath, band, plotDir;
-  double speed = 343.0, temperature = 0.0;
+  double speed = vesk::kSpeedOfSound, temperature = 0.0;
   int samplingFreq = 0;
   po::options_description opts("tfcheck options");
   opts.add_options()

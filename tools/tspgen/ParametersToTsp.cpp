@@ -5,8 +5,9 @@
 #include <complex>
 #include <sstream>
 
-#include "RealFft.h"
+#include "base/RealFft.h"
 #include "ToolError.h"
+#include "base/Constants.h"
 
 namespace vesktools {
 
@@ -28,13 +29,13 @@ std::vector<float> MakeTsp(const TspParameters& params) {
   const double m = static_cast<double>(eff / 2);
   const double nd = static_cast<double>(n);
 
-  RealFft fft(n);
+  vesk::RealFft<double> fft(n);
   std::complex<double>* spec = fft.Spectrum();
   for (std::size_t k = 0; k <= n / 2; ++k) {
     // Reduce the phase modulo 2 pi in exact integer arithmetic first: 4 m k^2
     // reaches 1e12 and would lose digits as a double angle.
     const uint64_t num = (4ull * static_cast<uint64_t>(m) * k * k) % (2ull * n * n);
-    const double phase = -M_PI * static_cast<double>(num) / (nd * nd);
+    const double phase = -vesk::kPi * static_cast<double>(num) / (nd * nd);
     spec[k] = std::polar(1.0, phase);
   }
   fft.Inverse();

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "dravik/Invocation.h"
+
 namespace vesktools {
 
 struct TspParameters {
-  std::size_t length_samples = 16384;          // N, one period
+  std::size_t length_samples = dravik::kDefaultSamplesPerFrame;  // N, one period
   std::size_t effective_length_samples = 8192; // sweep duration 2m, even, 2..N
   double peak = 32767.0;                       // largest |sample| after scaling
 };

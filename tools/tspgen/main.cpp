@@ -13,6 +13,7 @@
 #include "ParametersToTsp.h"
 #include "SoundFile.h"
 #include "ToolError.h"
+#include "dravik/Invocation.h"
 
 namespace po = boost::program_options;
 using namespace vesktools;
@@ -27,7 +28,7 @@ int Run(int argc, char** argv) {
   po::options_description opts("tspgen options");
   opts.add_options()
       ("help,h", "show this text")
-      ("tsp-length", po::value(&length)->default_value(16384), "samples per TSP period N (power of two)")
+      ("tsp-length", po::value(&length)->default_value(dravik::kDefaultSamplesPerFrame), "samples per TSP period N (power of two)")
       ("effective-length", po::value(&effective), "samples the sweep lasts (even; default N/2)")
       ("peak", po::value(&peak)->default_value(32767.0), "largest |sample| of the origin (16-bit units)")
       ("sampling-freq", po::value(&samplingFreq)->default_value(16000), "sampling rate of the waves, Hz")

@@ -8,6 +8,7 @@
 
 #include "options/OptionDefaults.h"
 #include "options/validators.h"
+#include "dravik/Invocation.h"
 
 namespace po = boost::program_options;
 
@@ -77,7 +78,7 @@ OptionTable::OptionTable() : all_("Command line options") {
        "original impulse file")
       ("tsp-offset", po::value<unsigned int>()->default_value(16384),
        "the offset of tsp signal in samples")
-      ("tsp-length", po::value<unsigned int>()->default_value(16384),
+      ("tsp-length", po::value<unsigned int>()->default_value(dravik::kDefaultSamplesPerFrame),
        "the length of one tsp in samples")
       ("signal-max", po::value<unsigned int>()->default_value(32768),
        "the maximum amplitude of tsp signal")

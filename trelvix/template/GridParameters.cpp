@@ -2,13 +2,13 @@
 
 #include <cmath>
 
+#include "base/Constants.h"
+
 namespace po = boost::program_options;
 
 namespace trelvix {
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 // Axis ranges: azimuth and elevation in degrees, height in metres.
 constexpr double kAngleLower = 0, kAngleUpper = 360;
@@ -70,7 +70,7 @@ GridParameters ReadGridParameters(const po::variables_map& vm) {
 
 veskio2::Position<float> MakePosition(bool use_height, double azimuth, double height,
                                       double elevation, double radius) {
-  const double a = azimuth * kPi / 180;
+  const double a = azimuth * vesk::kPi / 180;
   if (use_height) {
     // Cylinder: the distance becomes sqrt(radius² + height²).
     const veskio2::Vector3<float> v(static_cast<float>(std::cos(a) * radius),
@@ -79,7 +79,7 @@ veskio2::Position<float> MakePosition(bool use_height, double azimuth, double he
     return veskio2::MakePositionFromVector(v);
   }
   // Sphere: direction from the angles, distance the radius as given.
-  const float e = static_cast<float>(elevation * kPi / 180);
+  const float e = static_cast<float>(elevation * vesk::kPi / 180);
   const float sin_e = std::sin(e);
   float cos_e = std::cos(e);
   const float r = static_cast<float>(radius);
@@ -87,7 +87,7 @@ veskio2::Position<float> MakePosition(bool use_height, double azimuth, double he
   if (cos_e < 0) {
     // Past the pole: keep cos e non-negative by turning the azimuth round.
     cos_e = -cos_e;
-    a_f = static_cast<float>(static_cast<double>(a_f) + kPi);
+    a_f = static_cast<float>(static_cast<double>(a_f) + vesk::kPi);
   }
   const double a_d = a_f;
   const veskio2::Vector3<float> direction(static_cast<float>(std::cos(a_d) * cos_e),

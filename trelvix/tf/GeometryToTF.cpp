@@ -18,6 +18,7 @@
 #include "tf/IRToSpectrum.h"
 #include "tf/MultiDimVector.h"
 #include "tf/TFToVeskFile.h"
+#include "base/Constants.h"
 
 namespace trelvix {
 
@@ -131,7 +132,7 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFJob& job, std
         row.reserve(numBins);
         const double shift = static_cast<double>(offsets[src] - delays[src * numMic + mic]);  // samples
         for (std::size_t bin = 0; bin < numBins; ++bin) {
-          const float phase = static_cast<float>(overNfft(shift * 6.283185307179586 * static_cast<double>(bin)));
+          const float phase = static_cast<float>(overNfft(shift * (2.0 * vesk::kPi) * static_cast<double>(bin)));
           row.emplace_back(std::cos(phase), std::sin(phase));  // within the capacity reserved
         }
       }

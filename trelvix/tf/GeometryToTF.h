@@ -8,14 +8,15 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "base/Constants.h"
 #include "tf/TFJob.h"
 #include "tf/TFMakingParameters.h"
 #include "veskio2/Vesk.h"
 
 namespace trelvix {
 
-// Speed of sound, metres per second.
-constexpr float kSpeedOfSound = 343.0f;
+// Speed of sound, metres per second, in the single precision of the TF path.
+constexpr float kSpeedOfSound = static_cast<float>(vesk::kSpeedOfSound);
 
 // Pure delays of unit magnitude: the value at bin k of source s and
 // microphone j is e^(j phi), phi = (o_s - d_sj) 2 pi k / nfft, where d_sj is

@@ -9,30 +9,16 @@
 #include <boost/format.hpp>
 
 #include "base/Cores.h"
+#include "base/RealFft.h"
 
 namespace trelvix {
-
-RealForwardTransform::RealForwardTransform(uint32_t n)
-    : n_(n),
-      in_(fftwf_alloc_real(n)),
-      out_(fftwf_alloc_complex(n / 2 + 1)),
-      plan_(fftwf_plan_dft_r2c_1d(static_cast<int>(n), in_.get(), out_.get(), FFTW_ESTIMATE)) {
-  if (n == 0 || !in_ || !out_ || !plan_) throw std::runtime_error("cannot prepare an FFT of length " + std::to_string(n));
-}
-
-void RealForwardTransform::Transform(const float* samples, std::complex<float>* bins) {
-  std::copy(samples, samples + n_, in_.get());
-  fftwf_execute(plan_.get());
-  const fftwf_complex* out = out_.get();
-  for (std::size_t bin = 0; bin < n_ / 2 + 1; ++bin) bins[bin] = std::complex<float>(out[bin][0], out[bin][1]);
-}
 
 TFArray DoFFT(const IRArray& ir, uint32_t nfft) {
   if (nfft == 0) throw std::runtime_error("nfft must be at least 1, but 0 is given");
   const std::size_t numBins = nfft / 2 + 1;
   TFArray tf(ir.size());
   if (ir.empty()) return tf;
-  RealForwardTransform fft(nfft);
+  vesk::RealFft<float> fft(nfft);
   for (std::size_t src = 0; src < ir.size(); ++src) {
     tf[src].assign(ir[src].size(), std::vector<std::complex<float>>(numBins));
     for (std::size_t mic = 0; mic < ir[src].size(); ++mic) {
@@ -43,7 +29,7 @@ TFArray DoFFT(const IRArray& ir, uint32_t nfft) {
                                   src % mic % row.size() % nfft)
                                      .str());
       }
-      fft.Transform(row.data(), tf[src][mic].data());
+      fft.Forward(row.data(), tf[src][mic].data());
     }
   }
   return tf;

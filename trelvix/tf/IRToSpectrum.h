@@ -2,31 +2,14 @@
 #ifndef TRELVIX_TF_IRTOSPECTRUM_H
 #define TRELVIX_TF_IRTOSPECTRUM_H
 
+#include <complex>
 #include <cstdint>
 #include <ostream>
 
-#include "base/FftwPlan.h"
 #include "tf/MultiDimVector.h"
 #include "tf/TFMakingParameters.h"
 
 namespace trelvix {
-
-// Unscaled forward DFT of one real row of n samples (n >= 1) into bins
-// 0 .. n/2, through one FFTW plan made here and reused for every row.
-// Throws std::runtime_error when the plan cannot be made.
-class RealForwardTransform {
-public:
-  explicit RealForwardTransform(uint32_t n);
-  // Reads n samples, writes n/2 + 1 bins.
-  void Transform(const float* samples, std::complex<float>* bins);
-  uint32_t Length() const { return n_; }
-
-private:
-  uint32_t n_;
-  vesk::FftwfBuffer<float> in_;
-  vesk::FftwfBuffer<fftwf_complex> out_;
-  vesk::FftwfPlan plan_;
-};
 
 // Unscaled forward DFT X[k] = sum_n x[n] e^(-j 2 pi k n / nfft) of every row,
 // bins k = 0 .. nfft/2 (nfft/2 + 1 values). Any nfft >= 1 is exact; every

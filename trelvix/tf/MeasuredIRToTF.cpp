@@ -11,6 +11,7 @@
 
 #include <boost/format.hpp>
 
+#include "base/RealFft.h"
 #include "tf/ConfigInputs.h"
 #include "tf/IRToSpectrum.h"
 #include "tf/TFToVeskFile.h"
@@ -163,7 +164,7 @@ public:
     for (std::size_t mic = 0; mic < numMic_; ++mic) {
       std::vector<std::complex<float>>& spectrum = tf.back()[mic];
       spectrum.resize(numBins);
-      fft_->Transform(rows_[mic].data(), spectrum.data());
+      fft_->Forward(rows_[mic].data(), spectrum.data());
     }
   }
 
@@ -187,7 +188,7 @@ private:
   const SourceList& sources_;
   const std::size_t numMic_;
   std::vector<std::vector<float>> rows_;  // [mic][sample] of the current source
-  std::optional<RealForwardTransform> fft_;
+  std::optional<vesk::RealFft<float>> fft_;
   // The first error found while processing, thrown once every source is loaded.
   std::string laterError_;
   void KeepError(const std::string& message) {

@@ -16,7 +16,7 @@
 
 #include "FloatFile.h"
 #include "IrListToSofa.h"
-#include "RealFft.h"
+#include "base/RealFft.h"
 #include "SofaToIrList.h"
 #include "TfFileToSofa.h"
 #include "TestSupport.h"
@@ -234,7 +234,7 @@ TEST(SofaToIrList, KemarMeasurementBecomesItsSpectra) {
     EXPECT_NEAR(p.z, receivers[3 * ear + 2], 1e-7);
   }
 
-  vesktools::RealFft fft(numTaps);
+  vesk::RealFft<double> fft(numTaps);
   double worstSpectrum = 0, worstPosition = 0;
   for (std::size_t s = 0; s < numSources; ++s) {
     const double az = sources[3 * s] * kPi / 180, el = sources[3 * s + 1] * kPi / 180, r = sources[3 * s + 2];
