@@ -85,7 +85,7 @@ int Run(int argc, char** argv) {
       ("move-source", po::value(&sourceMoves)->composing(),
        "SRC=DEG: simulate source SRC's loudspeaker DEG degrees further in azimuth (about z) than the list says")
       ("swap-mics", po::value(&swapMics)->multitoken()->value_name("A B"),
-       "A B: simulate the microphones with micIndex A and B at each other's place (swapped cables)");
+       "simulate the microphones with micIndex A and B at each other's place (swapped cables)");
   po::variables_map vm;
   po::store(po::parse_command_line(argc, argv, opts), vm);
   po::notify(vm);
