@@ -5,9 +5,11 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "base/SignalCleanup.h"
 
@@ -59,6 +61,11 @@ void OutputTarget::CloseFd() {
   fd_ = -1;
 }
 
+void OutputTarget::CloseDirFd() {
+  if (dirFd_ >= 0) ::close(dirFd_);
+  dirFd_ = -1;
+}
+
 bool OutputTarget::Open(const std::string& path) {
   Discard();
   path_ = path;
@@ -106,13 +113,28 @@ bool OutputTarget::Open(const std::string& path) {
     ::close(probe);
   }
 
+  // The hidden name is at most NAME_MAX bytes and is made relative to the
+  // open directory, so a long name or a full path near PATH_MAX still fits.
   const std::string dir = DirectoryOf(current);
-  std::string pattern = (dir == "/" ? std::string("/") : dir + "/") + "." + NameOf(current) + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd_ < 0) return FailErrno(errno);
-  tempPath_ = name.data();
+  targetName_ = NameOf(current);
+  dirFd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd_ < 0) return FailErrno(errno);
+  const std::string stem = "." + targetName_.substr(0, NAME_MAX - 8) + ".";
+  thread_local std::mt19937_64 random(std::random_device{}());
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; fd_ < 0; ++attempt) {
+    tempName_ = stem;
+    for (int i = 0; i < 6; ++i) tempName_ += kLetters[random() % (sizeof kLetters - 1)];
+    fd_ = ::openat(dirFd_, tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd_ < 0 && (errno != EEXIST || attempt == 100)) {
+      const int error = errno;
+      tempName_.clear();
+      CloseDirFd();
+      return FailErrno(error);
+    }
+  }
+  const std::string full = (dir == "/" ? std::string("/") : dir + "/") + tempName_;
+  tempPath_ = full.size() < PATH_MAX ? full : "/proc/self/fd/" + std::to_string(dirFd_) + "/" + tempName_;
   target_ = current;
   cleanupSlot_ = signal_cleanup::AddPath(tempPath_.c_str());
 
@@ -175,21 +197,25 @@ bool OutputTarget::Commit(bool durable) {
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) return FailErrno(errno);
-  if (::rename(tempPath_.c_str(), target_.c_str()) != 0) return FailErrno(errno);
+  if (::renameat(dirFd_, tempName_.c_str(), dirFd_, targetName_.c_str()) != 0) return FailErrno(errno);
   signal_cleanup::RemovePath(cleanupSlot_);
   cleanupSlot_ = -1;
   tempPath_.clear();
+  tempName_.clear();
+  CloseDirFd();
   return true;
 }
 
 void OutputTarget::Discard() {
   CloseFd();
   if (!tempPath_.empty()) {
-    ::unlink(tempPath_.c_str());
+    ::unlinkat(dirFd_, tempName_.c_str(), 0);
     signal_cleanup::RemovePath(cleanupSlot_);
     cleanupSlot_ = -1;
     tempPath_.clear();
+    tempName_.clear();
   }
+  CloseDirFd();
 }
 
 bool OutputFile::Buffer::Drain() {

@@ -2,10 +2,10 @@
 // - a FIFO, a character or block device, a socket, /dev/stdout or a
 //   /proc/self/fd/N link is opened and written into, never replaced;
 // - a regular file (or a name not yet taken) is written to a hidden
-//   ".NAME.XXXXXX" beside it and renamed over it on Commit, so an error
-//   leaves the old file as it was; this is done only when opening the file
-//   for writing would have succeeded, and the new file keeps the old one's
-//   mode (and owner and group when running as root);
+//   ".NAME.XXXXXX" beside it (NAME cut to fit NAME_MAX) and renamed over it
+//   on Commit, so an error leaves the old file as it was; this is done only
+//   when opening the file for writing would have succeeded, and the new file
+//   keeps the old one's mode (and owner and group when running as root);
 // - a symbolic link is written through: its final target is replaced and
 //   the link stays a link.
 // The temporary file is registered with signal_cleanup. Errors carry the
@@ -49,7 +49,9 @@ public:
   void StartWriteOut();
 
   const std::string& Path() const { return path_; }
-  // The hidden file written to; empty for a stream target.
+  // The hidden file written to; empty for a stream target. When the full
+  // path would exceed PATH_MAX it is given through /proc/self/fd (valid
+  // while the target is open).
   const std::string& TemporaryPath() const { return tempPath_; }
   // "cannot write output file 'PATH': REASON" after a failure, else empty.
   const std::string& Error() const { return error_; }
@@ -64,11 +66,14 @@ private:
   bool Fail(const std::string& reason);
   bool FailErrno(int error);
   void CloseFd();
+  void CloseDirFd();
 
   std::string path_;
   std::string target_;    // the file renamed over (links followed)
   std::string tempPath_;  // empty for a stream target
+  std::string targetName_, tempName_;  // within the directory dirFd_ holds
   int fd_ = -1;
+  int dirFd_ = -1;
   int cleanupSlot_ = -1;
   static constexpr uint64_t kHandOverBytes = uint64_t(32) << 20;
   uint64_t written_ = 0;       // bytes

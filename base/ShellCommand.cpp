@@ -138,4 +138,13 @@ int RunProgram(const std::vector<std::string>& argv, int outFd, int errFd) {
   return program.Wait();
 }
 
+std::string ShellWord(const std::string& text) {
+  if (!text.empty() &&
+      text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-/+") == std::string::npos)
+    return text;
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 }  // namespace vesk

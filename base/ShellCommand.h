@@ -51,6 +51,10 @@ int RunShellCommand(const std::string& command);
 // StartProgram and Wait in one.
 int RunProgram(const std::vector<std::string>& argv, int outFd = -1, int errFd = -1);
 
+// `text` as one word of a /bin/sh command line: unchanged when it holds only
+// letters, digits and ._-/+ (and is not empty), else in single quotes.
+std::string ShellWord(const std::string& text);
+
 }  // namespace vesk
 
 #endif

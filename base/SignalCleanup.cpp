@@ -1,6 +1,9 @@
 #include "base/SignalCleanup.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -15,10 +18,11 @@ namespace signal_cleanup {
 namespace {
 
 constexpr int kSlots = 64;
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
 // Written only with the cleanup signals blocked; read by the handler.
 char* volatile paths[kSlots];
+volatile sig_atomic_t isDirectory[kSlots];  // the path is a flat directory to empty and remove
 volatile pid_t children[kSlots];
 
 class BlockSignals {
@@ -77,11 +81,41 @@ void EndChildren() {
   }
 }
 
+// Async-signal-safe: unlinks every entry of a directory without
+// subdirectories, then the directory. Rereads from the start until a pass
+// removes nothing, since removing entries while reading may skip some.
+void RemoveFlatDirectory(const char* path) {
+  const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    alignas(8) char buffer[8192];
+    for (int pass = 0; pass < 1000; ++pass) {
+      bool removed = false;
+      lseek(fd, 0, SEEK_SET);
+      long got;
+      while ((got = syscall(SYS_getdents64, fd, buffer, sizeof buffer)) > 0) {
+        for (long at = 0; at < got;) {
+          const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+          const char* name = entry->d_name;
+          if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
+            removed |= unlinkat(fd, name, 0) == 0;
+          at += entry->d_reclen;
+        }
+      }
+      if (!removed) break;
+    }
+    close(fd);
+  }
+  rmdir(path);
+}
+
 void Handle(int sig) {
   const int savedErrno = errno;
   EndChildren();
   for (int i = 0; i < kSlots; ++i) {
-    if (paths[i]) unlink(paths[i]);
+    if (paths[i]) {
+      if (isDirectory[i]) RemoveFlatDirectory(paths[i]);
+      else unlink(paths[i]);
+    }
   }
   struct sigaction dfl;
   std::memset(&dfl, 0, sizeof dfl);
@@ -117,12 +151,15 @@ void Install() {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
 }
 
-int AddPath(const char* path) {
+namespace {
+
+int Add(const char* path, bool directory) {
   char* copy = strdup(path);
   if (!copy) return -1;
   BlockSignals block;
   for (int i = 0; i < kSlots; ++i) {
     if (!paths[i]) {
+      isDirectory[i] = directory;
       paths[i] = copy;
       return i;
     }
@@ -130,6 +167,12 @@ int AddPath(const char* path) {
   std::free(copy);
   return -1;
 }
+
+}  // namespace
+
+int AddPath(const char* path) { return Add(path, false); }
+
+int AddDirectory(const char* path) { return Add(path, true); }
 
 void RemovePath(int slot) {
   if (slot < 0 || slot >= kSlots) return;

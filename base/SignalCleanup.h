@@ -1,4 +1,5 @@
-// What a program leaves behind when SIGINT, SIGTERM or SIGHUP ends it:
+// What a program leaves behind when SIGINT, SIGTERM, SIGHUP, SIGQUIT or
+// SIGPIPE (a reader such as "head" went away) ends it:
 // nothing. Temporary output files registered here are removed and child
 // process groups registered here are ended before the signal's default
 // action is taken again, so the parent still sees death by that signal.
@@ -12,14 +13,17 @@
 namespace vesk {
 namespace signal_cleanup {
 
-// Installs the handler for SIGINT, SIGTERM and SIGHUP and ignores SIGXFSZ,
-// so that exceeding the file-size limit is a write error (EFBIG) instead of
-// death. Call once at the start of main.
+// Installs the handler for SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE and
+// ignores SIGXFSZ, so that exceeding the file-size limit is a write error
+// (EFBIG) instead of death. Call once at the start of main.
 void Install();
 
 // Registers a temporary file to remove on a signal. Returns a slot for
 // RemovePath, or -1 when the table is full (the file is then not removed).
 int AddPath(const char* path);
+// Registers a directory without subdirectories (a hidden output folder) to
+// empty and remove on a signal; RemovePath unregisters it.
+int AddDirectory(const char* path);
 void RemovePath(int slot);
 
 // Registers a child that leads its own process group; on a signal the group

@@ -265,16 +265,19 @@ TEST_F(TSPProgram, RunsAheadPrintAsRunsOneAtATime) {
 
 namespace {
 
-// A TRELVIX_JOBS that is not a positive integer stops the run before any
-// dravik starts, names the variable and writes no file.
+// A TRELVIX_JOBS that is not a positive integer, or above 1024, stops the
+// run before any dravik starts, names the variable and writes no file.
 TEST_F(TSPProgram, ABadJobCountIsRefused) {
-  for (const char* jobs : {"0", "-2", "two", "3x", "99999999999"}) {
+  const std::string positive = "must be a positive integer", atMost = "must be at most 1024";
+  for (const auto& [jobs, why] : std::vector<std::pair<const char*, std::string>>{
+           {"0", positive}, {"-2", positive}, {"two", positive}, {"3x", positive},
+           {"1025", atMost}, {"99999999999999999999999", atMost}}) {
     SCOPED_TRACE(std::string("TRELVIX_JOBS=") + jobs);
     fs::create_directories(dir_ / "tmp");
     const RunResult r = RunProgram({trelvix_, "--mode", "tf", "-o", dir_ / "jobs.bin", "mic.xml", "tsp.xml"},
                                    dir_.Path(), {"TMPDIR=" + (dir_ / "tmp"), std::string("TRELVIX_JOBS=") + jobs});
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("TRELVIX_JOBS must be a positive integer, but \"" + std::string(jobs) + "\" is given"),
+    EXPECT_NE(r.err.find("TRELVIX_JOBS " + why + ", but \"" + std::string(jobs) + "\" is given"),
               std::string::npos)
         << r.err;
     EXPECT_EQ(r.out.find("Dravik: "), std::string::npos) << r.out;

@@ -10,7 +10,7 @@ namespace dravik {
 
 // Highest channel count that can be selected; channels from this number up
 // are never processed.
-constexpr int kMaxChannels = 64;
+constexpr int kMaxChannels = static_cast<int>(kSelectableChannels);
 
 // Length of every impulse response written, in samples.
 constexpr int kImpulseLength = 4096;

@@ -137,6 +137,59 @@ TEST(LongFileNames, AreReportedInFull) {
   ExpectNothingLost(before, Snapshot(dir.Path()));
 }
 
+// Names at the system's limits, a last component of 255 bytes and a full
+// path of 4095, are written where named by every writer, and no hidden
+// temporary file stays: the temporary name is cut to fit and made relative
+// to the open directory.
+struct LimitCase {
+  std::string label;
+  std::vector<std::string> argv;  // "OUT" stands for the output's name
+  std::string suffix;             // the writer adds it to the name it is given
+};
+
+void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.label; }
+
+class NamesAtTheLimits : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(NamesAtTheLimits, AreWrittenWhereNamed) {
+  const LimitCase& c = GetParam();
+  ScratchDir scratch;
+  WriteWhole(scratch / "origin.flt", Flt(ImpulsePeriod()));
+  WriteWave(scratch / "rec.wav", 1, ImpulsePeriod());
+  // A relative name of 255 bytes; an absolute path of 4095 bytes.
+  std::string deep = fs::absolute(scratch.Path()).string();
+  while (4095 - deep.size() - 1 > 255) deep += "/" + std::string(std::min<std::size_t>(200, 4095 - deep.size() - 102), 'd');
+  fs::create_directories(deep);
+  const std::string shortName(255, 'n');
+  for (const std::string& target : {shortName, deep + "/" + std::string(4095 - deep.size() - 1, 'p')}) {
+    SCOPED_TRACE(target.size());
+    const std::string given = target.substr(0, target.size() - c.suffix.size()), landed = given + c.suffix;
+    std::vector<std::string> argv;
+    for (const std::string& a : c.argv) argv.push_back(a == "OUT" ? given : a[0] == '$' ? RequireProgram(a.c_str() + 1) : a);
+    const Outcome o = RunProgram(argv, scratch.Path());
+    if (EndedCleanly(o, 0)) {
+      const fs::path written = landed[0] == '/' ? fs::path(landed) : scratch / landed;
+      EXPECT_TRUE(fs::is_regular_file(written)) << Describe(o);
+    }
+    for (const std::string& dir : {scratch.Path(), deep})
+      for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, NamesAtTheLimits,
+    ::testing::Values(LimitCase{"trelvix", {"$TRELVIX_BIN", "--mode", "template", "-t", "mic", "-o", "OUT"}, ""},
+                      LimitCase{"dravik",
+                                {"$DRAVIK_BIN", "--tsporigflt", "origin.flt", "--syncaddfreq", "1",
+                                 "--syncaddoffset", "0", "rec.wav", "OUT"},
+                                "_ch1.flt"},
+                      LimitCase{"tspgen",
+                                {"$TSPGEN_BIN", "--tsp-length", "1024", "--synchronous-average", "1",
+                                 "--tsp-offset", "0", "--origin", "o.tsp", "--playback", "OUT"},
+                                ""}),
+    [](const ::testing::TestParamInfo<LimitCase>& info) { return info.param.label; });
+
 INSTANTIATE_TEST_SUITE_P(Hostile, FileNames, ::testing::ValuesIn(Names()),
                          [](const ::testing::TestParamInfo<Name>& info) { return info.param.label; });
 

@@ -219,6 +219,8 @@ public:
       const int null = ::open("/dev/null", O_RDONLY);
       if (fd < 0 || null < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0 || ::dup2(null, 0) < 0) ::_exit(126);
       if (::chdir(dir.c_str()) != 0) ::_exit(126);
+      const struct rlimit noCore = {0, 0};  // SIGQUIT would leave a core file
+      ::setrlimit(RLIMIT_CORE, &noCore);
       ::setenv("TMPDIR", tmp.c_str(), 1);
       if (!jobs.empty()) ::setenv("TRELVIX_JOBS", jobs.c_str(), 1);
       std::vector<char*> args;
@@ -357,6 +359,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StopCase{"trelvixInterrupted", "trelvix", SIGINT, 0, ""},
                       StopCase{"trelvixTerminated", "trelvix", SIGTERM, 0, ""},
                       StopCase{"trelvixHungUp", "trelvix", SIGHUP, 0, ""},
+                      StopCase{"trelvixQuit", "trelvix", SIGQUIT, 0, ""},
+                      StopCase{"trelvixReaderOfItsOutputGone", "trelvix", SIGPIPE, 0, ""},
+                      StopCase{"dravikReaderOfItsOutputGone", "dravik", SIGPIPE, 0, ""},
                       StopCase{"trelvixTerminatedWithRunsAhead", "trelvix", SIGTERM, 0, "", 3},
                       StopCase{"dravikTerminated", "dravik", SIGTERM, 0, ""},
                       StopCase{"trelvixOverTheFileSizeLimit", "trelvix", 0, 600,

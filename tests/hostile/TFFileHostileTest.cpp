@@ -106,5 +106,58 @@ TEST_P(TFFileHostile, VeskdumpRefusesWithoutTrustingTheClaims) {
 INSTANTIATE_TEST_SUITE_P(Files, TFFileHostile, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<TFCase>& info) { return info.param.name; });
 
+// A good TF file with one field damaged, given to tfcheck: a non-finite
+// position (once an endless loop in the channel assignment) and an
+// fftLength far beyond the bins held (once minutes and gigabytes) are
+// refused naming the field.
+struct DamageCase {
+  std::string name;
+  std::string dataSet;  // id of the data set damaged
+  std::size_t offset;   // bytes from the start of its body
+  Bytes bytes;          // written there
+  std::string mention;
+};
+
+void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
+
+class TfcheckDamage : public ::testing::TestWithParam<DamageCase> {};
+
+TEST_P(TfcheckDamage, IsRefusedNamingTheField) {
+  const DamageCase& c = GetParam();
+  ScratchDir dir;
+  const std::string trelvix = RequireProgram("TRELVIX_BIN");
+  for (const std::vector<std::string>& argv :
+       {std::vector<std::string>{trelvix, "--mode", "template", "-t", "mic", "--nummic", "4", "--numazi", "4",
+                                 "--aziint", "90", "--radius", "0.1", "-o", "mic.xml"},
+        std::vector<std::string>{trelvix, "--mode", "template", "-t", "tsp", "--nummic", "4", "--numazi", "8",
+                                 "--aziint", "45", "--radius", "1.5", "-o", "list.xml"},
+        std::vector<std::string>{trelvix, "--mode", "tf", "--geometry-calculus", "1", "-t", "gtf", "-o", "tf.bin",
+                                 "mic.xml", "list.xml"}})
+    ASSERT_EQ(RunProgram(argv, dir.Path()).status, 0) << argv.back();
+  std::string file = ReadWhole(dir / "tf.bin");
+  // The body starts after the id, the version (2 x u32) and the length (u64).
+  const std::size_t id = file.find(c.dataSet);
+  ASSERT_NE(id, std::string::npos);
+  file.replace(id + c.dataSet.size() + 16 + c.offset, c.bytes.Size(), c.bytes.Str());
+  WriteWhole(dir / "tf.bin", file);
+  const Outcome o = RunProgram({RequireProgram("TFCHECK_BIN"), "tf.bin"}, dir.Path());
+  if (EndedCleanly(o, 1)) ExpectMentions(o, o.err, {c.mention});
+}
+
+// Body offsets: Fmt holds formatType, micCount, fftLength, irLength and
+// samplingRate (a set mark and an i32 each), then micPositions (mark, count,
+// vec3s); GTF holds sourceCount (mark, i32), then positions (mark, count,
+// vec3s).
+INSTANTIATE_TEST_SUITE_P(
+    Damaged, TfcheckDamage,
+    ::testing::Values(
+        DamageCase{"MicrophonePositionNaN", "vgtf::Fmt", 25 + 5, Bytes().U32(0x7fc00000u),
+                   "tf.bin: the position of microphone 0 is not finite"},
+        DamageCase{"SourcePositionInfinite", "vgtf::GTF", 10 + 4, Bytes().U32(0x7f800000u),
+                   "tf.bin: the position of source 0 is not finite"},
+        DamageCase{"FftLengthOfTwoToThe26", "vgtf::Fmt", 11, Bytes().U32(1u << 26),
+                   "tf.bin: fftLength 67108864 is more than 16 times the 257 bins the file holds"}),
+    [](const ::testing::TestParamInfo<DamageCase>& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace hostile

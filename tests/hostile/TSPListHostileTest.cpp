@@ -132,6 +132,7 @@ struct ValueCase {
   std::string name;
   std::string from, to;         // replaced in the list text
   std::string mention;          // in trelvix's standard error
+  bool alsoInTheArray = false;  // the same replacement in the microphone-array file
 };
 
 void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.name; }
@@ -151,6 +152,7 @@ TEST_P(TSPListValues, FailAndKeepTheOutputFile) {
   const ValueCase& c = GetParam();
   Record(work_ + "/rec.wav", 1);
   WriteWhole(work_ + "/list.xml", Replace(TSPListXml(TSPSourceXml("rec.wav")), c.from, c.to));
+  if (c.alsoInTheArray) WriteWhole(work_ + "/mic.xml", Replace(MicArrayXml(), c.from, c.to));
   WriteWhole(work_ + "/tf.bin", kEarlier);
   const Tree before = Snapshot(root_.Path());
   const Outcome o = Trelvix();
@@ -176,6 +178,14 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"OriginKindUnknown", "kind=\"1\"", "kind=\"7\"", "ignoring: list.xml"},
         ValueCase{"MicIndexNotInTheArray", "<micIndex>0</micIndex>", "<micIndex>4294967295</micIndex>",
                   "mic combinations are not same"},
+        ValueCase{"MicIndexBeyondDravik", "<micIndex>0</micIndex>", "<micIndex>64</micIndex>",
+                  "source 0, file rec.wav: micIndex 64 is not a recording channel dravik can select (0 to 63)\n",
+                  true},
+        ValueCase{"SourceWithAFilePerMicrophone", "<files><file", "<files><file version=\"1\"><name>r1.wav</name>"
+                  "<micIndices><micIndex>1</micIndex></micIndices></file><file",
+                  "source 0 names 2 files: each source takes one recording of every microphone, whose micIndices "
+                  "list the recording channels; only the first file's are compared with the array\n"
+                  "mic combinations are not same\n"},
         ValueCase{"RecordingNameEmpty", ">rec.wav<", "><",
                   std::string("cannot open the recording : No such file or directory\n") + kFailed},
         ValueCase{"RecordingIsADirectory", ">rec.wav<", ">.<",

@@ -96,12 +96,29 @@ Sound ReadSound(const std::string& path) {
   return sound;
 }
 
+namespace {
+
+// The WAV header's sizes are 32-bit: the RIFF size (36 bytes of header
+// after it plus the samples) must not wrap. Throws ToolError naming the file.
+void CheckWaveSize(const std::string& path, std::size_t frames, std::size_t channels, std::size_t bytesPerSample) {
+  constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFull - 36;
+  const uint64_t limitSamples = kMaxDataBytes / bytesPerSample;
+  if (channels != 0 && frames > limitSamples / channels) {
+    std::ostringstream msg;
+    msg << "cannot write " << path << ": " << frames << " frames of " << channels << " channels exceed the 4 GiB a WAV file can hold";
+    throw ToolError(msg.str());
+  }
+}
+
+}  // namespace
+
 void WriteSound(const std::string& path, const Sound& sound, WaveFormat format) {
   const std::size_t numChannels = sound.channels.size();
   const std::size_t frames = sound.Frames();
   if (numChannels == 0) throw ToolError("no channels to write to " + path);
   for (const auto& ch : sound.channels)
     if (ch.size() != frames) throw ToolError("channels of different lengths for " + path);
+  CheckWaveSize(path, frames, numChannels, format == WaveFormat::PCM16 ? 2 : 4);
 
   SF_INFO info{};
   info.samplerate = sound.sampleRateHz;
@@ -185,6 +202,7 @@ std::size_t SoundReader::Read(float* interleaved, std::size_t frames) {
 }
 
 void WritePcm16(const std::string& path, int sampleRateHz, const std::vector<int16_t>& samples) {
+  CheckWaveSize(path, samples.size(), 1, 2);
   SF_INFO info{};
   info.samplerate = sampleRateHz;
   info.channels = 1;

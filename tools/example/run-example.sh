@@ -106,7 +106,7 @@ step "plots"
 
 step "summary"
 status=0
-"$python" "$here/summarize.py" --veskdump "$bin/veskdump" --list "$out/config/tsp.xml" \
+"$python" "$here/summarize.py" --veskdump "$bin/veskdump" --mic "$out/config/mic.xml" --list "$out/config/tsp.xml" \
   --exact "$out/accuracy/exact" --recovered "$out/accuracy/work-gtf" \
   --measured "$out/accuracy/gtf.bin" --geometric "$out/accuracy/geometric-gtf.bin" \
   --room "$out/room/m2pg.bin" "$out/room/gtf.bin" --room-label "RT60 0.25 s, DRR 10 dB, SNR 40 dB, 16-bit" -- \

@@ -68,19 +68,18 @@ def recovered_files(work_dir, wave_name):
     return {int(os.path.basename(m)[len("float_ch"):-len(".flt")]): m for m in matches}
 
 
-def check_impulse_responses(list_file, exact_dir, work_dir):
+def check_impulse_responses(mic_file, list_file, exact_dir, work_dir):
+    mic_indices = veskio2py.read_config(mic_file).mic_indices()
     cfg = veskio2py.read_config(list_file)
     worst, where, count = 0.0, None, 0
     for s, source in enumerate(cfg.sources):
         for f in source.files:
             found = recovered_files(work_dir, f.name)
             # The calculator numbers its outputs by ascending selected channel;
-            # channel c of the wave belongs to micIndices[c].
+            # output k serves the array file's k-th microphone.
             channels = sorted({c for c in f.mic_indices if c < 64})
-            for number, channel in enumerate(channels, start=1):
-                if channel >= len(f.mic_indices):
-                    continue
-                mic_index = f.mic_indices[channel]
+            for number in range(1, min(len(channels), len(mic_indices)) + 1):
+                mic_index = mic_indices[number - 1]
                 if number not in found:
                     raise SystemExit(f"no recovered response {number} for {f.name} under {work_dir}")
                 got = np.fromfile(found[number], dtype="<f4").astype(np.float64)
@@ -148,6 +147,7 @@ def room_report(path):
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--veskdump", required=True)
+    p.add_argument("--mic", required=True, help="microphone-array file of the accuracy pass")
     p.add_argument("--list", required=True, help="TSP list of the accuracy pass")
     p.add_argument("--exact", required=True, help="directory of the simulated responses")
     p.add_argument("--recovered", required=True, help="temporary directory of the TF run from recordings")
@@ -166,7 +166,7 @@ def main():
         print()
 
     aperture = geometry.aperture_m(veskio2py.read_tf(args.measured).mic_positions.astype(np.float64))
-    ir_err, ir_where, ir_count = check_impulse_responses(args.list, args.exact, args.recovered)
+    ir_err, ir_where, ir_count = check_impulse_responses(args.mic, args.list, args.exact, args.recovered)
     ph_err, ph_where, ph_bins = check_phase(args.measured, args.geometric)
     ir_ok, ph_ok = ir_err <= IR_TOLERANCE, ph_err <= PHASE_TOLERANCE
     ph_us, ph_dir = as_time_and_direction(ph_err, ph_where[2], aperture)

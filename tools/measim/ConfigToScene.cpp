@@ -2,6 +2,7 @@
 
 #include <boost/pointer_cast.hpp>
 
+#include "SceneToFiles.h"
 #include "ToolError.h"
 #include "veskio2/VeskConfig.h"
 #include "dravik/Invocation.h"
@@ -69,7 +70,10 @@ Scene ConfigToScene(const std::string& micArrayPath, const std::string& listPath
   for (const SceneSource& s : scene.sources)
     for (const SceneFile& f : s.files) {
       if (f.micIndices.empty()) throw ToolError(listPath + ": file " + f.name + " has no micIndices");
-      for (unsigned int idx : f.micIndices) FindMic(scene, idx, f.name);
+      if (scene.kind == ListKind::IMPULSE_RESPONSE)
+        for (unsigned int idx : f.micIndices) FindMic(scene, idx, f.name);
+      else
+        RecordingChannels(f);
     }
   return scene;
 }

@@ -17,7 +17,7 @@ struct SceneMic {
 
 struct SceneFile {
   std::string name;                     // as written in the list file
-  std::vector<unsigned int> micIndices; // wave channel k belongs to micIndices[k]
+  std::vector<unsigned int> micIndices; // TSP list: recording channels; impulse list: the one micIndex
 };
 
 struct SceneSource {
@@ -41,8 +41,9 @@ struct Scene {
 };
 
 // Reads both files through veskio2. Throws ToolError naming the file when a
-// file is of the wrong kind or lacks a field the simulator needs, and when a
-// list names a micIndex that the microphone-array file does not hold.
+// file is of the wrong kind or lacks a field the simulator needs, and when an
+// impulse-response list names a micIndex that the microphone-array file does
+// not hold.
 Scene ConfigToScene(const std::string& micArrayPath, const std::string& listPath);
 
 // Position in `scene.mics` of the microphone with this micIndex; throws

@@ -12,6 +12,7 @@
 #include "PlaybackToDrifted.h"
 #include "ResponseToRecording.h"
 #include "ToolError.h"
+#include "dravik/Invocation.h"
 
 namespace vesktools {
 namespace fs = std::filesystem;
@@ -49,14 +50,15 @@ public:
   ResponseCache(const Scene& scene, const ResponseSettings& settings, const OutputSettings& output)
       : scene_(scene), settings_(settings), output_(output) {}
 
-  const std::vector<double>& Get(std::size_t src, unsigned int micIndex, const std::string& fileName) {
-    auto key = std::make_pair(src, micIndex);
+  // `mic`: the microphone's position in the microphone-array file.
+  const std::vector<double>& Get(std::size_t src, std::size_t mic) {
+    auto key = std::make_pair(src, mic);
     auto it = cache_.find(key);
     if (it != cache_.end()) return it->second;
-    const SceneMic& mic = scene_.mics[FindMic(scene_, micIndex, fileName)];
-    std::vector<double> r = GeometryToResponse(scene_.sources[src].position, mic.position, settings_, src, micIndex);
+    const SceneMic& m = scene_.mics.at(mic);
+    std::vector<double> r = GeometryToResponse(scene_.sources[src].position, m.position, settings_, src, m.micIndex);
     if (!output_.response_dir.empty())
-      WriteFloat32LE(OutputPath(output_.response_dir, ResponseFileName(src, micIndex)), ToFloat(r));
+      WriteFloat32LE(OutputPath(output_.response_dir, ResponseFileName(src, m.micIndex)), ToFloat(r));
     return cache_.emplace(key, std::move(r)).first->second;
   }
   std::size_t Count() const { return cache_.size(); }
@@ -66,10 +68,21 @@ private:
   const Scene& scene_;
   const ResponseSettings& settings_;
   const OutputSettings& output_;
-  std::map<std::pair<std::size_t, unsigned int>, std::vector<double>> cache_;
+  std::map<std::pair<std::size_t, std::size_t>, std::vector<double>> cache_;
 };
 
 }  // namespace
+
+std::vector<unsigned int> RecordingChannels(const SceneFile& file) {
+  std::vector<unsigned int> channels = file.micIndices;
+  std::sort(channels.begin(), channels.end());
+  channels.erase(std::unique(channels.begin(), channels.end()), channels.end());
+  if (!channels.empty() && channels.back() >= dravik::kSelectableChannels)
+    throw ToolError(file.name + ": micIndex " + std::to_string(channels.back()) +
+                    " names a recording channel the impulse calculator cannot select (0 to " +
+                    std::to_string(dravik::kSelectableChannels - 1) + ")");
+  return channels;
+}
 
 std::string ResponseFileName(std::size_t src, unsigned int micIndex) {
   char name[64];
@@ -107,8 +120,13 @@ SimulationReport WriteRecordings(const Scene& scene, const Sound& playback, cons
       const SceneFile& file = source.files[f];
       Sound recording;
       recording.sampleRateHz = playback.sampleRateHz;
-      for (std::size_t k = 0; k < file.micIndices.size(); ++k) {
-        std::vector<double> channel = convolver.Convolve(cache.Get(src, file.micIndices[k], file.name));
+      const std::vector<unsigned int> channels = RecordingChannels(file);
+      recording.channels.assign(channels.empty() ? 0 : channels.back() + 1, std::vector<double>());
+      // The k-th listed channel is the array's k-th microphone; channels the
+      // list does not name stay silent.
+      for (std::size_t k = 0; k < channels.size(); ++k) {
+        if (k >= scene.mics.size()) break;
+        std::vector<double> channel = convolver.Convolve(cache.Get(src, k));
         const auto gainIt = output.source_gain.find(src);
         const double gain = output.gain * (gainIt == output.source_gain.end() ? 1.0 : gainIt->second);
         for (double& v : channel) v *= gain;
@@ -122,8 +140,10 @@ SimulationReport WriteRecordings(const Scene& scene, const Sound& playback, cons
         }
         if (output.allow_clipping && output.wave_format == WaveFormat::PCM16)
           for (double& v : channel) v = std::min(std::max(v, -1.0), 32767.0 / 32768.0);
-        recording.channels.push_back(std::move(channel));
+        recording.channels[channels[k]] = std::move(channel);
       }
+      for (std::vector<double>& channel : recording.channels)
+        if (channel.empty()) channel.assign(report.frames, 0.0);
       WriteSound(OutputPath(output.output_dir, file.name), recording, output.wave_format);
       ++report.files;
     }
@@ -144,7 +164,8 @@ SimulationReport WriteImpulseResponses(const Scene& scene, const ResponseSetting
       if (file.micIndices.size() != 1)
         throw ToolError(file.name + ": an impulse-response file needs exactly one micIndex, found " +
                         std::to_string(file.micIndices.size()));
-      WriteFloat32LE(OutputPath(output.output_dir, file.name), ToFloat(cache.Get(src, file.micIndices[0], file.name)));
+      WriteFloat32LE(OutputPath(output.output_dir, file.name),
+                     ToFloat(cache.Get(src, FindMic(scene, file.micIndices[0], file.name))));
       ++report.files;
     }
     report.responses += cache.Count();

@@ -40,9 +40,17 @@ struct SimulationReport {
 // order) and microphone `micIndex`: "src%03u_mic%02u.flt".
 std::string ResponseFileName(std::size_t src, unsigned int micIndex);
 
-// TSP list: each file becomes a multichannel wave whose channel k is the
-// playback convolved with the response to the microphone micIndices[k],
-// times gain, plus noise; with clock drift the playback is resampled first.
+// The recording channels a TSP-list file's micIndices name, in the order the
+// impulse calculator processes them (ascending, each once): the k-th of them
+// belongs to the microphone-array file's k-th microphone. Throws ToolError
+// naming the file for a channel the impulse calculator cannot select.
+std::vector<unsigned int> RecordingChannels(const SceneFile& file);
+
+// TSP list: each file becomes a multichannel wave of (highest listed channel
+// + 1) channels; listed channel k (see RecordingChannels) is the playback
+// convolved with the response to the array's k-th microphone, times gain,
+// plus noise; unlisted channels are silent. With clock drift the playback is
+// resampled first.
 // Throws ToolError when the playback is not mono or
 // too short for the list's offset and periods, or a file cannot be written.
 SimulationReport WriteRecordings(const Scene& scene, const Sound& playback, const ResponseSettings& response,

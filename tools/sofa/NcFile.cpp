@@ -2,6 +2,9 @@
 
 #include <netcdf.h>
 
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <utility>
 
 #include "ToolError.h"
@@ -49,8 +52,12 @@ void ReadTextAttributes(const NcFile& file, int varId, int count, const std::str
                         " strings");
       std::vector<char*> strings(length, nullptr);
       file.Check(nc_get_att_string(file.Id(), varId, name, strings.data()), std::string("attribute ") + name);
-      out[name] = strings[0] ? strings[0] : "";
+      const std::size_t bytes = strings[0] ? std::strlen(strings[0]) : 0;
+      if (bytes <= kMaxAttributeBytes) out[name] = strings[0] ? strings[0] : "";
       nc_free_string(length, strings.data());
+      if (bytes > kMaxAttributeBytes)
+        throw ToolError(file.Path() + ": attribute " + name + " of " + owner + ": expected at most " +
+                        std::to_string(kMaxAttributeBytes) + " bytes, found " + std::to_string(bytes));
     }
   }
 }
@@ -62,6 +69,30 @@ NcFile NcFile::Open(const std::string& path) {
   const int status = nc_open(path.c_str(), NC_NOWRITE, &ncid);
   if (status != NC_NOERR) throw ToolError(path + ": cannot open as netCDF: " + nc_strerror(status));
   return NcFile(ncid, path);
+}
+
+void NcFile::CheckClassicSize(const SofaHeader& header) const {
+  int format = 0;
+  Check(nc_inq_format(ncid_, &format), "format");
+  if (format != NC_FORMAT_CLASSIC && format != NC_FORMAT_64BIT_OFFSET && format != NC_FORMAT_CDF5) return;
+  // A classic file stores every value at a fixed place: its variables'
+  // bytes are a lower bound of its size. The library reads a cut file's
+  // missing values as zeros or stale data instead of failing.
+  unsigned long long needed = 0;
+  for (const auto& [name, var] : header.vars) {
+    nc_type type;
+    std::size_t size = 0;
+    Check(nc_inq_vartype(ncid_, VarId(name), &type), "type of " + name);
+    Check(nc_inq_type(ncid_, type, nullptr, &size), "type of " + name);
+    unsigned long long values = 1;
+    for (const auto& d : var.dims) values *= header.dims.at(d);
+    needed += values * size;
+  }
+  std::error_code ec;
+  const auto bytes = std::filesystem::file_size(path_, ec);
+  if (!ec && bytes < needed)
+    throw ToolError(path_ + ": a classic netCDF file of " + std::to_string(bytes) + " bytes cannot hold the " +
+                    std::to_string(needed) + " bytes of its variables: it is cut short");
 }
 
 NcFile NcFile::Create(const std::string& path) {
@@ -141,6 +172,15 @@ std::vector<double> NcFile::ReadDoubles(const std::string& name, const std::vect
   std::vector<double> values(total);
   if (total == 0) return values;
   Check(nc_get_vara_double(ncid_, VarId(name), start.data(), count.data(), values.data()), "reading " + name);
+  // Values a writer never wrote read as the fill value: refused, not taken
+  // for data (no measurement holds exactly these).
+  for (std::size_t i = 0; i < total; ++i)
+    if (values[i] == NC_FILL_DOUBLE || values[i] == static_cast<double>(NC_FILL_FLOAT)) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%.9g", values[i]);
+      throw ToolError(path_ + ": " + name + " holds the fill value " + text + " (value " + std::to_string(i) +
+                      " read): it was never written");
+    }
   return values;
 }
 

@@ -33,6 +33,9 @@ public:
 
   // Header of an opened file.
   SofaHeader ReadHeader() const;
+  // Throws ToolError when a classic-format file is too short for the
+  // variables its header declares (netCDF-4 files are checked by HDF5).
+  void CheckClassicSize(const SofaHeader& header) const;
   int VarId(const std::string& name) const;
   // Values [start, start + count) of a variable, converted to double.
   std::vector<double> ReadDoubles(const std::string& name, const std::vector<std::size_t>& start,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ToolError.h"
+#include "base/SignalCleanup.h"
 
 namespace vesksofa {
 
@@ -46,18 +47,26 @@ void PendingFile::Commit() {
   if (!output_.Commit(false)) throw ToolError(output_.Error());
 }
 
-PendingDirectory::PendingDirectory(const std::string& target) : target_(target) {
-  while (target_.size() > 1 && target_.back() == '/') target_.pop_back();  // "out/" names "out"
+void PendingDirectory::CheckTarget(const std::string& target) {
   std::error_code ec;
   if (fs::exists(target, ec)) {
     if (!fs::is_directory(target, ec)) throw ToolError(target + ": exists and is not a directory");
     if (!fs::is_empty(target, ec)) throw ToolError(target + ": exists and is not empty");
   }
+  std::string name = target;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  SiblingPattern(name);
+}
+
+PendingDirectory::PendingDirectory(const std::string& target) : target_(target) {
+  while (target_.size() > 1 && target_.back() == '/') target_.pop_back();  // "out/" names "out"
+  CheckTarget(target);
   std::string pattern = SiblingPattern(target_);
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (!::mkdtemp(buffer.data())) throw ToolError(target + ": cannot create a directory beside it: " + Errno());
   temp_ = buffer.data();
+  cleanupSlot_ = vesk::signal_cleanup::AddDirectory(temp_.c_str());
   const mode_t mask = ::umask(0);
   ::umask(mask);
   ::chmod(temp_.c_str(), 0777 & ~mask);
@@ -68,11 +77,21 @@ PendingDirectory::~PendingDirectory() {
     std::error_code ec;
     fs::remove_all(temp_, ec);
   }
+  vesk::signal_cleanup::RemovePath(cleanupSlot_);
 }
 
 void PendingDirectory::Commit() {
   // rename(2) replaces an empty directory and refuses a non-empty one.
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) throw ToolError(target_ + ": cannot move the result into place: " + Errno());
+  {
+    // A signal between the rename and the unregistering must not empty the result.
+    vesk::signal_cleanup::RemovePath(cleanupSlot_);
+    cleanupSlot_ = -1;
+  }
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    const std::string reason = Errno();
+    cleanupSlot_ = vesk::signal_cleanup::AddDirectory(temp_.c_str());
+    throw ToolError(target_ + ": cannot move the result into place: " + reason);
+  }
   committed_ = true;
 }
 

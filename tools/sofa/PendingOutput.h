@@ -31,9 +31,12 @@ private:
 };
 
 // A hidden sibling directory of `target`, which must not exist or be an empty
-// directory; Commit renames it onto `target`.
+// directory; Commit renames it onto `target`. It is removed on failure and,
+// with what it holds (files only), on a signal.
 class PendingDirectory {
 public:
+  // Throws ToolError when `target` cannot be the result; creates nothing.
+  static void CheckTarget(const std::string& target);
   explicit PendingDirectory(const std::string& target);
   PendingDirectory(const PendingDirectory&) = delete;
   PendingDirectory& operator=(const PendingDirectory&) = delete;
@@ -43,6 +46,7 @@ public:
 
 private:
   std::string target_, temp_;
+  int cleanupSlot_ = -1;
   bool committed_ = false;
 };
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include <boost/make_shared.hpp>
@@ -14,6 +13,7 @@
 #include "NcFile.h"
 #include "PendingOutput.h"
 #include "ToolError.h"
+#include "base/OutputTarget.h"
 #include "veskio2/VeskConfig.h"
 
 namespace vesksofa {
@@ -33,8 +33,16 @@ float ToFloat(double v) {
 }
 
 // Direction and distance; the origin keeps a zero direction and distance 0.
-veskio2::Position<float> PositionOf(const Vec3& p) {
+// Throws ToolError naming `what` when a coordinate or the distance does not
+// fit single precision.
+veskio2::Position<float> PositionOf(const Vec3& p, const std::string& what) {
   const veskio2::Vector3<float> v(ToFloat(p.x), ToFloat(p.y), ToFloat(p.z));
+  const double distance = std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z);
+  if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z) || !(distance <= FLT_MAX)) {
+    char text[160];
+    std::snprintf(text, sizeof text, "(%.9g, %.9g, %.9g) m", p.x, p.y, p.z);
+    throw ToolError(what + " " + text + " does not fit single precision");
+  }
   if (v.x == 0 && v.y == 0 && v.z == 0) return veskio2::Position<float>(v, 0.0f);
   return veskio2::MakePositionFromVector(v);
 }
@@ -46,11 +54,13 @@ std::string FltName(std::size_t measurement, std::size_t receiver) {
 }
 
 void WriteXml(const std::string& path, const boost::shared_ptr<vc::VeskConfigFile>& file) {
-  std::ofstream out(path);
-  if (!out) throw ToolError("cannot create " + path);
-  vc::VeskConfigFileXMLWriter(out).Write(file);
-  out.close();
-  if (!out) throw ToolError("cannot write " + path);
+  try {
+    vesk::OutputFile out(path);
+    vc::VeskConfigFileXMLWriter(out.Stream()).Write(file);
+    out.Commit();
+  } catch (const vesk::OutputError& e) {
+    throw ToolError(e.what());
+  }
 }
 
 std::vector<double> Optional(const NcFile& nc, const SofaHeader& header, const Coordinates& c) {
@@ -60,9 +70,11 @@ std::vector<double> Optional(const NcFile& nc, const SofaHeader& header, const C
 }  // namespace
 
 IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string& outDir) {
-  PendingDirectory pending(outDir);
+  // The input is opened and checked in full before any output exists.
+  PendingDirectory::CheckTarget(outDir);
   NcFile nc = NcFile::Open(sofaPath);
   const SofaHeader header = nc.ReadHeader();
+  nc.CheckClassicSize(header);
   FirLayout layout;
   double rate = 0;
   std::vector<Vec3> receivers, sources;
@@ -81,6 +93,16 @@ IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string
     if (what.compare(0, sofaPath.size() + 1, sofaPath + ":") == 0) throw;
     throw ToolError(sofaPath + ": " + what);
   }
+  std::vector<veskio2::Position<float>> receiverPositions, sourcePositions;
+  try {
+    for (std::size_t r = 0; r < receivers.size(); ++r)
+      receiverPositions.push_back(PositionOf(receivers[r], "ReceiverPosition of receiver " + std::to_string(r)));
+    for (std::size_t m = 0; m < sources.size(); ++m)
+      sourcePositions.push_back(PositionOf(sources[m], "SourcePosition of measurement " + std::to_string(m)));
+  } catch (const ToolError& e) {
+    throw ToolError(sofaPath + ": " + e.what());
+  }
+  PendingDirectory pending(outDir);
   const std::size_t numMeasurements = layout.measurements, numReceivers = layout.receivers, numSamples = layout.samples;
 
   char rateText[32];
@@ -92,7 +114,7 @@ IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string
   std::vector<vc::Mic1> mics(numReceivers);
   for (std::size_t r = 0; r < numReceivers; ++r) {
     mics[r].SetMicIndex(static_cast<unsigned int>(r));
-    mics[r].SetPosition(PositionOf(receivers[r]));
+    mics[r].SetPosition(receiverPositions[r]);
   }
   mic->SetMics(std::move(mics));
 
@@ -118,7 +140,7 @@ IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string
   }
   for (std::size_t m = 0; m < numMeasurements; ++m) {
     vc::Source2& source = list[m];
-    source.SetPosition(PositionOf(sources[m]));
+    source.SetPosition(sourcePositions[m]);
     source.SetCutStart(1);
     source.SetCutEnd(0);
     std::vector<vc::File1> files(numReceivers);

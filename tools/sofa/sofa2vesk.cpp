@@ -8,6 +8,8 @@
 
 #include "FileArguments.h"
 #include "SofaToIrList.h"
+#include "base/ShellCommand.h"
+#include "base/SignalCleanup.h"
 
 namespace po = boost::program_options;
 using namespace vesksofa;
@@ -35,7 +37,7 @@ int Run(int argc, char** argv) {
   std::cout << "wrote " << files[1] << ": mic.xml (" << s.receivers << " receivers), ir.xml (" << s.measurements
             << " sources) and " << s.measurements * s.receivers << " .flt files of " << s.samples << " samples at "
             << s.samplingRateHz << " Hz (" << s.convention << ")\n"
-            << "next: cd " << files[1] << " && trelvix --mode tf -t m2pg --nfft " << nfft << " --direct-length "
+            << "next: cd " << vesk::ShellWord(files[1]) << " && trelvix --mode tf -t m2pg --nfft " << nfft << " --direct-length "
             << nfft << " --sampling-freq " << s.samplingRateHz << " -o tf.bin mic.xml ir.xml\n";
   return 0;
 }
@@ -43,6 +45,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vesk::signal_cleanup::Install();
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {

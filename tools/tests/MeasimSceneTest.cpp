@@ -1,5 +1,6 @@
 // The simulator from configuration files to written recordings and
 // impulse-response files.
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -78,7 +79,8 @@ TEST_F(SceneFiles, TspRecordingPutsEachMicrophoneOnItsChannel) {
   list.SetTspLength(64);
   list.SetSignalMax(32768);
   list.SetNumMic(2);
-  // Channel order 7, 3: channel 0 belongs to the farther microphone.
+  // Channels 7 and 3, listed out of order: channel 3, the lower, belongs to
+  // the array's first microphone (micIndex 3), channel 7 to the second.
   list.SetSources({SourceOnY(1.715f, {File("rec/a.wav", {7, 3})})});
   const Scene scene = ConfigToScene(WriteMics(), Write(list, "tsp.xml"));
   ASSERT_EQ(scene.kind, ListKind::TSP);
@@ -96,16 +98,19 @@ TEST_F(SceneFiles, TspRecordingPutsEachMicrophoneOnItsChannel) {
   EXPECT_EQ(report.responses, 2u);
 
   const Sound rec = ReadSound(Path("rec/a.wav"));
-  ASSERT_EQ(rec.channels.size(), 2u);
+  ASSERT_EQ(rec.channels.size(), 8u);
   ASSERT_EQ(rec.Frames(), 100u + 4095u);
   // Latency 128 + 80 samples to microphone 3, 16 more to microphone 7, each
   // at 1/r; float32 storage keeps 1e-7 relative.
-  EXPECT_NEAR(rec.channels[1][208], 1.0 / 1.715, 1e-6);
-  EXPECT_NEAR(rec.channels[0][224], 1.0 / (1.715 + 0.343), 1e-6);
-  EXPECT_NEAR(rec.channels[1][224], 0.0, 1e-6);
+  EXPECT_NEAR(rec.channels[3][208], 1.0 / 1.715, 1e-6);
+  EXPECT_NEAR(rec.channels[7][224], 1.0 / (1.715 + 0.343), 1e-6);
+  EXPECT_NEAR(rec.channels[3][224], 0.0, 1e-6);
+  for (unsigned int ch : {0u, 1u, 2u, 4u, 5u, 6u})
+    EXPECT_TRUE(std::all_of(rec.channels[ch].begin(), rec.channels[ch].end(), [](double v) { return v == 0.0; }))
+        << "unlisted channel " << ch;
   const std::vector<float> exact = ReadFloat32LE(Path("exact/src000_mic07.flt"));
   ASSERT_EQ(exact.size(), 4096u);
-  for (std::size_t n = 0; n < exact.size(); ++n) ASSERT_NEAR(rec.channels[0][n], exact[n], 1e-7) << n;
+  for (std::size_t n = 0; n < exact.size(); ++n) ASSERT_NEAR(rec.channels[7][n], exact[n], 1e-7) << n;
 }
 
 TEST_F(SceneFiles, TspRecordingNeedsEnoughPlayback) {
@@ -162,6 +167,16 @@ TEST_F(SceneFiles, ReportsWhatTheFilesLack) {
     FAIL() << "no error";
   } catch (const ToolError& e) {
     EXPECT_STREQ(e.what(), "x.flt: an impulse-response file needs exactly one micIndex, found 2");
+  }
+  vc::TSPListFile2_0 tsp;
+  tsp.SetSynchronousAverage(1);
+  tsp.SetTspOffset(0);
+  tsp.SetSources({SourceOnY(1.0f, {File("r.wav", {3, 64})})});
+  try {
+    ConfigToScene(mics, Write(tsp, "tsp.xml"));
+    FAIL() << "no error";
+  } catch (const ToolError& e) {
+    EXPECT_STREQ(e.what(), "r.wav: micIndex 64 names a recording channel the impulse calculator cannot select (0 to 63)");
   }
   try {
     ConfigToScene(mics, mics);

@@ -129,7 +129,7 @@ TEST(Tsp, RejectsUnusableParameters) {
   EXPECT_EQ(ErrorOf([&] { MakeTsp(p); }), "TSP effective length must be even and between 2 and 1024, found 2048");
   p.effective_length_samples = 512;
   p.peak = 40000;
-  EXPECT_EQ(ErrorOf([&] { MakeTsp(p); }), "TSP peak must lie in (0, 32767], found 40000");
+  EXPECT_EQ(ErrorOf([&] { MakeTsp(p); }), "TSP peak must lie in [1, 32767], found 40000");
 }
 
 TEST(FloatFile, WritesLittleEndianAndRefusesTornFiles) {

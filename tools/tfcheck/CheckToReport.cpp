@@ -208,7 +208,8 @@ std::string RecordingsCheckToJson(const RecordingsCheck& check) {
     json.BeginArray();
     for (const auto& c : r.perChannel) {
       json.BeginObject();
-      json.Field("micIndex", c.micIndex);
+      json.Field("channel", c.channel);
+      json.Field("mic", c.mic);
       json.Field("rmsDbfs", c.rmsDbfs);
       json.Field("peakDbfs", c.peakDbfs);
       json.Field("clipped", c.clipped);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -140,9 +141,11 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
   const std::size_t n = out.periodLength;
   const std::size_t firstCount = out.periods / 2, secondCount = out.periods - firstCount;
 
-  vesk::RealFft<double> fft(n);
-  DelayEstimator estimator(n, 1, false);
-  std::vector<std::complex<double>> first(n / 2 + 1), cross(n / 2 + 1), diff(n / 2 + 1), mean(n / 2 + 1);
+  // Sized by the list's tspLength only once a recording really holds all
+  // the periods: a period far beyond the recordings takes no memory.
+  std::unique_ptr<vesk::RealFft<double>> fft;
+  std::unique_ptr<DelayEstimator> estimator;
+  std::vector<std::complex<double>> first, cross, diff, mean;
   constexpr std::size_t kBlock = 8192;
   std::vector<float> block, halves[2];
 
@@ -169,7 +172,10 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
       } catch (const veskio2::NotInitialized& e) {
         throw ToolError(listPath + ": source " + std::to_string(s) + ", file " + rec.name + ": " + e.what());
       }
-      rec.listedChannels = micIndices.size();
+      rec.listedChannels.assign(micIndices.begin(), micIndices.end());
+      std::sort(rec.listedChannels.begin(), rec.listedChannels.end());
+      rec.listedChannels.erase(std::unique(rec.listedChannels.begin(), rec.listedChannels.end()),
+                               rec.listedChannels.end());
       const std::size_t numCh = rec.channels;
       const std::size_t regionEnd = static_cast<std::size_t>(out.offset) + n * out.periods;
       rec.complete = rec.frames >= regionEnd;
@@ -179,9 +185,14 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
       std::vector<float> high(numCh, 0.0f), low(numCh, 0.0f), segHigh(numCh), segLow(numCh), blockSum(numCh),
           blockSq(numCh);
       std::vector<std::size_t> clipped(numCh, 0);
-      const bool periodic = rec.complete && out.periods >= 2;
+      bool periodic = rec.complete && out.periods >= 2;
       // Float sums: 1e-7 relative per period added, far below any noise a
       // recording holds; half the memory traffic of doubles.
+      if (periodic && !fft) {
+        fft.reset(new vesk::RealFft<double>(n));
+        estimator.reset(new DelayEstimator(n, 1, false));
+        for (auto* spectrum : {&first, &cross, &diff, &mean}) spectrum->resize(n / 2 + 1);
+      }
       if (periodic)
         for (auto& half : halves) {
           half.resize(n * numCh);  // kept from recording to recording: no page faults for each
@@ -250,14 +261,22 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
           t = segmentEnd;
         }
       }
+      // The frames really read count, not the header's claim (a cut file).
+      if (t0 < rec.frames) {
+        rec.frames = t0;
+        rec.complete = rec.frames >= regionEnd;
+        periodic = periodic && rec.complete;
+      }
       const double nyquist = rec.sampleRateHz / 2.0;
       const double binHz = rec.sampleRateHz / static_cast<double>(n);
       const auto binLo = static_cast<std::size_t>(std::max(1.0, std::ceil(settings.bandLowHz / binHz)));
       const auto binHi = static_cast<std::size_t>(std::min(
           std::floor((settings.bandHighHz > 0 ? settings.bandHighHz : 0.8 * nyquist) / binHz), double(n / 2 - 1)));
-      for (std::size_t ch = 0; ch < numCh; ++ch) {
+      for (std::size_t mic = 0; mic < rec.listedChannels.size() && rec.listedChannels[mic] < numCh; ++mic) {
+        const std::size_t ch = rec.listedChannels[mic];
         ChannelFigures c;
-        c.micIndex = ch < micIndices.size() ? micIndices[ch] : static_cast<unsigned int>(ch);
+        c.channel = ch;
+        c.mic = mic;
         const double frames = static_cast<double>(std::max<std::size_t>(rec.frames, 1));
         c.clipped = clipped[ch];
         c.peakDbfs = 20.0 * std::log10(std::max(double(std::max(high[ch], -low[ch])), 1e-15));
@@ -270,19 +289,19 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
           c.periodic = true;
           const double toFirst = 1.0 / static_cast<double>(firstCount), toSecond = 1.0 / static_cast<double>(secondCount);
           const float* half = halves[0].data() + ch;
-          for (std::size_t i = 0; i < n; ++i) fft.Time()[i] = half[i * numCh] * toFirst;
-          fft.Forward();
-          std::copy(fft.Spectrum(), fft.Spectrum() + n / 2 + 1, first.begin());
+          for (std::size_t i = 0; i < n; ++i) fft->Time()[i] = half[i * numCh] * toFirst;
+          fft->Forward();
+          std::copy(fft->Spectrum(), fft->Spectrum() + n / 2 + 1, first.begin());
           regionSum = first[0].real() * static_cast<double>(firstCount);  // bin 0: the sum
           half = halves[1].data() + ch;
-          for (std::size_t i = 0; i < n; ++i) fft.Time()[i] = half[i * numCh] * toSecond;
-          fft.Forward();
-          const std::complex<double>* second = fft.Spectrum();
+          for (std::size_t i = 0; i < n; ++i) fft->Time()[i] = half[i * numCh] * toSecond;
+          fft->Forward();
+          const std::complex<double>* second = fft->Spectrum();
           regionSum += second[0].real() * static_cast<double>(secondCount);
           for (std::size_t k = 0; k <= n / 2; ++k) cross[k] = second[k] * std::conj(first[k]);
           // The second half arrives later by the drift times its distance.
           const double shift =
-              binHi > binLo + 3 ? WrapDelay(estimator.Estimate(cross.data(), false, binLo, binHi, 0.0), double(n)) : 0.0;
+              binHi > binLo + 3 ? WrapDelay(estimator->Estimate(cross.data(), false, binLo, binHi, 0.0), double(n)) : 0.0;
           const double spacing = 0.5 * static_cast<double>(out.periods) * static_cast<double>(n);
           c.driftPpm = shift / spacing * 1e6;
           // Noise: the halves' difference once the second is moved back.
@@ -358,19 +377,19 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
     if (!r.complete)
       add("recording-short", std::to_string(r.frames) + " frames, the list's offset and periods need " +
                                  std::to_string(out.offset + std::size_t(out.periodLength) * out.periods));
-    if (r.channels < r.listedChannels)
-      add("recording-channels", std::to_string(r.channels) + " channels, the list names " +
-                                    std::to_string(r.listedChannels) + " micIndices for it");
-    if (r.channels < 1) continue;
+    if (!r.listedChannels.empty() && r.channels <= r.listedChannels.back())
+      add("recording-channels", std::to_string(r.channels) + " channels, the list's micIndices name channel " +
+                                    std::to_string(r.listedChannels.back()) + " (channels count from 0)");
+    if (r.perChannel.empty()) continue;
     std::ostringstream clip, dc;
     std::size_t clippedTotal = 0;
     for (const auto& c : r.perChannel) {
       if (c.clipped) {
-        clip << (clippedTotal ? ", " : "") << "micIndex " << c.micIndex << " (" << c.clipped << ")";
+        clip << (clippedTotal ? ", " : "") << "channel " << c.channel << " (" << c.clipped << ")";
         clippedTotal += c.clipped;
       }
       if (std::fabs(c.dcOffset) > limits.dcOffset)
-        dc << (dc.tellp() > 0 ? ", " : "") << "micIndex " << c.micIndex << " (" << Fixed(c.dcOffset, 4) << ")";
+        dc << (dc.tellp() > 0 ? ", " : "") << "channel " << c.channel << " (" << Fixed(c.dcOffset, 4) << ")";
     }
     if (clippedTotal) add("clipping", std::to_string(clippedTotal) + " samples at full scale: " + clip.str());
     if (dc.tellp() > 0) add("dc-offset", "DC offset beyond " + Fixed(limits.dcOffset, 3) + " of full scale: " + dc.str());

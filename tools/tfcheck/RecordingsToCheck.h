@@ -12,7 +12,8 @@
 namespace vesktools {
 
 struct ChannelFigures {
-  unsigned int micIndex = 0;
+  std::size_t channel = 0;           // recording channel, as the list's micIndices name it
+  std::size_t mic = 0;               // the array file's microphone it serves (ascending listed channels in file order)
   double rmsDbfs = 0, peakDbfs = 0;  // over the averaged periods; peak over the file
   std::size_t clipped = 0;           // samples at the format's full scale (or beyond, in float files)
   double dcOffset = 0;               // mean over the file, full scale
@@ -28,7 +29,8 @@ struct RecordingFigures {
   std::size_t source = 0;            // position in the list
   double azimuthDeg = 0, elevationDeg = 0;
   int sampleRateHz = 0;
-  std::size_t frames = 0, channels = 0, listedChannels = 0;
+  std::size_t frames = 0, channels = 0;
+  std::vector<std::size_t> listedChannels;  // the micIndices, ascending, each once
   bool complete = false;             // long enough for the offset and periods
   std::vector<ChannelFigures> perChannel;
   double levelDb = 0, snrDb = 0, driftPpm = 0;  // medians over channels
@@ -50,6 +52,9 @@ struct RecordingsSettings {
   double bandHighHz = 0;       // 0: 0.8 of the Nyquist frequency
 };
 
+// Reads the TSP list. A file's micIndices name recording channels: the
+// impulse calculator takes them in ascending order and the k-th serves the
+// microphone-array file's k-th microphone; only those channels are checked.
 // Reads the TSP list (tspOffset, synchronousAverage, tspLength, default
 // 16384; originalImpulseFile, which must hold a period) and every recording
 // it names (relative to the working directory,

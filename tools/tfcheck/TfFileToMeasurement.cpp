@@ -1,6 +1,8 @@
 #include "TfFileToMeasurement.h"
 
+#include <cmath>
 #include <fstream>
+#include <sstream>
 
 #include <boost/pointer_cast.hpp>
 
@@ -82,6 +84,22 @@ TfMeasurement TfFileToMeasurement(const std::string& path) {
       if (b > m.nfft / 2)
         throw ToolError(path + ": bin index " + std::to_string(b) + " lies beyond fftLength / 2 = " +
                         std::to_string(m.nfft / 2));
+    // The FFTs are sized by fftLength: a length far beyond the bins held is
+    // a damaged header, not a reason to spend minutes and gigabytes.
+    if (m.nfft > 16 * (numBins + 1))
+      throw ToolError(path + ": fftLength " + std::to_string(m.nfft) + " is more than 16 times the " +
+                      std::to_string(numBins) + " bins the file holds");
+    const auto checkFinite = [&](const Vec3& p, const std::string& what) {
+      if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+        std::ostringstream text;
+        text << path << ": " << what << " is not finite: (" << p.x << ", " << p.y << ", " << p.z << ")";
+        throw ToolError(text.str());
+      }
+    };
+    for (std::size_t mic = 0; mic < m.micPositions.size(); ++mic)
+      checkFinite(m.micPositions[mic], "the position of microphone " + std::to_string(mic));
+    for (std::size_t src = 0; src < m.sourcePositions.size(); ++src)
+      checkFinite(m.sourcePositions[src], "the position of source " + std::to_string(src));
     for (std::size_t s = 0; s < m.NumSources(); ++s) {
       const std::size_t mics = m.gtf ? (*m.gtf)[s].size() : (*m.m2pg)[s / m.innerCount][s % m.innerCount].size();
       if (mics != m.NumMics())

@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include <boost/pointer_cast.hpp>
@@ -232,6 +234,12 @@ int main(int argc, char** argv) {
   vesk::signal_cleanup::Install();
   try {
     return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "tfcheck: out of memory while checking (a size in the file or list beyond this machine)\n";
+    return kError;
+  } catch (const std::length_error&) {
+    std::cerr << "tfcheck: out of memory while checking (a size in the file or list beyond any vector)\n";
+    return kError;
   } catch (const std::exception& e) {
     std::cerr << "tfcheck: " << e.what() << "\n";
     return kError;

@@ -21,9 +21,10 @@ std::vector<float> MakeTsp(const TspParameters& params) {
     msg << "TSP effective length must be even and between 2 and " << n << ", found " << eff;
     throw ToolError(msg.str());
   }
-  if (!(params.peak > 0.0 && params.peak <= 32767.0)) {
+  // Below 1 the 16-bit playback rounds to silence.
+  if (!(params.peak >= 1.0 && params.peak <= 32767.0)) {
     std::ostringstream msg;
-    msg << "TSP peak must lie in (0, 32767], found " << params.peak;
+    msg << "TSP peak must lie in [1, 32767], found " << params.peak;
     throw ToolError(msg.str());
   }
   const double m = static_cast<double>(eff / 2);

@@ -1,5 +1,6 @@
 // tspgen: writes the TSP origin that the impulse calculator divides by, and
 // the playback wave that repeats it.
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <new>
@@ -7,6 +8,7 @@
 
 #include <boost/program_options.hpp>
 
+#include "base/ShellCommand.h"
 #include "base/SignalCleanup.h"
 
 #include "FloatFile.h"
@@ -21,8 +23,8 @@ using namespace vesktools;
 namespace {
 
 int Run(int argc, char** argv) {
-  std::size_t length = 0, effective = 0, periods = 0, offset = 0;
-  unsigned int samplingFreq = 0;
+  // Signed, so that a negative value is refused instead of wrapping.
+  long long length = 0, effective = 0, periods = 0, offset = 0, samplingFreq = 0;
   double peak = 0;
   std::string origin, originWav, playback;
   po::options_description opts("tspgen options");
@@ -45,12 +47,32 @@ int Run(int argc, char** argv) {
     return 0;
   }
 
+  // Every value is checked before anything is written.
+  constexpr long long kMaxLength = 1ll << 24, kMaxCount = 1ll << 32;  // samples; periods, offset
+  if (length < 4 || length > kMaxLength || (length & (length - 1)) != 0)
+    throw ToolError("--tsp-length must be a power of two from 4 to " + std::to_string(kMaxLength) + ", found " +
+                    std::to_string(length));
+  if (vm.count("effective-length") && (effective < 2 || effective > length))
+    throw ToolError("--effective-length must lie from 2 to --tsp-length, found " + std::to_string(effective));
+  if (periods < 1 || periods > kMaxCount)
+    throw ToolError("--synchronous-average must be at least 1 and at most " + std::to_string(kMaxCount) +
+                    ", found " + std::to_string(periods));
+  if (offset < 0 || offset > kMaxCount)
+    throw ToolError("--tsp-offset must lie from 0 to " + std::to_string(kMaxCount) + ", found " + std::to_string(offset));
+  if (samplingFreq < 1 || samplingFreq > 2147483647)
+    throw ToolError("--sampling-freq must be at least 1 and at most 2147483647, found " + std::to_string(samplingFreq));
+  if (!std::isfinite(peak)) throw ToolError("--peak must be a number, found " + std::to_string(peak));
+  const std::size_t numPeriods = PlaybackPeriods(static_cast<std::size_t>(length), static_cast<std::size_t>(offset),
+                                                 static_cast<std::size_t>(periods));
+  // A 16-bit mono WAV holds at most (2^32 - 37) / 2 samples.
+  if (numPeriods > (0xFFFFFFFFull - 36) / 2 / static_cast<unsigned long long>(length))
+    throw ToolError("--tsp-offset and --synchronous-average: a playback of " + std::to_string(numPeriods) +
+                    " periods of " + std::to_string(length) + " samples exceeds the 4 GiB a WAV file can hold");
+
   TspParameters params;
-  params.length_samples = length;
-  params.effective_length_samples = vm.count("effective-length") ? effective : length / 2;
+  params.length_samples = static_cast<std::size_t>(length);
+  params.effective_length_samples = static_cast<std::size_t>(vm.count("effective-length") ? effective : length / 2);
   params.peak = peak;
-  if (periods == 0) throw ToolError("--synchronous-average must be at least 1");
-  if (samplingFreq == 0) throw ToolError("--sampling-freq must be at least 1");
   if (origin.empty()) origin = std::to_string(length) + ".little_endian.tsp";
 
   const std::vector<float> tsp = MakeTsp(params);
@@ -60,19 +82,13 @@ int Run(int argc, char** argv) {
     WritePcm16(originWav, static_cast<int>(samplingFreq), TspToPlayback(tsp, 1));
     std::cout << "origin:   " << originWav << " (16-bit PCM)\n";
   }
-  const std::size_t numPeriods = PlaybackPeriods(length, offset, periods);
   WritePcm16(playback, static_cast<int>(samplingFreq), TspToPlayback(tsp, numPeriods));
   std::cout << "playback: " << playback << " (" << numPeriods << " periods, " << numPeriods * length
             << " samples at " << samplingFreq << " Hz)\n";
   // The list must name this origin and these settings; the template's own
   // default origin name is a placeholder.
-  const bool plainName = origin.find_first_not_of(
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-/+") == std::string::npos;
-  std::string quoted = "'";
-  for (char c : origin) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  quoted += "'";
   std::cout << "TSP list: trelvix -m template -t tsp --original-impulse-file "
-            << (plainName ? origin : quoted) << " --tsp-length " << length
+            << vesk::ShellWord(origin) << " --tsp-length " << length
             << " --synchronous-average " << periods << " --tsp-offset " << offset << " ...\n";
   return 0;
 }

@@ -15,18 +15,25 @@
 
 namespace trelvix {
 
+namespace {
+constexpr unsigned long kMaxJobsGiven = 1024;  // larger values are refused, not capped: surely a typo
+}  // namespace
+
 unsigned DravikJobs() {
   if (const char* given = std::getenv("TRELVIX_JOBS")) {
     const std::string text = given;
     unsigned long value = 0;
-    bool valid = !text.empty() && text.size() <= 9;
+    bool digits = !text.empty(), tooLarge = false;
     for (char c : text) {
-      if (c < '0' || c > '9') valid = false;
-      else value = value * 10 + static_cast<unsigned long>(c - '0');
+      if (c < '0' || c > '9') digits = false;
+      else if (!tooLarge && (value = value * 10 + static_cast<unsigned long>(c - '0')) > kMaxJobsGiven) tooLarge = true;
     }
-    if (!valid || value == 0) {
+    if (!digits || (value == 0 && !tooLarge)) {
       throw std::runtime_error("TRELVIX_JOBS must be a positive integer, but \"" + text + "\" is given");
     }
+    if (tooLarge)
+      throw std::runtime_error("TRELVIX_JOBS must be at most " + std::to_string(kMaxJobsGiven) + ", but \"" + text +
+                               "\" is given");
     return value < kMaxDravikJobs ? static_cast<unsigned>(value) : kMaxDravikJobs;
   }
   const unsigned count = vesk::UsableCores();

@@ -97,10 +97,17 @@ std::string WaveWorkDirectory(const std::string& wave) {
 
 boost::shared_ptr<std::vector<unsigned int>> GetMicIndicesFromTSPList(
     const boost::shared_ptr<TSPListFile2_0>& list) {
-  for (const auto& source : list->GetSources()) {
+  const auto& sources = list->GetSources();
+  for (std::size_t src = 0; src < sources.size(); ++src) {
+    const auto& source = sources[src];
     // A source without a usable first file is passed over.
     try {
       const auto& indices = source.GetFiles().at(0).GetMicIndices();
+      if (source.GetFiles().size() > 1)
+        std::cerr << "source " << src << " names " << source.GetFiles().size()
+                  << " files: each source takes one recording of every microphone, whose micIndices list the "
+                     "recording channels; only the first file's are compared with the array"
+                  << std::endl;
       return boost::shared_ptr<std::vector<unsigned int>>(new std::vector<unsigned int>(indices));
     } catch (...) {
     }
@@ -383,6 +390,17 @@ std::string IRProviderTSP::Impl::PrepareIRFile(std::size_t src, std::size_t mic)
   const TSPListFile2_0& list = List();
   const auto& files = list.GetSources().at(src).GetFiles();
   if (temporaryDirectory.empty()) {
+    // dravik selects channels 0 to 63 only; refused before any run.
+    const auto& sources = list.GetSources();
+    for (std::size_t s = 0; s < sources.size(); ++s)
+      for (const auto& file : sources[s].GetFiles())
+        if (file.HasMicIndices())
+          for (unsigned int channel : file.GetMicIndices())
+            if (channel >= dravik::kSelectableChannels)
+              throw std::runtime_error((boost::format("source %1%, file %2%: micIndex %3% is not a recording "
+                                                      "channel dravik can select (0 to %4%)") %
+                                        s % file.GetName().raw() % channel % (dravik::kSelectableChannels - 1))
+                                           .str());
     // Every file that cannot serve, told at once before any run, and again
     // where a response of that recording fails.
     const std::vector<PreflightProblem> problems = PreflightRecordings(list);

@@ -22,6 +22,10 @@ constexpr char kEnableHpf[] = "enableHPF";
 
 }  // namespace option
 
+// Recording channels 0 to kSelectableChannels - 1 can be selected
+// (kOutChannelList); channels from this number up are never processed.
+constexpr unsigned int kSelectableChannels = 64;
+
 // Samples per played TSP period when kSamplesPerFrame is not given.
 constexpr unsigned int kDefaultSamplesPerFrame = 16384;
 

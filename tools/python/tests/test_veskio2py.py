@@ -110,6 +110,14 @@ class CppWrittenFiles(unittest.TestCase):
             with self.assertRaises(veskio2py.VeskFormatError) as ctx:
                 parse_tf(damaged, "x.bin")
             self.assertIn(message, str(ctx.exception))
+            # From a file, mapped or read: the error is raised, not taken for
+            # a file that cannot be mapped.
+            with open(self.path("damaged.bin"), "wb") as fh:
+                fh.write(damaged)
+            for mapped in (True, False):
+                with self.assertRaises(veskio2py.VeskFormatError) as ctx:
+                    veskio2py.read_tf(self.path("damaged.bin"), mmap=mapped)
+                self.assertIn(message, str(ctx.exception))
         # A set mark other than 0 or 1: the first body byte of vgtf::Fmt (after
         # the 20-byte header, the 4-byte id length, 9 id bytes, version and length).
         first_mark = 20 + 4 + 9 + 8 + 8

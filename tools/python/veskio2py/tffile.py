@@ -125,6 +125,9 @@ def _check_consistency(where, ds_id, f):
     if ds_id == "vgtf::Fmt" and f.get("micPositions") is not None:
         _check_equal(where, ds_id, "micCount", f.get("micCount"), len(f["micPositions"]))
     if ds_id == "vgtf::M2PG":
+        if f.get("positions") is not None and f.get("tf") is not None:
+            _check_equal(where, ds_id, "sources x inner positions (positions)", f["positions"].shape[:2],
+                         f["tf"].shape[:2])
         for arr in ("positions", "tf"):
             if f.get(arr) is not None:
                 _check_equal(where, ds_id, "sourceCount", f.get("sourceCount"), f[arr].shape[0])
@@ -137,6 +140,12 @@ def _check_consistency(where, ds_id, f):
             _check_equal(where, ds_id, "binCount", f.get("binCount"), f["tf"].shape[2])
         if f.get("binIndices") is not None:
             _check_equal(where, ds_id, "binCount", f.get("binCount"), len(f["binIndices"]))
+        # Without sourceCount and binCount the lists must still agree with tf.
+        if f.get("tf") is not None and f["tf"].shape[0] != 0:
+            if f.get("positions") is not None:
+                _check_equal(where, ds_id, "sources (positions)", len(f["positions"]), f["tf"].shape[0])
+            if f.get("binIndices") is not None and f["tf"].shape[1] != 0:
+                _check_equal(where, ds_id, "bins (binIndices)", len(f["binIndices"]), f["tf"].shape[2])
 
 
 class TFFile:
@@ -248,11 +257,14 @@ def read_tf(path, mmap=True):
     arrays are views, not copies.
     """
     if mmap:
+        mapped = None
         try:
             if os.path.getsize(path) > 0:
-                return parse_tf(np.memmap(path, dtype=np.uint8, mode="c"), str(path))
+                mapped = np.memmap(path, dtype=np.uint8, mode="c")
         except (OSError, ValueError):
             pass  # not a mappable file: read it
+        if mapped is not None:
+            return parse_tf(mapped, str(path))  # a format error is the file's, not the mapping's
     with open(path, "rb", buffering=0) as f:  # straight into the buffer
         size = os.fstat(f.fileno()).st_size
         buffer = np.empty(size, dtype=np.uint8)

@@ -51,9 +51,9 @@ void Ok(int status) {
   if (status != NC_NOERR) throw std::runtime_error(nc_strerror(status));
 }
 
-void WriteNetcdf(const std::string& path, const Description& d) {
+void WriteNetcdf(const std::string& path, const Description& d, int format = NC_NETCDF4) {
   int nc;
-  Ok(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc));
+  Ok(nc_create(path.c_str(), format | NC_CLOBBER, &nc));
   std::map<std::string, int> dimIds;
   for (const auto& [name, length] : d.dims) Ok(nc_def_dim(nc, name.c_str(), length, &dimIds[name]));
   for (const auto& [name, value] : d.attrs) Ok(nc_put_att_text(nc, NC_GLOBAL, name.c_str(), value.size(), value.data()));
@@ -154,6 +154,10 @@ TEST(SofaToIrList, HostileFilesFailNamingTheFault) {
        }, "ReceiverPosition: receiver 1 moves at measurement 2; a microphone-array file holds one position per microphone"},
       {"declared, never written", [](Description& d) { d.dims[5].second = 1 << 24; d.vars["Data.IR"].values.clear(); },
        "Data.IR: 3 x 2 x 16777216 values (402653184 bytes as .flt) cannot come from a file of "},
+      {"never written", [](Description& d) { d.vars["Data.IR"].values.clear(); },
+       "Data.IR holds the fill value 9.96920997e+36 (value 0 read): it was never written"},
+      {"receiver beyond single precision", [](Description& d) { d.vars["ReceiverPosition"].values[4] = -1e39; },
+       "ReceiverPosition of receiver 1 (0, -1e+39, 0) m does not fit single precision"},
       {"degenerate listener", [](Description& d) { d.vars["ListenerView"] = {NC_DOUBLE, {"I", "C"}, {}, {0, 0, 3}}; },
        "ListenerView and ListenerUp of measurement 0 do not give a frame (zero, parallel or not finite)"},
   };
@@ -179,6 +183,19 @@ TEST(SofaToIrList, DamagedFilesAndOccupiedOutputFail) {
     std::ofstream cut(dir / "cut.sofa", std::ios::binary);
     cut.write(good.data(), static_cast<std::streamsize>(good.size() / 2));
   }
+  // The classic format with 2048 taps, so that the responses outweigh the
+  // header and a file cut in half lacks some of their bytes.
+  Description longer = SmallFir();
+  longer.dims[5].second = 2048;
+  longer.vars["Data.IR"].values.resize(3 * 2 * 2048, 0.25);
+  const std::size_t variableBytes = (3 + 6 + 9 + 1 + 2 + 3 * 2 * 2048) * sizeof(double);
+  WriteNetcdf(dir / "classic.sofa", longer, 0);
+  const std::string classic = testsupport::ReadWholeFile(dir / "classic.sofa");
+  {
+    std::ofstream cut(dir / "cutclassic.sofa", std::ios::binary);
+    cut.write(classic.data(), static_cast<std::streamsize>(classic.size() / 2));
+  }
+  fs::remove(dir / "classic.sofa");
   fs::create_directory(dir / "busy");
   testsupport::WriteFlt(dir / "busy/x.flt", {0.0f});
   struct Case {
@@ -187,13 +204,16 @@ TEST(SofaToIrList, DamagedFilesAndOccupiedOutputFail) {
   const std::vector<Case> cases = {
       {dir / "text.sofa", dir / "out", dir / "text.sofa: cannot open as netCDF: NetCDF: Unknown file format"},
       {dir / "cut.sofa", dir / "out", dir / "cut.sofa: cannot open as netCDF: NetCDF: HDF error"},
+      {dir / "cutclassic.sofa", dir / "out",
+       dir / "cutclassic.sofa: a classic netCDF file of " + std::to_string(classic.size() / 2) +
+           " bytes cannot hold the " + std::to_string(variableBytes) + " bytes of its variables: it is cut short"},
       {dir / "good.sofa", dir / "busy", dir / "busy: exists and is not empty"},
       {dir / "good.sofa", dir / "good.sofa", dir / "good.sofa: exists and is not a directory"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.in + " -> " + c.out);
     EXPECT_EQ(testsupport::ErrorOf([&] { vesksofa::ConvertSofaToIrList(c.in, c.out); }), c.error);
-    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"busy", "cut.sofa", "good.sofa", "text.sofa"}));
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"busy", "cut.sofa", "cutclassic.sofa", "good.sofa", "text.sofa"}));
   }
 }
 

@@ -3,6 +3,7 @@
 // consistent, and each planted mistake must be found and named. The
 // measurements are made the way a user makes them: trelvix templates,
 // tspgen, measim (which plants the mistake), trelvix tf.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -41,6 +42,7 @@ struct Case {
   int status;         // 0 consistent, 3 suspect
   std::set<std::string> kinds;       // finding kinds, exactly
   std::vector<std::string> naming;   // texts the findings must hold
+  std::string micChannels = "";      // --mic-channels of the templates: which grid microphones, which channels
 };
 
 const Args kRoom = {"--rt60", "0.25", "--drr", "10", "--seed", "2026"};
@@ -74,6 +76,11 @@ TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
       {"room, 16 mics, 1 elevation, GTF", Route::IMPULSE_LIST, 16, 1, kRoom, {"--output-type", "gtf"}, 0.1, 0, {}, {}},
       {"room through TSP recordings, 8 mics, M2PG", Route::TSP_TF, 8, 1, Join(kRoom, {"--snr", "40", "--gain", "0.5"}),
        {"--output-type", "m2pg"}, 0.1, 0, {}, {}},
+      // The array's microphones out of grid order and the list's channels
+      // out of ascending order (channels 0 and 2 unlisted): the simulator and
+      // trelvix must agree on which channel each microphone is.
+      {"micIndex and micIndices not ascending, through TSP recordings", Route::TSP_TF, 8, 1, {},
+       {"--output-type", "gtf"}, 0.1, 0, {}, {}, "6,1,4,3,7,5"},
       {"channels 2 and 5 swapped", Route::IMPULSE_LIST, 8, 1, {"--swap-mics", "2", "5"}, {"--output-type", "gtf"}, 0.1, 3,
        {"swapped-channels"}, {"micIndex 2 <-> micIndex 5"}},
       {"neighbours 0 and 15 swapped in a room", Route::IMPULSE_LIST, 16, 3, Join(kRoom, {"--swap-mics", "15", "0"}),
@@ -105,20 +112,24 @@ TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
     const bool tsp = c.route != Route::IMPULSE_LIST;
     const std::string mics = std::to_string(c.numMics);
     const std::string azimuthStep = std::to_string(360 / c.numMics);
+    Args channels;
+    if (!c.micChannels.empty()) channels = {"--mic-channels", c.micChannels};
     // The true array (radius 0.1 m) and the one trelvix is given.
-    RunTool({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", mics, "--numazi", mics, "--aziint",
-         azimuthStep, "--radius", "0.1", "-o", "mic.xml"}, d);
+    RunTool(Join({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", mics, "--numazi", mics, "--aziint",
+                  azimuthStep, "--radius", "0.1", "-o", "mic.xml"}, channels), d);
     std::ostringstream radius;
     radius << c.tfRadius;
-    RunTool({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", mics, "--numazi", mics, "--aziint",
-         azimuthStep, "--radius", radius.str(), "-o", "mic-tf.xml"}, d);
+    RunTool(Join({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", mics, "--numazi", mics,
+                  "--aziint", azimuthStep, "--radius", radius.str(), "-o", "mic-tf.xml"}, channels), d);
     // 12 directions 30 degrees apart (24 by 15 for impulse lists) at 1.5 m,
     // at elevation 0 or -20, 0, 20 degrees. trelvix runs dravik with its
     // default period of 16384 samples; the recordings check reads the
     // list's own, shorter one.
     const std::string period = c.route == Route::TSP_TF ? "16384" : "4096";
     const std::string periods = c.route == Route::TSP_TF ? "2" : "8";
-    Args list = {trelvix, "--mode", "template", "--output-type", tsp ? "tsp" : "ir", "--nummic", mics,
+    const std::string listMics =
+        c.micChannels.empty() ? mics : std::to_string(std::count(c.micChannels.begin(), c.micChannels.end(), ',') + 1);
+    Args list = {trelvix, "--mode", "template", "--output-type", tsp ? "tsp" : "ir", "--nummic", listMics,
                  "--numazi", tsp ? "12" : "24", "--aziint", tsp ? "30" : "15", "--radius", "1.5",
                  "--numelv", std::to_string(c.numElevations), "--elvint", "20",
                  "--elvfrom", c.numElevations == 1 ? "0" : "-20", "-o", "list.xml", "--filepath",
@@ -126,7 +137,7 @@ TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
     if (tsp)
       list = Join(list, {"--synchronous-average", periods, "--tsp-offset", period, "--tsp-length", period,
                          "--original-impulse-file", period + ".little_endian.tsp"});
-    RunTool(list, d);
+    RunTool(Join(list, channels), d);
     Args sim = {measim, "--mic", "mic.xml", "--list", "list.xml", "--ir-length", "2048"};
     if (tsp) {
       RunTool({tspgen, "--tsp-length", period, "--synchronous-average", periods, "--tsp-offset", period,
