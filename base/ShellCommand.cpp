@@ -34,6 +34,23 @@ private:
 bool ShellCommand::Start(const std::string& command) { return Start(command, -1, -1); }
 
 bool ShellCommand::Start(const std::string& command, int outFd, int errFd) {
+  char sh[] = "sh", dashC[] = "-c";
+  char* argv[] = {sh, dashC, const_cast<char*>(command.c_str()), nullptr};
+  return Spawn("/bin/sh", argv, outFd, errFd);
+}
+
+bool ShellCommand::StartProgram(const std::vector<std::string>& args, int outFd, int errFd) {
+  if (args.empty()) {
+    errno = EINVAL;
+    return false;
+  }
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  return Spawn(args[0].c_str(), argv.data(), outFd, errFd);
+}
+
+bool ShellCommand::Spawn(const char* path, char* const argv[], int outFd, int errFd) {
   if (pid_ > 0) {
     errno = EBUSY;
     return false;
@@ -54,8 +71,6 @@ bool ShellCommand::Start(const std::string& command, int outFd, int errFd) {
   posix_spawnattr_setpgroup(&attr, 0);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
                                       POSIX_SPAWN_SETPGROUP);
-  char sh[] = "sh", dashC[] = "-c";
-  char* argv[] = {sh, dashC, const_cast<char*>(command.c_str()), nullptr};
   posix_spawn_file_actions_t actions;
   const bool redirect = outFd >= 0 && errFd >= 0;
   if (redirect) {
@@ -64,7 +79,7 @@ bool ShellCommand::Start(const std::string& command, int outFd, int errFd) {
     posix_spawn_file_actions_adddup2(&actions, errFd, 2);
   }
   pid_t pid = -1;
-  const int error = posix_spawn(&pid, "/bin/sh", redirect ? &actions : nullptr, &attr, argv, environ);
+  const int error = posix_spawn(&pid, path, redirect ? &actions : nullptr, &attr, argv, environ);
   if (redirect) posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (error == ENOMEM || error == EAGAIN) {
@@ -72,7 +87,7 @@ bool ShellCommand::Start(const std::string& command, int outFd, int errFd) {
     return false;
   }
   if (error) {
-    // No shell to run: report it as system() does, as the shell's exit 127.
+    // Nothing to run: report it as system() does, as the shell's exit 127.
     pid_ = 0;
     return true;
   }
@@ -115,6 +130,12 @@ int RunShellCommand(const std::string& command) {
   ShellCommand shell;
   if (!shell.Start(command)) return -1;
   return shell.Wait();
+}
+
+int RunProgram(const std::vector<std::string>& argv, int outFd, int errFd) {
+  ShellCommand program;
+  if (!program.StartProgram(argv, outFd, errFd)) return -1;
+  return program.Wait();
 }
 
 std::string ShellWord(const std::string& text) {

@@ -15,6 +15,7 @@ packages=(
   python3-scipy  # the numpy script of bench/tfinterp (its convex hull)
   # tsprec's back ends; jackd2 runs its tests' dummy server, time its benchmark
   libasound2-dev libjack-jackd2-dev jackd2 time
+  help2man
 )
 
 missing=()

@@ -35,9 +35,25 @@ if(NOT _config)
 endif()
 
 set(_bin "${_prefix}/bin")
-run("${_bin}/trelvix" --help)
-run("${_bin}/tspgen" --help)
-run("${_bin}/measim" --help)
+# Every installed program answers --help with status 0 (dravik, whose usage
+# ends with 255, excepted) and has a manual page that man can render.
+file(GLOB _programs RELATIVE "${_bin}" "${_bin}/*")
+foreach(_program IN LISTS _programs)
+  set(_page "${_prefix}/share/man/man1/${_program}.1")
+  if(NOT EXISTS "${_page}")
+    message(FATAL_ERROR "no manual page for ${_program}: ${_page}")
+  endif()
+  file(STRINGS "${_page}" _th REGEX "^\\.TH ")
+  if(NOT _th)
+    message(FATAL_ERROR "${_page} has no .TH line")
+  endif()
+  if(NOT _program STREQUAL "dravik")
+    run("${_bin}/${_program}" --help)
+    if(RUN_OUTPUT STREQUAL "")
+      message(FATAL_ERROR "${_program} --help printed nothing on standard output")
+    endif()
+  endif()
+endforeach()
 # dravik has no help that ends with status 0; a program that cannot load
 # its libraries ends with 127 and says so.
 execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH "${_bin}/dravik" -v

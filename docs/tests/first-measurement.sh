@@ -45,6 +45,20 @@ cat "$scratch/page.sh"
   exit 1
 }
 
+# The page's two checks ran and found the simulated measurement sound: the
+# recordings before tf mode, the transfer functions after it.
+verdicts=$(grep -c '^verdict: consistent$' "$scratch/page.log" || true)
+if [ "$verdicts" != 2 ]; then
+  echo "first-measurement: expected the page's two tfcheck steps to say \"verdict: consistent\", found $verdicts:" >&2
+  grep -E '^(verdict|finding)' "$scratch/page.log" >&2 || true
+  exit 1
+fi
+# The summary a person reads names the file's data sets.
+grep -q '"id":"vgtf::GTF"' "$scratch/page.log" || {
+  echo "first-measurement: veskdump --summary printed no GTF data set" >&2
+  exit 1
+}
+
 # The page promises microphones on a circle around the origin and one
 # transfer function per source direction of the list.
 (cd "$scratch" && veskdump tf.bin >tf.json && veskdump tsp.xml >tsp.json)

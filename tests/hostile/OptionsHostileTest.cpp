@@ -98,16 +98,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "Value of searchoffset is incorrect. \n"}),
     [](const ::testing::TestParamInfo<OptionCase>& info) { return info.param.name; });
 
-// --nfft -1 (read as 4294967295), or any nfft far beyond the impulse
+// --nfft -1 (refused as negative rather than read as 4294967295), or any nfft far beyond the impulse
 // responses, must be refused before it sizes anything (once it took all the
 // machine's memory).
 TEST_F(Options, AnNfftBeyondAnyResponseIsRefusedBeforeItAllocates) {
   WriteWhole(dir_ / "tsp.xml", TSPListXml(TSPSourceXml("rec.wav")));
   ExpectRefused({"Measured", "TRELVIX_BIN", {"--mode", "tf", "--nfft", "-1", "-o", "tf.bin", "mic.xml", "list.xml"},
-                 1, "nfft"});
+                 1, "the argument ('-1') for option '--nfft' is negative"});
   ExpectRefused({"Geometric", "TRELVIX_BIN",
                  {"--mode", "tf", "--geometry-calculus", "1", "--nfft", "-1", "-o", "tf.bin", "mic.xml", "tsp.xml"},
-                 1, "nfft"});
+                 1, "the argument ('-1') for option '--nfft' is negative"});
 }
 
 

@@ -77,7 +77,7 @@ def check_impulse_responses(mic_file, list_file, exact_dir, work_dir):
             found = recovered_files(work_dir, f.name)
             # The calculator numbers its outputs by ascending selected channel;
             # output k serves the array file's k-th microphone.
-            channels = sorted({c for c in f.micIndices if c < 64})
+            channels = sorted({c for c in f.mic_indices if c < 64})
             for number in range(1, min(len(channels), len(mic_indices)) + 1):
                 mic_index = mic_indices[number - 1]
                 if number not in found:

@@ -25,6 +25,23 @@ std::string OutputPath(const std::string& dir, const std::string& name) {
   return path.string();
 }
 
+// Each output file is written once in a run: two entries naming one file
+// would leave only the last measurement. Refused before anything is written.
+void CheckDistinctOutputs(const Scene& scene, const std::string& dir) {
+  std::map<std::string, std::size_t> firstSource;
+  for (std::size_t src = 0; src < scene.sources.size(); ++src) {
+    for (const SceneFile& file : scene.sources[src].files) {
+      const std::string path = (fs::path(dir) / file.name).lexically_normal().string();
+      const auto found = firstSource.emplace(path, src);
+      if (found.second) continue;
+      throw ToolError(file.name + ": named by source " + std::to_string(found.first->second) +
+                      (found.first->second == src ? " twice" : " and by source " + std::to_string(src)) +
+                      "; measim writes each file once (a path template without {ELEVATION:%d} or "
+                      "{HEIGHT:%d} names several positions with one file)");
+    }
+  }
+}
+
 std::vector<float> ToFloat(const std::vector<double>& v) { return std::vector<float>(v.begin(), v.end()); }
 
 // Responses are computed once per (source, microphone) and written on request.
@@ -75,6 +92,7 @@ std::string ResponseFileName(std::size_t src, unsigned int micIndex) {
 
 SimulationReport WriteRecordings(const Scene& scene, const Sound& playback, const ResponseSettings& response,
                                  const OutputSettings& output) {
+  CheckDistinctOutputs(scene, output.output_dir);
   if (playback.channels.size() != 1)
     throw ToolError("the playback wave must have one channel, found " + std::to_string(playback.channels.size()));
   const std::size_t needed = static_cast<std::size_t>(scene.tsp.tsp_offset) +
@@ -137,6 +155,7 @@ SimulationReport WriteRecordings(const Scene& scene, const Sound& playback, cons
 
 SimulationReport WriteImpulseResponses(const Scene& scene, const ResponseSettings& response,
                                        const OutputSettings& output) {
+  CheckDistinctOutputs(scene, output.output_dir);
   ResponseCache cache(scene, response, output);
   SimulationReport report;
   report.frames = response.length_samples;

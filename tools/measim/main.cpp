@@ -248,8 +248,8 @@ int Run(int argc, char** argv) {
        "highest image order (default: every image that arrives within --ir-length)")
       ("scatter-order", po::value(&response.room.scatter_order)->default_value(2),
        "with a sphere: images up to this order are scattered by it, later ones reach the free-field positions")
-      ("swap-mics", po::value(&swapMics)->multitoken(),
-       "A B: simulate the microphones with micIndex A and B at each other's place (swapped cables)");
+      ("swap-mics", po::value(&swapMics)->multitoken()->value_name("A B"),
+       "simulate the microphones with micIndex A and B at each other's place (swapped cables)");
   po::variables_map vm;
   po::store(po::parse_command_line(argc, argv, opts), vm);
   po::notify(vm);

@@ -22,6 +22,10 @@ try:
     import numpy as np
     import matplotlib
 except ImportError as e:
+    if "-h" in sys.argv[1:] or "--help" in sys.argv[1:]:
+        print(__doc__.strip())  # the help needs neither
+        print(f"\n(numpy and matplotlib are missing in {sys.executable}: {e})")
+        sys.exit(0)
     sys.exit(f"{os.path.basename(sys.argv[0])}: {e}; it needs numpy and matplotlib "
              f"(Debian: python3-numpy python3-matplotlib) in {sys.executable}")
 
@@ -102,12 +106,20 @@ def break_at_wraps(x, phase):
     return np.insert(x.astype(float), jumps, np.nan), np.insert(phase.astype(float), jumps, np.nan)
 
 
-def _scatter_view(ax, mics, mic_pos, src_pos, i, j, title, label_sources):
+def _scatter_view(ax, mics, mic_pos, src_pos, i, j, title, label_sources, label_mics):
     if len(src_pos):
         ax.scatter(src_pos[:, i], src_pos[:, j], s=12, c="tab:orange", label=f"{len(src_pos)} sources")
     ax.scatter(mic_pos[:, i], mic_pos[:, j], s=30, c="tab:blue", marker="s", label=f"{len(mic_pos)} microphones")
-    for idx, p in zip(mics.mic_indices(), mic_pos):
-        ax.annotate(str(idx), (p[i], p[j]), textcoords="offset points", xytext=(4, 4), fontsize=7)
+    if label_mics and len(mic_pos):
+        # Each label outward from the array's centre, so neighbours' labels
+        # stand apart instead of on top of each other.
+        centre = mic_pos[:, [i, j]].mean(axis=0)
+        for idx, p in zip(mics.mic_indices(), mic_pos):
+            out = p[[i, j]] - centre
+            norm = np.hypot(*out)
+            dx, dy = (out / norm * 10.0) if norm > 1e-9 else (6.0, 6.0)
+            ax.annotate(str(idx), (p[i], p[j]), textcoords="offset points", xytext=(dx, dy), fontsize=7,
+                        ha="center", va="center")
     if label_sources and len(src_pos):
         step = max(1, len(src_pos) // 12)
         for s in range(0, len(src_pos), step):
@@ -124,14 +136,15 @@ def plot_array(mics, mic_path, list_cfg, list_path, path):
     mic_pos = mics.mic_positions()
     src_pos = list_cfg.source_positions() if list_cfg.sources else np.zeros((0, 3))
     fig, axes = plt.subplots(1, 3, figsize=(16, 5.5))
-    _scatter_view(axes[0], mics, mic_pos, src_pos, 0, 1, "top view (x, y); sources numbered", True)
+    _scatter_view(axes[0], mics, mic_pos, src_pos, 0, 1, "top view (x, y); sources numbered", True, False)
     axes[0].legend(loc="upper right", fontsize=8)
-    _scatter_view(axes[1], mics, mic_pos, np.zeros((0, 3)), 0, 1, "the array close up (x, y), micIndex", False)
+    _scatter_view(axes[1], mics, mic_pos, np.zeros((0, 3)), 0, 1, "the array close up (x, y), micIndex", False,
+                  True)
     span = max(np.ptp(mic_pos[:, :2], axis=0).max() if len(mic_pos) else 0.0, 0.01)
     centre = mic_pos[:, :2].mean(axis=0) if len(mic_pos) else np.zeros(2)
     axes[1].set_xlim(centre[0] - 0.75 * span, centre[0] + 0.75 * span)
     axes[1].set_ylim(centre[1] - 0.75 * span, centre[1] + 0.75 * span)
-    _scatter_view(axes[2], mics, mic_pos, src_pos, 0, 2, "side view (x, z)", False)
+    _scatter_view(axes[2], mics, mic_pos, src_pos, 0, 2, "side view (x, z)", False, False)
     fig.suptitle(f"Microphone array {mic_path} and source positions {list_path}")
     fig.tight_layout()
     fig.savefig(path, dpi=100)
@@ -151,7 +164,7 @@ def colour_range_db(db, tf_file):
     return min(low, high - 6.0), high
 
 
-def plot_magnitude(tf_file, tf_path, rings, mic, mic_index, path):
+def plot_magnitude(tf_file, tf_path, rings, mic, mic_index, path, label=""):
     freqs = tf_file.frequencies_hz()
     mag = np.abs(tf_file.tf[:, mic, :]).astype(np.float64)
     with np.errstate(divide="ignore"):
@@ -167,23 +180,55 @@ def plot_magnitude(tf_file, tf_path, rings, mic, mic_index, path):
         ax.set_xlabel("source azimuth (degrees)")
         ax.set_ylabel("frequency (kHz)")
         ax.set_title(f"{ring.label}: {len(ring.sources)} sources")
-    fig.suptitle(f"{tf_path}: {tf_file.kind.upper()} |TF| at micIndex {mic_index}")
+    fig.suptitle(f"{label}{tf_path}: {tf_file.kind.upper()} |TF| at micIndex {mic_index}")
     fig.savefig(path, dpi=100)
     plt.close(fig)
 
 
-def describe_summary(tf_path, summary, ref_index, indices, band_hz, num_sources):
+# The sign convention with its formulas, as matplotlib renders them.
+SIGN_CONVENTION_RENDERED = (r"M2PG holds $H(f) = \sum_n h[n]\,e^{-i 2\pi f n / f_s}$: a later arrival has a more "
+                            r"negative phase; GTF holds $\overline{H(f)}$: a later arrival has a more positive phase. "
+                            r"Relative phase $= \arg(H_\mathrm{mic}\,\overline{H_\mathrm{ref}})$.")
+
+
+def per_mic_error_deg(err, freqs, band_hz, shown, others):
+    """|phase error| in degrees of each microphone in `others` over the
+    sources `shown` and the band: (medians, worsts), NaN without values."""
+    band = (freqs >= band_hz[0]) & (freqs <= band_hz[1])
+    per_mic = np.abs(np.degrees(err[np.ix_(shown, others, np.nonzero(band)[0])]))
+    medians, worsts = [], []
+    with np.errstate(all="ignore"):
+        for i in range(len(others)):
+            finite = np.any(np.isfinite(per_mic[:, i]))
+            medians.append(np.nanmedian(per_mic[:, i]) if finite else np.nan)
+            worsts.append(np.nanmax(per_mic[:, i]) if finite else np.nan)
+    return np.array(medians), np.array(worsts)
+
+
+def worst_median_mic(medians, others, indices):
+    """(micIndex, median degrees) of the microphone with the largest median, or None."""
+    if not np.any(np.isfinite(medians)):
+        return None
+    k = int(np.nanargmax(medians))
+    return indices[others[k]], float(medians[k])
+
+
+def describe_summary(tf_path, summary, ref_index, indices, band_hz, num_sources, worst_mic=None):
     if summary is None:
         return f"{tf_path}: no phase to compare between {band_hz[0]:g} and {band_hz[1]:g} Hz"
     s, m, f = summary["worst_at"]
-    return (f"{tf_path}: phase vs free field, relative to micIndex {ref_index}, {len(indices) - 1} microphones, "
+    text = (f"{tf_path}: phase vs free field, relative to micIndex {ref_index}, {len(indices) - 1} microphones, "
             f"{num_sources} sources, {band_hz[0]:g}-{band_hz[1]:g} Hz: "
-            f"median {summary['median_deg']:.3g} deg ({summary['median_us']:.3g} us), "
-            f"worst {summary['worst_deg']:.3g} deg ({summary['worst_us']:.3g} us); "
+            f"median {summary['median_deg']:.3g} deg ({summary['median_us']:.3g} \u00b5s), "
+            f"worst {summary['worst_deg']:.3g} deg ({summary['worst_us']:.3g} \u00b5s); "
             f"worst phase at micIndex {indices[m]}, source {s}, {f:.0f} Hz")
+    if worst_mic is not None:
+        text += f"; largest median at micIndex {worst_mic[0]}: {worst_mic[1]:.3g} deg"
+    return text
 
 
-def plot_phase(tf_file, tf_path, rings, err, mic_pos, mic, ref, indices, speed_mps, band_hz, summary, path):
+def plot_phase(tf_file, tf_path, rings, err, mic_pos, mic, ref, indices, speed_mps, band_hz, summary, path,
+               label=""):
     freqs = tf_file.frequencies_hz()
     tf = tf_file.tf
     measured = np.angle(tf[:, mic, :] * np.conj(tf[:, ref, :]))
@@ -191,6 +236,17 @@ def plot_phase(tf_file, tf_path, rings, err, mic_pos, mic, ref, indices, speed_m
                                                   mic_pos, ref, speed_mps)[:, mic, :]
     nyquist = tf_file.sampling_rate / 2.0
     picks = [f for f in PICK_HZ if f < nyquist] or [freqs[len(freqs) // 2]]
+
+    # One colour scale for every ring: the bulk of this microphone's errors
+    # in the summary's band (99th percentile, at least 1 degree), arrows when
+    # values go beyond it.
+    shown_all = np.concatenate([r.sources for r in rings])
+    in_band = np.nonzero((freqs >= band_hz[0]) & (freqs <= band_hz[1]))[0]
+    err_deg = np.abs(np.degrees(err[np.ix_(shown_all, [mic], in_band)]))
+    finite = err_deg[np.isfinite(err_deg)]
+    limit = max(float(np.percentile(finite, 99)), 1.0) if finite.size else 45.0
+    every = np.abs(np.degrees(err[shown_all, mic, :]))
+    beyond = bool(np.any(every[np.isfinite(every)] > limit))
 
     fig = plt.figure(figsize=(14, 1.6 + 4.2 * (len(rings) + 1)), layout="constrained")
     grid = fig.add_gridspec(len(rings) + 1, 2)
@@ -211,8 +267,8 @@ def plot_phase(tf_file, tf_path, rings, err, mic_pos, mic, ref, indices, speed_m
 
         ax = fig.add_subplot(grid[row, 1])
         mesh = ax.pcolormesh(ring.azimuths, freqs / 1000.0, np.degrees(err[ring.sources, mic, :]).T,
-                             shading="nearest", cmap="RdBu_r", vmin=-45, vmax=45)
-        fig.colorbar(mesh, ax=ax, label="file minus free field (degrees)")
+                             shading="nearest", cmap="RdBu_r", vmin=-limit, vmax=limit)
+        fig.colorbar(mesh, ax=ax, label="file minus free field (degrees)", extend="both" if beyond else "neither")
         ax.set_xlabel("source azimuth (degrees)")
         ax.set_ylabel("frequency (kHz)")
         ax.set_title(f"{ring.label}: phase error of micIndex {indices[mic]}")
@@ -220,15 +276,10 @@ def plot_phase(tf_file, tf_path, rings, err, mic_pos, mic, ref, indices, speed_m
     # Every microphone against the reference, over the rings shown.
     ax = fig.add_subplot(grid[len(rings), :])
     shown = np.concatenate([r.sources for r in rings])
-    band = (freqs >= band_hz[0]) & (freqs <= band_hz[1])
     others = [m for m in range(len(indices)) if m != ref]
-    per_mic = np.abs(np.degrees(err[np.ix_(shown, others, np.nonzero(band)[0])]))
+    medians, worsts = per_mic_error_deg(err, freqs, band_hz, shown, others)
+    worst_mic = worst_median_mic(medians, others, indices)
     x = np.arange(len(others))
-    with np.errstate(all="ignore"):
-        medians = [np.nanmedian(per_mic[:, i]) if np.any(np.isfinite(per_mic[:, i])) else np.nan
-                   for i in range(len(others))]
-        worsts = [np.nanmax(per_mic[:, i]) if np.any(np.isfinite(per_mic[:, i])) else np.nan
-                  for i in range(len(others))]
     ax.bar(x - 0.2, medians, 0.4, label="median", color="tab:blue")
     ax.bar(x + 0.2, worsts, 0.4, label="worst", color="tab:red")
     ax.set_xticks(x, [str(indices[m]) for m in others])
@@ -242,11 +293,13 @@ def plot_phase(tf_file, tf_path, rings, err, mic_pos, mic, ref, indices, speed_m
         text = (f"all microphones, {band_hz[0]:g}-{band_hz[1]:g} Hz: median {summary['median_deg']:.3g}\u00b0 "
                 f"({summary['median_us']:.3g} \u00b5s), worst {summary['worst_deg']:.3g}\u00b0 "
                 f"({summary['worst_us']:.3g} \u00b5s)")
-    ax.set_title(f"phase error of every microphone: {text}")
+        if worst_mic is not None:
+            text += f"; largest median: micIndex {worst_mic[0]}, {worst_mic[1]:.3g}\u00b0"
+    ax.set_title(f"phase error of every microphone: {text}", fontsize=9)
 
-    fig.suptitle(f"{tf_path}: {tf_file.kind.upper()} phase against the free field "
+    fig.suptitle(f"{label}{tf_path}: {tf_file.kind.upper()} phase against the free field "
                  f"(speed of sound {speed_mps:g} m/s)")
-    fig.supxlabel(geometry.SIGN_CONVENTION, fontsize=8)
+    fig.supxlabel(SIGN_CONVENTION_RENDERED, fontsize=8)
     fig.savefig(path, dpi=100)
     plt.close(fig)
 
@@ -313,12 +366,16 @@ def main(argv=None):
         err = geometry.phase_error(tf_file, mic_pos, ref, args.speed_of_sound)
         shown = np.concatenate([r.sources for r in rings])
         summary = geometry.summarize_error(err, tf_file.frequencies_hz(), band_hz, ref, shown)
-        print(describe_summary(path, summary, indices[ref], indices, band_hz, len(shown)))
+        others = [m for m in range(len(indices)) if m != ref]
+        medians, _ = per_mic_error_deg(err, tf_file.frequencies_hz(), band_hz, shown, others)
+        print(describe_summary(path, summary, indices[ref], indices, band_hz, len(shown),
+                               worst_median_mic(medians, others, indices)))
+        label = f"{prefix.rstrip('-_ ')}: " if prefix else ""
         magnitude = os.path.join(args.out_dir, prefix + "magnitude.png")
         phase = os.path.join(args.out_dir, prefix + "phase.png")
-        plot_magnitude(tf_file, path, rings, mic, indices[mic], magnitude)
+        plot_magnitude(tf_file, path, rings, mic, indices[mic], magnitude, label)
         plot_phase(tf_file, path, rings, err, mic_pos, mic, ref, indices, args.speed_of_sound, band_hz,
-                   summary, phase)
+                   summary, phase, label)
         written += [magnitude, phase]
     for w in written:
         print(w)

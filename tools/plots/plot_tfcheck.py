@@ -16,9 +16,18 @@ recording. Prints the names of the files it wrote.
 import argparse
 import json
 import os
+import sys
 
-import numpy as np
-import matplotlib
+try:
+    import numpy as np
+    import matplotlib
+except ImportError as e:
+    if "-h" in sys.argv[1:] or "--help" in sys.argv[1:]:
+        print(__doc__.strip())  # the help needs neither
+        print(f"\n(numpy and matplotlib are missing in {sys.executable}: {e})")
+        sys.exit(0)
+    sys.exit(f"{os.path.basename(sys.argv[0])}: {e}; it needs numpy and matplotlib "
+             f"(Debian: python3-numpy python3-matplotlib) in {sys.executable}")
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
@@ -28,18 +37,19 @@ def plot_tf(report, out_dir):
     residual = np.array(report["residualUs"], dtype=float)  # [source, mic]
     mics = report["microphones"]
     sources = report["sources"]
-    labels = [m["label"].replace("micIndex ", "") for m in mics]
+    labels = [m["label"].replace("micIndex ", "").replace("channel ", "") for m in mics]
+    mic_word = "micIndex" if mics and mics[0]["label"].startswith("micIndex") else "microphone (file order; --mic names micIndex)"
     fig, axes = plt.subplots(3, 1, figsize=(12, 11), gridspec_kw={"height_ratios": [3, 1.3, 1.3]})
 
     ax = axes[0]
     limit = max(float(np.nanmax(np.abs(residual))) if residual.size else 1.0, 1e-3)
     image = ax.imshow(residual.T, aspect="auto", cmap="RdBu_r", vmin=-limit, vmax=limit, interpolation="nearest")
-    fig.colorbar(image, ax=ax, label="residual (us)")
+    fig.colorbar(image, ax=ax, label="residual (\u00b5s)")
     ax.set_yticks(range(len(labels)))
     ax.set_yticklabels(labels, fontsize=7)
-    ax.set_ylabel("micIndex" if mics and mics[0]["label"].startswith("micIndex") else "channel")
+    ax.set_ylabel(mic_word)
     ax.set_xlabel("source (position in the file)")
-    ax.set_title(f"{os.path.basename(report['file'])}: measured - geometric delay ({report['verdict']})")
+    ax.set_title(f"{report['file']}: measured - geometric delay ({report['verdict']})")
 
     ax = axes[1]
     x = np.arange(len(mics))
@@ -50,8 +60,9 @@ def plot_tf(report, out_dir):
             ax.annotate("suspect", (i, m["worstUs"]), ha="center", va="bottom", fontsize=7, color="tab:red")
     ax.set_xticks(x)
     ax.set_xticklabels(labels, fontsize=7)
-    ax.set_ylabel("us")
-    ax.set_title("per microphone")
+    ax.set_xlabel(mic_word)
+    ax.set_ylabel("\u00b5s")
+    ax.set_title(f"{report['file']}: per microphone")
     ax.legend(fontsize=8)
     ax.grid(True, axis="y", alpha=0.3)
 
@@ -62,8 +73,8 @@ def plot_tf(report, out_dir):
     if out:
         ax.plot(out, rms[out], "o", color="tab:red", label="stands out")
     ax.set_xlabel("source (position in the file)")
-    ax.set_ylabel("us")
-    ax.set_title("per source")
+    ax.set_ylabel("\u00b5s")
+    ax.set_title(f"{report['file']}: per source")
     ax.legend(fontsize=8)
     ax.grid(True, alpha=0.3)
 
@@ -87,9 +98,13 @@ def plot_recordings(report, out_dir):
     ax = axes[0]
     image = ax.imshow(snr.T, aspect="auto", cmap="viridis", interpolation="nearest")
     fig.colorbar(image, ax=ax, label="SNR per period (dB)")
-    ax.set_ylabel("channel")
+    ax.set_ylabel("micIndex")
+    first = next((r["channels"] for r in recordings if r["channels"]), [])
+    ax.set_yticks(range(len(first)))
+    ax.set_yticklabels([str(c["micIndex"]) for c in first], fontsize=7)
     ax.set_xlabel("recording")
-    ax.set_title(f"{os.path.basename(report['list'])}: {report['periods']} periods of {report['periodLength']} samples"
+    where = f" in {report['directory']}" if report.get("directory") else ""
+    ax.set_title(f"{report['list']}{where}: {report['periods']} periods of {report['periodLength']} samples"
                  f" ({report['verdict']})")
     step = max(1, len(names) // 24)
     for a in axes:
@@ -110,6 +125,10 @@ def plot_recordings(report, out_dir):
     drift = [np.median([c["driftPpm"] for c in r["channels"] if "driftPpm" in c]) if any("driftPpm" in c for c in r["channels"])
              else np.nan for r in recordings]
     ax.plot(drift, ".-")
+    # A floor of +-1 ppm: float noise of 1e-6 ppm must not look like spikes.
+    finite = [abs(d) for d in drift if np.isfinite(d)]
+    span = max([1.0] + [1.2 * d for d in finite])
+    ax.set_ylim(-span, span)
     ax.set_ylabel("clock drift (ppm)")
     ax.grid(True, alpha=0.3)
     fig.tight_layout()

@@ -1,5 +1,7 @@
 #include "CheckToReport.h"
 
+#include <filesystem>
+
 #include <cstdio>
 #include <set>
 #include <sstream>
@@ -182,6 +184,11 @@ std::string RecordingsCheckToJson(const RecordingsCheck& check) {
   json.BeginObject();
   json.Field("mode", "recordings");
   json.Field("list", check.listPath);
+  {
+    std::error_code ec;  // where the list's recording names are read from
+    const std::filesystem::path here = std::filesystem::current_path(ec);
+    if (!ec) json.Field("directory", here.string());
+  }
   json.Field("periods", check.periods);
   json.Field("offset", check.offset);
   json.Field("periodLength", check.periodLength);

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include <boost/pointer_cast.hpp>
@@ -323,6 +325,37 @@ std::vector<Finding> RecordingFindings(const RecordingFigures& r, const TspLayou
   return found;
 }
 
+namespace {
+
+// One recording named by sources at different places holds only one of
+// them: every figure of the others would be judged against the wrong
+// position. Told on standard error (the report stays as it is).
+void WarnSharedRecordings(const std::string& listPath, const std::vector<vc::Source2>& sources) {
+  std::map<std::string, std::size_t> firstSource;
+  std::set<std::string> shared;
+  std::string first;
+  for (std::size_t s = 0; s < sources.size(); ++s) {
+    if (!sources[s].HasPosition() || !sources[s].HasFiles()) continue;
+    for (const vc::File1& file : sources[s].GetFiles()) {
+      if (!file.HasName()) continue;
+      const auto found = firstSource.emplace(file.GetName().raw(), s);
+      if (found.second || found.first->second == s) continue;
+      const vc::Source2& other = sources[found.first->second];
+      if (other.GetPosition().ToCartesian() == sources[s].GetPosition().ToCartesian()) continue;
+      if (!shared.insert(found.first->first).second) continue;
+      if (shared.size() == 1)
+        first = "source " + std::to_string(found.first->second) + " and source " + std::to_string(s) +
+                " lie at different positions but both name " + found.first->first;
+    }
+  }
+  if (!shared.empty())
+    std::cerr << "tfcheck: warning: " << listPath << ": " << first << " (" << shared.size()
+              << (shared.size() == 1 ? " name is" : " names are") << " shared by different positions): one recording cannot hold two measurements; give the "
+                 "template a --filepath with {ELEVATION:%d} or {HEIGHT:%d}\n";
+}
+
+}  // namespace
+
 RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsSettings& settings,
                                   const Thresholds& limits) {
   RecordingsCheck out;
@@ -348,6 +381,7 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
   }
   const TspLayout layout{out.periods, out.offset, out.periodLength};
   RecordingChecker checker(listPath, layout, settings);
+  WarnSharedRecordings(listPath, sources);
 
   for (std::size_t s = 0; s < sources.size(); ++s) {
     const vc::Source2& source = sources[s];

@@ -1,10 +1,13 @@
 // tfcheck: is a measurement consistent with its geometry? Checks a
 // transfer-function file against the positions it holds, or the TSP
 // recordings a TSP list names. Exit status 0 consistent, 3 suspect, 1 error.
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -78,15 +81,70 @@ std::string PlotScript(const char* argv0) {
   throw ToolError("--plot: cannot find vesk-plot-tfcheck beside " + self.string());
 }
 
-void Plot(const char* argv0, const std::string& dir, const std::string& json) {
-  fs::create_directories(dir);
-  const std::string jsonPath = (fs::path(dir) / "tfcheck.json").string();
+// Debian's interpreter (the one with numpy and matplotlib) before any other
+// python3 on the search path.
+std::string PlotPython() {
+  if (::access("/usr/bin/python3", X_OK) == 0) return "/usr/bin/python3";
+  const char* path = std::getenv("PATH");
+  std::istringstream dirs(path ? path : "");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    const fs::path candidate = fs::path(dir.empty() ? "." : dir) / "python3";
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+  }
+  throw ToolError("--plot: no python3 found (Debian: python3-numpy python3-matplotlib)");
+}
+
+// What the plot step needs, found before any check runs, so that a bad
+// directory is refused before anything is written.
+struct PlotPlan {
+  std::string dir, python, script;
+};
+
+PlotPlan PlanPlot(const char* argv0, const std::string& dir) {
+  if (dir.empty()) throw ToolError("--plot needs a directory name");
+  std::error_code ec;
+  // The directory, or the nearest existing directory it would be made in,
+  // must be a directory we may write in.
+  fs::path probe = fs::absolute(dir, ec);
+  if (ec) throw ToolError("--plot " + dir + ": " + ec.message());
+  while (true) {
+    const fs::file_status st = fs::status(probe, ec);
+    if (fs::exists(st)) {
+      if (!fs::is_directory(st)) throw ToolError("--plot " + dir + ": " + probe.string() + " is not a directory");
+      if (::access(probe.c_str(), W_OK | X_OK) != 0)
+        throw ToolError("--plot " + dir + ": cannot write in " + probe.string() + ": " + std::strerror(errno));
+      break;
+    }
+    if (fs::exists(fs::symlink_status(probe, ec)))
+      throw ToolError("--plot " + dir + ": " + probe.string() + " is a link to nothing");
+    if (ec && ec != std::errc::no_such_file_or_directory)
+      throw ToolError("--plot " + dir + ": " + probe.string() + ": " + ec.message());
+    if (!probe.has_parent_path() || probe.parent_path() == probe) break;
+    probe = probe.parent_path();
+  }
+  return PlotPlan{dir, PlotPython(), PlotScript(argv0)};
+}
+
+// The report is on standard output before the script writes a line; the
+// script's own output (the PNG names) goes to standard error. The script
+// runs from an argument vector: no name is ever read by a shell.
+void Plot(const PlotPlan& plan, const std::string& json) {
+  std::cout.flush();
+  if (!std::cout) throw ToolError("cannot write the report to standard output");
+  std::error_code ec;
+  fs::create_directories(plan.dir, ec);
+  if (ec) throw ToolError("--plot " + plan.dir + ": " + ec.message());
+  const std::string jsonPath = (fs::path(plan.dir) / "tfcheck.json").string();
   WriteOutputFile(jsonPath, json.data(), json.size());
-  const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
-  const std::string command = "'" + python + "' '" + PlotScript(argv0) + "' --json '" + jsonPath + "' --out-dir '" + dir + "' >&2";  // standard output is the report's
-  for (char c : dir + jsonPath)
-    if (c == '\'') throw ToolError("--plot: a directory name with a quote is not supported");
-  if (vesk::RunShellCommand(command) != 0) throw ToolError("--plot: the plot script failed: " + command);
+  const int status = vesk::RunProgram({plan.python, plan.script, "--json", jsonPath, "--out-dir", plan.dir},
+                                      STDERR_FILENO, STDERR_FILENO);
+  if (status != 0)
+    throw ToolError("--plot: " + plan.script + " failed (" +
+                    (status == -1                 ? std::string("could not be started: ") + std::strerror(errno)
+                     : WIFEXITED(status)          ? "exit status " + std::to_string(WEXITSTATUS(status))
+                     : WIFSIGNALED(status)        ? "signal " + std::to_string(WTERMSIG(status))
+                                                  : "status " + std::to_string(status)) +
+                    ")");
 }
 
 int Run(int argc, char** argv) {
@@ -125,6 +183,8 @@ int Run(int argc, char** argv) {
   if (!band.empty()) ParseBand(band, delayBand.lowHz, delayBand.highHz);
   const Thresholds limits;
   const bool json = vm.count("json") > 0;
+  PlotPlan plot;
+  if (vm.count("plot")) plot = PlanPlot(argv[0], plotDir);
 
   if (!recordingsPath.empty()) {
     if (!files.empty()) throw ToolError("--recordings takes no TF file");
@@ -136,7 +196,7 @@ int Run(int argc, char** argv) {
     const std::string text = RecordingsCheckToJson(check);
     if (json) std::cout << text;
     else RecordingsCheckToText(check, std::cout);
-    if (!plotDir.empty()) Plot(argv[0], plotDir, text);
+    if (!plot.dir.empty()) Plot(plot, text);
     return check.findings.empty() ? kConsistent : kSuspect;
   }
   if (files.size() != 1) throw ToolError("expected one TF file (or --recordings LIST.xml), found " + std::to_string(files.size()) + "; see --help");
@@ -164,7 +224,7 @@ int Run(int argc, char** argv) {
   const std::string text = TfCheckToJson(context, check);
   if (json) std::cout << text;
   else TfCheckToText(context, check, std::cout);
-  if (!plotDir.empty()) Plot(argv[0], plotDir, text);
+  if (!plot.dir.empty()) Plot(plot, text);
   return check.findings.empty() ? kConsistent : kSuspect;
 }
 

@@ -6,6 +6,7 @@
 #include <boost/program_options/parsers.hpp>
 #include <boost/program_options/value_semantic.hpp>
 
+#include "options/OptionDefaults.h"
 #include "options/validators.h"
 #include "dravik/Invocation.h"
 
@@ -14,6 +15,29 @@ namespace po = boost::program_options;
 namespace trelvix {
 
 std::shared_ptr<UsagePrinter> usage_printer;
+
+namespace {
+
+// An unsigned option whose negative value is refused as negative: the
+// stream conversion would wrap "-512" round to 4294966784.
+class UnsignedRefusingNegative : public po::typed_value<unsigned int> {
+public:
+  UnsignedRefusingNegative() : po::typed_value<unsigned int>(nullptr) {}
+  void xparse(boost::any& value, const std::vector<std::string>& tokens) const override {
+    for (const std::string& token : tokens) {
+      const std::size_t digit = token.find_first_not_of(" \t");
+      if (digit != std::string::npos && token[digit] == '-') {
+        po::error_with_option_name negative("the argument ('%value%') for option '%canonical_option%' is negative; "
+                                            "it must be a count of at least 1");
+        negative.set_substitute("value", token);
+        throw negative;
+      }
+    }
+    po::typed_value<unsigned int>::xparse(value, tokens);
+  }
+};
+
+}  // namespace
 
 void UsagePrinter::Print(std::ostream& os) const {
   os << "Usage: " << program_name << " [options] input-files" << std::endl;
@@ -50,7 +74,7 @@ OptionTable::OptionTable() : all_("Command line options") {
       ("synchronous-average", po::value<unsigned int>()->default_value(16),
        "the number of synchronous averaging")
       ("original-impulse-file",
-       po::value<std::string>()->default_value("original-impulse-file.tsp"),
+       po::value<std::string>()->default_value(kOriginalImpulseFilePlaceholder),
        "original impulse file")
       ("tsp-offset", po::value<unsigned int>()->default_value(16384),
        "the offset of tsp signal in samples")
@@ -67,7 +91,7 @@ OptionTable::OptionTable() : all_("Command line options") {
 
   po::options_description vesk("Options to make VESK files");
   vesk.add_options()
-      ("nfft", po::value<unsigned int>()->default_value(512), "the number of FFT points")
+      ("nfft", (new UnsignedRefusingNegative)->default_value(512), "the number of FFT points")
       ("normalize-src", "normalization of sound sources axis")
       ("normalize-mic", "normalization of microphone channels axis")
       ("normalize-freq", "normalization of frequency axis")

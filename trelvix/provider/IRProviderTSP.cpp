@@ -401,8 +401,16 @@ std::string IRProviderTSP::Impl::PrepareIRFile(std::size_t src, std::size_t mic)
                                                       "channel dravik can select (0 to %4%)") %
                                         s % file.GetName().raw() % channel % (dravik::kSelectableChannels - 1))
                                            .str());
+    // Every file that cannot serve, told at once before any run, and again
+    // where a response of that recording fails.
+    const std::vector<PreflightProblem> problems = PreflightRecordings(list);
+    for (const PreflightProblem& problem : problems) std::cerr << problem.line << "\n";
     temporaryDirectory = MakeTemporaryDirectory(3);
     std::cerr << "Created a temporary directore: " << temporaryDirectory << std::endl;
+    for (const PreflightProblem& problem : problems) {
+      if (!problem.recording.empty())
+        unopened[(fs::path(temporaryDirectory) / WaveWorkDirectory(problem.recording)).string()] = problem.line;
+    }
   }
   const int32_t target = MicIndexOf(mic);
   const veskio2::veskconfig::File1* covering = CoveringFile(files, target);

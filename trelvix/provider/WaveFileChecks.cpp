@@ -6,16 +6,21 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <set>
 
 #include <boost/format.hpp>
 #include <sndfile.h>
 
 #include "base/SoundFileHandle.h"
+#include "dravik/Invocation.h"
+#include "options/OptionDefaults.h"
 
 namespace trelvix {
 
 using veskio2::veskconfig::OriginalImpulseFile;
+using veskio2::veskconfig::TSPListFile2_0;
 
 namespace {
 
@@ -35,6 +40,16 @@ std::string OpenProblem(const std::string& path, bool wave, SF_INFO* info) {
   const vesk::SoundFileHandle file(sf_open(path.c_str(), SFM_READ, info));
   if (!file) return sf_strerror(nullptr);
   return "";
+}
+
+// The line for a TSP origin that cannot be opened.
+std::string OriginLine(const std::string& name, const std::string& problem) {
+  std::string line = "cannot open the TSP origin file " + name + ": " + problem;
+  if (name == kOriginalImpulseFilePlaceholder) {
+    line += " (this is the template's placeholder name: give the origin tspgen wrote to the template's "
+            "--original-impulse-file, or edit originalImpulseFile in the list)";
+  }
+  return line;
 }
 
 }  // namespace
@@ -67,8 +82,53 @@ std::string CheckRecordingAndOrigin(const std::string& wave, const std::vector<u
   SF_INFO originInfo{};
   const std::string originProblem =
       OpenProblem(originName, origin.kind == OriginalImpulseFile::PCM_WAVE, &originInfo);
-  if (!originProblem.empty()) return "cannot open the TSP origin file " + originName + ": " + originProblem;
+  if (!originProblem.empty()) return OriginLine(originName, originProblem);
   return "";
+}
+
+std::vector<PreflightProblem> PreflightRecordings(const TSPListFile2_0& list) {
+  std::vector<PreflightProblem> lines;
+  try {
+    // Frames dravik needs: the offset plus the averaged periods, when the
+    // list gives them all.
+    uint64_t needed = 0;
+    if (list.HasTspOffset() && list.HasSynchronousAverage()) {
+      const uint64_t period = list.HasTspLength() ? list.GetTspLength() : dravik::kDefaultSamplesPerFrame;
+      needed = list.GetTspOffset() + period * list.GetSynchronousAverage();
+    }
+    std::set<std::string> seen;
+    for (const auto& source : list.GetSources()) {
+      if (!source.HasFiles()) continue;
+      for (const auto& file : source.GetFiles()) {
+        if (!file.HasName()) continue;
+        const std::string wave = file.GetName().raw();
+        if (!seen.insert(wave).second) continue;
+        SF_INFO info{};
+        const std::string problem = OpenProblem(wave, true, &info);
+        if (!problem.empty()) {
+          lines.push_back({wave, "cannot open the recording " + wave + ": " + problem});
+        } else if (info.channels > 0 && needed > 0 && static_cast<uint64_t>(info.frames) < needed) {
+          lines.push_back({wave, (boost::format("the recording %s is cut short: it has %d frames, but tspOffset %d "
+                                         "and %d periods of %d samples need %d") %
+                           wave % info.frames % list.GetTspOffset() % list.GetSynchronousAverage() %
+                           (list.HasTspLength() ? list.GetTspLength() : dravik::kDefaultSamplesPerFrame) % needed)
+                              .str()});
+        }
+      }
+    }
+    if (list.HasOriginalImpulseFile()) {
+      const OriginalImpulseFile origin = list.GetOriginalImpulseFile();
+      if (origin.kind == OriginalImpulseFile::PCM_WAVE || origin.kind == OriginalImpulseFile::RAW_FLOAT) {
+        SF_INFO originInfo{};
+        const std::string problem =
+            OpenProblem(origin.name.raw(), origin.kind == OriginalImpulseFile::PCM_WAVE, &originInfo);
+        if (!problem.empty()) lines.push_back({"", OriginLine(origin.name.raw(), problem)});
+      }
+    }
+  } catch (const std::exception&) {
+    // An unset or odd field: the runs themselves report it as they always do.
+  }
+  return lines;
 }
 
 }  // namespace trelvix

@@ -30,6 +30,19 @@ std::string CheckRecordingAndOrigin(const std::string& wave, const std::vector<u
                                     unsigned int samplingFreqHz,
                                     const veskio2::veskconfig::OriginalImpulseFile& origin);
 
+// Everything that would make dravik fail on the list's files, found before
+// the first run so that all of it is told at once: one line for each
+// recording (each distinct name once, in list order) and for the TSP origin
+// that cannot be opened, naming the file and the reason (the origin's line
+// says when it is the template's placeholder name), and one for each
+// recording with fewer frames than tspOffset plus the averaged periods
+// need. Reads only headers; never throws; empty when all is well.
+struct PreflightProblem {
+  std::string recording;  // the recording's name as the list gives it; empty for the origin
+  std::string line;
+};
+std::vector<PreflightProblem> PreflightRecordings(const veskio2::veskconfig::TSPListFile2_0& list);
+
 }  // namespace trelvix
 
 #endif

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iostream>
+#include <map>
 #include <streambuf>
 #include <stdexcept>
 #include <string>
@@ -307,6 +308,44 @@ boost::shared_ptr<NoiseLocationFile2_0> TemplateMaker::Impl::MakeNoiseTemplate()
   return file;
 }
 
+namespace {
+
+// Tells on standard error when the path template gives two different
+// positions (or two channels of one) the same file name, naming the first
+// clash and the variable that would tell them apart. The document is
+// written as it is.
+void WarnSharedNames(const std::vector<Source2>& sources, const GridParameters& g, const std::string& path) {
+  std::map<std::string, std::size_t> firstSource;
+  std::size_t entries = 0, clashes = 0, a = 0, b = 0;
+  std::string name;
+  for (std::size_t src = 0; src < sources.size(); ++src) {
+    for (const File1& file : sources[src].GetFiles()) {
+      ++entries;
+      const std::string here = file.GetName().raw();
+      const auto found = firstSource.emplace(here, src);
+      if (found.second) continue;
+      if (clashes++ == 0) {
+        a = found.first->second;
+        b = src;
+        name = here;
+      }
+    }
+  }
+  if (clashes == 0) return;
+  const unsigned int vertical = g.num_vertical ? g.num_vertical : 1;
+  std::string variable;
+  if (a == b) variable = "{CHANNEL:%02d}";
+  else if (a / vertical == b / vertical) variable = g.use_height ? "{HEIGHT:%d}" : "{ELEVATION:%d}";
+  else variable = "{AZIMUTH:%03d}";
+  std::cerr << "warning: the path template \"" << path << "\" gives " << entries << " files only "
+            << firstSource.size() << " names: " << name
+            << (a == b ? " is named twice in source " + std::to_string(a)
+                       : " stands for source " + std::to_string(a) + " and source " + std::to_string(b))
+            << "; add " << variable << " to --filepath so that each file gets its own name" << std::endl;
+}
+
+}  // namespace
+
 template <typename AddFiles>
 std::vector<Source2> TemplateMaker::Impl::MakeSources(GridParameters& g, AddFiles addFiles) const {
   const int cutStart = CutIndex(g.cut_start, "cut-start");
@@ -358,6 +397,7 @@ boost::shared_ptr<ImpulseResponseListFile2_0> TemplateMaker::Impl::MakeIRTemplat
     return files;
   };
   const std::vector<Source2> sources = MakeSources(g, addFiles);
+  WarnSharedNames(sources, g, path);
 
   auto file = boost::shared_ptr<ImpulseResponseListFile2_0>(new ImpulseResponseListFile2_0);
   file->SetNumMic(g.num_mic);
@@ -391,6 +431,7 @@ boost::shared_ptr<TSPListFile2_0> TemplateMaker::Impl::MakeTSPTemplate() const {
     return std::vector<File1>{file};
   };
   const std::vector<Source2> sources = MakeSources(g, addFiles);
+  WarnSharedNames(sources, g, path);
 
   OriginalImpulseFile origin;
   origin.name = originalImpulseFile;

@@ -16,6 +16,7 @@
 #include "tf/ClassifyInputFile.h"
 #include "tf/ConfigInputs.h"
 #include "tf/GeometryToTF.h"
+#include "tf/JobToWarnings.h"
 #include "tf/MeasuredIRToTF.h"
 #include "tf/TFJob.h"
 #include "tf/TFMakingParameters.h"
@@ -133,6 +134,7 @@ boost::shared_ptr<veskio2::vesk::VeskFile> TFMaker::Impl::MakeFile(TFJob& job) c
   const TFMakingParameters& param = job.param;
   job.numVertical = ReadGridParameters(vm_).num_vertical;
   FillMicIndexTable(job);
+  WarnAboutJob(job, std::cerr);
   if (param.calc == 1) return MakeGeometricTF(job, Report());
   if (!param.ir_list_file.empty()) {
     IRProviderIR provider(job.list, param.ir_list_file);

@@ -88,7 +88,7 @@ class CppWrittenFiles(unittest.TestCase):
         self.assertEqual((tsp.numMic, tsp.numInner, tsp.synchronousAverage, tsp.tspOffset, tsp.tspLength,
                           tsp.signalMax), (MICS, 1, 16, 16384, 16384, 32768))
         self.assertEqual(tsp.originalImpulseFile, {"name": "16384.little_endian.tsp", "kind": 1})
-        self.assertEqual([s.cutStart for s in tsp.sources], [1, 2, 3])
+        self.assertEqual([s.cut_start for s in tsp.sources], [1, 2, 3])
         self.assertEqual([s.cutEnd for s in tsp.sources], [0, 0, 0])
         self.assertEqual([s.files[0].name for s in tsp.sources], ["D0_00.wav", "D5_00.wav", "D10_00.wav"])
         self.assertEqual(tsp.sources[2].files[0].micIndices, [10, 11, 12, 13])

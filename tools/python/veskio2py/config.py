@@ -26,21 +26,21 @@ class Position:
 
 @dataclass
 class Mic:
-    micIndex: Optional[int] = None
+    mic_index: Optional[int] = None
     position: Optional[Position] = None
 
 
 @dataclass
 class File:
     name: Optional[str] = None
-    micIndices: Optional[List[int]] = None
+    mic_indices: Optional[List[int]] = None
 
 
 @dataclass
 class Source:
     position: Optional[Position] = None
-    cutStart: Optional[int] = None
-    cutEnd: Optional[int] = None
+    cut_start: Optional[int] = None
+    cut_end: Optional[int] = None
     files: Optional[List[File]] = None
     index: Optional[int] = None  # noise sources only
 
@@ -52,15 +52,15 @@ class ConfigFile:
     version: str
     comment: Optional[str] = None
     mics: Optional[List[Mic]] = None
-    noiseSources: Optional[List[Source]] = None
+    noise_sources: Optional[List[Source]] = None
     sources: Optional[List[Source]] = None
-    numMic: Optional[int] = None
-    numInner: Optional[int] = None
-    synchronousAverage: Optional[int] = None
-    tspOffset: Optional[int] = None
-    tspLength: Optional[int] = None
-    signalMax: Optional[int] = None
-    originalImpulseFile: Optional[dict] = None  # {"name": str, "kind": 0 (PCM wave) | 1 (raw float)}
+    num_mic: Optional[int] = None
+    num_inner: Optional[int] = None
+    synchronous_average: Optional[int] = None
+    tsp_offset: Optional[int] = None
+    tsp_length: Optional[int] = None
+    signal_max: Optional[int] = None
+    original_impulse_file: Optional[dict] = None  # {"name": str, "kind": 0 (PCM wave) | 1 (raw float)}
     extra: dict = field(default_factory=dict)
 
     def mic_positions(self):
@@ -68,12 +68,30 @@ class ConfigFile:
         return np.array([m.position.cartesian() for m in self.mics]).reshape(-1, 3)
 
     def mic_indices(self):
-        return [m.micIndex for m in self.mics]
+        return [m.mic_index for m in self.mics]
 
     def source_positions(self):
         """Cartesian source positions in file order, float64 [source, 3], metres."""
-        items = self.sources if self.sources is not None else self.noiseSources
+        items = self.sources if self.sources is not None else self.noise_sources
         return np.array([s.position.cartesian() for s in items]).reshape(-1, 3)
+
+
+
+# The configuration files' own (camelCase) names stay available as aliases,
+# so scripts written against them keep working.
+def _add_aliases(cls, names):
+    for camel, snake in names.items():
+        setattr(cls, camel, property(lambda self, s=snake: getattr(self, s),
+                                     lambda self, value, s=snake: setattr(self, s, value)))
+
+
+_add_aliases(Mic, {"micIndex": "mic_index"})
+_add_aliases(File, {"micIndices": "mic_indices"})
+_add_aliases(Source, {"cutStart": "cut_start", "cutEnd": "cut_end"})
+_add_aliases(ConfigFile, {"noiseSources": "noise_sources", "numMic": "num_mic", "numInner": "num_inner",
+                          "synchronousAverage": "synchronous_average", "tspOffset": "tsp_offset",
+                          "tspLength": "tsp_length", "signalMax": "signal_max",
+                          "originalImpulseFile": "original_impulse_file"})
 
 
 def _fail(where, elem, reason):
@@ -132,7 +150,7 @@ def _file(where, elem):
         if child.tag == "name":
             f.name = child.text or ""
         elif child.tag == "micIndices":
-            f.micIndices = [_unsigned(where, i) for i in child]
+            f.mic_indices = [_unsigned(where, i) for i in child]
         else:
             _fail(where, child, f"unknown element <{child.tag}> in <file>")
     return f
@@ -144,9 +162,9 @@ def _source(where, elem):
         if child.tag == "position":
             s.position = _position(where, child)
         elif child.tag == "cutStart":
-            s.cutStart = _int(where, child)
+            s.cut_start = _int(where, child)
         elif child.tag == "cutEnd":
-            s.cutEnd = _int(where, child)
+            s.cut_end = _int(where, child)
         elif child.tag == "files":
             s.files = [_file(where, f) for f in _items(where, child, "file", "1")]
         elif child.tag == "index":
@@ -160,7 +178,7 @@ def _mic(where, elem):
     m = Mic()
     for child in elem:
         if child.tag == "micIndex":
-            m.micIndex = _unsigned(where, child)
+            m.mic_index = _unsigned(where, child)
         elif child.tag == "position":
             m.position = _position(where, child)
         else:
@@ -168,7 +186,9 @@ def _mic(where, elem):
     return m
 
 
-_UNSIGNED_FIELDS = ("numMic", "numInner", "synchronousAverage", "tspOffset", "tspLength", "signalMax")
+# Element name -> attribute.
+_UNSIGNED_FIELDS = {"numMic": "num_mic", "numInner": "num_inner", "synchronousAverage": "synchronous_average",
+                    "tspOffset": "tsp_offset", "tspLength": "tsp_length", "signalMax": "signal_max"}
 
 
 def parse_config(text, where="<text>"):
@@ -190,16 +210,16 @@ def parse_config(text, where="<text>"):
         if tag == "comment":
             cfg.comment = child.text or ""
         elif tag in _UNSIGNED_FIELDS:
-            setattr(cfg, tag, _unsigned(where, child))
+            setattr(cfg, _UNSIGNED_FIELDS[tag], _unsigned(where, child))
         elif tag == "originalImpulseFile":
             kind = child.get("kind")
             if kind not in ("0", "1"):
                 _fail(where, child, f"expected kind 0 or 1 in <originalImpulseFile>, found {kind}")
-            cfg.originalImpulseFile = {"name": child.text or "", "kind": int(kind)}
+            cfg.original_impulse_file = {"name": child.text or "", "kind": int(kind)}
         elif tag == "mics":
             cfg.mics = [_mic(where, m) for m in _items(where, child, "mic", "1")]
         elif tag == "noiseSources":
-            cfg.noiseSources = [_source(where, s) for s in _items(where, child, "noiseSource", "1")]
+            cfg.noise_sources = [_source(where, s) for s in _items(where, child, "noiseSource", "1")]
         elif tag == "sources":
             cfg.sources = [_source(where, s) for s in _items(where, child, "source", "2")]
         else:

@@ -5,6 +5,7 @@
 // tspgen, measim (which plants the mistake), trelvix tf.
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -176,6 +177,63 @@ TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
     EXPECT_EQ(kinds, c.kinds) << report;
     for (const std::string& text : c.naming) EXPECT_NE(findings.find(text), std::string::npos) << text << "\n" << report;
   }
+}
+
+// A report read through one pipe with the plot's output (as `2>&1 | tee`
+// does) must come out whole: the PNG names after it, never inside it.
+TEST(TfCheck, PlotOutputFollowsTheWholeReport) {
+  const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN"), tspgen = Program("TSPGEN_BIN"),
+                    tfcheck = Program("TFCHECK_BIN");
+  ASSERT_FALSE(trelvix.empty() || measim.empty() || tspgen.empty() || tfcheck.empty());
+  vesk_test::ScratchDir dir;
+  const std::string d = dir.Path();
+  RunTool({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", "4", "--numazi", "4", "--aziint", "90",
+           "--radius", "0.1", "-o", "mic.xml"}, d);
+  RunTool({trelvix, "--mode", "template", "--output-type", "tsp", "--nummic", "4", "--numazi", "4", "--aziint", "90",
+           "--radius", "1.5", "--synchronous-average", "4", "--tsp-offset", "1024", "--tsp-length", "1024",
+           "--original-impulse-file", "1024.little_endian.tsp", "-o", "list.xml"}, d);
+  RunTool({tspgen, "--tsp-length", "1024", "--synchronous-average", "4", "--tsp-offset", "1024", "--playback",
+           "playback.wav"}, d);
+  RunTool({measim, "--mic", "mic.xml", "--list", "list.xml", "--playback", "playback.wav", "--ir-length", "512"}, d);
+  int status = -1;
+  const std::string out =
+      RunTool({"/bin/sh", "-c", "\"$0\" --recordings list.xml --plot 'plots' 2>&1", tfcheck}, d, &status);
+  ASSERT_TRUE(status == 0 || status == 3) << out;  // the verdict does not matter here
+  const std::size_t verdict = out.find("verdict: ");
+  const std::size_t png = out.find("tfcheck-recordings.png");
+  ASSERT_NE(png, std::string::npos) << out;
+  EXPECT_EQ(out.rfind("tfcheck: list.xml: ", 0), 0u) << out;
+  EXPECT_LT(verdict, png) << out;
+}
+
+// Several elevations under the default path template name many positions
+// with one file: the template says so, measim refuses to overwrite, and tf
+// mode warns before it runs anything.
+TEST(TfCheck, SharedRecordingNamesAreToldAtEveryStep) {
+  const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN"), tspgen = Program("TSPGEN_BIN");
+  ASSERT_FALSE(trelvix.empty() || measim.empty() || tspgen.empty());
+  vesk_test::ScratchDir dir;
+  const std::string d = dir.Path();
+  RunTool({trelvix, "--mode", "template", "--output-type", "mic", "-o", "mic.xml"}, d);
+  const std::string made = RunTool({trelvix, "--mode", "template", "--output-type", "tsp", "--numazi", "8", "--aziint",
+                                    "45", "--numelv", "3", "-o", "list.xml"}, d);
+  EXPECT_NE(made.find("warning: the path template \"D{AZIMUTH:%03d}_00.wav\" gives 24 files only 8 names: "
+                      "D000_00.wav stands for source 0 and source 1; add {ELEVATION:%d} to --filepath"),
+            std::string::npos) << made;
+  RunTool({tspgen, "--tsp-length", "1024", "--synchronous-average", "2", "--tsp-offset", "1024", "--playback",
+           "playback.wav"}, d);
+  int status = -1;
+  const std::string refused =
+      RunTool({measim, "--mic", "mic.xml", "--list", "list.xml", "--playback", "playback.wav"}, d, &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(refused.find("measim: D000_00.wav: named by source 0 and by source 1; measim writes each file once"),
+            std::string::npos) << refused;
+  EXPECT_FALSE(std::filesystem::exists(d + "/D000_00.wav"));
+  const std::string tf = RunTool({trelvix, "--mode", "tf", "-o", "tf.bin", "mic.xml", "list.xml"}, d, &status);
+  const std::string warning = "warning: list.xml: source 0 and source 1 lie at different positions but both name "
+                              "D000_00.wav (8 names are shared by different positions)";
+  EXPECT_NE(tf.find(warning), std::string::npos) << tf;
+  EXPECT_LT(tf.find(warning), tf.find("cannot open the recording D000_00.wav")) << tf;
 }
 
 }  // namespace

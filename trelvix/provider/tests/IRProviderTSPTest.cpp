@@ -134,6 +134,31 @@ TEST_F(IRProviderTSPTest, WaveOriginAndReportsOnStandardErrorWhenAsked) {
   EXPECT_EQ(Runs().at(0).at(0), "--tsporigwav");
 }
 
+// Every file that cannot serve is named once, before the first run, so a
+// missing recording late in the list does not surface after hours of runs.
+TEST_F(IRProviderTSPTest, NamesEveryUnopenableFileBeforeTheFirstRun) {
+  const std::string late = dir_ / "late.wav", gone = dir_ / "gone.wav";
+  IRProviderTSP provider = Provider(Write({MakeSource(PositionAt(1, 0, 0), {MakeFile(gone, {0})}),
+                                           MakeSource(PositionAt(0, 1, 0), {MakeFile(gone, {0})}),
+                                           MakeSource(PositionAt(0, 0, 1), {MakeFile(late, {0})})},
+                                          OriginalImpulseFile::RAW_FLOAT, "original-impulse-file.tsp"),
+                                    true);
+  testing::internal::CaptureStderr();
+  provider.GetIR(0, 0);
+  const std::string err = testing::internal::GetCapturedStderr();
+  const std::size_t firstRun = err.find("Dravik: ");
+  ASSERT_NE(firstRun, std::string::npos) << err;
+  for (const std::string& line :
+       {"cannot open the recording " + gone + ": No such file or directory\n",
+        "cannot open the recording " + late + ": No such file or directory\n",
+        std::string("cannot open the TSP origin file original-impulse-file.tsp: No such file or directory (this is "
+                    "the template's placeholder name")}) {
+    const std::size_t at = err.find(line);
+    EXPECT_LT(at, firstRun) << line << "\n" << err;
+    EXPECT_EQ(err.find(line, at + 1), std::string::npos) << "told twice: " << line;
+  }
+}
+
 TEST_F(IRProviderTSPTest, MicrophonesSpreadOverTwoWavesCountBoth) {
   // The second wave's outputs are numbered from 1, so ordinal 5 finds no
   // file numbered 6 there and comes back empty.
