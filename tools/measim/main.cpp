@@ -10,12 +10,12 @@
 
 #include <boost/program_options.hpp>
 
-#include "base/SignalCleanup.h"
 
 #include "ConfigToScene.h"
 #include "SceneToFiles.h"
 #include "ToolError.h"
 #include "base/Constants.h"
+#include "ToolMain.h"
 
 namespace po = boost::program_options;
 using namespace vesktools;
@@ -143,14 +143,6 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vesk::signal_cleanup::Install();
-  try {
-    return Run(argc, argv);
-  } catch (const std::bad_alloc&) {
-    std::cerr << "measim: out of memory while simulating the measurement; the files written so far are whole\n";
-    return 1;
-  } catch (const std::exception& e) {
-    std::cerr << "measim: " << e.what() << "\n";
-    return 1;
-  }
+  return vesktools::ToolMain("measim", Run, argc, argv,
+                              "out of memory while simulating the measurement; the files written so far are whole");
 }
