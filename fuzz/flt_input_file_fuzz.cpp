@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "FltBits.h"
 #include "MemoryFile.h"
 #include "veskio2/FltFile.h"
 
@@ -17,14 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (in.Samples() != size / 4) std::abort();
   if ((in.Samples() == 0) == in.Problem().empty()) std::abort();
   const std::vector<float> samples = in.ReadAll();
-  if (samples.size() != size / 4) std::abort();
-  for (size_t i = 0; i < samples.size(); ++i) {
-    const uint8_t* p = data + 4 * i;
-    const uint32_t bits = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-    uint32_t got;
-    std::memcpy(&got, &samples[i], 4);
-    if (got != bits) std::abort();
-  }
+  CheckFltBits(data, size, samples);
   // A window that runs one sample past the end.
   float sample = 0;
   if (in.ReadWindow(in.Samples(), 1, &sample) || in.Problem().empty()) std::abort();
