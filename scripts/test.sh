@@ -3,7 +3,7 @@
 # runs every test in both builds; then builds with clang and runs the
 # threaded tests (ctest label "threads") under ThreadSanitizer, and runs
 # every fuzz target for a short fixed time from a fixed seed. Warnings are
-# errors when CI=true.
+# errors when CI=true in the two GCC builds (the clang builds show theirs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -18,7 +18,7 @@ cmake --build build/sanitize -j"$jobs"
 # ThreadSanitizer finds only what threads do: only the threaded tests and
 # the programs they run are built there.
 cmake -S . -B build/tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TSAN=ON -DVESK_WERROR=$werror >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TSAN=ON >/dev/null
 threaded=$(cd build/tsan && ctest -N -L threads | awk '/Test +#/ {print $3}')
 cmake --build build/tsan -j"$jobs" --target $threaded
 
@@ -33,5 +33,5 @@ echo "== threaded tests under ThreadSanitizer"
 (cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --output-on-failure -j"$jobs" -L threads) || status=1
 echo "== fuzz targets, 15 s each from seed 1"
-FUZZ_WERROR=$werror fuzz/run.sh --check 15 || status=1
+fuzz/run.sh --check 15 || status=1
 exit $status
