@@ -138,7 +138,7 @@ TEST(LongFileNames, AreReportedInFull) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Hostile, FileNames, ::testing::ValuesIn(Names()),
-                         [](const ::testing::TestParamInfo<Name>& info) { return info.param.label; });
+                         [](const ::testing::TestParamInfo<Name>& testInfo) { return testInfo.param.label; });
 
 }  // namespace
 }  // namespace hostile

@@ -104,7 +104,7 @@ TEST_P(TFFileHostile, VeskdumpRefusesWithoutTrustingTheClaims) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, TFFileHostile, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<TFCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<TFCase>& testInfo) { return testInfo.param.name; });
 
 }  // namespace
 }  // namespace hostile
