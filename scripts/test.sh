@@ -1,15 +1,26 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds plain and sanitized (ASan + UBSan), and
-# runs every test in both builds.
+# runs every test in both builds; then builds with clang and runs the
+# threaded tests (ctest label "threads") under ThreadSanitizer, and runs
+# every fuzz target for a short fixed time from a fixed seed. Warnings are
+# errors when CI=true in the two GCC builds (the clang builds show theirs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
+werror=OFF
+if [ "${CI:-}" = true ]; then werror=ON; fi
 
-cmake -S . -B build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_WERROR=$werror >/dev/null
 cmake --build build/plain -j"$jobs"
-cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVESK_SANITIZE=ON >/dev/null
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVESK_SANITIZE=ON -DVESK_WERROR=$werror >/dev/null
 cmake --build build/sanitize -j"$jobs"
+# ThreadSanitizer finds only what threads do: only the threaded tests and
+# the programs they run are built there.
+cmake -S . -B build/tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TSAN=ON >/dev/null
+threaded=$(cd build/tsan && ctest -N -L threads | awk '/Test +#/ {print $3}')
+cmake --build build/tsan -j"$jobs" --target $threaded
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -18,4 +29,9 @@ echo "== plain build"
 (cd build/plain && ctest --output-on-failure -j"$jobs") || status=1
 echo "== sanitized build"
 (cd build/sanitize && ctest --output-on-failure -j"$jobs") || status=1
+echo "== threaded tests under ThreadSanitizer"
+(cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --output-on-failure -j"$jobs" -L threads) || status=1
+echo "== fuzz targets, 15 s each from seed 1"
+fuzz/run.sh --check 15 || status=1
 exit $status

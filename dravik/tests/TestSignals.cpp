@@ -97,10 +97,7 @@ std::vector<float> read_flt(const std::string& path) {
     return veskio2::flt::Read(in);
 }
 
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::string read_text(const std::string& path) { return vesk_test::ReadWholeFile(path); }
 
 bool file_exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;

@@ -290,7 +290,7 @@ TEST_F(ConfigFiles, AnEndlessConfigurationFileIsRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ConfigHostile, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<ConfigCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<ConfigCase>& testInfo) { return testInfo.param.name; });
 
 }  // namespace
 }  // namespace hostile

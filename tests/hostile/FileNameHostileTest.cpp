@@ -191,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<LimitCase>& info) { return info.param.label; });
 
 INSTANTIATE_TEST_SUITE_P(Hostile, FileNames, ::testing::ValuesIn(Names()),
-                         [](const ::testing::TestParamInfo<Name>& info) { return info.param.label; });
+                         [](const ::testing::TestParamInfo<Name>& testInfo) { return testInfo.param.label; });
 
 }  // namespace
 }  // namespace hostile

@@ -84,8 +84,8 @@ inline Outcome RunProgram(const std::vector<std::string>& argv, const std::strin
     ::setrlimit(RLIMIT_AS, &addressSpace);
 #endif
     const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string options = asan && *asan ? std::string(asan) + ":" : std::string();
-    ::setenv("ASAN_OPTIONS", (options + "hard_rss_limit_mb=2048").c_str(), 1);
+    const std::string asanOptions = asan && *asan ? std::string(asan) + ":" : std::string();
+    ::setenv("ASAN_OPTIONS", (asanOptions + "hard_rss_limit_mb=2048").c_str(), 1);
   };
   const vesk_test::ProcessResult run = vesk_test::RunProcess(argv, options);
   Outcome outcome;

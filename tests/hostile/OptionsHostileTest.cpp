@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"DravikSearchRegionReversed", "DRAVIK_BIN",
                    Dravik({"--syncaddfreq", "1", "--searchoffset", "5000,10", "--outchannellist", "0"}), 255,
                    "Value of searchoffset is incorrect. \n"}),
-    [](const ::testing::TestParamInfo<OptionCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<OptionCase>& testInfo) { return testInfo.param.name; });
 
 // --nfft -1 (refused as negative rather than read as 4294967295), or any nfft far beyond the impulse
 // responses, must be refused before it sizes anything (once it took all the

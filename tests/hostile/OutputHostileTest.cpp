@@ -203,7 +203,7 @@ TEST_P(OutputTarget, IsWrittenAsTheShellWouldWriteIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, OutputTarget, ::testing::ValuesIn(TargetCases()),
-                         [](const ::testing::TestParamInfo<TargetCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<TargetCase>& testInfo) { return testInfo.param.name; });
 
 
 // A program started in the background, its output captured in files, so
@@ -368,7 +368,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "cannot write output file 'tf.bin': File too large"},
                       StopCase{"dravikOverTheFileSizeLimit", "dravik", 0, 8192,
                                "File open failed: out_ch1.flt: File too large"}),
-    [](const ::testing::TestParamInfo<StopCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<StopCase>& testInfo) { return testInfo.param.name; });
 
 struct MessageCase {
   std::string name;
@@ -437,7 +437,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "dravik", "File open failed: full_ch1.flt: No space left on device"},
         MessageCase{"OutOfMemory", {"--mode", "tf", "-o", "tf.bin", "mic.xml", "big.xml"}, "trelvix",
                     "out of memory while ", 70 * 1024}),
-    [](const ::testing::TestParamInfo<MessageCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<MessageCase>& testInfo) { return testInfo.param.name; });
 
 }  // namespace
 }  // namespace hostile

@@ -146,7 +146,7 @@ TEST_P(DravikHostile, StopsWithItsMessageAndKeepsEarlierFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, DravikHostile, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<DravikCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<DravikCase>& testInfo) { return testInfo.param.name; });
 
 // A recording with 70 channels: the first 64 are computed, the rest are
 // not selectable, and every file written is whole.
@@ -259,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "wavefile(rec.wav): channel 0, frame 40000 is not a finite number.\n"},
         NonFiniteCase{"NaNInTheOrigin", {}, 7, {},
                       "tsp origin file(origin.flt): sample 7 is not a finite number.\n"}),
-    [](const ::testing::TestParamInfo<NonFiniteCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<NonFiniteCase>& testInfo) { return testInfo.param.name; });
 
 // .flt impulse responses of odd sizes in an impulse-response list: bytes
 // after the last whole sample are dropped, too few samples end the run.
@@ -305,7 +305,7 @@ INSTANTIATE_TEST_SUITE_P(
                               "impulse response of src 0, mic 0 is too short: 511 samples available, 512 needed"},
                       FltCase{"OneByteOverWholeSamples", 2049, 0, ""},
                       FltCase{"ThreeBytesOverWholeSamples", 2051, 0, ""}),
-    [](const ::testing::TestParamInfo<FltCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<FltCase>& testInfo) { return testInfo.param.name; });
 
 // Impulse responses that are not finite, or whose transfer functions or
 // energy would not be: the run stops, naming where, and writes nothing.
@@ -361,7 +361,7 @@ INSTANTIATE_TEST_SUITE_P(
         NonFiniteTFCase{"NoEnergy", {}, "gtf", 1,
                         "the impulse responses of src 0 have zero energy in single precision at every microphone "
                         "(mic 0 to 0), so its transfer functions would not be finite\n"}),
-    [](const ::testing::TestParamInfo<NonFiniteTFCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<NonFiniteTFCase>& testInfo) { return testInfo.param.name; });
 
 // An impulse-response list naming an endless file (a device such as
 // /dev/zero, or a pipe) must not be read without end.

@@ -104,7 +104,7 @@ TEST_P(TFFileHostile, VeskdumpRefusesWithoutTrustingTheClaims) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, TFFileHostile, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<TFCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<TFCase>& testInfo) { return testInfo.param.name; });
 
 // A good TF file with one field damaged, given to tfcheck: a non-finite
 // position (once an endless loop in the channel assignment) and an

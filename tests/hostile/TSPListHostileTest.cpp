@@ -190,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
                   std::string("cannot open the recording : No such file or directory\n") + kFailed},
         ValueCase{"RecordingIsADirectory", ">rec.wav<", ">.<",
                   std::string("cannot open the recording .: Is a directory\n") + kFailed}),
-    [](const ::testing::TestParamInfo<ValueCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<ValueCase>& testInfo) { return testInfo.param.name; });
 
 // Recordings that do not fit the run: refused before dravik runs, by name.
 struct MismatchCase {
@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "or resample the recording\n"},
         MismatchCase{"ChannelOfTheMicIndexAbsent", 2, 16000, "2", {},
                      "rec.wav has 2 channels, but its micIndices need 3 (the highest micIndex is 2)\n"}),
-    [](const ::testing::TestParamInfo<MismatchCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<MismatchCase>& testInfo) { return testInfo.param.name; });
 
 }  // namespace
 }  // namespace hostile

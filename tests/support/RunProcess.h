@@ -41,7 +41,8 @@ struct ProcessResult {
   std::string out, err;
 };
 
-inline std::string ReadCaptured(const std::string& path) {
+// The whole content of a file; empty when it cannot be read.
+inline std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
@@ -103,8 +104,8 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, const Proc
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
   result.maxRssKiB = usage.ru_maxrss;
-  result.out = ReadCaptured(outPath);
-  result.err = ReadCaptured(errPath);
+  result.out = ReadWholeFile(outPath);
+  result.err = ReadWholeFile(errPath);
   ::unlink(outPath.c_str());
   ::unlink(errPath.c_str());
   ::rmdir(capture.c_str());

@@ -99,12 +99,7 @@ struct RunResult {
   std::string err;
 };
 
-inline std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using vesk_test::ReadWholeFile;
 
 // Runs `argv` (argv[0] is the program path); `env` entries "NAME=value"
 // are added, "NAME=" with nothing after it removes NAME.

@@ -16,7 +16,6 @@
 
 #include <boost/program_options.hpp>
 
-#include "base/SignalCleanup.h"
 
 #include "ConfigToScene.h"
 #include "FloatFile.h"
@@ -25,6 +24,7 @@
 #include "SceneToFiles.h"
 #include "ToolError.h"
 #include "base/Constants.h"
+#include "ToolMain.h"
 
 namespace po = boost::program_options;
 using namespace vesktools;
@@ -401,18 +401,6 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vesk::signal_cleanup::Install();
-  try {
-    return Run(argc, argv);
-  } catch (const std::length_error&) {
-    std::cerr << "measim: out of memory while simulating the measurement (a size beyond any vector); the files written so "
-                 "far are whole\n";
-    return 1;
-  } catch (const std::bad_alloc&) {
-    std::cerr << "measim: out of memory while simulating the measurement; the files written so far are whole\n";
-    return 1;
-  } catch (const std::exception& e) {
-    std::cerr << "measim: " << e.what() << "\n";
-    return 1;
-  }
+  return vesktools::ToolMain("measim", Run, argc, argv,
+                              "out of memory while simulating the measurement; the files written so far are whole");
 }

@@ -6,10 +6,11 @@
 
 #include <boost/program_options.hpp>
 
-#include "FileArguments.h"
+#include "base/OptionParsing.h"
 #include "SofaToIrList.h"
 #include "base/ShellCommand.h"
 #include "base/SignalCleanup.h"
+#include "ToolMain.h"
 
 namespace po = boost::program_options;
 using namespace vesksofa;
@@ -22,7 +23,7 @@ int Run(int argc, char** argv) {
   std::vector<std::string> files;
   po::options_description opts("sofa2vesk options");
   opts.add_options()("help,h", "show this text");
-  const po::variables_map vm = vesktools::ParseOptionsAndFiles(argc, argv, opts, &files);
+  const po::variables_map vm = vesk::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
     std::cout << kUsage << opts << "\n";
     return 0;
@@ -45,11 +46,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vesk::signal_cleanup::Install();
-  try {
-    return Run(argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << "sofa2vesk: " << e.what() << "\n";
-    return 1;
-  }
+  return vesktools::ToolMain("sofa2vesk", Run, argc, argv);
 }

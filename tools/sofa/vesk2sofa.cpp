@@ -6,11 +6,11 @@
 
 #include <boost/program_options.hpp>
 
-#include "FileArguments.h"
-#include "base/SignalCleanup.h"
+#include "base/OptionParsing.h"
 #include "IrListToSofa.h"
 #include "TfFileToSofa.h"
 #include "ToolError.h"
+#include "ToolMain.h"
 
 namespace po = boost::program_options;
 using namespace vesksofa;
@@ -37,7 +37,7 @@ int Run(int argc, char** argv) {
       ("license", po::value(&texts.license), "License")
       ("room-type", po::value(&texts.roomType), "RoomType (default: free field)")
       ("references", po::value(&texts.references), "References");
-  const po::variables_map vm = vesktools::ParseOptionsAndFiles(argc, argv, opts, &files);
+  const po::variables_map vm = vesk::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
     std::cout << kUsage << opts << "\n";
     return 0;
@@ -61,12 +61,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A signal removes the hidden file being written.
-  vesk::signal_cleanup::Install();
-  try {
-    return Run(argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << "vesk2sofa: " << e.what() << "\n";
-    return 1;
-  }
+  return vesktools::ToolMain("vesk2sofa", Run, argc, argv);
 }

@@ -24,13 +24,13 @@
 #include "MeasurementToDelays.h"
 #include "RecordingsToCheck.h"
 #include "TfFileToMeasurement.h"
-#include "FileArguments.h"
+#include "base/OptionParsing.h"
 #include "FloatFile.h"
 #include "ToolError.h"
 #include "base/ShellCommand.h"
-#include "base/SignalCleanup.h"
 #include "veskio2/VeskConfig.h"
 #include "base/Constants.h"
+#include "ToolMain.h"
 
 namespace po = boost::program_options;
 namespace fs = std::filesystem;
@@ -38,7 +38,7 @@ using namespace vesktools;
 
 namespace {
 
-constexpr int kConsistent = 0, kError = 1, kSuspect = 3;
+constexpr int kConsistent = 0, kSuspect = 3;  // an error gives 1 (ToolMain)
 
 std::vector<std::string> MicLabels(const std::string& micPath, std::size_t numMics) {
   std::vector<std::string> labels;
@@ -164,7 +164,7 @@ int Run(int argc, char** argv) {
       ("json", "print every figure as JSON instead of the text report")
       ("plot", po::value(&plotDir), "draw the residuals (or the recordings' SNR) as PNG into this directory");
   std::vector<std::string> files;
-  const po::variables_map vm = vesktools::ParseOptionsAndFiles(argc, argv, opts, &files);
+  const po::variables_map vm = vesk::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
     std::cout << "Usage: tfcheck [options] TF.bin\n       tfcheck --recordings LIST.xml [options]\n"
               << "Exit status: 0 consistent, 3 suspect (findings listed), 1 error.\n"
@@ -231,17 +231,6 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vesk::signal_cleanup::Install();
-  try {
-    return Run(argc, argv);
-  } catch (const std::bad_alloc&) {
-    std::cerr << "tfcheck: out of memory while checking (a size in the file or list beyond this machine)\n";
-    return kError;
-  } catch (const std::length_error&) {
-    std::cerr << "tfcheck: out of memory while checking (a size in the file or list beyond any vector)\n";
-    return kError;
-  } catch (const std::exception& e) {
-    std::cerr << "tfcheck: " << e.what() << "\n";
-    return kError;
-  }
+  return vesktools::ToolMain("tfcheck", Run, argc, argv,
+                              "out of memory while checking (a size in the file or list beyond this machine)");
 }

@@ -16,6 +16,7 @@
 #include "SoundFile.h"
 #include "ToolError.h"
 #include "dravik/Invocation.h"
+#include "ToolMain.h"
 
 namespace po = boost::program_options;
 using namespace vesktools;
@@ -96,14 +97,6 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vesk::signal_cleanup::Install();
-  try {
-    return Run(argc, argv);
-  } catch (const std::bad_alloc&) {
-    std::cerr << "tspgen: out of memory while making the TSP signals\n";
-    return 1;
-  } catch (const std::exception& e) {
-    std::cerr << "tspgen: " << e.what() << "\n";
-    return 1;
-  }
+  return vesktools::ToolMain("tspgen", Run, argc, argv,
+                              "out of memory while making the TSP signals");
 }

@@ -7,6 +7,7 @@
 #include <boost/program_options/value_semantic.hpp>
 
 #include "options/OptionDefaults.h"
+#include "base/OptionParsing.h"
 #include "options/validators.h"
 #include "dravik/Invocation.h"
 
@@ -112,10 +113,7 @@ OptionTable::OptionTable() : all_("Command line options") {
 
 void ParseCommandLine(const OptionTable& table, int argc, const char* const argv[],
                       po::variables_map& vm) {
-  po::command_line_parser parser(argc, argv);
-  parser.options(table.All()).positional(table.Positional());
-  po::store(parser.run(), vm);
-  po::notify(vm);
+  vesk::ParseOptionsAndFiles(argc, argv, table.All(), table.Positional(), vm);
 }
 
 }  // namespace trelvix

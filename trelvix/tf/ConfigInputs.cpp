@@ -38,8 +38,4 @@ boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> ReadMicArrayLoca
   return AsMicArrayLocationFile(ReadConfigFile(path), path);
 }
 
-boost::shared_ptr<veskio2::veskconfig::TSPListFile2_0> ReadTSPListFile(const std::string& path) {
-  return AsTSPListFile(ReadConfigFile(path), path);
-}
-
 }  // namespace trelvix

@@ -24,7 +24,6 @@ boost::shared_ptr<veskio2::veskconfig::TSPListFile2_0> AsTSPListFile(
 // Reads `path` and takes it as above.
 boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> ReadMicArrayLocationFile(
     const std::string& path);
-boost::shared_ptr<veskio2::veskconfig::TSPListFile2_0> ReadTSPListFile(const std::string& path);
 
 }  // namespace trelvix
 

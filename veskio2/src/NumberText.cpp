@@ -48,14 +48,6 @@ bool ParseWhole(std::string_view text, T& value, std::string& reason) {
 
 }  // namespace
 
-std::string FloatToText(float value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
-}
-
 bool TextToUnsigned(std::string_view text, unsigned int& value, std::string& reason) {
   return ParseWhole(text, value, reason);
 }
@@ -71,4 +63,13 @@ bool TextToFloat(std::string_view text, float& value, std::string& reason) {
 }
 
 }  // namespace detail
+
+std::string FloatToText(float value) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
 }  // namespace veskio2

@@ -5,12 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "veskio2/NumberText.h"
+
 namespace veskio2 {
 namespace detail {
 
-// Shortest decimal text that reads back to the same float; "nan", "inf",
-// "-inf" for non-finite values. Independent of the C locale.
-std::string FloatToText(float value);
+using veskio2::FloatToText;
 
 // Whole-text parses; surrounding ASCII whitespace is allowed, anything else
 // left over is not. On failure they return false and put a short reason

@@ -90,26 +90,28 @@ private:
 };
 
 template <typename Out>
-void PutU8(Out& out, uint8_t v) {
+void WriteU8(Out& out, uint8_t v) {
   const char c = static_cast<char>(v);
   out.Bytes(&c, 1);
 }
 
 template <typename Out>
-void PutU32(Out& out, uint32_t v) {
-  out.Words(&v, 4);
+void WriteU32(Out& out, uint32_t v) {
+  unsigned char bytes[4];
+  detail::StoreU32(bytes, v);
+  out.Bytes(reinterpret_cast<const char*>(bytes), 4);
 }
 
 template <typename Out>
-void PutI32(Out& out, int32_t v) {
-  PutU32(out, static_cast<uint32_t>(v));
+void WriteI32(Out& out, int32_t v) {
+  WriteU32(out, static_cast<uint32_t>(v));
 }
 
 template <typename Out>
-void PutU64(Out& out, uint64_t v) {
-  char bytes[8];
-  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>((v >> (8 * i)) & 0xffu);
-  out.Bytes(bytes, 8);
+void WriteU64(Out& out, uint64_t v) {
+  unsigned char bytes[8];
+  detail::StoreU64(bytes, v);
+  out.Bytes(reinterpret_cast<const char*>(bytes), 8);
 }
 
 template <typename Out>
@@ -117,7 +119,7 @@ void PutCount(Out& out, std::size_t n, const std::string& context, const char* n
   if (n > UINT32_MAX)
     throw InvalidVeskFile(context + ": " + name + " holds " + std::to_string(n) +
                           " entries, more than 32 bits can count");
-  PutU32(out, static_cast<uint32_t>(n));
+  WriteU32(out, static_cast<uint32_t>(n));
 }
 
 template <typename Out>
@@ -152,7 +154,7 @@ void PutArray(Out& out, const Array& array, const std::string& context, const ch
   const std::vector<uint64_t> dims = detail::ShapeOf(array, context, name);
   uint64_t values = 1;
   for (uint64_t d : dims) {
-    PutU32(out, static_cast<uint32_t>(d));
+    WriteU32(out, static_cast<uint32_t>(d));
     values *= d;
   }
   if constexpr (Out::kCounting)
@@ -164,13 +166,13 @@ void PutArray(Out& out, const Array& array, const std::string& context, const ch
 // Set mark and value of one optional field.
 template <typename Out, typename Value, typename Encode>
 void PutField(Out& out, const Value* value, Encode encode) {
-  PutU8(out, value ? 1 : 0);
+  WriteU8(out, value ? 1 : 0);
   if (value) encode(*value);
 }
 
 template <typename Out>
 void PutBody(Out& out, const vgtf::Fmt1_0& fmt, const std::string& context) {
-  const auto putInt = [&out](int32_t v) { PutI32(out, v); };
+  const auto putInt = [&out](int32_t v) { WriteI32(out, v); };
   PutField(out, fmt.HasFormatType() ? &fmt.GetFormatType() : nullptr, putInt);
   PutField(out, fmt.HasMicCount() ? &fmt.GetMicCount() : nullptr, putInt);
   PutField(out, fmt.HasFftLength() ? &fmt.GetFftLength() : nullptr, putInt);
@@ -183,7 +185,7 @@ void PutBody(Out& out, const vgtf::Fmt1_0& fmt, const std::string& context) {
 template <typename Out>
 void PutBody(Out& out, const vgtf::Spec1_0& spec, const std::string& context) {
   const auto text = [&](bool has, const Glib::ustring* value, const char* name) {
-    PutU8(out, has ? 1 : 0);
+    WriteU8(out, has ? 1 : 0);
     if (has) PutText(out, *value, context, name);
   };
   text(spec.HasDate(), spec.HasDate() ? &spec.GetDate() : nullptr, "date");
@@ -196,7 +198,7 @@ void PutBody(Out& out, const vgtf::Spec1_0& spec, const std::string& context) {
 
 template <typename Out>
 void PutBody(Out& out, const vgtf::M2PG1_0& m2pg, const std::string& context) {
-  const auto putInt = [&out](int32_t v) { PutI32(out, v); };
+  const auto putInt = [&out](int32_t v) { WriteI32(out, v); };
   PutField(out, m2pg.HasSourceCount() ? &m2pg.GetSourceCount() : nullptr, putInt);
   PutField(out, m2pg.HasInnerCount() ? &m2pg.GetInnerCount() : nullptr, putInt);
   PutField(out, m2pg.HasPositions() ? &m2pg.GetPositions() : nullptr,
@@ -209,7 +211,7 @@ void PutBody(Out& out, const vgtf::M2PG1_0& m2pg, const std::string& context) {
 
 template <typename Out>
 void PutBody(Out& out, const vgtf::GTF1_0& gtf, const std::string& context) {
-  const auto putInt = [&out](int32_t v) { PutI32(out, v); };
+  const auto putInt = [&out](int32_t v) { WriteI32(out, v); };
   PutField(out, gtf.HasSourceCount() ? &gtf.GetSourceCount() : nullptr, putInt);
   PutField(out, gtf.HasPositions() ? &gtf.GetPositions() : nullptr,
            [&](const std::vector<Vector3<float>>& positions) { PutList(out, positions, context, "positions"); });
@@ -246,11 +248,11 @@ template <typename Set>
 void EmitRecord(BlockWriter& out, const Set& dataSet, uint64_t bodyBytes) {
   const std::string context = detail::DataSetName(dataSet.GetId(), dataSet.GetVersion());
   const Glib::ustring id = dataSet.GetId();
-  PutU32(out, static_cast<uint32_t>(id.bytes()));
+  WriteU32(out, static_cast<uint32_t>(id.bytes()));
   out.Bytes(id.data(), id.bytes());
-  PutU32(out, dataSet.GetVersion().GetMajor());
-  PutU32(out, dataSet.GetVersion().GetMinor());
-  PutU64(out, bodyBytes);
+  WriteU32(out, dataSet.GetVersion().GetMajor());
+  WriteU32(out, dataSet.GetVersion().GetMinor());
+  WriteU64(out, bodyBytes);
   const uint64_t start = out.Written();
   PutBody(out, dataSet, context);
   if (out.Written() - start != bodyBytes)
@@ -322,9 +324,9 @@ void VeskFileBinaryWriter::Write(VeskFile& file) {
     pending.writing = true;
     pending.out = &out;
     out.Bytes(kMagic, 8);
-    PutU32(out, kFormatMajor);
-    PutU32(out, kFormatMinor);
-    PutU32(out, static_cast<uint32_t>(pending.bodyBytes.size()));
+    WriteU32(out, kFormatMajor);
+    WriteU32(out, kFormatMinor);
+    WriteU32(out, static_cast<uint32_t>(pending.bodyBytes.size()));
     for (const auto& dataSet : dataSets) dataSet->Write(*this);
     if (pending.next != pending.bodyBytes.size())
       throw InvalidVeskFile("cannot write transfer-function file: the data sets changed while they were written");

@@ -1,6 +1,8 @@
 // veskdump run as a program on configuration and transfer-function files.
 #include <gtest/gtest.h>
 
+#include "RunProcess.h"
+
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -26,12 +28,6 @@ struct Outcome {
 
 std::string Scratch(const std::string& name) { return ::testing::TempDir() + "veskdump_test_" + name; }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Runs veskdump with the given arguments.
 Outcome Dump(const std::vector<std::string>& args) {
@@ -51,7 +47,7 @@ Outcome Dump(const std::vector<std::string>& args) {
   while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, got);
   const int wait = pclose(pipe);
   outcome.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-  outcome.err = ReadAll(errPath);
+  outcome.err = vesk_test::ReadWholeFile(errPath);
   return outcome;
 }
 

@@ -13,7 +13,7 @@
 
 #include <glibmm/ustring.h>
 
-#include "NumberText.h"
+#include "veskio2/NumberText.h"
 
 namespace veskio2 {
 
@@ -63,7 +63,7 @@ public:
   // the strings "nan", "inf", "-inf" (stored data is shown, not hidden).
   void Float(float value) {
     Separate();
-    const std::string text = detail::FloatToText(value);
+    const std::string text = FloatToText(value);
     if (text == "nan" || text == "inf" || text == "-inf")
       Quote(text);
     else

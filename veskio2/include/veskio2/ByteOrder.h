@@ -1,8 +1,8 @@
 // The byte order of the project's binary formats (the transfer-function file,
 // .flt impulse responses): fixed-width numbers as little-endian bytes on any
 // host, appended to a byte string or stored to and loaded from raw bytes.
-#ifndef VESKIO2_SRC_BYTEORDER_H
-#define VESKIO2_SRC_BYTEORDER_H
+#ifndef VESKIO2_BYTEORDER_H
+#define VESKIO2_BYTEORDER_H
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +13,9 @@
 namespace veskio2 {
 namespace detail {
 
+inline void StoreU32(unsigned char* p, uint32_t v);
+inline void StoreU64(unsigned char* p, uint64_t v);
+
 inline void PutU8(std::string& out, uint8_t v) { out += static_cast<char>(v); }
 
 inline void PutU32(std::string& out, uint32_t v) {
@@ -22,7 +25,9 @@ inline void PutU32(std::string& out, uint32_t v) {
 }
 
 inline void PutU64(std::string& out, uint64_t v) {
-  for (int shift = 0; shift < 64; shift += 8) out += static_cast<char>((v >> shift) & 0xffu);
+  unsigned char bytes[8];
+  StoreU64(bytes, v);
+  out.append(reinterpret_cast<const char*>(bytes), 8);
 }
 
 inline void PutI32(std::string& out, int32_t v) { PutU32(out, static_cast<uint32_t>(v)); }
@@ -39,6 +44,11 @@ inline void StoreU32(unsigned char* p, uint32_t v) {
   p[1] = static_cast<unsigned char>((v >> 8) & 0xffu);
   p[2] = static_cast<unsigned char>((v >> 16) & 0xffu);
   p[3] = static_cast<unsigned char>((v >> 24) & 0xffu);
+}
+
+inline void StoreU64(unsigned char* p, uint64_t v) {
+  StoreU32(p, static_cast<uint32_t>(v & 0xffffffffu));
+  StoreU32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 // The IEEE-754 bit pattern, NaN payloads included.
