@@ -9,7 +9,8 @@
 
 #include <boost/program_options.hpp>
 
-#include "FileArguments.h"
+#include "base/OptionParsing.h"
+#include "ToolMain.h"
 #include "LeaveOneOutToReport.h"
 #include "ListToTargets.h"
 #include "MeasurementToTargets.h"
@@ -38,7 +39,7 @@ int Run(int argc, char** argv) {
       ("leave-one-out", "predict every measured direction from the others and report the error of each method")
       ("json", "with --leave-one-out: print the figures as JSON");
   std::vector<std::string> files;
-  const po::variables_map vm = ParseOptionsAndFiles(argc, argv, opts, &files);
+  const po::variables_map vm = vesk::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
     std::cout << "Usage: tfinterp [options] TF.bin LIST.xml -o OUT.bin\n"
               << "       tfinterp --leave-one-out [--json] TF.bin\n"
@@ -82,13 +83,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vesk::signal_cleanup::Install();
-  try {
-    return Run(argc, argv);
-  } catch (const std::bad_alloc&) {
-    std::cerr << "tfinterp: out of memory; nothing was written\n";
-  } catch (const std::exception& e) {
-    std::cerr << "tfinterp: " << e.what() << "\n";
-  }
-  return 1;
+  return vesktools::ToolMain("tfinterp", Run, argc, argv, "out of memory; nothing was written");
 }

@@ -12,7 +12,8 @@
 
 #include <boost/program_options.hpp>
 
-#include "FileArguments.h"
+#include "base/OptionParsing.h"
+#include "ToolMain.h"
 #include "FloatFile.h"
 #include "Locate.h"
 #include "LocateToReport.h"
@@ -201,7 +202,7 @@ int Run(int argc, char** argv) {
       ("json", "print every figure as JSON instead of the table")
       ("plot", po::value(&plotDir), "draw the spectrum over time (or the self-test's errors) as PNG into this directory");
   std::vector<std::string> files;
-  const po::variables_map vm = vesktools::ParseOptionsAndFiles(argc, argv, opts, &files);
+  const po::variables_map vm = vesk::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
     std::cout << "Usage: tflocate [options] TF.bin RECORDING.wav\n       tflocate --self-test TF.bin [--snr DB]\n"
               << "Exit status: 0 when the run completes (whatever the errors), 1 on an error.\n"
@@ -278,11 +279,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vesk::signal_cleanup::Install();
-  try {
-    return Run(argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << "tflocate: " << e.what() << "\n";
-    return kError;
-  }
+  return vesktools::ToolMain("tflocate", Run, argc, argv);
 }
