@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "tf.bin: the position of source 0 is not finite"},
         DamageCase{"FftLengthOfTwoToThe26", "vgtf::Fmt", 11, Bytes().U32(1u << 26),
                    "tf.bin: fftLength 67108864 is more than 16 times the 257 bins the file holds"}),
-    [](const ::testing::TestParamInfo<DamageCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<DamageCase>& param) { return param.param.name; });
 
 }  // namespace
 }  // namespace hostile
