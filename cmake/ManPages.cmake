@@ -32,7 +32,10 @@ set(_programs
   "tfcheck|checks a transfer-function file or TSP recordings against their geometry"
   "veskdump|prints a configuration or transfer-function file as JSON"
   "vesk2sofa|converts a transfer-function file or impulse-response list to SOFA"
-  "sofa2vesk|converts a SOFA file to an impulse-response list and array file")
+  "sofa2vesk|converts a SOFA file to an impulse-response list and array file"
+  "tflocate|localises the sources of a recording with a transfer-function file"
+  "tfinterp|interpolates transfer functions between the measured directions"
+  "tsprec|plays the TSP and records the array for each source of a TSP list")
 foreach(_entry IN LISTS _programs)
   string(REPLACE "|" ";" _pair "${_entry}")
   list(GET _pair 0 _name)
@@ -44,7 +47,8 @@ foreach(_entry IN LISTS _programs)
 endforeach()
 foreach(_script
     "vesk-plot-tf|tools/plots/plot_tf.py|draws an array, its sources and transfer functions as PNG"
-    "vesk-plot-tfcheck|tools/plots/plot_tfcheck.py|draws the figures of a tfcheck report as PNG")
+    "vesk-plot-tfcheck|tools/plots/plot_tfcheck.py|draws the figures of a tfcheck report as PNG"
+    "vesk-plot-tflocate|tools/plots/plot_tflocate.py|draws the figures of a tflocate report as PNG")
   string(REPLACE "|" ";" _triple "${_script}")
   list(GET _triple 0 _name)
   list(GET _triple 1 _path)

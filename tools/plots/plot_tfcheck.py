@@ -98,10 +98,10 @@ def plot_recordings(report, out_dir):
     ax = axes[0]
     image = ax.imshow(snr.T, aspect="auto", cmap="viridis", interpolation="nearest")
     fig.colorbar(image, ax=ax, label="SNR per period (dB)")
-    ax.set_ylabel("micIndex")
+    ax.set_ylabel("channel (micIndices)")
     first = next((r["channels"] for r in recordings if r["channels"]), [])
     ax.set_yticks(range(len(first)))
-    ax.set_yticklabels([str(c["micIndex"]) for c in first], fontsize=7)
+    ax.set_yticklabels([str(c["channel"]) for c in first], fontsize=7)
     ax.set_xlabel("recording")
     where = f" in {report['directory']}" if report.get("directory") else ""
     ax.set_title(f"{report['list']}{where}: {report['periods']} periods of {report['periodLength']} samples"

@@ -16,12 +16,22 @@ Prints the names of the files it wrote.
 import argparse
 import json
 import os
+import sys
 
-import numpy as np
-import matplotlib
+np = plt = None  # imported after the arguments, so --help needs neither
 
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
+
+def _load_plotting():
+    global np, plt
+    try:
+        import numpy
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot
+    except ImportError as e:
+        sys.exit(f"{os.path.basename(sys.argv[0])}: {e}; it needs numpy and matplotlib "
+                 f"(Debian: python3-numpy python3-matplotlib) in {sys.executable}")
+    np, plt = numpy, matplotlib.pyplot
 
 
 def spectrum_panel(ax, run, truth):
@@ -83,6 +93,7 @@ def main():
     parser.add_argument("--json", required=True)
     parser.add_argument("--out-dir", required=True)
     args = parser.parse_args()
+    _load_plotting()
     with open(args.json) as f:
         report = json.load(f)
     path = plot_self_test(report, args.out_dir) if "directions" in report else plot_recording(report, args.out_dir)
