@@ -188,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"$TSPGEN_BIN", "--tsp-length", "1024", "--synchronous-average", "1",
                                  "--tsp-offset", "0", "--origin", "o.tsp", "--playback", "OUT"},
                                 ""}),
-    [](const ::testing::TestParamInfo<LimitCase>& info) { return info.param.label; });
+    [](const ::testing::TestParamInfo<LimitCase>& param) { return param.param.label; });
 
 INSTANTIATE_TEST_SUITE_P(Hostile, FileNames, ::testing::ValuesIn(Names()),
                          [](const ::testing::TestParamInfo<Name>& testInfo) { return testInfo.param.label; });

@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"DrrHuge", "MEASIM_BIN", Measim({"--drr", "-1e308"}), 1, "--drr"},
         OptionCase{"Rt60Nan", "MEASIM_BIN", Measim({"--rt60", "nan"}), 1, "--rt60"},
         OptionCase{"TailGapNan", "MEASIM_BIN", Measim({"--tail-gap", "nan"}), 1, "--tail-gap"}),
-    [](const ::testing::TestParamInfo<OptionCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<OptionCase>& param) { return param.param.name; });
 
 // A list's entries are written only below --output-dir: an absolute name,
 // one with "..", or one naming measim's own input is refused (they once
