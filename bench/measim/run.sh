@@ -25,8 +25,10 @@ cd "$work"
 "$bin/trelvix" --mode template -t ir --numazi 1 --nummic 1 --radius 1.5 -o one.xml
 "$bin/tspgen" --tsp-length 16384 --synchronous-average 16 --tsp-offset 16384 >/dev/null
 room=(--sphere-radius 0.1 --room 6,5,3 --array-at 3.1,2.4,1.5 --rt60 0.4 --ir-length 8192 --gain 0.1)
-# Wall and CPU seconds (user + system) of one run, output discarded; a
-# failed run shows as the missing recordings below.
+# measim makes a source's responses on every core, one microphone each, and
+# then its recordings' convolutions. Wall and CPU seconds (user + system) of
+# one run, output discarded; a failed run shows as the missing recordings
+# below.
 timed() { /usr/bin/time -f "%e %U %S" -o "$work/time.txt" "$@" >/dev/null 2>&1 || true; cat "$work/time.txt"; }
 read -r rw ru rs < <(timed "$bin/measim" --mic mic.xml --list ir.xml "${room[@]}" --output-dir ir)
 read -r ww wu ws < <(timed "$bin/measim" --mic mic.xml --list tsp.xml --playback playback.wav "${room[@]}" --output-dir rec)
@@ -36,9 +38,9 @@ floor=$(wall_ns dd if=/dev/zero of=floor.bin bs=1M count=$((bytes / 1048576 + 1)
 awk -v rw="$rw" -v rc="$(echo "$ru + $rs" | bc)" -v ww="$ww" -v wc="$(echo "$wu + $ws" | bc)" -v f="$floor" \
     -v c="$(nproc)" -v load="$(cut -d' ' -f1 /proc/loadavg)" 'BEGIN {
     printf "cores %d, load average %s (wall times mean little on a busy machine; CPU times do)\n", c, load
-    printf "responses (576, impulse-response list)   wall %7.2f s  CPU %7.2f s\n", rw, rc
-    printf "whole TSP recording (72 x 8 channels)    wall %7.2f s  CPU %7.2f s  (limit 60 s wall)\n", ww, wc
-    printf "  of which convolutions and writing      wall %7.2f s  CPU %7.2f s\n", ww - rw, wc - rc
+    printf "responses (576, impulse-response list)   wall %7.2f s  CPU %7.2f s  (wall holds 576 synced file writes)\n", rw, rc
+    printf "whole TSP recording (72 x 8 channels)    wall %7.2f s  CPU %7.2f s  (limit 60 s wall), %.2f cores busy\n", ww, wc, wc / ww
+    printf "  of which convolutions and writing                 CPU %7.2f s  (CPU of the whole less the responses)\n", wc - rc
     printf "floor: writing the recordings bytes      wall %7.2f s  ratio %.1f\n", f / 1e9, ww / (f / 1e9) }'
 # Images per response against the response length (direct, full-filter and
 # short-filter images all counted), from measim's own report.

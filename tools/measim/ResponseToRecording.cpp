@@ -19,40 +19,40 @@ std::size_t NextPowerOfTwo(std::size_t n) {
 PlaybackConvolver::PlaybackConvolver(const std::vector<double>& playback, std::size_t max_response_samples)
     : playbackLength_(playback.size()),
       maxResponse_(std::max<std::size_t>(max_response_samples, 1)),
-      block_(0),
-      fft_(std::max<std::size_t>(NextPowerOfTwo(2 * maxResponse_), 1024)) {
-  const std::size_t m = fft_.Size();
-  block_ = m - maxResponse_ + 1;
+      fftSize_(std::max<std::size_t>(NextPowerOfTwo(2 * maxResponse_), 1024)),
+      block_(fftSize_ - maxResponse_ + 1) {
+  vesk::RealFft<double> fft(fftSize_);
   for (std::size_t start = 0; start < playbackLength_; start += block_) {
     const std::size_t count = std::min(block_, playbackLength_ - start);
-    std::fill(fft_.Time(), fft_.Time() + m, 0.0);
+    std::fill(fft.Time(), fft.Time() + fftSize_, 0.0);
     std::copy(playback.begin() + static_cast<std::ptrdiff_t>(start),
-              playback.begin() + static_cast<std::ptrdiff_t>(start + count), fft_.Time());
-    fft_.Forward();
-    blockSpectra_.emplace_back(fft_.Spectrum(), fft_.Spectrum() + fft_.NumBins());
+              playback.begin() + static_cast<std::ptrdiff_t>(start + count), fft.Time());
+    fft.Forward();
+    blockSpectra_.emplace_back(fft.Spectrum(), fft.Spectrum() + fft.NumBins());
   }
 }
 
-std::vector<double> PlaybackConvolver::Convolve(const std::vector<double>& response) {
+std::vector<double> PlaybackConvolver::Convolve(const std::vector<double>& response) const {
   if (response.size() > maxResponse_)
     throw ToolError("response of " + std::to_string(response.size()) + " samples exceeds the convolver's " +
                     std::to_string(maxResponse_));
-  const std::size_t m = fft_.Size();
-  const std::size_t numBins = fft_.NumBins();
-  std::fill(fft_.Time(), fft_.Time() + m, 0.0);
-  std::copy(response.begin(), response.end(), fft_.Time());
-  fft_.Forward();
-  const std::vector<std::complex<double>> responseSpectrum(fft_.Spectrum(), fft_.Spectrum() + numBins);
+  const std::size_t m = fftSize_;
+  vesk::RealFft<double> fft(m);
+  const std::size_t numBins = fft.NumBins();
+  std::fill(fft.Time(), fft.Time() + m, 0.0);
+  std::copy(response.begin(), response.end(), fft.Time());
+  fft.Forward();
+  const std::vector<std::complex<double>> responseSpectrum(fft.Spectrum(), fft.Spectrum() + numBins);
 
   std::vector<double> out(OutputLength(), 0.0);
   const double scale = 1.0 / static_cast<double>(m);
   for (std::size_t b = 0; b < blockSpectra_.size(); ++b) {
-    std::complex<double>* spec = fft_.Spectrum();
+    std::complex<double>* spec = fft.Spectrum();
     for (std::size_t bin = 0; bin < numBins; ++bin) spec[bin] = blockSpectra_[b][bin] * responseSpectrum[bin];
-    fft_.Inverse();
+    fft.Inverse();
     const std::size_t start = b * block_;
     const std::size_t count = std::min(m, out.size() - start);
-    for (std::size_t t = 0; t < count; ++t) out[start + t] += fft_.Time()[t] * scale;
+    for (std::size_t t = 0; t < count; ++t) out[start + t] += fft.Time()[t] * scale;
   }
   return out;
 }

@@ -22,16 +22,17 @@ public:
 
   // Full linear convolution, playback length + max_response_samples - 1
   // samples long, in the playback's scale. Throws ToolError for a response
-  // longer than max_response_samples.
-  std::vector<double> Convolve(const std::vector<double>& response);
+  // longer than max_response_samples. Calls may run on several threads at
+  // once: each has a transform of its own.
+  std::vector<double> Convolve(const std::vector<double>& response) const;
 
   std::size_t OutputLength() const { return playbackLength_ + maxResponse_ - 1; }
 
 private:
   std::size_t playbackLength_;
   std::size_t maxResponse_;
-  std::size_t block_;  // playback samples per block
-  vesk::RealFft<double> fft_;
+  std::size_t fftSize_;  // samples
+  std::size_t block_;    // playback samples per block
   std::vector<std::vector<std::complex<double>>> blockSpectra_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -12,6 +13,7 @@
 #include "PlaybackToDrifted.h"
 #include "ResponseToRecording.h"
 #include "ToolError.h"
+#include "base/Cores.h"
 #include "dravik/Invocation.h"
 
 namespace vesktools {
@@ -44,23 +46,41 @@ void CheckDistinctOutputs(const Scene& scene, const std::string& dir) {
 
 std::vector<float> ToFloat(const std::vector<double>& v) { return std::vector<float>(v.begin(), v.end()); }
 
-// Responses are computed once per (source, microphone) and written on request.
+// Responses are computed once per (source, microphone), a source's on every
+// core at once, and written on request.
 class ResponseCache {
 public:
   ResponseCache(const Scene& scene, const ResponseSettings& settings, const OutputSettings& output)
       : scene_(scene), settings_(settings), output_(output) {}
 
-  // `mic`: the microphone's position in the microphone-array file.
-  const std::vector<double>& Get(std::size_t src, std::size_t mic) {
-    auto key = std::make_pair(src, mic);
-    auto it = cache_.find(key);
-    if (it != cache_.end()) return it->second;
-    const SceneMic& m = scene_.mics.at(mic);
-    std::vector<double> r = GeometryToResponse(scene_.sources[src].position, m.position, settings_, src, m.micIndex);
-    if (!output_.response_dir.empty())
-      WriteFloat32LE(OutputPath(output_.response_dir, ResponseFileName(src, m.micIndex)), ToFloat(r));
-    return cache_.emplace(key, std::move(r)).first->second;
+  // Computes the responses of source `src` to the microphones `mics`
+  // (positions in the microphone-array file), in parallel; a failure is
+  // reported as the first of them in `mics` order would be alone, so that
+  // errors do not depend on the threads.
+  void Prepare(std::size_t src, const std::vector<std::size_t>& mics) {
+    std::vector<std::vector<double>> made(mics.size());
+    std::vector<std::exception_ptr> failed(mics.size());
+    vesk::OverCores(
+        mics.size(),
+        [&](std::size_t first, std::size_t last) {
+          for (std::size_t i = first; i < last; ++i) try {
+              const SceneMic& m = scene_.mics.at(mics[i]);
+              made[i] = GeometryToResponse(scene_.sources[src].position, m.position, settings_, src, m.micIndex);
+            } catch (...) {
+              failed[i] = std::current_exception();
+            }
+        },
+        1);
+    for (std::size_t i = 0; i < mics.size(); ++i) {
+      if (failed[i]) std::rethrow_exception(failed[i]);
+      const SceneMic& m = scene_.mics[mics[i]];
+      if (!output_.response_dir.empty())
+        WriteFloat32LE(OutputPath(output_.response_dir, ResponseFileName(src, m.micIndex)), ToFloat(made[i]));
+      cache_.emplace(std::make_pair(src, mics[i]), std::move(made[i]));
+    }
   }
+  // A prepared response; safe on several threads at once.
+  const std::vector<double>& Get(std::size_t src, std::size_t mic) const { return cache_.at(std::make_pair(src, mic)); }
   std::size_t Count() const { return cache_.size(); }
   void ClearSource() { cache_.clear(); }
 
@@ -70,6 +90,12 @@ private:
   const OutputSettings& output_;
   std::map<std::pair<std::size_t, std::size_t>, std::vector<double>> cache_;
 };
+
+std::vector<std::size_t> FirstMics(std::size_t count) {
+  std::vector<std::size_t> mics(count);
+  for (std::size_t k = 0; k < count; ++k) mics[k] = k;
+  return mics;
+}
 
 }  // namespace
 
@@ -116,32 +142,44 @@ SimulationReport WriteRecordings(const Scene& scene, const Sound& playback, cons
   report.frames = convolver.OutputLength();
   for (std::size_t src = 0; src < scene.sources.size(); ++src) {
     const SceneSource& source = scene.sources[src];
+    std::vector<std::vector<unsigned int>> fileChannels;
+    std::size_t used = 0;  // the array's first `used` microphones are recorded
+    for (const SceneFile& file : source.files) {
+      fileChannels.push_back(RecordingChannels(file));
+      used = std::max(used, std::min(fileChannels.back().size(), scene.mics.size()));
+    }
+    cache.Prepare(src, FirstMics(used));
+    const auto gainIt = output.source_gain.find(src);
+    const double gain = output.gain * (gainIt == output.source_gain.end() ? 1.0 : gainIt->second);
+    const auto snrIt = output.source_snr_db.find(src);
     for (std::size_t f = 0; f < source.files.size(); ++f) {
       const SceneFile& file = source.files[f];
       Sound recording;
       recording.sampleRateHz = playback.sampleRateHz;
-      const std::vector<unsigned int> channels = RecordingChannels(file);
+      const std::vector<unsigned int>& channels = fileChannels[f];
       recording.channels.assign(channels.empty() ? 0 : channels.back() + 1, std::vector<double>());
       // The k-th listed channel is the array's k-th microphone; channels the
-      // list does not name stay silent.
-      for (std::size_t k = 0; k < channels.size(); ++k) {
-        if (k >= scene.mics.size()) break;
-        std::vector<double> channel = convolver.Convolve(cache.Get(src, k));
-        const auto gainIt = output.source_gain.find(src);
-        const double gain = output.gain * (gainIt == output.source_gain.end() ? 1.0 : gainIt->second);
-        for (double& v : channel) v *= gain;
-        const auto snrIt = output.source_snr_db.find(src);
-        if (output.add_noise || snrIt != output.source_snr_db.end()) {
-          // 0x6e6f697365 ("noise") keeps these streams apart from the tails'.
-          std::seed_seq seq{static_cast<uint64_t>(settings.seed), uint64_t{0x6e6f697365}, static_cast<uint64_t>(src),
-                            static_cast<uint64_t>(f), static_cast<uint64_t>(k)};
-          std::mt19937_64 rng(seq);
-          AddSensorNoise(channel, snrIt == output.source_snr_db.end() ? output.snr_db : snrIt->second, rng);
-        }
-        if (output.allow_clipping && output.wave_format == WaveFormat::PCM16)
-          for (double& v : channel) v = std::min(std::max(v, -1.0), 32767.0 / 32768.0);
-        recording.channels[channels[k]] = std::move(channel);
-      }
+      // list does not name stay silent. Each channel is made from its own
+      // seed, so the channels may be made on every core at once.
+      vesk::OverCores(
+          std::min(channels.size(), scene.mics.size()),
+          [&](std::size_t firstMic, std::size_t lastMic) {
+            for (std::size_t k = firstMic; k < lastMic; ++k) {
+              std::vector<double> channel = convolver.Convolve(cache.Get(src, k));
+              for (double& v : channel) v *= gain;
+              if (output.add_noise || snrIt != output.source_snr_db.end()) {
+                // 0x6e6f697365 ("noise") keeps these streams apart from the tails'.
+                std::seed_seq seq{static_cast<uint64_t>(settings.seed), uint64_t{0x6e6f697365},
+                                  static_cast<uint64_t>(src), static_cast<uint64_t>(f), static_cast<uint64_t>(k)};
+                std::mt19937_64 rng(seq);
+                AddSensorNoise(channel, snrIt == output.source_snr_db.end() ? output.snr_db : snrIt->second, rng);
+              }
+              if (output.allow_clipping && output.wave_format == WaveFormat::PCM16)
+                for (double& v : channel) v = std::min(std::max(v, -1.0), 32767.0 / 32768.0);
+              recording.channels[channels[k]] = std::move(channel);
+            }
+          },
+          1);
       for (std::vector<double>& channel : recording.channels)
         if (channel.empty()) channel.assign(report.frames, 0.0);
       WriteSound(OutputPath(output.output_dir, file.name), recording, output.wave_format);
@@ -160,12 +198,18 @@ SimulationReport WriteImpulseResponses(const Scene& scene, const ResponseSetting
   SimulationReport report;
   report.frames = response.length_samples;
   for (std::size_t src = 0; src < scene.sources.size(); ++src) {
+    std::vector<std::size_t> fileMics, used;
     for (const SceneFile& file : scene.sources[src].files) {
       if (file.micIndices.size() != 1)
         throw ToolError(file.name + ": an impulse-response file needs exactly one micIndex, found " +
                         std::to_string(file.micIndices.size()));
-      WriteFloat32LE(OutputPath(output.output_dir, file.name),
-                     ToFloat(cache.Get(src, FindMic(scene, file.micIndices[0], file.name))));
+      fileMics.push_back(FindMic(scene, file.micIndices[0], file.name));
+      if (std::find(used.begin(), used.end(), fileMics.back()) == used.end()) used.push_back(fileMics.back());
+    }
+    cache.Prepare(src, used);
+    for (std::size_t f = 0; f < fileMics.size(); ++f) {
+      WriteFloat32LE(OutputPath(output.output_dir, scene.sources[src].files[f].name),
+                     ToFloat(cache.Get(src, fileMics[f])));
       ++report.files;
     }
     report.responses += cache.Count();
