@@ -3,6 +3,7 @@
 
 #include <Eigen/Eigenvalues>
 
+#include "CovarianceToSubspace.h"
 #include "Locate.h"
 #include "base/Cores.h"
 
@@ -12,7 +13,9 @@ namespace {
 constexpr std::size_t kChunkBins = 8;    // bins per piece of work (fixed: the sum does not depend on the cores)
 constexpr std::size_t kTile = 512;       // directions per inner loop (stays in the first-level cache)
 constexpr float kFloorMusic = 1e-6f;     // smallest MUSIC denominator: caps a bin's peak at 1e6
-constexpr std::size_t kThreadedFrom = 2048;  // directions; fewer are not worth a thread
+// Below this many (block, bin) pairs times directions plus the
+// decompositions' share, a thread costs more than it saves.
+constexpr std::size_t kThreadedFrom = 1u << 16;
 
 // acc[d] += sum_i w[i] |v_i^H a_d|^2 over directions [d0, d1), with a_d read
 // from re/im laid out [mic][direction] (stride D).
@@ -49,7 +52,7 @@ struct BinPlan {
   std::vector<double> weights;
 };
 
-BinPlan PlanBin(const Eigen::MatrixXcd& r, Method method, std::size_t K) {
+BinPlan PlanBin(const Eigen::MatrixXcd& r, Method method, std::size_t K, SubspaceSolver& solver) {
   BinPlan plan;
   const std::size_t M = static_cast<std::size_t>(r.rows());
   if (!(r.trace().real() > 0)) {  // silence: no direction
@@ -69,11 +72,8 @@ BinPlan PlanBin(const Eigen::MatrixXcd& r, Method method, std::size_t K) {
       plan.weights.push_back(eig.eigenvalues()[static_cast<Eigen::Index>(i)]);
     }
   } else {
-    Eigen::SelfAdjointEigenSolver<Eigen::MatrixXcd> eig(r);
-    for (std::size_t i = 0; i < K; ++i) {
-      plan.vectors.push_back(eig.eigenvectors().col(static_cast<Eigen::Index>(M - 1 - i)));
-      plan.weights.push_back(1.0);
-    }
+    solver.Largest(r, K, plan.vectors);
+    plan.weights.assign(plan.vectors.size(), 1.0);
   }
   return plan;
 }
@@ -92,11 +92,15 @@ std::vector<std::vector<double>> CovariancesToSpectra(const std::vector<BlockCov
       [&](std::size_t first, std::size_t last) {
         std::vector<float> acc(N * D), phaseRe, phaseIm;
         std::vector<BinPlan> plans(N);
+        SubspaceSolver solver;
+        std::vector<std::vector<Eigen::MatrixXcd>> covariances(N);  // [block][bin of the chunk]
         for (std::size_t chunk = first; chunk < last; ++chunk) {
           std::vector<double>& sum = partial[chunk];
           sum.assign(N * D, 0.0);
+          for (std::size_t b = 0; b < N; ++b)
+            BinCovariances(blocks[b], chunk * kChunkBins, std::min(B, (chunk + 1) * kChunkBins), covariances[b]);
           for (std::size_t bin = chunk * kChunkBins; bin < std::min(B, (chunk + 1) * kChunkBins); ++bin) {
-            for (std::size_t b = 0; b < N; ++b) plans[b] = PlanBin(blocks[b].perBin[bin], method, K);
+            for (std::size_t b = 0; b < N; ++b) plans[b] = PlanBin(covariances[b][bin - chunk * kChunkBins], method, K, solver);
             const float* re = steering.Re(bin, 0);
             const float* im = steering.Im(bin, 0);
             if (method == Method::SRP_PHAT) {
@@ -139,7 +143,7 @@ std::vector<std::vector<double>> CovariancesToSpectra(const std::vector<BlockCov
           }
         }
       },
-      D >= kThreadedFrom ? 1 : chunks + 1);
+      N * B * (D + 64) >= kThreadedFrom ? 1 : chunks + 1);
   std::vector<std::vector<double>> spectra(N, std::vector<double>(D, 0.0));
   for (const auto& part : partial)
     for (std::size_t b = 0; b < N; ++b)

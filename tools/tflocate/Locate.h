@@ -80,7 +80,17 @@ struct BlockCovariance {
   double startS = 0, endS = 0;
   std::size_t frames = 0;
   std::vector<Eigen::MatrixXcd> perBin;
+  // Instead of perBin, as the recording's reader hands a block on: its
+  // frames' spectra, [frame][mic][bin], so that the covariances are made
+  // where the search runs, on every core.
+  std::size_t numMics = 0, numBins = 0;
+  std::vector<double> frameRe, frameIm;
 };
+// The block's covariances of band bins [firstBin, lastBin) into `r`, one
+// mics x mics matrix each: perBin's, or the mean over the frames of x x^H
+// (upper triangle summed frame by frame, the lower its conjugate).
+void BinCovariances(const BlockCovariance& block, std::size_t firstBin, std::size_t lastBin,
+                    std::vector<Eigen::MatrixXcd>& r);
 
 struct FrameSettings {
   std::size_t hopSamples = 0;  // 0: nfft / 2
@@ -90,12 +100,12 @@ struct FrameSettings {
 
 // Streams RECORDING in Hann-windowed frames of nfft samples, one FFT per
 // frame and channel (unscaled), and hands each block of `blockS` seconds
-// (a frame belongs to the block that holds its centre) to `sink` as soon as
-// it is complete; memory is one block. Throws ToolError naming the file when
+// (a frame belongs to the block that holds its centre, its spectra in
+// frameRe/frameIm) to `sink` as soon as it is complete; memory is one block. Throws ToolError naming the file when
 // it lacks a channel, has another rate than the TF file, or is shorter than
 // one frame.
 void RecordingToCovariances(const std::string& path, const Steering& steering, const FrameSettings& settings,
-                            const std::function<void(const BlockCovariance&)>& sink);
+                            const std::function<void(BlockCovariance&&)>& sink);
 
 // The spatial spectrum over the file's sources, [src], summed over the
 // band's bins: MUSIC with K = `sources` (normmusic: each bin's pseudo-

@@ -8,9 +8,52 @@
 #include "ToolError.h"
 
 namespace vesktools {
+void BinCovariances(const BlockCovariance& block, std::size_t firstBin, std::size_t lastBin,
+                    std::vector<Eigen::MatrixXcd>& r) {
+  const std::size_t n = lastBin - firstBin;
+  r.resize(n);
+  if (!block.perBin.empty()) {
+    for (std::size_t k = 0; k < n; ++k) r[k] = block.perBin[firstBin + k];
+    return;
+  }
+  const std::size_t M = block.numMics, B = block.numBins;
+  // Sums of x x^H, upper triangle, [i][j][bin], frame by frame: the loop over
+  // the bins is the inner one, so each sum keeps its order and the loop is
+  // vectorised. Plain arithmetic: a std::complex product checks for
+  // infinities on every call.
+  std::vector<double> re(M * M * n, 0.0), im(M * M * n, 0.0);
+  for (std::size_t f = 0; f < block.frames; ++f) {
+    const double* fr = block.frameRe.data() + f * M * B + firstBin;
+    const double* fi = block.frameIm.data() + f * M * B + firstBin;
+    for (std::size_t i = 0; i < M; ++i)
+      for (std::size_t j = i; j < M; ++j) {  // x_i conj(x_j)
+        const double* air = fr + i * B;
+        const double* aii = fi + i * B;
+        const double* ajr = fr + j * B;
+        const double* aji = fi + j * B;
+        double* sr = re.data() + (i * M + j) * n;
+        double* si = im.data() + (i * M + j) * n;
+        for (std::size_t k = 0; k < n; ++k) {
+          sr[k] += air[k] * ajr[k] + aii[k] * aji[k];
+          si[k] += aii[k] * ajr[k] - air[k] * aji[k];
+        }
+      }
+  }
+  const double scale = 1.0 / static_cast<double>(block.frames);
+  for (std::size_t k = 0; k < n; ++k) {
+    Eigen::MatrixXcd& m = r[k];
+    m.resize(static_cast<Eigen::Index>(M), static_cast<Eigen::Index>(M));
+    for (std::size_t i = 0; i < M; ++i)
+      for (std::size_t j = i; j < M; ++j) {
+        const std::complex<double> v(re[(i * M + j) * n + k] * scale, im[(i * M + j) * n + k] * scale);
+        m(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) = v;
+        m(static_cast<Eigen::Index>(j), static_cast<Eigen::Index>(i)) = std::conj(v);
+      }
+  }
+}
 
 void RecordingToCovariances(const std::string& path, const Steering& steering, const FrameSettings& settings,
-                            const std::function<void(const BlockCovariance&)>& sink) {
+                            const std::function<void(BlockCovariance&&)>& sink) {
   SoundReader reader(path);
   const std::size_t M = steering.numMics, N = steering.nfft, B = steering.bins.size();
   std::vector<std::size_t> channels = settings.channels;
@@ -44,35 +87,24 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
   std::vector<double> chunk;
   const std::size_t chunkFrames = 4096;
   chunk.resize(chunkFrames * have);
-  std::vector<double> xr(M * B), xi(M * B);  // one frame's spectra, [bin][mic]
-  // Sums of x x^H, upper triangle, [bin][mic][mic]; plain arithmetic (a
-  // std::complex product checks for infinities on every call).
-  std::vector<double> sumRe(B * M * M), sumIm(B * M * M);
-
   BlockCovariance block;
   std::size_t blockIndex = 0;
+  const std::size_t framesPerBlock = blockSamples / hop + 2;
   auto reset = [&](std::size_t index) {
+    block = BlockCovariance();
+    block.frameRe.reserve(framesPerBlock * B * M);
+    block.frameIm.reserve(framesPerBlock * B * M);
     blockIndex = index;
     block.startS = index * blockSamples / rate;
     block.endS = (index + 1) * blockSamples / rate;
     block.frames = 0;
-    std::fill(sumRe.begin(), sumRe.end(), 0.0);
-    std::fill(sumIm.begin(), sumIm.end(), 0.0);
+    block.numMics = M;
+    block.numBins = B;
   };
   auto finish = [&](double endS) {
     if (block.frames == 0) return;
     block.endS = std::min(block.endS, endS);
-    block.perBin.assign(B, Eigen::MatrixXcd(M, M));
-    const double scale = 1.0 / static_cast<double>(block.frames);
-    for (std::size_t b = 0; b < B; ++b)
-      for (std::size_t i = 0; i < M; ++i)
-        for (std::size_t j = i; j < M; ++j) {
-          const std::size_t k = (b * M + i) * M + j;
-          const std::complex<double> v(sumRe[k] * scale, sumIm[k] * scale);
-          block.perBin[b](static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) = v;
-          block.perBin[b](static_cast<Eigen::Index>(j), static_cast<Eigen::Index>(i)) = std::conj(v);
-        }
-    sink(block);
+    sink(std::move(block));
   };
   reset(0);
   bool ended = false;
@@ -96,6 +128,10 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
         finish(index * blockSamples / rate);
         reset(index);
       }
+      block.frameRe.resize((block.frames + 1) * B * M);
+      block.frameIm.resize((block.frames + 1) * B * M);
+      double* xr = block.frameRe.data() + block.frames * B * M;
+      double* xi = block.frameIm.data() + block.frames * B * M;
       for (std::size_t mic = 0; mic < M; ++mic) {
         const double* in = buffer[mic].data() + (nextFrame - bufferStart);
         double* t = fft.Time();
@@ -103,20 +139,8 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
         fft.Forward();
         const std::complex<double>* spectrum = fft.Spectrum();
         for (std::size_t b = 0; b < B; ++b) {
-          xr[b * M + mic] = spectrum[steering.bins[b]].real();
-          xi[b * M + mic] = spectrum[steering.bins[b]].imag();
-        }
-      }
-      for (std::size_t b = 0; b < B; ++b) {
-        const double* ar = xr.data() + b * M;
-        const double* ai = xi.data() + b * M;
-        for (std::size_t i = 0; i < M; ++i) {
-          double* re = sumRe.data() + (b * M + i) * M;
-          double* im = sumIm.data() + (b * M + i) * M;
-          for (std::size_t j = i; j < M; ++j) {  // x_i conj(x_j)
-            re[j] += ar[i] * ar[j] + ai[i] * ai[j];
-            im[j] += ai[i] * ar[j] - ar[i] * ai[j];
-          }
+          xr[mic * B + b] = spectrum[steering.bins[b]].real();
+          xi[mic * B + b] = spectrum[steering.bins[b]].imag();
         }
       }
       ++block.frames;

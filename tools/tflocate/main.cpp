@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <regex>
 #include <sstream>
@@ -136,17 +137,17 @@ LocateRun Locate(const std::string& tfPath, const std::string& recording, const 
   run.grid = PositionsToGrid(run.steering.positions);
   run.method = method;
   run.recording = recording;
-  // Blocks are searched in batches: the responses are read once per batch.
-  const std::size_t batch = run.steering.numSources >= 2048 ? 8 : 1;
+  // Blocks are searched in batches (the responses are read once per batch),
+  // each batch while the recording's next one is read.
+  const std::size_t batch = 8;
   std::vector<BlockCovariance> pending;
-  auto search = [&] {
-    if (pending.empty()) return;
-    const std::vector<std::vector<double>> spectra = CovariancesToSpectra(pending, run.steering, method, sources);
-    for (std::size_t i = 0; i < pending.size(); ++i) {
+  const auto searchBatch = [&run, method, sources, keepSpectra](const std::vector<BlockCovariance>& blocks) {
+    const std::vector<std::vector<double>> spectra = CovariancesToSpectra(blocks, run.steering, method, sources);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
       const std::vector<double>& spectrum = spectra[i];
       BlockResult result;
-      result.startS = pending[i].startS;
-      result.endS = pending[i].endS;
+      result.startS = blocks[i].startS;
+      result.endS = blocks[i].endS;
       result.peaks = SpectrumToPeaks(spectrum, run.grid, sources);
       if (keepSpectra) {
         double largest = 0;
@@ -161,13 +162,20 @@ LocateRun Locate(const std::string& tfPath, const std::string& recording, const 
       }
       run.blocks.push_back(std::move(result));
     }
+  };
+  std::future<void> searching;  // the batch before, the only writer of run.blocks while it runs
+  const auto search = [&] {
+    if (searching.valid()) searching.get();
+    if (pending.empty()) return;
+    searching = std::async(std::launch::async, [&searchBatch, blocks = std::move(pending)] { searchBatch(blocks); });
     pending.clear();
   };
-  RecordingToCovariances(recording, run.steering, frames, [&](const BlockCovariance& block) {
-    pending.push_back(block);
+  RecordingToCovariances(recording, run.steering, frames, [&](BlockCovariance&& block) {
+    pending.push_back(std::move(block));
     if (pending.size() == batch) search();
   });
   search();
+  if (searching.valid()) searching.get();
   run.estimate = PeaksToEstimate(run.blocks, std::max(5.0, 2 * run.grid.spacingDeg));
   if (!truth.empty()) {
     run.haveTruth = true;
