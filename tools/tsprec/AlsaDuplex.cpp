@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Duplex.h"
+#include "TakeToWave.h"
 
 namespace vesktools {
 namespace {
@@ -129,8 +130,7 @@ public:
     auto writePeriod = [&]() -> snd_pcm_sframes_t {
       std::fill(out.begin(), out.end(), 0);
       for (std::size_t f = 0; f < period && played + f < playback.size(); ++f)
-        out[f * outChannels + s.outputChannel] =
-            static_cast<int16_t>(std::clamp(std::lround(playback[played + f] * 32768.0f), -32768L, 32767L));
+        out[f * outChannels + s.outputChannel] = Pcm16(playback[played + f]);
       const snd_pcm_sframes_t n = snd_pcm_writei(play.get(), out.data(), period);
       if (n > 0) played += static_cast<std::size_t>(n);
       return n;

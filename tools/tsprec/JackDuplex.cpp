@@ -54,6 +54,7 @@ struct Shared {
   unsigned int inputs = 0;
   jack_port_t* out = nullptr;
   std::vector<jack_port_t*> in;
+  std::vector<const float*> inBuffers;  // this cycle's, sized with `in` (no allocation in the callback)
   std::atomic<bool> go{false}, shutdown{false};
   std::atomic<std::size_t> frame{0};
   std::atomic<int> xruns{0};
@@ -70,10 +71,12 @@ int Process(jack_nframes_t n, void* arg) {
   // Inputs first: a port connected straight to our output still holds the
   // last cycle's output.
   const std::size_t take = at < s.captureFrames ? std::min<std::size_t>(n, s.captureFrames - at) : 0;
-  for (unsigned int ch = 0; ch < s.inputs; ++ch) {
-    const auto* in = static_cast<const float*>(jack_port_get_buffer(s.in[ch], n));
-    for (std::size_t f = 0; f < take; ++f) s.capture[(at + f) * s.inputs + ch] = in[f];
-  }
+  for (unsigned int ch = 0; ch < s.inputs; ++ch)
+    s.inBuffers[ch] = static_cast<const float*>(jack_port_get_buffer(s.in[ch], n));
+  // Frame by frame, so that the interleaved capture is written in order.
+  float* to = s.capture + at * s.inputs;
+  for (std::size_t f = 0; f < take; ++f)
+    for (unsigned int ch = 0; ch < s.inputs; ++ch) *to++ = s.inBuffers[ch][f];
   for (std::size_t f = 0; f < n; ++f) out[f] = at + f < s.playbackFrames ? s.playback[at + f] : 0.0f;
   s.frame.store(at + n, std::memory_order_release);
   return 0;
@@ -133,6 +136,7 @@ public:
                                              JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0));
     if (!shared.out || std::find(shared.in.begin(), shared.in.end(), nullptr) != shared.in.end())
       throw ToolError("JACK server: cannot register the ports");
+    shared.inBuffers.assign(shared.in.size(), nullptr);
     jack_set_process_callback(c.get(), Process, &shared);
     jack_set_xrun_callback(c.get(), Xrun, &shared);
     jack_on_shutdown(c.get(), Shutdown, &shared);

@@ -37,7 +37,7 @@ void TakeToWave(const std::string& path, const std::vector<float>& interleaved, 
     } else {
       pcm.resize(n * channels);
       for (std::size_t i = 0; i < n * channels; ++i)
-        pcm[i] = static_cast<int16_t>(std::clamp(std::lround(double(x[i]) * 32768.0), -32768L, 32767L));
+        pcm[i] = Pcm16(x[i]);
       wrote = sf_writef_short(file.get(), pcm.data(), static_cast<sf_count_t>(n));
     }
     if (wrote != static_cast<sf_count_t>(n))

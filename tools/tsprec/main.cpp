@@ -389,15 +389,17 @@ int Run(int argc, char** argv) {
         latencySource = "back end";
       }
       // The recording starts at the playback's first sample.
-      recording.assign(recordFrames * writeChannels, 0.0f);
+      // 16-bit takes are judged as written, in the same pass.
+      const bool pcm16 = format == "pcm16";
+      recording.resize(recordFrames * writeChannels);  // every sample is written below
       for (std::size_t f = 0; f < recordFrames; ++f) {
         const float* x = capture.data() + (f + std::size_t(latency.frames)) * duplex.inputChannels;
         float* y = recording.data() + f * writeChannels;
         for (unsigned int ch = 0; ch < take.channels; ++ch) y[ch] = x[inputMap[ch]];
         if (writeChannels > take.channels) y[take.channels] = x[loopbackChannel];
+        if (pcm16)
+          for (unsigned int ch = 0; ch < writeChannels; ++ch) y[ch] = static_cast<float>(Pcm16(y[ch]) / 32768.0);
       }
-      if (format == "pcm16")  // judged as written
-        for (float& v : recording) v = static_cast<float>(std::clamp(std::lround(double(v) * 32768.0), -32768L, 32767L) / 32768.0);
       RecordingFigures figures;
       figures.name = take.name;
       figures.path = take.name;
