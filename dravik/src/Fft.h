@@ -23,7 +23,8 @@ using FftwComplexBuffer = vesk::FftwBuffer<fftw_complex[]>;
 // saves making a second plan in every run. Complex plans only: under
 // FFTW_ESTIMATE the real-to-half-spectrum plans of 16384 points take
 // milliseconds to make, more than all the transforms of a typical run.
-// Throws std::bad_alloc when FFTW cannot allocate.
+// Throws std::bad_alloc when FFTW cannot allocate, also where its planner
+// would (it aborts instead of reporting).
 class ComplexFft {
 public:
     explicit ComplexFft(int n);

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "veskio2/RegularFile.h"
+
 namespace dravik {
 namespace {
 
@@ -14,6 +16,12 @@ constexpr int kBlockBytes = 1 << 17;
 }  // namespace
 
 bool Recording::open(const std::string& path) {
+    // A pipe would block the open until a writer comes, a device never end;
+    // the run seeks to every period, so only a regular file will do.
+    if (veskio2::ExistsButNotRegular(path)) {
+        std::printf("%s: %s\n", path.c_str(), veskio2::kNotRegularFile);
+        return false;
+    }
     SF_INFO info{};
     info.format = 0;
     SNDFILE* raw = sf_open(path.c_str(), SFM_READ, &info);

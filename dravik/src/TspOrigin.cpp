@@ -11,6 +11,7 @@
 #include "CommandLine.h"
 #include "Recording.h"
 #include "veskio2/ByteOrder.h"
+#include "veskio2/RegularFile.h"
 
 namespace dravik {
 namespace {
@@ -64,8 +65,11 @@ int read_floats(std::FILE* file, long long size_bytes, std::vector<double>* samp
 }
 
 int load_float_origin(const RunSettings& settings, std::vector<double>* reference) {
-    // One open serves both the size and the samples.
-    FileHandle file(std::fopen(settings.tsp_org_file.c_str(), "rb"));
+    // One open serves both the size and the samples; a pipe or device (whose
+    // open could block, whose end may never come) counts as unreadable.
+    const bool regular = !veskio2::ExistsButNotRegular(settings.tsp_org_file);
+    if (!regular) std::printf("%s: %s\n", settings.tsp_org_file.c_str(), veskio2::kNotRegularFile);
+    FileHandle file(regular ? std::fopen(settings.tsp_org_file.c_str(), "rb") : nullptr);
     long long size = file ? open_file_size(file.get()) : -1;
     // The size is a 32-bit quantity for the rest of the run.
     if (size > INT_MAX) size = -1;

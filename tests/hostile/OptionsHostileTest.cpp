@@ -32,6 +32,15 @@ protected:
     for (const char* output : {"out.xml", "tf.bin", "out_ch1.flt", "out_ch2.flt"})
       WriteWhole(dir_ / output, "output of an earlier run\n");
   }
+  // tfcheck reports its findings on standard output, measim on standard error.
+  void ExpectRefusedOnStandardOutput(const OptionCase& c) {
+    const Tree before = Snapshot(dir_.Path());
+    std::vector<std::string> argv = {RequireProgram(c.program.c_str())};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const Outcome o = RunProgram(argv, dir_.Path());
+    if (EndedCleanly(o, c.status)) ExpectMentions(o, c.program == "TFCHECK_BIN" ? o.out : o.err, {c.mention});
+    ExpectNothingLost(before, Snapshot(dir_.Path()));
+  }
   void ExpectRefused(const OptionCase& c) {
     const Tree before = Snapshot(dir_.Path());
     std::vector<std::string> argv = {RequireProgram(c.program.c_str())};
@@ -151,43 +160,91 @@ TEST_F(Options, MeasimListEntriesStayBelowTheOutputDir) {
   }
 }
 
-// A FIFO as the playback is refused at once instead of waiting for a writer.
-TEST_F(Options, MeasimRefusesAPipeAsPlayback) {
-  ScratchDir work;
-  WriteWhole(work / "mic.xml", MicArrayXml());
-  WriteWhole(work / "tsp.xml", TSPListXml(TSPSourceXml("rec.wav")));
-  ASSERT_EQ(::mkfifo((work / "play.wav").c_str(), 0600), 0);
-  const Outcome o = RunProgram({RequireProgram("MEASIM_BIN"), "--mic", "mic.xml", "--list", "tsp.xml", "--playback",
-                                "play.wav", "--output-dir", "sim"},
-                               work.Path());
-  if (EndedCleanly(o, 1)) ExpectMentions(o, o.err, {"--playback play.wav: not a regular file"});
-  EXPECT_FALSE(fs::exists(work / "sim"));
+// A FIFO as an input is refused at once instead of waiting for a writer
+// (the transfer-function reader of tfcheck, tfinterp and tflocate once
+// waited for ever).
+TEST_F(Options, PipesAsInputsAreRefusedAtOnce) {
+  struct PipeCase {
+    const char* program;
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<PipeCase> cases = {
+      {"MEASIM_BIN", {"--mic", "mic.xml", "--list", "tsp.xml", "--playback", "pipe", "--output-dir", "sim"},
+       "--playback pipe: not a regular file"},
+      {"TFCHECK_BIN", {"pipe"}, "pipe: not a regular file"},
+      {"TRELVIX_BIN", {"--mode", "tf", "-o", "tf.bin", "mic.xml", "pipe-list.xml"},
+       "cannot open the recording pipe: not a regular file"},
+      {"DRAVIK_BIN", {"--tsporigflt", "origin.flt", "--syncaddfreq", "1", "--syncaddoffset", "0", "pipe", "out"},
+       "pipe: not a regular file"},
+      {"DRAVIK_BIN", {"--tsporigflt", "pipe", "--syncaddfreq", "1", "--syncaddoffset", "0", "rec.wav", "out"},
+       "pipe: not a regular file"},
+  };
+  for (const PipeCase& c : cases) {
+    SCOPED_TRACE(c.program);
+    ScratchDir work;
+    WriteWhole(work / "mic.xml", MicArrayXml());
+    WriteWhole(work / "tsp.xml", TSPListXml(TSPSourceXml("rec.wav")));
+    WriteWhole(work / "pipe-list.xml", TSPListXml(TSPSourceXml("pipe")));
+    WriteWhole(work / "origin.flt", Flt(ImpulsePeriod()));
+    WriteWave(work / "rec.wav", 1, ImpulsePeriod());
+    ASSERT_EQ(::mkfifo((work / "pipe").c_str(), 0600), 0);
+    std::vector<std::string> argv = {RequireProgram(c.program)};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const Outcome o = RunProgram(argv, work.Path());
+    // dravik reports on standard output and ends with its own status.
+    const bool dravik = std::string(c.program) == "DRAVIK_BIN";
+    if (EndedCleanly(o, dravik ? 255 : 1)) ExpectMentions(o, dravik ? o.out : o.err, {c.message});
+    EXPECT_FALSE(fs::exists(work / "sim"));
+  }
 }
 
-// A FLAC playback whose header claims 2^28 frames but holds 20000: memory
-// follows the frames read (4.2 GB were taken before the error once).
-TEST_F(Options, MeasimReadsALyingFlacByItsFrames) {
+// A 16-bit FLAC of 20000 frames whose header claims 2^28.
+void WriteLyingFlac(const std::string& path) {
   {
     SF_INFO info{};
     info.samplerate = 16000;
     info.channels = 1;
     info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    const vesk::SoundFileHandle file(sf_open((dir_ / "play.flac").c_str(), SFM_WRITE, &info));
+    const vesk::SoundFileHandle file(sf_open(path.c_str(), SFM_WRITE, &info));
     ASSERT_TRUE(file);
-    std::vector<short> samples(20000, 1000);
+    std::vector<short> samples(20000);
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<short>((i * 7919) % 2001) - 1000;
     ASSERT_EQ(sf_writef_short(file.get(), samples.data(), 20000), 20000);
   }
-  std::string flac = ReadWhole(dir_ / "play.flac");
+  std::string flac = ReadWhole(path);
   ASSERT_EQ(flac.compare(0, 4, "fLaC"), 0);
   // STREAMINFO's 36-bit total sample count: low nibble of byte 21, bytes 22-25.
   flac[21] = static_cast<char>(flac[21] & 0xf0);
   flac[22] = 0x10;
   flac[23] = flac[24] = flac[25] = 0;
-  WriteWhole(dir_ / "play.flac", flac);
+  WriteWhole(path, flac);
+}
+
+// Lengths are judged by what the files hold, not by what a header or the
+// list claims: memory follows the frames read (measim once took 4.2 GB for
+// a lying FLAC; tfcheck 6.7 GB for a tspLength of 2^28, and judged the FLAC
+// at -278 dB SNR).
+TEST_F(Options, LengthsAreJudgedByTheFramesRead) {
+  WriteLyingFlac(dir_ / "play.flac");
+  WriteLyingFlac(dir_ / "rec.flac");
   WriteWhole(dir_ / "tsp.xml", TSPListXml(TSPSourceXml("rec.wav")));
-  ExpectRefused({"LyingFlac", "MEASIM_BIN",
-                 {"--mic", "mic.xml", "--list", "tsp.xml", "--playback", "play.flac", "--output-dir", "sim"}, 1,
-                 "play.flac: expected 268435456 frames, found 20000"});
+  WriteWhole(dir_ / "flac.xml", Replace(TSPListXml(TSPSourceXml("rec.flac")), ">1</synchronousAverage>",
+                                        ">2</synchronousAverage>"));
+  WriteWhole(dir_ / "huge.xml", Replace(TSPListXml(TSPSourceXml("rec.flac")), ">16384</tspLength>",
+                                        ">268435456</tspLength>"));
+  for (const OptionCase& c : {
+           OptionCase{"LyingFlacPlayback", "MEASIM_BIN",
+                      {"--mic", "mic.xml", "--list", "tsp.xml", "--playback", "play.flac", "--output-dir", "sim"}, 1,
+                      "play.flac: expected 268435456 frames, found 20000"},
+           OptionCase{"LyingFlacRecording", "TFCHECK_BIN", {"--recordings", "flac.xml"}, 3,
+                      "rec.flac: 20000 frames, the list's offset and periods need 32768"},
+           OptionCase{"PeriodsBeyondTheRecording", "TFCHECK_BIN", {"--recordings", "huge.xml"}, 3,
+                      "rec.flac: 20000 frames, the list's offset and periods need 268435456"},
+       }) {
+    SCOPED_TRACE(c.name);
+    ExpectRefusedOnStandardOutput(c);
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "FloatFile.h"
 #include "ToolError.h"
 #include "base/SoundFileHandle.h"
+#include "veskio2/RegularFile.h"
 
 namespace vesktools {
 namespace {
@@ -168,6 +169,7 @@ struct SoundReader::Impl {
 
 SoundReader::SoundReader(const std::string& path) : impl_(new Impl) {
   impl_->path = path;
+  if (veskio2::ExistsButNotRegular(path)) throw ToolError("cannot open " + path + ": " + veskio2::kNotRegularFile);
   impl_->file.reset(sf_open(path.c_str(), SFM_READ, &impl_->info));
   if (!impl_->file) throw ToolError("cannot open " + path + ": " + sf_strerror(nullptr));
 }

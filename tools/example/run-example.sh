@@ -4,7 +4,9 @@
 #   accuracy/  free field, no noise, 32-bit float recordings: the recovered
 #              impulse responses and the measured inter-microphone phase are
 #              checked against the simulation and the geometric calculation;
-#   room/      a small reverberant room with sensor noise, 16-bit recordings.
+#   room/      a small reverberant room with sensor noise, 16-bit recordings;
+#              at the end tflocate localises a held-out source between two
+#              measured directions with the measured and the geometric file.
 # Usage: run-example.sh BIN_DIR OUT_DIR
 set -euo pipefail
 
@@ -143,6 +145,27 @@ else
   status=1
 fi
 
+step "tflocate: a held-out source at azimuth 37.5 deg (between two measured directions), measured against geometric"
+# The room pass's measured M2PG and the free-field geometry of the same
+# array localise a noise source that was not measured, in the same room.
+if [ -x "$bin/tflocate" ]; then
+  tf_run "$out/room" "$out/room/tf-geometric.log" geometric-m2pg.bin --output-type m2pg --geometry-calculus 1
+  "$bin/measim" --mic "$out/config/mic.xml" --scene "$out/room/held-out.wav" --duration 3 --wave-format float \
+    --rt60 0.25 --drr 10 --snr 40 --seed 2027 --source azimuth=37.5,elevation=0,distance=1.5,signal=noise \
+    >"$out/room/held-out.log" 2>&1
+  if (cd "$out/room" && "$bin/tflocate" m2pg.bin held-out.wav --truth-json held-out.json \
+        --compare geometric-m2pg.bin) >"$out/tflocate.txt" 2>&1; then
+    sed 's/^/  /' "$out/tflocate.txt"
+  else
+    echo "run-example: tflocate failed; the end of $out/tflocate.txt:" >&2
+    tail -n 5 "$out/tflocate.txt" >&2
+    status=1
+  fi
+else
+  echo "run-example: $bin/tflocate is missing; build it to localise the held-out source" >&2
+  status=1
+fi
+
 cat <<EOT
 
 Outputs ($((SECONDS - start)) s):
@@ -150,7 +173,8 @@ Outputs ($((SECONDS - start)) s):
   free-field pass    $out/accuracy: recordings D*_00.wav, exact responses exact/,
                      recovered responses work-gtf/*/D*_00.wav/float_ch*.flt,
                      gtf.bin (from recordings), geometric-gtf.bin
-  room pass          $out/room: recordings D*_00.wav, m2pg.bin, gtf.bin
+  room pass          $out/room: recordings D*_00.wav, m2pg.bin, gtf.bin, geometric-m2pg.bin,
+                     held-out.wav and its truth held-out.json (the localisation in tflocate.txt)
   plots              $out/plots/*.png
   summary            $out/summary.txt
 EOT

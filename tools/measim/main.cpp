@@ -25,6 +25,7 @@
 #include "ToolError.h"
 #include "base/Constants.h"
 #include "ToolMain.h"
+#include "veskio2/RegularFile.h"
 
 namespace po = boost::program_options;
 using namespace vesktools;
@@ -69,7 +70,8 @@ void CheckRange(const po::variables_map& vm, const char* option, double low, dou
 void RequireRegularFile(const std::string& path, const char* option) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) throw ToolError(std::string("--") + option + " " + path + ": " + std::strerror(errno));
-  if (!S_ISREG(info.st_mode)) throw ToolError(std::string("--") + option + " " + path + ": not a regular file");
+  if (!S_ISREG(info.st_mode))
+    throw ToolError(std::string("--") + option + " " + path + ": " + veskio2::kNotRegularFile);
 }
 
 // A list's file names stay below --output-dir and never name an input.

@@ -304,6 +304,13 @@ def plot_phase(tf_file, tf_path, rings, err, mic_pos, mic, ref, indices, speed_m
     plt.close(fig)
 
 
+def require_finite(parser, path, what, positions):
+    """Stops with a usage error naming the first non-finite position."""
+    bad = np.flatnonzero(~np.all(np.isfinite(np.asarray(positions, dtype=np.float64).reshape(len(positions), -1)), axis=1))
+    if bad.size:
+        parser.error(f"{path}: {what} {bad[0]} has a position that is not finite")
+
+
 def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--mic", required=True, help="microphone-array location file")
@@ -328,6 +335,9 @@ def main(argv=None):
     mics = veskio2py.read_config(args.mic)
     list_cfg = veskio2py.read_config(args.list)
     mic_pos = mics.mic_positions()
+    # A position the readers take but no geometry can use: refused before any figure is drawn.
+    require_finite(p, args.mic, "microphone", mic_pos)
+    require_finite(p, args.list, "source", list_cfg.source_positions())
     indices = mics.mic_indices()
     if len(indices) < 2:
         p.error(f"{args.mic} has {len(indices)} microphones; the phase needs two")
@@ -346,6 +356,7 @@ def main(argv=None):
         tf_file = veskio2py.read_tf(path)
         if tf_file.tf is None or tf_file.positions is None:
             p.error(f"{path}: no transfer functions or source positions in the file")
+        require_finite(p, path, "source", tf_file.positions)
         num_mics = tf_file.tf.shape[1]
         if len(mic_pos) != num_mics:
             p.error(f"{args.mic} has {len(mic_pos)} microphones, {path} has {num_mics}")

@@ -11,6 +11,7 @@
 #include "PendingOutput.h"
 #include "ToolError.h"
 #include "veskio2/Vesk.h"
+#include "veskio2/RegularFile.h"
 
 namespace vesksofa {
 
@@ -223,9 +224,8 @@ std::string StoredValuesStatement(const std::string& kind, bool geometric) {
 
 void ConvertTfFileToSofa(const std::string& tfPath, const std::string& sofaPath, SofaTexts texts) {
   // Read twice: the header, checking the whole file, then the values.
-  struct stat st;
-  if (::stat(tfPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-    throw ToolError(tfPath + ": not a regular file (it is read twice: header, then values)");
+  if (veskio2::ExistsButNotRegular(tfPath))
+    throw ToolError(tfPath + ": " + veskio2::kNotRegularFile + " (it is read twice: header, then values)");
   HeaderPass header;
   VisitFile(tfPath, header);
   if (!header.fmt) throw ToolError(tfPath + ": holds no vgtf::Fmt data set");

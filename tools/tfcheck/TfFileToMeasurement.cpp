@@ -7,6 +7,7 @@
 #include <boost/pointer_cast.hpp>
 
 #include "ToolError.h"
+#include "veskio2/RegularFile.h"
 
 namespace vesktools {
 namespace vgtf = veskio2::vesk::vgtf;
@@ -25,6 +26,7 @@ const std::vector<std::complex<float>>& TfMeasurement::Spectrum(std::size_t src,
 TfMeasurement TfFileToMeasurement(const std::string& path, std::size_t minMics, const char* purpose) {
   TfMeasurement m;
   m.path = path;
+  if (veskio2::ExistsButNotRegular(path)) throw ToolError(path + ": " + veskio2::kNotRegularFile);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ToolError("cannot open " + path);
   try {

@@ -2,6 +2,7 @@
 // transfer-function file for the positions of a list file, each
 // interpolated from the measured ones, or reports how good the
 // interpolation of a measurement is. Exit status 0 done, 1 error.
+#include <filesystem>
 #include <iostream>
 #include <new>
 #include <string>
@@ -65,6 +66,11 @@ int Run(int argc, char** argv) {
   if (vm.count("json")) throw ToolError("--json goes with --leave-one-out");
   if (files.size() != 2) throw ToolError("expected TF.bin and LIST.xml, found " + std::to_string(files.size()) + " files; see --help");
   if (output.empty()) throw ToolError("give the output file with -o OUT.bin");
+  // The measurement cannot be made again: it is never replaced by its interpolation.
+  std::error_code same;
+  for (const std::string& input : files)
+    if (std::filesystem::equivalent(input, output, same))
+      throw ToolError("-o " + output + " names the input " + input + "; write the interpolation to another file");
   TfMeasurement tf = TfFileToMeasurement(files[0], 1, "interpolation");
   const std::vector<veskio2::Vector3<float>> targets = ListToTargets(files[1]);
   InterpolationCounts counts;

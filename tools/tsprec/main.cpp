@@ -31,6 +31,7 @@
 #include "base/SignalCleanup.h"
 #include "dravik/Invocation.h"
 #include "veskio2/VeskConfig.h"
+#include "veskio2/RegularFile.h"
 
 namespace po = boost::program_options;
 namespace fs = std::filesystem;
@@ -251,11 +252,8 @@ int Run(int argc, char** argv) {
   if (vm.count("keep-loopback") && loopbackChannel < 0) throw ToolError("--keep-loopback needs --loopback-channel");
   const bool interactive = !vm.count("non-interactive");
 
-  for (const std::string* input : {&listPath, &playbackPath}) {
-    std::error_code ec;
-    const auto st = fs::status(*input, ec);
-    if (fs::exists(st) && !fs::is_regular_file(st)) throw ToolError(*input + ": not a regular file");
-  }
+  for (const std::string* input : {&listPath, &playbackPath})
+    if (veskio2::ExistsButNotRegular(*input)) throw ToolError(*input + ": " + veskio2::kNotRegularFile);
   const Plan plan = ReadPlan(listPath);
   RecordingsSettings checkSettings;
   const Thresholds limits;
@@ -321,9 +319,9 @@ int Run(int argc, char** argv) {
   std::vector<bool> skip(plan.takes.size(), false);
   for (std::size_t i = 0; i < plan.takes.size(); ++i) {
     std::error_code ec;
-    const auto st = fs::status(plan.takes[i].name, ec);
     if (!fs::exists(fs::symlink_status(plan.takes[i].name, ec))) continue;
-    if (fs::exists(st) && !fs::is_regular_file(st)) throw ToolError(plan.takes[i].name + ": not a regular file");
+    if (veskio2::ExistsButNotRegular(plan.takes[i].name))
+      throw ToolError(plan.takes[i].name + ": " + veskio2::kNotRegularFile);
     if (vm.count("resume")) skip[i] = true;
     else if (!vm.count("overwrite"))
       throw ToolError(plan.takes[i].name + " exists; give --resume to go on after it or --overwrite to record it again");

@@ -14,6 +14,7 @@
 #include <sndfile.h>
 
 #include "base/SoundFileHandle.h"
+#include "veskio2/RegularFile.h"
 #include "dravik/Invocation.h"
 #include "options/OptionDefaults.h"
 
@@ -30,8 +31,9 @@ std::string OpenProblem(const std::string& path, bool wave, SF_INFO* info) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
   if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-  // A pipe could block the open, a device never end: dravik judges those.
-  if (!S_ISREG(st.st_mode)) return "";
+  // A pipe could block the open, a device never end: the impulse
+  // calculator refuses those too.
+  if (!S_ISREG(st.st_mode)) return veskio2::kNotRegularFile;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);
   ::close(fd);

@@ -25,7 +25,8 @@ public:
 // differs from `samplingFreqHz` (0: not checked) or it has fewer channels
 // than its highest micIndex + 1. Returns one line naming the recording or
 // the origin that cannot be opened and the system's reason; empty when both
-// open. Files that are not regular (devices, pipes) are left to dravik.
+// open; a file that is not regular (a device, a pipe) cannot ("not a
+// regular file").
 std::string CheckRecordingAndOrigin(const std::string& wave, const std::vector<unsigned int>& micIndices,
                                     unsigned int samplingFreqHz,
                                     const veskio2::veskconfig::OriginalImpulseFile& origin);

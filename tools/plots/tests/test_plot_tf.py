@@ -78,12 +78,19 @@ class PlotCommand(unittest.TestCase):
             (["--tf", "gtf.bin", "--elevation", "10"], "gtf.bin: no ring at elevation 10\u00b0"),
             (["--tf", "gtf.bin", "--mic-index", str(NUM_MIC)], f"--mic-index {NUM_MIC} is not a micIndex of mic.xml"),
             (["--tf", "gtf.bin", "--tf", "m2pg.bin", "--prefix", "a"], "give one --prefix per --tf (2), found 1"),
+            (["--tf", "gtf.bin", "--mic", "nan-mic.xml", "--out-dir", "nan-png"],
+             "nan-mic.xml: microphone 0 has a position that is not finite"),
         ]
+        with open(os.path.join(self.dir, "mic.xml")) as fh:
+            text = fh.read()
+        with open(os.path.join(self.dir, "nan-mic.xml"), "w") as fh:
+            fh.write(re.sub(r'x="[^"]*"', 'x="nan"', text, count=1))
         for args, message in cases:
             with self.subTest(args=args):
                 done = self.run_plot(*args)
                 self.assertEqual(done.returncode, 2)
                 self.assertIn(message, done.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "nan-png")))
 
 
 if __name__ == "__main__":

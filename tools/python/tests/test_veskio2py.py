@@ -137,6 +137,29 @@ class CppWrittenFiles(unittest.TestCase):
         tf = np.array(gtf["tf"], dtype=np.float32)
         np.testing.assert_array_equal(veskio2py.read_tf(self.path("gtf.bin")).tf, tf[..., 0] + 1j * tf[..., 1])
 
+    def test_numbers_and_entities_as_the_cpp_reader_takes_them(self):
+        veskdump = os.environ.get("VESKDUMP_BIN")
+        if not veskdump or not os.path.exists(veskdump):
+            self.skipTest("veskdump not built")
+        mic = ('<?xml version="1.0"?>\n{dtd}<veskconfig id="MicArrayLocationFile" version="2.0"><comment>{comment}'
+               '</comment><mics><mic version="1"><micIndex>0</micIndex><position x="{x}" y="0" z="0"/></mic></mics>'
+               '</veskconfig>\n')
+        cases = [("1.5", "", ""), ("+2e3", "", ""), ("-inf", "", ""), ("nan", "", ""), (".5", "", ""),
+                 ("1e999", "", ""), ("1e-50", "", ""), ("1_000", "", ""), ("0x1p3", "", ""), ("+-1", "", ""),
+                 ("3.5e38", "", ""), ("1", '<!DOCTYPE veskconfig [<!ENTITY big "aaaa">]>\n', "&big;")]
+        for x, dtd, comment in cases:
+            with self.subTest(x=x, entity=bool(dtd)):
+                path = self.path("numbers.xml")
+                with open(path, "w") as fh:
+                    fh.write(mic.format(dtd=dtd, comment=comment, x=x))
+                cpp_accepts = subprocess.run([veskdump, path], capture_output=True).returncode == 0
+                try:
+                    veskio2py.read_config(path)
+                    python_accepts = True
+                except veskio2py.ConfigError:
+                    python_accepts = False
+                self.assertEqual(python_accepts, cpp_accepts)
+
 
 class DocumentedExamples(unittest.TestCase):
     def test_byte_example(self):

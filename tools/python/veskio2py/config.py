@@ -1,8 +1,10 @@
 """Reader of the XML configuration files (docs/formats.md)."""
 
+import re
 from dataclasses import dataclass, field
 from typing import List, Optional
 import xml.etree.ElementTree as ET
+from xml.parsers import expat
 
 import numpy as np
 
@@ -116,14 +118,30 @@ def _int(where, elem):
     return value
 
 
+# The numbers the C++ reader takes: decimal or exponent form, nan or inf,
+# one leading sign (or a "+" before it); no hexadecimal, no "_" digit
+# groups (Python's float() takes those), nothing out of single precision.
+_FLOAT_TEXT = re.compile(r"(?:\+(?![+-]))?[+-]?(?:(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?|inf(?:inity)?|nan)\Z",
+                         re.ASCII | re.IGNORECASE)
+
+
 def _float(where, elem, attr):
     text = elem.get(attr)
     if text is None:
         _fail(where, elem, f"expected attribute {attr} in <{elem.tag}>, found none")
-    try:
-        value = float(text.strip())
-    except ValueError:
-        _fail(where, elem, f'bad float number "{text}" in <{elem.tag}> attribute {attr}')
+    core = text.strip(" \t\n\r")
+    reason = None
+    if not _FLOAT_TEXT.match(core):
+        reason = "not a number"
+    else:
+        value = float(core)
+        with np.errstate(over="ignore"):
+            single = np.float32(value)
+        word = core.lstrip("+-")[:1].lower() in ("i", "n")
+        if not word and (not np.isfinite(single) or (value != 0 and single == 0)):
+            reason = "out of range"
+    if reason:
+        _fail(where, elem, f'bad number "{text}" in attribute {attr} of <{elem.tag}>: {reason}')
     return value
 
 
@@ -191,8 +209,27 @@ _UNSIGNED_FIELDS = {"numMic": "num_mic", "numInner": "num_inner", "synchronousAv
                     "tspOffset": "tsp_offset", "tspLength": "tsp_length", "signalMax": "signal_max"}
 
 
+def _refuse_entities(text, where):
+    """Entities declared in a DTD are refused, as the C++ reader refuses
+    their references (they could expand one line into gigabytes)."""
+    marker = b"<!ENTITY" if isinstance(text, bytes) else "<!ENTITY"
+    if marker not in text:
+        return
+    parser = expat.ParserCreate()
+
+    def declared(name, *_):
+        raise ConfigError(f"{where}:{parser.CurrentLineNumber}: entity {name} is declared; entities are not supported")
+
+    parser.EntityDeclHandler = declared
+    try:
+        parser.Parse(text, True)
+    except expat.ExpatError as e:
+        raise ConfigError(f"{where}: {e}") from None
+
+
 def parse_config(text, where="<text>"):
     """Parses configuration XML held in a string; raises ConfigError."""
+    _refuse_entities(text, where)
     try:
         root = ET.fromstring(text)
     except ET.ParseError as e:
@@ -227,7 +264,13 @@ def parse_config(text, where="<text>"):
     return cfg
 
 
+MAX_CONFIG_BYTES = 1 << 30  # as the C++ reader: a file that never ends is read only this far
+
+
 def read_config(path):
     """Reads a configuration file; raises ConfigError naming the file."""
     with open(path, "rb") as f:
-        return parse_config(f.read(), str(path))
+        text = f.read(MAX_CONFIG_BYTES + 1)
+    if len(text) > MAX_CONFIG_BYTES:
+        raise ConfigError(f"{path}: file is larger than 1 GiB")
+    return parse_config(text, str(path))

@@ -9,6 +9,7 @@
 #include <complex>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <regex>
@@ -253,6 +254,12 @@ TEST(TfInterp, TargetsOutsideTheMeasurementAreRefusedByName) {
   EXPECT_NE(r.err.find("tfinterp: target 1 at ("), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("elevation -60 deg) lies outside the measured sphere of"), std::string::npos) << r.err;
   EXPECT_FALSE(std::ifstream(dir.Path() + "/out.bin").good());
+  // The measurement is never replaced by its interpolation.
+  const auto before = std::filesystem::file_size(dir.Path() + "/measured.bin");
+  r = RunTool({tfinterp, "--extrapolate", "nearest", "measured.bin", "targets.xml", "-o", "./measured.bin"}, dir.Path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tfinterp: -o ./measured.bin names the input measured.bin; write the interpolation to another file\n");
+  EXPECT_EQ(std::filesystem::file_size(dir.Path() + "/measured.bin"), before);
   r = RunTool({tfinterp, "--extrapolate", "nearest", "measured.bin", "targets.xml", "-o", "out.bin"}, dir.Path());
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("2 taken from the nearest measured direction"), std::string::npos) << r.err;

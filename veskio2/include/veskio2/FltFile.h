@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "veskio2/ByteOrder.h"
+#include "veskio2/RegularFile.h"
 
 namespace veskio2 {
 namespace flt {
@@ -83,11 +84,11 @@ public:
     if (::stat(path.c_str(), &st) != 0) {
       problem_ = std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
-      problem_ = "not a regular file";
+      problem_ = kNotRegularFile;
     } else if ((fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
       problem_ = "cannot open";
     } else if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-      problem_ = "not a regular file";  // replaced between the two looks
+      problem_ = kNotRegularFile;  // replaced between the two looks
     } else {
       samples_ = static_cast<std::size_t>(st.st_size) / kBytesPerSample;
       if (samples_ == 0) problem_ = "holds no whole sample";
