@@ -45,6 +45,83 @@ void Matrix(JsonText& json, const char* key, const std::vector<std::vector<doubl
   json.EndArray();
 }
 
+void PointToJson(JsonText& json, const char* key, const Vec3& v, double scale) {
+  json.Key(key);
+  json.BeginArray();
+  for (double c : {v.x, v.y, v.z}) json.Number(c * scale);
+  json.EndArray();
+}
+
+void ArrayEstimateToText(const ArrayEstimate& estimate, const std::vector<std::string>& labels, std::size_t numSources,
+                         std::ostream& out) {
+  out << "array from the delays: " << estimate.sourcesUsed << " of " << numSources
+      << " sources fitted; common latency " << Format("%.3f", estimate.commonLatencySamples) << " samples (+-"
+      << Format("%.3f", estimate.commonLatencySigmaSamples) << ")\n";
+  out << "  microphone       file x, y, z (m)             fitted x, y, z (m)           moved mm (+-)    "
+         "latency samples (+-)  residual\n";
+  for (std::size_t m = 0; m < estimate.mics.size(); ++m) {
+    const MicEstimate& e = estimate.mics[m];
+    std::string axes;
+    for (const std::string& a : e.undetermined) axes += (axes.empty() ? "  not determined: " : ", ") + a;
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "  %-16s %8.4f %8.4f %8.4f    %8.4f %8.4f %8.4f    %6.1f (%4.1f)    %+7.3f (%5.3f)     %6.3f%s\n",
+                  labels[m].c_str(), e.filePosition.x, e.filePosition.y, e.filePosition.z, e.fittedPosition.x,
+                  e.fittedPosition.y, e.fittedPosition.z, e.differenceMm, e.differenceSigmaMm, e.latencySamples,
+                  e.latencySigmaSamples, e.rmsResidualSamples, axes.c_str());
+    out << line;
+  }
+  for (const std::string& note : estimate.notes) out << "note: " << note << "\n";
+  for (const ExcludedSource& x : estimate.excluded)
+    out << "left out of the fit: source " << x.src << " (azimuth " << Format("%.1f", x.azimuthDeg) << " deg, elevation "
+        << Format("%.1f", x.elevationDeg) << " deg): " << x.reason << "\n";
+}
+
+void ArrayEstimateToJson(JsonText& json, const ArrayEstimate& estimate, const std::vector<std::string>& labels) {
+  json.Key("arrayEstimate");
+  json.BeginObject();
+  json.Field("sourcesUsed", estimate.sourcesUsed);
+  json.Field("commonLatencySamples", estimate.commonLatencySamples);
+  json.Field("commonLatencySigmaSamples", estimate.commonLatencySigmaSamples);
+  json.Key("microphones");
+  json.BeginArray();
+  for (std::size_t m = 0; m < estimate.mics.size(); ++m) {
+    const MicEstimate& e = estimate.mics[m];
+    json.BeginObject();
+    json.Field("label", labels[m]);
+    PointToJson(json, "filePositionM", e.filePosition, 1.0);
+    PointToJson(json, "fittedPositionM", e.fittedPosition, 1.0);
+    PointToJson(json, "sigmaMm", e.sigmaMetres, 1000.0);
+    json.Field("differenceMm", e.differenceMm);
+    json.Field("differenceSigmaMm", e.differenceSigmaMm);
+    json.Field("latencySamples", e.latencySamples);
+    json.Field("latencySigmaSamples", e.latencySigmaSamples);
+    json.Field("rmsResidualSamples", e.rmsResidualSamples);
+    json.Key("undetermined");
+    json.BeginArray();
+    for (const std::string& a : e.undetermined) json.String(a);
+    json.EndArray();
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("excludedSources");
+  json.BeginArray();
+  for (const ExcludedSource& x : estimate.excluded) {
+    json.BeginObject();
+    json.Field("source", x.src);
+    json.Field("azimuthDeg", x.azimuthDeg);
+    json.Field("elevationDeg", x.elevationDeg);
+    json.Field("reason", x.reason);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("notes");
+  json.BeginArray();
+  for (const std::string& note : estimate.notes) json.String(note);
+  json.EndArray();
+  json.EndObject();
+}
+
 void FindingsToText(const std::vector<Finding>& findings, std::ostream& out) {
   for (const Finding& f : findings) out << "finding " << f.kind << ": " << f.text << "\n";
   out << "verdict: " << Verdict(findings) << "\n";
@@ -86,6 +163,7 @@ void TfCheckToText(const TfCheckContext& context, const GeometryCheck& check, st
   for (const auto& s : check.sources) standing += s.standsOut;
   out << "sources: " << standing << " of " << check.sources.size() << " stand out; median residual "
       << Format("%.3f", check.medianAbsSamples) << " samples\n";
+  if (context.arrayEstimate) ArrayEstimateToText(*context.arrayEstimate, in.micLabels, tf.NumSources(), out);
   FindingsToText(check.findings, out);
 }
 
@@ -153,6 +231,7 @@ std::string TfCheckToJson(const TfCheckContext& context, const GeometryCheck& ch
   Matrix(json, "measuredUs", check.measured, us);
   Matrix(json, "predictedUs", check.predicted, us);
   Matrix(json, "residualUs", check.residual, us);
+  if (context.arrayEstimate) ArrayEstimateToJson(json, *context.arrayEstimate, in.micLabels);
   FindingsToJson(json, check.findings);
   json.EndObject();
   return json.Text() + "\n";

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 
+#include "DelaysToArrayEstimate.h"
 #include "DelaysToGeometryCheck.h"
 #include "RecordingsToCheck.h"
 #include "TfFileToMeasurement.h"
@@ -16,6 +17,7 @@ struct TfCheckContext {
   const TfMeasurement* tf = nullptr;
   const GeometryInput* input = nullptr;
   double bandLowHz = 0, bandHighHz = 0;
+  const ArrayEstimate* arrayEstimate = nullptr;  // --estimate-array: its section (JSON "arrayEstimate")
 };
 
 // The one-line verdict: "consistent" or "suspect: N findings (kinds)".
