@@ -54,8 +54,8 @@ void PointToJson(JsonText& json, const char* key, const Vec3& v, double scale) {
 
 void ArrayEstimateToText(const ArrayEstimate& estimate, const std::vector<std::string>& labels, std::size_t numSources,
                          std::ostream& out) {
-  out << "array from the delays: " << estimate.sourcesUsed << " of " << numSources
-      << " sources fitted; common latency " << Format("%.3f", estimate.commonLatencySamples) << " samples (+-"
+  out << "array from the delays (free-field arrival times: on a head or a body, effective positions): "
+      << estimate.sourcesUsed << " of " << numSources << " sources fitted; common latency " << Format("%.3f", estimate.commonLatencySamples) << " samples (+-"
       << Format("%.3f", estimate.commonLatencySigmaSamples) << ")\n";
   out << "  microphone       file x, y, z (m)             fitted x, y, z (m)           moved mm (+-)    "
          "latency samples (+-)  residual\n";
@@ -65,7 +65,7 @@ void ArrayEstimateToText(const ArrayEstimate& estimate, const std::vector<std::s
     for (const std::string& a : e.undetermined) axes += (axes.empty() ? "  not determined: " : ", ") + a;
     char line[320];
     std::snprintf(line, sizeof line,
-                  "  %-16s %8.4f %8.4f %8.4f    %8.4f %8.4f %8.4f    %6.1f (%4.1f)    %+7.3f (%5.3f)     %6.3f%s\n",
+                  "  %-16s %8.4f %8.4f %8.4f    %8.4f %8.4f %8.4f    %6.2f (%4.2f)   %+7.3f (%5.3f)     %6.3f%s\n",
                   labels[m].c_str(), e.filePosition.x, e.filePosition.y, e.filePosition.z, e.fittedPosition.x,
                   e.fittedPosition.y, e.fittedPosition.z, e.differenceMm, e.differenceSigmaMm, e.latencySamples,
                   e.latencySigmaSamples, e.rmsResidualSamples, axes.c_str());

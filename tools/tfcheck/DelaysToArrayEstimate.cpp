@@ -236,7 +236,7 @@ ArrayEstimate DelaysToArrayEstimate(const ArrayEstimateInput& in, const Threshol
     }
     if (e.differenceMm > std::max(limits.arrayPositionMm, limits.arrayPositionSigmas * e.differenceSigmaMm)) {
       moved << (numMoved++ ? ", " : "") << in.micLabels[m] << " by " << Fixed(e.differenceMm, 1) << " mm (+-"
-            << Fixed(e.differenceSigmaMm, 1) << ")";
+            << Fixed(e.differenceSigmaMm, 2) << ")";
     }
     if (std::fabs(e.latencySamples) > limits.latencySamples + limits.latencySigmas * e.latencySigmaSamples) {
       late << (numLate++ ? ", " : "") << in.micLabels[m] << " " << (e.latencySamples > 0 ? "+" : "")

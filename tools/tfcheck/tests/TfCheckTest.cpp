@@ -246,12 +246,13 @@ double RelativePhaseErrorDeg(const std::string& measuredPath, const std::string&
   return std::sqrt(sum / static_cast<double>(count));
 }
 
-// The array measured back from a TSP measurement (72 directions at 1.5 m,
-// 30 dB sensor noise) whose array file is off by up to 2 cm per
-// microphone: the written file must hold the simulated positions, a planted
-// channel latency must be found, an axis the sources do not span must be
-// named and kept, and the written file must give geometric responses
-// closer in phase to the measured ones than the typed file.
+// The array measured back from a TSP measurement (72 directions at 1.5 m
+// per elevation, 30 dB sensor noise) whose array file is off by up to 2 cm
+// per microphone: the written file must hold the simulated positions, a
+// planted channel latency must be found, an axis the sources do not span
+// must be named and kept, a moved loudspeaker left out, and the written
+// file must give geometric responses closer in phase to the measured ones
+// than the typed file.
 TEST(TfCheck, ArrayEstimateMeasuresPositionsAndLatencyBack) {
   const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN"), tspgen = Program("TSPGEN_BIN"),
                     tfcheck = Program("TFCHECK_BIN"), dravik = Program("DRAVIK_BIN");
@@ -260,11 +261,12 @@ TEST(TfCheck, ArrayEstimateMeasuresPositionsAndLatencyBack) {
     const char* name;
     int numElevations;
     double latencySamples;  // planted on micIndex kLateMic (0: none)
+    int movedSource;        // a loudspeaker 10 degrees from its listed direction (-1: none)
   };
   constexpr unsigned kLateMic = 5;
   const std::vector<ArrayCase> cases = {
-      {"three elevations, one channel 3 samples late", 3, 3.0},
-      {"one elevation: z is not determined", 1, 0.0},
+      {"three elevations, one channel 3 samples late", 3, 3.0, -1},
+      {"one elevation (z is not determined), one loudspeaker moved", 1, 0.0, 40},
   };
   for (const ArrayCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -299,6 +301,7 @@ TEST(TfCheck, ArrayEstimateMeasuresPositionsAndLatencyBack) {
     Args sim = {measim, "--mic", "mic.xml", "--list", "list.xml", "--playback", "playback.wav", "--ir-length", "1024",
                 "--snr", "30"};
     if (c.latencySamples != 0) sim = Join(sim, {"--channel-latency", std::to_string(kLateMic) + "=3"});
+    if (c.movedSource >= 0) sim = Join(sim, {"--move-source", std::to_string(c.movedSource) + "=10"});
     RunTool(sim, d);
     vesk_test::ProcessOptions options;
     options.workDir = d;
@@ -319,6 +322,12 @@ TEST(TfCheck, ArrayEstimateMeasuresPositionsAndLatencyBack) {
     EXPECT_EQ(Count(json, "\"kind\":\"array-position\""), 1u) << json;
     EXPECT_EQ(Count(json, "\"kind\":\"channel-latency\""), c.latencySamples != 0 ? 1u : 0u) << json;
     EXPECT_EQ(Count(json, "\"undetermined\":[\"z\"]"), c.numElevations == 1 ? 8u : 0u) << json;
+    // The moved loudspeaker alone stays out of the fit.
+    EXPECT_EQ(Count(json, "\"excludedSources\":[]"), c.movedSource < 0 ? 1u : 0u) << json;
+    if (c.movedSource >= 0) {
+      EXPECT_EQ(Count(json, "\"excludedSources\":[{\"source\":" + std::to_string(c.movedSource) + ","), 1u) << json;
+      EXPECT_EQ(JsonNumbers(json, "sourcesUsed"), std::vector<double>{71.0}) << json;
+    }
 
     const std::vector<vc::Mic1> fitted = ReadMics(d + "/fitted.xml");
     ASSERT_EQ(fitted.size(), truth.size());
