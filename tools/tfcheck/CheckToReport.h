@@ -8,6 +8,7 @@
 #include "DelaysToArrayEstimate.h"
 #include "DelaysToGeometryCheck.h"
 #include "RecordingsToCheck.h"
+#include "RecordingsToConfidence.h"
 #include "TfFileToMeasurement.h"
 
 namespace vesktools {
@@ -26,8 +27,11 @@ std::string Verdict(const std::vector<Finding>& findings);
 void TfCheckToText(const TfCheckContext& context, const GeometryCheck& check, std::ostream& out);
 std::string TfCheckToJson(const TfCheckContext& context, const GeometryCheck& check);
 
-void RecordingsCheckToText(const RecordingsCheck& check, std::ostream& out);
-std::string RecordingsCheckToJson(const RecordingsCheck& check);
+// With `confidence` (--tf), its figures for `tf` too (JSON "tfConfidence").
+void RecordingsCheckToText(const RecordingsCheck& check, std::ostream& out, const TfConfidence* confidence = nullptr,
+                           const TfMeasurement* tf = nullptr);
+std::string RecordingsCheckToJson(const RecordingsCheck& check, const TfConfidence* confidence = nullptr,
+                                  const TfMeasurement* tf = nullptr);
 
 }  // namespace vesktools
 

@@ -14,7 +14,7 @@ namespace vesktools {
 // "source-moved", "source-outlier", "microphone", "delay-scatter",
 // "non-finite", "clipping", "noise", "clock-drift", "level", "dc-offset",
 // "recording-rate", "recording-short", "recording-channels",
-// "tsp-origin", "array-position", "channel-latency"); `text` says what and where in words.
+// "tsp-origin", "band-snr", "array-position", "channel-latency"); `text` says what and where in words.
 struct Finding {
   std::string kind;
   std::string text;
@@ -34,6 +34,7 @@ struct Thresholds {
   double scatterSamples = 0.3;       // median |residual| of the whole file
   double snrMinDb = 20.0;            // SNR of the averaged periods
   double snrBelowMedianDb = 10.0;    // a recording this far below the median SNR
+  double bandSnrMinDb = 10.0;        // an octave band's SNR after averaging (and a TF bin's)
   double levelFromMedianDb = 10.0;   // a recording this far from the median level
   double dcOffset = 0.01;            // full scale
   double driftSmearSamples = 0.25;   // drift times the span of the averaged periods

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <sstream>
 #include <stdexcept>
@@ -21,6 +22,7 @@
 
 #include "CheckToReport.h"
 #include "DelaysToArrayEstimate.h"
+#include "RecordingsToConfidence.h"
 #include "DelaysToGeometryCheck.h"
 #include "MeasurementToDelays.h"
 #include "RecordingsToCheck.h"
@@ -179,7 +181,7 @@ void Plot(const PlotPlan& plan, const std::string& json) {
 }
 
 int Run(int argc, char** argv) {
-  std::string micPath, recordingsPath, band, plotDir, writeMicPath;
+  std::string micPath, recordingsPath, band, plotDir, writeMicPath, tfPath;
   double speed = vesk::kSpeedOfSound, temperature = 0.0;
   int samplingFreq = 0;
   po::options_description opts("tfcheck options");
@@ -194,12 +196,13 @@ int Run(int argc, char** argv) {
       ("band", po::value(&band), "LOW,HIGH in Hz for the delay estimates (default 300 Hz to 0.8 of Nyquist)")
       ("json", "print every figure as JSON instead of the text report")
       ("plot", po::value(&plotDir), "draw the residuals (or the recordings' SNR) as PNG into this directory")
+      ("tf", po::value(&tfPath), "with --recordings: how sure each transfer function of this file (made from the list) is")
       ("estimate-array", "also fit each microphone's position and each channel's latency to the delays (needs --mic)")
       ("write-mic", po::value(&writeMicPath), "with --estimate-array: write the array file with the fitted positions here");
   std::vector<std::string> files;
   const po::variables_map vm = vesk::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
-    std::cout << "Usage: tfcheck [options] TF.bin\n       tfcheck --estimate-array --mic MIC.xml [--write-mic OUT.xml] [options] TF.bin\n       tfcheck --recordings LIST.xml [options]\n"
+    std::cout << "Usage: tfcheck [options] TF.bin\n       tfcheck --estimate-array --mic MIC.xml [--write-mic OUT.xml] [options] TF.bin\n       tfcheck --recordings LIST.xml [--tf TF.bin] [options]\n"
               << "Exit status: 0 consistent, 3 suspect (findings listed), 1 error.\n"
               << opts << "\n";
     return kConsistent;
@@ -235,13 +238,22 @@ int Run(int argc, char** argv) {
     settings.expectedRateHz = samplingFreq > 0 ? samplingFreq : 16000;
     settings.bandLowHz = delayBand.lowHz;
     settings.bandHighHz = delayBand.highHz;
+    std::unique_ptr<TfMeasurement> tf;
+    if (!tfPath.empty()) {
+      tf = std::make_unique<TfMeasurement>(TfFileToMeasurement(tfPath));
+      settings.tfNfft = tf->nfft;
+      if (samplingFreq <= 0) settings.expectedRateHz = static_cast<int>(std::lround(tf->samplingHz));
+    }
     const RecordingsCheck check = RecordingsToCheck(recordingsPath, settings, limits);
-    const std::string text = RecordingsCheckToJson(check);
+    TfConfidence confidence;
+    if (tf) confidence = RecordingsToConfidence(check, *tf, limits);
+    const std::string text = RecordingsCheckToJson(check, tf ? &confidence : nullptr, tf.get());
     if (json) std::cout << text;
-    else RecordingsCheckToText(check, std::cout);
+    else RecordingsCheckToText(check, std::cout, tf ? &confidence : nullptr, tf.get());
     if (!plot.dir.empty()) Plot(plot, text);
     return check.findings.empty() ? kConsistent : kSuspect;
   }
+  if (!tfPath.empty()) throw ToolError("--tf needs --recordings LIST.xml (the list the TF file was made from)");
   if (files.size() != 1) throw ToolError("expected one TF file (or --recordings LIST.xml), found " + std::to_string(files.size()) + "; see --help");
   const TfMeasurement tf = TfFileToMeasurement(files[0]);
   GeometryInput input;

@@ -21,9 +21,11 @@
 
 #include "RunProcess.h"
 #include "ScratchDir.h"
+#include "SoundFile.h"
 #include "TestSupport.h"
 #include "TfFileToMeasurement.h"
 #include "base/Constants.h"
+#include "base/RealFft.h"
 
 namespace {
 
@@ -210,6 +212,30 @@ std::vector<double> JsonNumbers(const std::string& json, const std::string& key)
   return values;
 }
 
+// The arrays of numbers (null read as NaN) after every "KEY": of a JSON
+// text, in order.
+std::vector<std::vector<double>> JsonArrays(const std::string& json, const std::string& key) {
+  std::vector<std::vector<double>> arrays;
+  const std::string quoted = "\"" + key + "\":[";
+  for (std::size_t at = json.find(quoted); at != std::string::npos; at = json.find(quoted, at + 1)) {
+    std::vector<double> values;
+    std::size_t i = at + quoted.size();
+    while (i < json.size() && json[i] != ']') {
+      if (json.compare(i, 4, "null") == 0) {
+        values.push_back(std::nan(""));
+        i += 4;
+      } else {
+        std::size_t used = 0;
+        values.push_back(std::stod(json.substr(i, 32), &used));
+        i += used;
+      }
+      if (json[i] == ',') ++i;
+    }
+    arrays.push_back(values);
+  }
+  return arrays;
+}
+
 std::size_t Count(const std::string& text, const std::string& part) {
   std::size_t n = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -366,6 +392,140 @@ TEST(TfCheck, ArrayEstimateMeasuresPositionsAndLatencyBack) {
     std::cout << c.name << ": relative phase, measured against geometric, " << typedDeg
               << " deg RMS with the typed array file, " << fittedDeg << " deg with the written one\n";
     EXPECT_LT(fittedDeg, typedDeg);
+  }
+}
+
+// Silences the octave band LOW..HIGH Hz of a wave (its bins set to 0): a
+// loudspeaker that cannot play that band.
+void SilenceBand(const std::string& path, double lowHz, double highHz) {
+  vesktools::Sound sound = vesktools::ReadSound(path);
+  std::vector<double>& x = sound.channels.at(0);
+  vesk::RealFft<double> fft(x.size());
+  std::copy(x.begin(), x.end(), fft.Time());
+  fft.Forward();
+  const double binHz = sound.sampleRateHz / static_cast<double>(x.size());
+  for (std::size_t k = 0; k < fft.NumBins(); ++k)
+    if (k * binHz >= lowHz && k * binHz < highHz) fft.Spectrum()[k] = 0;
+  fft.Inverse();
+  // Half the level: the filtered sweep's peaks would clip 16 bits.
+  for (std::size_t t = 0; t < x.size(); ++t) x[t] = 0.5 * fft.Time()[t] / static_cast<double>(x.size());
+  vesktools::WriteSound(path, sound, vesktools::WaveFormat::PCM16);
+}
+
+// Median over sources and microphones of the SNR per octave band of a TF
+// (dB): the clean one's power over the noise's, the noise being the
+// difference of the two files.
+std::vector<double> TfBandSnrDb(const std::string& noisyPath, const std::string& cleanPath,
+                                const std::vector<double>& bandsHz) {
+  const vesktools::TfMeasurement noisy = vesktools::TfFileToMeasurement(noisyPath);
+  const vesktools::TfMeasurement clean = vesktools::TfFileToMeasurement(cleanPath);
+  const double binHz = clean.samplingHz / static_cast<double>(clean.nfft);
+  std::vector<double> medians;
+  for (double centre : bandsHz) {
+    std::vector<double> snrs;
+    for (std::size_t src = 0; src < clean.NumSources(); ++src)
+      for (std::size_t mic = 0; mic < clean.NumMics(); ++mic) {
+        double signal = 0, noise = 0;
+        for (std::size_t j = 0; j < clean.binIndex.size(); ++j) {
+          const double hz = static_cast<double>(clean.binIndex[j]) * binHz;
+          if (hz < centre / std::sqrt(2.0) || hz >= centre * std::sqrt(2.0)) continue;
+          const std::complex<float> h = clean.Spectrum(src, mic)[j];
+          signal += std::norm(h);
+          noise += std::norm(noisy.Spectrum(src, mic)[j] - h);
+        }
+        if (noise > 0) snrs.push_back(10.0 * std::log10(signal / noise));
+      }
+    std::sort(snrs.begin(), snrs.end());
+    medians.push_back(snrs.empty() ? std::nan("") : snrs[snrs.size() / 2]);
+  }
+  return medians;
+}
+
+// The SNR per octave band of TSP recordings (12 directions, 4 averaged
+// periods of 4096 samples, white sensor noise): each band's median over the
+// recordings and channels must be what the averaging predicts (the SNR
+// plus 10 log10 of the periods), the SNR --tf predicts for the TF made from
+// them must be the TF's own (against the same measurement without noise),
+// and a band the loudspeaker cannot play must be flagged.
+TEST(TfCheck, BandSnrOfRecordingsAndTheirTransferFunctions) {
+  const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN"), tspgen = Program("TSPGEN_BIN"),
+                    tfcheck = Program("TFCHECK_BIN"), dravik = Program("DRAVIK_BIN");
+  ASSERT_FALSE(trelvix.empty() || measim.empty() || tspgen.empty() || tfcheck.empty() || dravik.empty());
+  struct SnrCase {
+    const char* name;
+    double snrDb;
+    double silentBandHz;  // centre of the octave band the playback lacks (0: none)
+  };
+  const std::vector<SnrCase> cases = {
+      {"20 dB", 20.0, 0.0},
+      {"40 dB", 40.0, 0.0},
+      {"40 dB, the 2 kHz band not played", 40.0, 2000.0},
+  };
+  const std::string period = "4096", periods = "4";
+  for (const SnrCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    vesk_test::ScratchDir dir;
+    const std::string d = dir.Path();
+    RunTool({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", "8", "--numazi", "8", "--aziint", "45",
+             "--radius", "0.1", "-o", "mic.xml"}, d);
+    RunTool({trelvix, "--mode", "template", "--output-type", "tsp", "--nummic", "8", "--numazi", "12", "--aziint", "30",
+             "--radius", "1.5", "-o", "list.xml", "--filepath", "D{AZIMUTH:%03d}.wav", "--synchronous-average", periods,
+             "--tsp-offset", period, "--tsp-length", period, "--original-impulse-file", period + ".little_endian.tsp"}, d);
+    RunTool({tspgen, "--tsp-length", period, "--synchronous-average", periods, "--tsp-offset", period, "--playback",
+             "playback.wav"}, d);
+    if (c.silentBandHz > 0) SilenceBand(d + "/playback.wav", c.silentBandHz / std::sqrt(2.0), c.silentBandHz * std::sqrt(2.0));
+    vesk_test::ProcessOptions options;
+    options.workDir = d;
+    const char* path = std::getenv("PATH");
+    options.env = {"PATH=" + dravik.substr(0, dravik.rfind('/')) + ":" + (path ? path : "/usr/bin:/bin"), "TMPDIR=" + d};
+    const Args sim = {measim, "--mic", "mic.xml", "--list", "list.xml", "--playback", "playback.wav", "--ir-length", "1024"};
+    const Args tf = {trelvix, "--mode", "tf", "--output-type", "gtf", "--tsp-length", period};
+    // The same measurement without noise first: the TF's noise is the difference.
+    RunTool(sim, d);
+    ASSERT_EQ(vesk_test::RunProcess(Join(tf, {"-o", "clean.bin", "mic.xml", "list.xml"}), options).status, 0);
+    RunTool(Join(sim, {"--snr", std::to_string(c.snrDb)}), d);
+    ASSERT_EQ(vesk_test::RunProcess(Join(tf, {"-o", "tf.bin", "mic.xml", "list.xml"}), options).status, 0);
+    int status = -1;
+    const std::string json = RunTool({tfcheck, "--recordings", "list.xml", "--tf", "tf.bin", "--json"}, d, &status);
+    EXPECT_EQ(status, c.silentBandHz > 0 ? 3 : 0) << json;
+    const std::vector<double> bandsHz = JsonNumbers(json, "centreHz");
+    const auto bandSnrs = JsonArrays(json, "bandSnrAveragedDb");
+    ASSERT_EQ(bandSnrs.size(), 12u * 8u) << json;
+    const double predicted = c.snrDb + 10.0 * std::log10(4.0);
+    for (std::size_t b = 0; b < bandsHz.size(); ++b) {
+      std::vector<double> snrs;
+      for (const auto& channel : bandSnrs) snrs.push_back(channel.at(b));
+      std::sort(snrs.begin(), snrs.end());
+      const double median = snrs[snrs.size() / 2];
+      if (bandsHz[b] == c.silentBandHz) EXPECT_LT(median, 10.0) << bandsHz[b] << " Hz";
+      else EXPECT_NEAR(median, predicted, 2.0) << bandsHz[b] << " Hz";
+    }
+    const std::string flagged = "\"kind\":\"band-snr\",\"text\":\"the 2000 Hz octave band";
+    EXPECT_EQ(Count(json, "\"kind\":\"band-snr\""), c.silentBandHz > 0 ? 1u : 0u) << json;
+    EXPECT_EQ(Count(json, flagged), c.silentBandHz > 0 ? 1u : 0u) << json;
+
+    // The TF's own SNR per band against what --tf predicts for it.
+    const auto tfBands = JsonArrays(json, "bandsHz");
+    ASSERT_EQ(tfBands.size(), 1u) << json;
+    const std::vector<double>& tfBandsHz = tfBands[0];
+    const auto predictedTf = JsonArrays(json, "snrDb");
+    ASSERT_EQ(predictedTf.size(), 12u * 8u) << json;
+    const std::vector<double> actual = TfBandSnrDb(d + "/tf.bin", d + "/clean.bin", tfBandsHz);
+    for (std::size_t b = 0; b < tfBandsHz.size(); ++b) {
+      if (tfBandsHz[b] == c.silentBandHz || tfBandsHz[b] < 200) continue;  // no signal; below the file's first bins
+      std::vector<double> snrs;
+      for (const auto& mic : predictedTf) snrs.push_back(mic.at(b));
+      std::sort(snrs.begin(), snrs.end());
+      std::cout << c.name << ", " << tfBandsHz[b] << " Hz: TF SNR " << actual[b] << " dB, predicted "
+                << snrs[snrs.size() / 2] << " dB\n";
+      EXPECT_NEAR(snrs[snrs.size() / 2], actual[b], 2.0) << tfBandsHz[b] << " Hz";
+    }
+    const std::vector<double> shares = JsonNumbers(json, "lowSnrShare");
+    ASSERT_EQ(shares.size(), 12u * 8u);
+    for (double share : shares) {
+      if (c.silentBandHz > 0) EXPECT_GT(share, 0.1);
+      else EXPECT_EQ(share, 0.0);
+    }
   }
 }
 
