@@ -159,7 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
                    1, "--write-mic needs --estimate-array"},
         OptionCase{"WriteMicOverTheArrayFile", "TFCHECK_BIN",
                    {"--estimate-array", "--mic", "mic.xml", "--write-mic", "./mic.xml", "tf.bin"}, 1,
-                   "--write-mic ./mic.xml is the array file read (--mic): write the fitted one beside it"}),
+                   "--write-mic ./mic.xml is the array file read (--mic): write the fitted one beside it"},
+        OptionCase{"TfWithoutRecordings", "TFCHECK_BIN", {"--tf", "tf.bin", "tf.bin"}, 1,
+                   "--tf needs --recordings LIST.xml (the list the TF file was made from)"}),
     [](const ::testing::TestParamInfo<OptionCase>& param) { return param.param.name; });
 
 // A list's entries are written only below --output-dir: an absolute name,
