@@ -167,8 +167,17 @@ ArrayEstimate DelaysToArrayEstimate(const ArrayEstimateInput& in, const Threshol
     e.reason = reason;
     out.excluded.push_back(e);
   };
-  for (std::size_t s = 0; s < numSources; ++s)
-    if (!in.sourceExcluded[s].empty()) exclude(s, in.sourceExcluded[s]);
+  for (std::size_t s = 0; s < numSources; ++s) {
+    if (!in.sourceExcluded[s].empty()) {
+      exclude(s, in.sourceExcluded[s]);
+      continue;
+    }
+    for (double d : in.delays[s])
+      if (!std::isfinite(d)) {
+        exclude(s, "a delay that is not a finite number");
+        break;
+      }
+  }
 
   constexpr std::size_t kMinSources = 8;
   std::vector<MicFit> fits;

@@ -63,7 +63,8 @@ struct ArrayEstimate {
 // cosines about their mean) is kept at the file's value and named in
 // `undetermined` and a note. Uncertainties are sigma^2 (J^T J)^-1 with
 // sigma^2 the residual sum of squares over the degrees of freedom.
-// Sources whose RMS residual over the microphones stands out
+// Sources excluded by the caller or holding a non-finite delay stay out;
+// sources whose RMS residual over the microphones stands out
 // (`limits.fitOutlierRelative` times the median source, at least
 // `limits.fitOutlierMinSamples`) are left out and the fit is made again.
 // Findings judged by `limits` (Findings.h). Throws ToolError for

@@ -76,6 +76,17 @@ std::string RunTool(const Args& argv, const std::string& dir, int* status = null
   return r.out + r.err;
 }
 
+// How trelvix --mode tf runs in `dir`: it finds dravik on the search
+// path; its work files go to TMPDIR.
+vesk_test::ProcessOptions TfModeOptions(const std::string& dir) {
+  vesk_test::ProcessOptions options;
+  options.workDir = dir;
+  const std::string dravik = Program("DRAVIK_BIN");
+  const char* path = std::getenv("PATH");
+  options.env = {"PATH=" + dravik.substr(0, dravik.rfind('/')) + ":" + (path ? path : "/usr/bin:/bin"), "TMPDIR=" + dir};
+  return options;
+}
+
 TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
   const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN"), tspgen = Program("TSPGEN_BIN"),
                     tfcheck = Program("TFCHECK_BIN");
@@ -163,13 +174,7 @@ TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
       Args tf = {trelvix, "--mode", "tf", "--tsp-length", period, "-o", "tf.bin"};
       tf = Join(tf, c.trelvix);
       tf = Join(tf, {"mic-tf.xml", "list.xml"});
-      vesk_test::ProcessOptions options;
-      options.workDir = d;
-      // trelvix finds dravik on the search path; its work files go to TMPDIR.
-      const std::string dravik = Program("DRAVIK_BIN");
-      const char* path = std::getenv("PATH");
-      options.env = {"PATH=" + dravik.substr(0, dravik.rfind('/')) + ":" + (path ? path : "/usr/bin:/bin"),
-                     "TMPDIR=" + d};
+      const vesk_test::ProcessOptions options = TfModeOptions(d);
       const auto made = vesk_test::RunProcess(tf, options);
       ASSERT_EQ(made.status, 0) << made.err;
       check.push_back("tf.bin");
@@ -329,10 +334,7 @@ TEST(TfCheck, ArrayEstimateMeasuresPositionsAndLatencyBack) {
     if (c.latencySamples != 0) sim = Join(sim, {"--channel-latency", std::to_string(kLateMic) + "=3"});
     if (c.movedSource >= 0) sim = Join(sim, {"--move-source", std::to_string(c.movedSource) + "=10"});
     RunTool(sim, d);
-    vesk_test::ProcessOptions options;
-    options.workDir = d;
-    const char* path = std::getenv("PATH");
-    options.env = {"PATH=" + dravik.substr(0, dravik.rfind('/')) + ":" + (path ? path : "/usr/bin:/bin"), "TMPDIR=" + d};
+    const vesk_test::ProcessOptions options = TfModeOptions(d);
     auto makeTf = [&](const Args& extra, const std::string& mic, const std::string& out) {
       const auto made = vesk_test::RunProcess(
           Join(Join({trelvix, "--mode", "tf", "--output-type", "gtf", "--tsp-length", period, "-o", out}, extra),
@@ -474,10 +476,7 @@ TEST(TfCheck, BandSnrOfRecordingsAndTheirTransferFunctions) {
     RunTool({tspgen, "--tsp-length", period, "--synchronous-average", periods, "--tsp-offset", period, "--playback",
              "playback.wav"}, d);
     if (c.silentBandHz > 0) SilenceBand(d + "/playback.wav", c.silentBandHz / std::sqrt(2.0), c.silentBandHz * std::sqrt(2.0));
-    vesk_test::ProcessOptions options;
-    options.workDir = d;
-    const char* path = std::getenv("PATH");
-    options.env = {"PATH=" + dravik.substr(0, dravik.rfind('/')) + ":" + (path ? path : "/usr/bin:/bin"), "TMPDIR=" + d};
+    const vesk_test::ProcessOptions options = TfModeOptions(d);
     const Args sim = {measim, "--mic", "mic.xml", "--list", "list.xml", "--playback", "playback.wav", "--ir-length", "1024"};
     const Args tf = {trelvix, "--mode", "tf", "--output-type", "gtf", "--tsp-length", period};
     // The same measurement without noise first: the TF's noise is the difference.
