@@ -198,11 +198,14 @@ int Run(int argc, char** argv) {
       ("plot", po::value(&plotDir), "draw the residuals (or the recordings' SNR) as PNG into this directory")
       ("tf", po::value(&tfPath), "with --recordings: how sure each transfer function of this file (made from the list) is")
       ("estimate-array", "also fit each microphone's position and each channel's latency to the delays (needs --mic)")
-      ("write-mic", po::value(&writeMicPath), "with --estimate-array: write the array file with the fitted positions here");
+      ("write-mic", po::value(&writeMicPath),
+       "with --estimate-array: write the array file with the fitted positions here");
   std::vector<std::string> files;
   const po::variables_map vm = vesk::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
-    std::cout << "Usage: tfcheck [options] TF.bin\n       tfcheck --estimate-array --mic MIC.xml [--write-mic OUT.xml] [options] TF.bin\n       tfcheck --recordings LIST.xml [--tf TF.bin] [options]\n"
+    std::cout << "Usage: tfcheck [options] TF.bin\n"
+                 "       tfcheck --estimate-array --mic MIC.xml [--write-mic OUT.xml] [options] TF.bin\n"
+                 "       tfcheck --recordings LIST.xml [--tf TF.bin] [options]\n"
               << "Exit status: 0 consistent, 3 suspect (findings listed), 1 error.\n"
               << opts << "\n";
     return kConsistent;
@@ -220,7 +223,8 @@ int Run(int argc, char** argv) {
   const Thresholds limits;
   const bool json = vm.count("json") > 0;
   const bool estimateArray = vm.count("estimate-array") > 0;
-  if (estimateArray && micPath.empty()) throw ToolError("--estimate-array needs --mic MIC.xml (the array file the TF file was made with)");
+  if (estimateArray && micPath.empty())
+    throw ToolError("--estimate-array needs --mic MIC.xml (the array file the TF file was made with)");
   if (vm.count("write-mic") && !estimateArray) throw ToolError("--write-mic needs --estimate-array");
   if (vm.count("write-mic") && writeMicPath.empty()) throw ToolError("--write-mic needs a file name");
   if (!writeMicPath.empty()) {
