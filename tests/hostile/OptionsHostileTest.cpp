@@ -143,6 +143,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "+-1e6), found \"0=nan\""},
         OptionCase{"ChannelLatencyUnknownMic", "MEASIM_BIN", Measim({"--channel-latency", "7=1.5"}), 1,
                    "--channel-latency 7=1.5: mic.xml has no microphone with micIndex 7"},
+        // An impulse-response list once took --snr and wrote noise-free responses.
+        OptionCase{"SnrOnImpulseResponses", "MEASIM_BIN", Measim({"--snr", "20"}), 1,
+                   "--snr shapes the recordings of a TSP list; list.xml is an impulse-response list, whose responses "
+                   "are written as simulated"},
         OptionCase{"ChannelLatencyTwice", "MEASIM_BIN",
                    Measim({"--channel-latency", "0=1", "--channel-latency", "0=2"}), 1,
                    "--channel-latency: micIndex 0 is given twice"}),

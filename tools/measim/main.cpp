@@ -351,6 +351,14 @@ int Run(int argc, char** argv) {
   } else {
     scene = ConfigToScene(micPath, listPath);
     CheckListEntries(scene, listPath, output.output_dir, {micPath, listPath, playbackPath});
+    // The responses of an impulse-response list are written as simulated:
+    // an option for the recordings would be ignored without a word.
+    if (scene.kind == ListKind::IMPULSE_RESPONSE)
+      for (const char* option :
+           {"snr", "source-snr", "gain", "source-gain", "clock-drift", "allow-clipping", "wave-format", "playback"})
+        if (vm.count(option) && !vm[option].defaulted())
+          throw ToolError(std::string("--") + option + " shapes the recordings of a TSP list; " + listPath +
+                          " is an impulse-response list, whose responses are written as simulated");
   }
   std::map<std::size_t, double> moves;
   ParseSourceValues(sourceMoves, "move-source", moves);
