@@ -24,14 +24,15 @@ cd "$work"
 "$bin/trelvix" --mode template -t ir --numazi 72 --aziint 5 --radius 1.5 -o ir.xml
 "$bin/trelvix" --mode template -t ir --numazi 1 --nummic 1 --radius 1.5 -o one.xml
 "$bin/tspgen" --tsp-length 16384 --synchronous-average 16 --tsp-offset 16384 >/dev/null
-room=(--sphere-radius 0.1 --room 6,5,3 --array-at 3.1,2.4,1.5 --rt60 0.4 --ir-length 8192 --gain 0.1)
+room=(--sphere-radius 0.1 --room 6,5,3 --array-at 3.1,2.4,1.5 --rt60 0.4 --ir-length 8192)
 # measim makes a source's responses on every core, one microphone each, and
 # then its recordings' convolutions. Wall and CPU seconds (user + system) of
 # one run, output discarded; a failed run shows as the missing recordings
 # below.
 timed() { /usr/bin/time -f "%e %U %S" -o "$work/time.txt" "$@" >/dev/null 2>&1 || true; cat "$work/time.txt"; }
 read -r rw ru rs < <(timed "$bin/measim" --mic mic.xml --list ir.xml "${room[@]}" --output-dir ir)
-read -r ww wu ws < <(timed "$bin/measim" --mic mic.xml --list tsp.xml --playback playback.wav "${room[@]}" --output-dir rec)
+read -r ww wu ws < <(timed "$bin/measim" --mic mic.xml --list tsp.xml --playback playback.wav "${room[@]}" --gain 0.1 --output-dir rec)
+[ "$(ls ir | wc -l)" -eq 576 ] || { echo "expected 576 responses"; exit 1; }
 [ "$(ls rec | wc -l)" -eq 72 ] || { echo "expected 72 recordings"; exit 1; }
 bytes=$(du -cb rec/*.wav | tail -1 | cut -f1)
 floor=$(wall_ns dd if=/dev/zero of=floor.bin bs=1M count=$((bytes / 1048576 + 1)) conv=fsync)

@@ -146,7 +146,35 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"SnrNan", "MEASIM_BIN", Measim({"--snr", "nan"}), 1, "--snr"},
         OptionCase{"DrrHuge", "MEASIM_BIN", Measim({"--drr", "-1e308"}), 1, "--drr"},
         OptionCase{"Rt60Nan", "MEASIM_BIN", Measim({"--rt60", "nan"}), 1, "--rt60"},
-        OptionCase{"TailGapNan", "MEASIM_BIN", Measim({"--tail-gap", "nan"}), 1, "--tail-gap"}),
+        OptionCase{"TailGapNan", "MEASIM_BIN", Measim({"--tail-gap", "nan"}), 1, "--tail-gap"},
+        OptionCase{"ChannelLatencyNan", "MEASIM_BIN", Measim({"--channel-latency", "0=nan"}), 1,
+                   "--channel-latency expects MICINDEX=SAMPLES (a micIndex of the array file, a finite number within "
+                   "+-1e6), found \"0=nan\""},
+        OptionCase{"ChannelLatencyUnknownMic", "MEASIM_BIN", Measim({"--channel-latency", "7=1.5"}), 1,
+                   "--channel-latency 7=1.5: mic.xml has no microphone with micIndex 7"},
+        // An impulse-response list once took --snr and wrote noise-free responses.
+        OptionCase{"SnrOnImpulseResponses", "MEASIM_BIN", Measim({"--snr", "20"}), 1,
+                   "--snr shapes the recordings of a TSP list; list.xml is an impulse-response list, whose responses "
+                   "are written as simulated"},
+        OptionCase{"ChannelLatencyTwice", "MEASIM_BIN",
+                   Measim({"--channel-latency", "0=1", "--channel-latency", "0=2"}), 1,
+                   "--channel-latency: micIndex 0 is given twice"}),
+    [](const ::testing::TestParamInfo<OptionCase>& param) { return param.param.name; });
+
+// The array estimate's options are checked before the TF file is read; the
+// array file read is never the one written.
+INSTANTIATE_TEST_SUITE_P(
+    Tfcheck, OptionValues,
+    ::testing::Values(
+        OptionCase{"EstimateArrayWithoutMic", "TFCHECK_BIN", {"--estimate-array", "tf.bin"}, 1,
+                   "--estimate-array needs --mic MIC.xml (the array file the TF file was made with)"},
+        OptionCase{"WriteMicWithoutEstimate", "TFCHECK_BIN", {"--mic", "mic.xml", "--write-mic", "out.xml", "tf.bin"},
+                   1, "--write-mic needs --estimate-array"},
+        OptionCase{"WriteMicOverTheArrayFile", "TFCHECK_BIN",
+                   {"--estimate-array", "--mic", "mic.xml", "--write-mic", "./mic.xml", "tf.bin"}, 1,
+                   "--write-mic ./mic.xml is the array file read (--mic): write the fitted one beside it"},
+        OptionCase{"TfWithoutRecordings", "TFCHECK_BIN", {"--tf", "tf.bin", "tf.bin"}, 1,
+                   "--tf needs --recordings LIST.xml (the list the TF file was made from)"}),
     [](const ::testing::TestParamInfo<OptionCase>& param) { return param.param.name; });
 
 // A list's entries are written only below --output-dir: an absolute name,

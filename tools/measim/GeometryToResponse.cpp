@@ -23,8 +23,21 @@ double DirectDelaySamples(const Point3& source, const Point3& mic, const Respons
   return settings.latency_samples + Distance(source, mic) * settings.sampling_hz / settings.speed_of_sound_mps;
 }
 
+double ChannelLatencySamples(const ResponseSettings& settings, unsigned int micIndex) {
+  const auto own = settings.channel_latency_samples.find(micIndex);
+  return settings.latency_samples + (own == settings.channel_latency_samples.end() ? 0.0 : own->second);
+}
+
 std::vector<double> GeometryToResponse(const Point3& source, const Point3& mic, const ResponseSettings& settings,
                                        std::size_t src, unsigned int micIndex) {
+  // Every model (free field, sphere, room) delays by latency_samples: the
+  // channel's own latency joins it there.
+  if (!settings.channel_latency_samples.empty()) {
+    ResponseSettings own = settings;
+    own.latency_samples = ChannelLatencySamples(settings, micIndex);
+    own.channel_latency_samples.clear();
+    return GeometryToResponse(source, mic, own, src, micIndex);
+  }
   const double distance = Distance(source, mic);
   if (distance == 0.0) {
     std::ostringstream msg;

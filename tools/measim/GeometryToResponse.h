@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "DelayToFilter.h"
@@ -42,13 +43,19 @@ struct ResponseSettings {
   // centred on the array's origin, and the direct sound is scattered by it.
   double sphere_radius_m = 0.0;
   RoomSettings room;  // enabled: walls by image sources instead of the tail
+  // micIndex -> samples that microphone's channel lags all the others by (a
+  // converter's or cable's own latency), on top of latency_samples.
+  std::map<unsigned int, double> channel_latency_samples;
 };
+
+// latency_samples plus the channel latency of the microphone `micIndex`.
+double ChannelLatencySamples(const ResponseSettings& settings, unsigned int micIndex);
 
 // Distance in metres times sampling rate over speed of sound, plus latency.
 double DirectDelaySamples(const Point3& source, const Point3& mic, const ResponseSettings& settings);
 
 // response[n], n = 0..length-1: (1/r) * delayed windowed sinc at
-// DirectDelaySamples (r in metres, so a source 1 m away has unit level), plus,
+// DirectDelaySamples (with the microphone's channel latency) (r in metres, so a source 1 m away has unit level), plus,
 // when rt60_s > 0, a tail of energy (1/r)^2 * 10^(-drr/10) starting tail_gap_s
 // after the direct sound. With a sphere the direct sound is the sphere's
 // scattering (AddSphereResponse) instead of the delayed sinc; the tail keeps

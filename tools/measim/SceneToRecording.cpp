@@ -128,10 +128,11 @@ std::vector<Point3> SphereDirections(int count) {
 // Plane wave from `direction` to the microphone at `mic` (array coordinates):
 // unit level at the origin, arriving there `lead` samples after the latency
 // (lead: the array's radius in samples and more, the same for every
-// microphone, so that the earliest microphone's filter still fits).
-std::vector<double> PlaneWaveResponse(const Point3& direction, const Point3& mic, ResponseSettings settings,
-                                      double lead) {
-  settings.latency_samples += lead;
+// microphone, so that the earliest microphone's filter still fits), and the
+// channel latency of the microphone `micIndex`.
+std::vector<double> PlaneWaveResponse(const Point3& direction, const Point3& mic, unsigned int micIndex,
+                                      ResponseSettings settings, double lead) {
+  settings.latency_samples = ChannelLatencySamples(settings, micIndex) + lead;
   std::vector<double> r(settings.length_samples, 0.0);
   if (settings.sphere_radius_m > 0) {
     constexpr double kFar = 1e4;  // metres: a plane wave to 1e-5 of the sphere's size
@@ -263,7 +264,8 @@ Sound RenderScene(const Scene& scene, const std::vector<SceneSourceSpec>& specs,
       PlaybackConvolver convolver(noise, response.length_samples);
       for (std::size_t mic = 0; mic < scene.mics.size(); ++mic)
         AddInto(sound.channels[mic],
-                convolver.Convolve(PlaneWaveResponse(directions[static_cast<std::size_t>(q)], scene.mics[mic].position, response, lead)),
+                convolver.Convolve(PlaneWaveResponse(directions[static_cast<std::size_t>(q)], scene.mics[mic].position,
+                                                   scene.mics[mic].micIndex, response, lead)),
                 0, sigma);
     }
   }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <new>
 #include <sstream>
@@ -189,13 +190,42 @@ void CheckMicsOnSphere(const Scene& scene, double radius_m) {
   }
 }
 
+// "MICINDEX=SAMPLES" of --channel-latency into `response`: each microphone
+// at most once, each one the array file holds, a finite number of samples.
+void SetChannelLatencies(const std::vector<std::string>& texts, const Scene& scene, const std::string& micPath,
+                         ResponseSettings& response) {
+  for (const std::string& text : texts) {
+    const std::size_t eq = text.find('=');
+    unsigned long micIndex = 0;
+    double samples = 0;
+    try {
+      std::size_t used = 0, usedValue = 0;
+      if (eq == std::string::npos || eq == 0 || text[0] == '-' || text[0] == '+') throw std::invalid_argument(text);
+      micIndex = std::stoul(text.substr(0, eq), &used);
+      samples = std::stod(text.substr(eq + 1), &usedValue);
+      if (used != eq || usedValue != text.size() - eq - 1 || !std::isfinite(samples) || std::fabs(samples) > 1e6 ||
+          micIndex > std::numeric_limits<unsigned int>::max())
+        throw std::invalid_argument(text);
+    } catch (const std::logic_error&) {
+      throw ToolError("--channel-latency expects MICINDEX=SAMPLES (a micIndex of the array file, a finite number "
+                      "within +-1e6), found \"" + text + "\"");
+    }
+    const auto index = static_cast<unsigned int>(micIndex);
+    bool known = false;
+    for (const SceneMic& mic : scene.mics) known = known || mic.micIndex == index;
+    if (!known) throw ToolError("--channel-latency " + text + ": " + micPath + " has no microphone with micIndex " + text.substr(0, eq));
+    if (!response.channel_latency_samples.emplace(index, samples).second)
+      throw ToolError("--channel-latency: micIndex " + text.substr(0, eq) + " is given twice");
+  }
+}
+
 int Run(int argc, char** argv) {
   std::string micPath, listPath, playbackPath, waveFormat;
   ResponseSettings response;
   OutputSettings output;
   unsigned int samplingFreq = 0;
   double snr = 0;
-  std::vector<std::string> sourceGains, sourceSnrs, sourceMoves;
+  std::vector<std::string> sourceGains, sourceSnrs, sourceMoves, channelLatencies;
   std::vector<unsigned int> swapMics;
   std::string scenePath;
   std::vector<std::string> sourceSpecs;
@@ -250,6 +280,8 @@ int Run(int argc, char** argv) {
        "highest image order (default: every image that arrives within --ir-length)")
       ("scatter-order", po::value(&response.room.scatter_order)->default_value(2),
        "with a sphere: images up to this order are scattered by it, later ones reach the free-field positions")
+      ("channel-latency", po::value(&channelLatencies)->composing(),
+       "MICINDEX=SAMPLES: the channel of that microphone lags the others by SAMPLES (fractional; repeatable)")
       ("swap-mics", po::value(&swapMics)->multitoken()->value_name("A B"),
        "simulate the microphones with micIndex A and B at each other's place (swapped cables)");
   po::variables_map vm;
@@ -321,6 +353,14 @@ int Run(int argc, char** argv) {
   } else {
     scene = ConfigToScene(micPath, listPath);
     CheckListEntries(scene, listPath, output.output_dir, {micPath, listPath, playbackPath});
+    // The responses of an impulse-response list are written as simulated:
+    // an option for the recordings would be ignored without a word.
+    if (scene.kind == ListKind::IMPULSE_RESPONSE)
+      for (const char* option :
+           {"snr", "source-snr", "gain", "source-gain", "clock-drift", "allow-clipping", "wave-format", "playback"})
+        if (vm.count(option) && !vm[option].defaulted())
+          throw ToolError(std::string("--") + option + " shapes the recordings of a TSP list; " + listPath +
+                          " is an impulse-response list, whose responses are written as simulated");
   }
   std::map<std::size_t, double> moves;
   ParseSourceValues(sourceMoves, "move-source", moves);
@@ -336,6 +376,7 @@ int Run(int argc, char** argv) {
     std::swap(scene.mics[FindMic(scene, swapMics[0], micPath)].position,
               scene.mics[FindMic(scene, swapMics[1], micPath)].position);
   }
+  SetChannelLatencies(channelLatencies, scene, micPath, response);
   if (vm.count("sphere-radius")) CheckMicsOnSphere(scene, response.sphere_radius_m);
   if (vm.count("room")) SetUpRoom(vm, scene, response);
   else

@@ -10,7 +10,10 @@ microseconds) of every source and microphone, each microphone's median and
 worst residual, and each source's RMS residual with the sources that stand
 out marked. For a recordings check it writes DIR/tfcheck-recordings.png: the
 SNR of every recording and channel, the level and the clock drift per
-recording. Prints the names of the files it wrote.
+recording, and DIR/tfcheck-band-snr.png: the SNR after averaging per octave
+band over the directions (the median over each recording's channels) and,
+for a report made with --tf, the share of each transfer function's bins
+below the SNR limit. Prints the names of the files it wrote.
 """
 
 import argparse
@@ -138,6 +141,55 @@ def plot_recordings(report, out_dir):
     return [path]
 
 
+def plot_band_snr(report, out_dir):
+    bands = report.get("octaveBands", [])
+    recordings = report["recordings"]
+    snr = np.full((len(bands), len(recordings)), np.nan)
+    for i, r in enumerate(recordings):
+        per_channel = [c["bandSnrAveragedDb"] for c in r["channels"] if c.get("bandSnrAveragedDb")]
+        for b in range(len(bands)):
+            values = [v[b] for v in per_channel if b < len(v) and v[b] is not None]
+            if values:
+                snr[b, i] = np.median(values)
+    if not bands or np.all(np.isnan(snr)):
+        return []
+    confidence = report.get("tfConfidence")
+    rows = 2 if confidence else 1
+    fig, axes = plt.subplots(rows, 1, figsize=(12, 4.5 * rows), squeeze=False)
+    ax = axes[0][0]
+    image = ax.imshow(snr, aspect="auto", cmap="viridis", interpolation="nearest", origin="lower")
+    fig.colorbar(image, ax=ax, label="SNR after averaging (dB, median over channels)")
+    ax.set_yticks(range(len(bands)))
+    ax.set_yticklabels([f"{b['centreHz']:.0f}" for b in bands], fontsize=7)
+    ax.set_ylabel("octave band (Hz)")
+    labels = [f"{r['azimuthDeg']:.0f}/{r['elevationDeg']:.0f}" for r in recordings]
+    step = max(1, len(labels) // 36)
+    ax.set_xticks(range(0, len(labels), step))
+    ax.set_xticklabels(labels[::step], rotation=60, ha="right", fontsize=6)
+    ax.set_xlabel("direction of the recording (azimuth/elevation, degrees)")
+    where = f" in {report['directory']}" if report.get("directory") else ""
+    ax.set_title(f"{report['list']}{where}: SNR per octave band ({report['verdict']})")
+    if confidence:
+        ax = axes[1][0]
+        sources = confidence["sources"]
+        share = np.array([[100.0 * m["lowSnrShare"] for m in s["mics"]] for s in sources]).T
+        image = ax.imshow(share, aspect="auto", cmap="magma_r", interpolation="nearest", vmin=0,
+                          vmax=max(1.0, float(np.nanmax(share)) if share.size else 1.0))
+        fig.colorbar(image, ax=ax, label=f"bins below {confidence['lowSnrLimitDb']:.0f} dB (%)")
+        ax.set_ylabel("microphone (file order)")
+        source_labels = [f"{s['azimuthDeg']:.0f}/{s['elevationDeg']:.0f}" for s in sources]
+        step = max(1, len(source_labels) // 36)
+        ax.set_xticks(range(0, len(source_labels), step))
+        ax.set_xticklabels(source_labels[::step], rotation=60, ha="right", fontsize=6)
+        ax.set_xlabel("source (azimuth/elevation, degrees)")
+        ax.set_title(f"{confidence['file']} (nfft {confidence['nfft']}): share of bins below the SNR limit")
+    fig.tight_layout()
+    path = os.path.join(out_dir, "tfcheck-band-snr.png")
+    fig.savefig(path, dpi=110)
+    plt.close(fig)
+    return [path]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--json", required=True, help="the report tfcheck --json printed")
@@ -146,7 +198,10 @@ def main():
     with open(args.json, encoding="utf-8") as f:
         report = json.load(f)
     os.makedirs(args.out_dir, exist_ok=True)
-    written = plot_tf(report, args.out_dir) if report["mode"] == "tf" else plot_recordings(report, args.out_dir)
+    if report["mode"] == "tf":
+        written = plot_tf(report, args.out_dir)
+    else:
+        written = plot_recordings(report, args.out_dir) + plot_band_snr(report, args.out_dir)
     for path in written:
         print(path)
 

@@ -2,8 +2,10 @@
 
 #include <filesystem>
 
+#include <cmath>
 #include <cstdio>
 #include <set>
+#include <utility>
 #include <sstream>
 
 #include "JsonWriter.h"
@@ -43,6 +45,83 @@ void Matrix(JsonText& json, const char* key, const std::vector<std::vector<doubl
     json.EndArray();
   }
   json.EndArray();
+}
+
+void PointToJson(JsonText& json, const char* key, const Vec3& v, double scale) {
+  json.Key(key);
+  json.BeginArray();
+  for (double c : {v.x, v.y, v.z}) json.Number(c * scale);
+  json.EndArray();
+}
+
+void ArrayEstimateToText(const ArrayEstimate& estimate, const std::vector<std::string>& labels, std::size_t numSources,
+                         std::ostream& out) {
+  out << "array from the delays (free-field arrival times: on a head or a body, effective positions): "
+      << estimate.sourcesUsed << " of " << numSources << " sources fitted; common latency " << Format("%.3f", estimate.commonLatencySamples) << " samples (+-"
+      << Format("%.3f", estimate.commonLatencySigmaSamples) << ")\n";
+  out << "  microphone       file x, y, z (m)             fitted x, y, z (m)           moved mm (+-)    "
+         "latency samples (+-)  residual\n";
+  for (std::size_t m = 0; m < estimate.mics.size(); ++m) {
+    const MicEstimate& e = estimate.mics[m];
+    std::string axes;
+    for (const std::string& a : e.undetermined) axes += (axes.empty() ? "  not determined: " : ", ") + a;
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "  %-16s %8.4f %8.4f %8.4f    %8.4f %8.4f %8.4f    %6.2f (%4.2f)   %+7.3f (%5.3f)     %6.3f%s\n",
+                  labels[m].c_str(), e.filePosition.x, e.filePosition.y, e.filePosition.z, e.fittedPosition.x,
+                  e.fittedPosition.y, e.fittedPosition.z, e.differenceMm, e.differenceSigmaMm, e.latencySamples,
+                  e.latencySigmaSamples, e.rmsResidualSamples, axes.c_str());
+    out << line;
+  }
+  for (const std::string& note : estimate.notes) out << "note: " << note << "\n";
+  for (const ExcludedSource& x : estimate.excluded)
+    out << "left out of the fit: source " << x.src << " (azimuth " << Format("%.1f", x.azimuthDeg) << " deg, elevation "
+        << Format("%.1f", x.elevationDeg) << " deg): " << x.reason << "\n";
+}
+
+void ArrayEstimateToJson(JsonText& json, const ArrayEstimate& estimate, const std::vector<std::string>& labels) {
+  json.Key("arrayEstimate");
+  json.BeginObject();
+  json.Field("sourcesUsed", estimate.sourcesUsed);
+  json.Field("commonLatencySamples", estimate.commonLatencySamples);
+  json.Field("commonLatencySigmaSamples", estimate.commonLatencySigmaSamples);
+  json.Key("microphones");
+  json.BeginArray();
+  for (std::size_t m = 0; m < estimate.mics.size(); ++m) {
+    const MicEstimate& e = estimate.mics[m];
+    json.BeginObject();
+    json.Field("label", labels[m]);
+    PointToJson(json, "filePositionM", e.filePosition, 1.0);
+    PointToJson(json, "fittedPositionM", e.fittedPosition, 1.0);
+    PointToJson(json, "sigmaMm", e.sigmaMetres, 1000.0);
+    json.Field("differenceMm", e.differenceMm);
+    json.Field("differenceSigmaMm", e.differenceSigmaMm);
+    json.Field("latencySamples", e.latencySamples);
+    json.Field("latencySigmaSamples", e.latencySigmaSamples);
+    json.Field("rmsResidualSamples", e.rmsResidualSamples);
+    json.Key("undetermined");
+    json.BeginArray();
+    for (const std::string& a : e.undetermined) json.String(a);
+    json.EndArray();
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("excludedSources");
+  json.BeginArray();
+  for (const ExcludedSource& x : estimate.excluded) {
+    json.BeginObject();
+    json.Field("source", x.src);
+    json.Field("azimuthDeg", x.azimuthDeg);
+    json.Field("elevationDeg", x.elevationDeg);
+    json.Field("reason", x.reason);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("notes");
+  json.BeginArray();
+  for (const std::string& note : estimate.notes) json.String(note);
+  json.EndArray();
+  json.EndObject();
 }
 
 void FindingsToText(const std::vector<Finding>& findings, std::ostream& out) {
@@ -86,6 +165,7 @@ void TfCheckToText(const TfCheckContext& context, const GeometryCheck& check, st
   for (const auto& s : check.sources) standing += s.standsOut;
   out << "sources: " << standing << " of " << check.sources.size() << " stand out; median residual "
       << Format("%.3f", check.medianAbsSamples) << " samples\n";
+  if (context.arrayEstimate) ArrayEstimateToText(*context.arrayEstimate, in.micLabels, tf.NumSources(), out);
   FindingsToText(check.findings, out);
 }
 
@@ -153,12 +233,89 @@ std::string TfCheckToJson(const TfCheckContext& context, const GeometryCheck& ch
   Matrix(json, "measuredUs", check.measured, us);
   Matrix(json, "predictedUs", check.predicted, us);
   Matrix(json, "residualUs", check.residual, us);
+  if (context.arrayEstimate) ArrayEstimateToJson(json, *context.arrayEstimate, in.micLabels);
   FindingsToJson(json, check.findings);
   json.EndObject();
   return json.Text() + "\n";
 }
 
-void RecordingsCheckToText(const RecordingsCheck& check, std::ostream& out) {
+void ConfidenceToText(const TfConfidence& confidence, const TfMeasurement& tf, std::ostream& out) {
+  std::vector<double> shares;
+  double worst = -1;
+  std::size_t worstSource = 0, worstMic = 0;
+  for (std::size_t s = 0; s < confidence.sources.size(); ++s)
+    for (std::size_t m = 0; m < confidence.sources[s].mics.size(); ++m) {
+      const double share = confidence.sources[s].mics[m].lowSnrShare;
+      shares.push_back(share);
+      if (share > worst) {
+        worst = share;
+        worstSource = s;
+        worstMic = m;
+      }
+    }
+  out << tf.path << " (nfft " << tf.nfft << "): bins below " << Format("%.0f", confidence.lowSnrLimitDb)
+      << " dB SNR after averaging: median " << Format("%.1f", 100.0 * Median(shares)) << " %, worst "
+      << Format("%.1f", 100.0 * std::max(worst, 0.0)) << " % (source " << worstSource << ", microphone " << worstMic
+      << ")\n";
+  out << "  band (Hz)   SNR dB   magnitude +- dB   phase +- deg   (medians over sources and microphones)\n";
+  for (std::size_t b = 0; b < confidence.bands.size(); ++b) {
+    std::vector<double> snr, magnitude, phase;
+    for (const SourceConfidence& source : confidence.sources)
+      for (const MicConfidence& mic : source.mics)
+        if (b < mic.snrDb.size() && std::isfinite(mic.snrDb[b])) {
+          snr.push_back(mic.snrDb[b]);
+          magnitude.push_back(mic.magnitudeDb[b]);
+          phase.push_back(mic.phaseDeg[b]);
+        }
+    if (snr.empty()) continue;
+    char line[160];
+    std::snprintf(line, sizeof line, "  %8.0f   %6.1f   %15.3f   %12.2f\n", confidence.bands[b].centreHz, Median(snr),
+                  Median(magnitude), Median(phase));
+    out << line;
+  }
+}
+
+void ConfidenceToJson(JsonText& json, const TfConfidence& confidence, const TfMeasurement& tf) {
+  json.Key("tfConfidence");
+  json.BeginObject();
+  json.Field("file", tf.path);
+  json.Field("nfft", tf.nfft);
+  json.Field("lowSnrLimitDb", confidence.lowSnrLimitDb);
+  json.Key("bandsHz");
+  json.BeginArray();
+  for (const OctaveBand& band : confidence.bands) json.Number(band.centreHz);
+  json.EndArray();
+  json.Key("sources");
+  json.BeginArray();
+  for (std::size_t s = 0; s < confidence.sources.size(); ++s) {
+    const SourceConfidence& source = confidence.sources[s];
+    json.BeginObject();
+    json.Field("source", s);
+    json.Field("azimuthDeg", source.azimuthDeg);
+    json.Field("elevationDeg", source.elevationDeg);
+    json.Key("mics");
+    json.BeginArray();
+    for (const MicConfidence& mic : source.mics) {
+      json.BeginObject();
+      json.Field("lowSnrShare", mic.lowSnrShare);
+      for (const auto& figure : {std::make_pair("snrDb", &mic.snrDb), std::make_pair("magnitudeDb", &mic.magnitudeDb),
+                                 std::make_pair("phaseDeg", &mic.phaseDeg)}) {
+        json.Key(figure.first);
+        json.BeginArray();
+        for (double v : *figure.second) json.Number(v);
+        json.EndArray();
+      }
+      json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+  }
+  json.EndArray();
+  json.EndObject();
+}
+
+void RecordingsCheckToText(const RecordingsCheck& check, std::ostream& out, const TfConfidence* confidence,
+                           const TfMeasurement* tf) {
   out << "tfcheck: " << check.listPath << ": " << check.recordings.size() << " recordings, offset " << check.offset
       << ", " << check.periods << " periods of " << check.periodLength << " samples\n";
   out << "  recording                 src  level dBFS  peak dBFS  clipped  SNR dB (averaged)  drift ppm\n";
@@ -176,10 +333,25 @@ void RecordingsCheckToText(const RecordingsCheck& check, std::ostream& out) {
                   periodic ? r.snrDb + 10.0 * std::log10(double(check.periods)) : 0.0, periodic ? r.driftPpm : 0.0);
     out << line;
   }
+  if (check.periods >= 2 && !check.bands.empty()) {
+    out << "band SNR after averaging (median over recordings and channels):";
+    for (std::size_t b = 0; b < check.bands.size(); ++b) {
+      std::vector<double> snrs;
+      for (const auto& r : check.recordings)
+        for (const auto& c : r.perChannel)
+          if (b < c.bandSnrDb.size() && std::isfinite(c.bandSnrDb[b])) snrs.push_back(c.bandSnrDb[b]);
+      if (snrs.empty()) continue;
+      out << (b ? ", " : " ") << Format("%.0f", check.bands[b].centreHz) << " Hz "
+          << Format("%.1f", Median(snrs) + 10.0 * std::log10(double(check.periods))) << " dB";
+    }
+    out << "\n";
+  }
+  if (confidence && tf) ConfidenceToText(*confidence, *tf, out);
   FindingsToText(check.findings, out);
 }
 
-std::string RecordingsCheckToJson(const RecordingsCheck& check) {
+std::string RecordingsCheckToJson(const RecordingsCheck& check, const TfConfidence* confidence,
+                                  const TfMeasurement* tf) {
   JsonText json(kJsonDigits);
   json.BeginObject();
   json.Field("mode", "recordings");
@@ -193,6 +365,16 @@ std::string RecordingsCheckToJson(const RecordingsCheck& check) {
   json.Field("offset", check.offset);
   json.Field("periodLength", check.periodLength);
   json.Field("expectedRateHz", check.expectedRateHz);
+  json.Key("octaveBands");
+  json.BeginArray();
+  for (const OctaveBand& band : check.bands) {
+    json.BeginObject();
+    json.Field("centreHz", band.centreHz);
+    json.Field("lowHz", band.lowHz);
+    json.Field("highHz", band.highHz);
+    json.EndObject();
+  }
+  json.EndArray();
   json.Key("recordings");
   json.BeginArray();
   for (const auto& r : check.recordings) {
@@ -218,6 +400,15 @@ std::string RecordingsCheckToJson(const RecordingsCheck& check) {
         json.Field("snrDb", c.snrDb);
         json.Field("snrAveragedDb", c.snrAveragedDb);
         json.Field("driftPpm", c.driftPpm);
+        const double gain = 10.0 * std::log10(double(check.periods));
+        json.Key("bandSnrDb");
+        json.BeginArray();
+        for (double v : c.bandSnrDb) json.Number(v);
+        json.EndArray();
+        json.Key("bandSnrAveragedDb");
+        json.BeginArray();
+        for (double v : c.bandSnrDb) json.Number(std::min(150.0, v + gain));
+        json.EndArray();
       }
       json.EndObject();
     }
@@ -225,6 +416,7 @@ std::string RecordingsCheckToJson(const RecordingsCheck& check) {
     json.EndObject();
   }
   json.EndArray();
+  if (confidence && tf) ConfidenceToJson(json, *confidence, *tf);
   FindingsToJson(json, check.findings);
   json.EndObject();
   return json.Text() + "\n";

@@ -78,9 +78,43 @@ double PowerFromSpectrum(const std::complex<double>* x, std::size_t n) {
   return e / (static_cast<double>(n) * static_cast<double>(n));
 }
 
+// Signal and noise power summed over the period's bins [binLo, binHi]:
+// noise[k] one period's, from the halves' difference; the signal is the
+// mean's power less the noise that averaging leaves in it.
+struct BandPower {
+  double signal = 0, noise = 0;
+};
+
+BandPower SumBins(const std::vector<std::complex<double>>& mean, const std::vector<std::complex<double>>& diff,
+                  std::size_t binLo, std::size_t binHi, double diffToNoise, double periods) {
+  BandPower p;
+  for (std::size_t k = binLo; k <= binHi && k < mean.size(); ++k) {
+    const double noise = std::norm(diff[k]) * diffToNoise;
+    p.noise += noise;
+    p.signal += std::norm(mean[k]) - noise / periods;
+  }
+  return p;
+}
+
+// One period's SNR in dB from band sums, within -60 .. 150 dB (a signal
+// below the noise's estimate reads as -60).
+double BandSnrDb(const BandPower& p) {
+  if (!(p.noise > 0)) return 150.0;
+  return std::clamp(10.0 * std::log10(std::max(p.signal, 0.0) / p.noise + 1e-300), -60.0, 150.0);
+}
+
 }  // namespace
 
+std::vector<OctaveBand> OctaveBands(int rateHz) {
+  const double nyquist = rateHz / 2.0;
+  std::vector<OctaveBand> bands;
+  for (double centre = 125.0; centre / std::sqrt(2.0) < nyquist; centre *= 2.0)
+    bands.push_back(OctaveBand{centre, centre / std::sqrt(2.0), std::min(centre * std::sqrt(2.0), nyquist)});
+  return bands;
+}
+
 struct RecordingChecker::Impl {
+  std::vector<OctaveBand> bands;
   // Sized by the list's tspLength only once a recording really holds all
   // the periods: a period far beyond the recordings takes no memory.
   std::unique_ptr<vesk::RealFft<double>> fft;
@@ -96,6 +130,7 @@ RecordingChecker::RecordingChecker(const std::string& listPath, const TspLayout&
     throw ToolError(listPath + ": expected at least one period of an even length of at least 16 samples, found " +
                     std::to_string(layout.periods) + " of " + std::to_string(layout.periodLength));
   impl_ = std::make_unique<Impl>();
+  impl_->bands = OctaveBands(settings.expectedRateHz);
 }
 
 RecordingChecker::~RecordingChecker() = default;
@@ -266,6 +301,30 @@ void RecordingChecker::Check(RecordingSamples& samples, const std::vector<unsign
       c.rmsDbfs = Db(meanPowerWithNoise + noise * (layout.periods - 1) / layout.periods);
       c.snrDb = std::min(150.0, Db(meanPower) - Db(std::max(noise, 1e-300)));
       c.snrAveragedDb = std::min(150.0, c.snrDb + 10.0 * std::log10(double(layout.periods)));
+      // The same per band, and at the bins of the TF to be made.
+      const double diffToNoise = 1.0 / (1.0 / firstCount + 1.0 / secondCount), periods = layout.periods;
+      for (const OctaveBand& band : impl_->bands) {
+        const auto lo = static_cast<std::size_t>(std::max(1.0, std::ceil(band.lowHz / binHz)));
+        const auto hi = static_cast<std::size_t>(std::min(std::ceil(band.highHz / binHz) - 1.0, double(n / 2)));
+        c.bandSnrDb.push_back(band.lowHz >= nyquist || hi < lo ? std::nan("")
+                                                               : BandSnrDb(SumBins(mean, diff, lo, hi, diffToNoise, periods)));
+      }
+      if (settings_.tfNfft > 0) {
+        const double tfBinHz = rec.sampleRateHz / static_cast<double>(settings_.tfNfft);
+        // Averaging divides the noise by the periods; cutting nfft samples
+        // of the period's response keeps nfft / N of the noise and all of the
+        // direct sound (a shorter M2PG cut keeps even less noise).
+        const double gain = 10.0 * std::log10(periods) +
+                            10.0 * std::log10(std::max(1.0, static_cast<double>(n) / static_cast<double>(settings_.tfNfft)));
+        c.tfBinSnrDb.resize(settings_.tfNfft / 2 + 1);
+        for (std::size_t j = 0; j < c.tfBinSnrDb.size(); ++j) {
+          const double hz = static_cast<double>(j) * tfBinHz;
+          auto lo = static_cast<std::size_t>(std::max(0.0, std::ceil((hz - tfBinHz / 2) / binHz)));
+          auto hi = static_cast<std::size_t>(std::min(std::floor((hz + tfBinHz / 2) / binHz), double(n / 2)));
+          if (hi < lo) lo = hi = std::min(static_cast<std::size_t>(std::lround(hz / binHz)), n / 2);  // a TF finer than the period
+          c.tfBinSnrDb[j] = static_cast<float>(std::min(150.0, BandSnrDb(SumBins(mean, diff, lo, hi, diffToNoise, periods)) + gain));
+        }
+      }
     }
     c.dcOffset = (sum[ch] + regionSum) / frames;
     rec.perChannel.push_back(c);
@@ -380,6 +439,7 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
     throw ToolError(e.what());
   }
   const TspLayout layout{out.periods, out.offset, out.periodLength};
+  out.bands = OctaveBands(settings.expectedRateHz);
   RecordingChecker checker(listPath, layout, settings);
   WarnSharedRecordings(listPath, sources);
 
@@ -448,6 +508,33 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
     for (Finding& finding : RecordingFindings(r, layout, settings, limits, medianLevel, medianSnr, &drifts))
       out.findings.push_back(std::move(finding));
     if (drifts) drifting.push_back(&r);
+  }
+  // Bands within the analysis band whose SNR after averaging is low: one
+  // finding per band over all recordings and channels.
+  const double gainDb = out.periods >= 2 ? 10.0 * std::log10(double(out.periods)) : 0.0;
+  const double judgedHighHz = settings.bandHighHz > 0 ? settings.bandHighHz : 0.4 * settings.expectedRateHz;
+  for (std::size_t b = 0; b < out.bands.size(); ++b) {
+    const OctaveBand& band = out.bands[b];
+    if (band.centreHz < settings.bandLowHz || band.centreHz > judgedHighHz) continue;
+    std::vector<double> low;
+    std::size_t channels = 0;
+    std::string example;
+    for (const auto& r : out.recordings)
+      for (const auto& c : r.perChannel) {
+        if (b >= c.bandSnrDb.size() || !std::isfinite(c.bandSnrDb[b])) continue;
+        ++channels;
+        if (c.bandSnrDb[b] + gainDb >= limits.bandSnrMinDb) continue;
+        low.push_back(c.bandSnrDb[b] + gainDb);
+        if (example.empty()) example = r.name + " channel " + std::to_string(c.channel);
+      }
+    if (low.empty()) continue;
+    out.findings.push_back(Finding{
+        "band-snr", "the " + Fixed(band.centreHz, 0) + " Hz octave band (" + Fixed(band.lowHz, 0) + " - " +
+                        Fixed(band.highHz, 0) + " Hz) is below " + Fixed(limits.bandSnrMinDb, 0) +
+                        " dB SNR after averaging in " + std::to_string(low.size()) + " of " + std::to_string(channels) +
+                        " channels (median " + Fixed(Median(low), 1) + " dB; first " + example +
+                        "): the source is almost silent there or the noise loud: more level in that band, more "
+                        "periods or a quieter room"});
   }
   if (!drifting.empty()) {
     std::vector<double> ppm;

@@ -24,6 +24,15 @@ struct ChannelFigures {
   double snrDb = 0;                  // one period's power over the noise power per sample
   double snrAveragedDb = 0;          // after averaging the periods
   double driftPpm = 0;               // recorder clock faster than the player's
+  // Per octave band of OctaveBands(expectedRateHz): one period's SNR in dB
+  // (signal power over noise power in the band's bins); NaN for a band the
+  // recording's rate does not reach. Averaging adds 10 log10(periods).
+  std::vector<double> bandSnrDb;
+  // With RecordingsSettings::tfNfft: the SNR (dB) at each bin 0..tfNfft/2
+  // of a TF cut to that length from the averaged period of N samples: the
+  // period's bins within half a TF bin of it, plus 10 log10(periods) for
+  // the averaging and 10 log10(N / tfNfft) for the cut.
+  std::vector<float> tfBinSnrDb;
 };
 
 struct RecordingFigures {
@@ -39,8 +48,17 @@ struct RecordingFigures {
   double levelDb = 0, snrDb = 0, driftPpm = 0;  // medians over channels
 };
 
+// Octave bands centred on 125 * 2^k Hz (edges at centre / sqrt 2 and
+// centre * sqrt 2, the last one cut at the Nyquist frequency) below the
+// Nyquist frequency of `rateHz`.
+struct OctaveBand {
+  double centreHz = 0, lowHz = 0, highHz = 0;
+};
+std::vector<OctaveBand> OctaveBands(int rateHz);
+
 struct RecordingsCheck {
   std::string listPath;
+  std::vector<OctaveBand> bands;  // of ChannelFigures::bandSnrDb
   unsigned int periods = 0, offset = 0, periodLength = 0;  // samples
   int expectedRateHz = 16000;
   std::string originName;    // originalImpulseFile, as the list names it
@@ -52,7 +70,8 @@ struct RecordingsCheck {
 struct RecordingsSettings {
   int expectedRateHz = 16000;  // the rate the TF will be made at
   double bandLowHz = 300;      // for the drift estimate
-  double bandHighHz = 0;       // 0: 0.8 of the Nyquist frequency
+  double bandHighHz = 0;       // 0: 0.8 of the Nyquist frequency; bands outside are not judged
+  std::size_t tfNfft = 0;      // > 0: also the SNR at the bins of a TF of this length (ChannelFigures::tfBinSnrDb)
 };
 
 // The list's TSP settings a recording is judged by, in samples.

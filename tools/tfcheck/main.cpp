@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <sstream>
 #include <stdexcept>
@@ -20,6 +21,8 @@
 #include <boost/program_options.hpp>
 
 #include "CheckToReport.h"
+#include "DelaysToArrayEstimate.h"
+#include "RecordingsToConfidence.h"
 #include "DelaysToGeometryCheck.h"
 #include "MeasurementToDelays.h"
 #include "RecordingsToCheck.h"
@@ -40,26 +43,56 @@ namespace {
 
 constexpr int kConsistent = 0, kSuspect = 3;  // an error gives 1 (ToolMain)
 
-std::vector<std::string> MicLabels(const std::string& micPath, std::size_t numMics) {
+namespace vc = veskio2::veskconfig;
+
+// The microphone-array location file: micIndex labels and positions
+// (metres) in file order, which is the TF file's channel order.
+struct ArrayFile {
+  boost::shared_ptr<vc::MicArrayLocationFile2_0> file;
   std::vector<std::string> labels;
+  std::vector<Vec3> positions;
+};
+
+ArrayFile ReadArrayFile(const std::string& micPath, std::size_t numMics) {
+  ArrayFile array;
   if (micPath.empty()) {
-    for (std::size_t m = 0; m < numMics; ++m) labels.push_back("channel " + std::to_string(m));
-    return labels;
+    for (std::size_t m = 0; m < numMics; ++m) array.labels.push_back("channel " + std::to_string(m));
+    return array;
   }
-  namespace vc = veskio2::veskconfig;
   try {
-    auto file = boost::dynamic_pointer_cast<vc::MicArrayLocationFile2_0>(vc::VeskConfigFileXMLReader(micPath).Read());
-    if (!file) throw ToolError(micPath + ": expected a MicArrayLocationFile 2.0");
-    for (const vc::Mic1& mic : file->GetMics()) labels.push_back("micIndex " + std::to_string(mic.GetMicIndex()));
+    array.file = boost::dynamic_pointer_cast<vc::MicArrayLocationFile2_0>(vc::VeskConfigFileXMLReader(micPath).Read());
+    if (!array.file) throw ToolError(micPath + ": expected a MicArrayLocationFile 2.0");
+    for (const vc::Mic1& mic : array.file->GetMics()) {
+      array.labels.push_back("micIndex " + std::to_string(mic.GetMicIndex()));
+      const veskio2::Vector3<float> p = mic.GetPosition().ToCartesian();
+      array.positions.emplace_back(p.x, p.y, p.z);
+    }
   } catch (const veskio2::NotInitialized& e) {
     throw ToolError(micPath + ": " + e.what());
   } catch (const veskio2::AnalyzeError& e) {
     throw ToolError(e.what());
   }
-  if (labels.size() != numMics)
+  if (array.labels.size() != numMics)
     throw ToolError(micPath + ": expected " + std::to_string(numMics) + " microphones (the TF file's), found " +
-                    std::to_string(labels.size()));
-  return labels;
+                    std::to_string(array.labels.size()));
+  return array;
+}
+
+// The array file again with the fitted positions: the same micIndexes in
+// the same order, written whole or not at all.
+void WriteArrayFile(const ArrayFile& array, const ArrayEstimate& estimate, const std::string& path) {
+  vc::MicArrayLocationFile2_0 fitted = *array.file;
+  std::vector<vc::Mic1> mics = array.file->GetMics();
+  for (std::size_t m = 0; m < mics.size(); ++m) {
+    const Vec3& p = estimate.mics[m].fittedPosition;
+    const veskio2::Vector3<float> v(static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z));
+    mics[m].SetPosition(v.Length() > 0 ? veskio2::MakePositionFromVector(v) : veskio2::Position<float>(v, 0.0f));
+  }
+  fitted.SetMics(mics);
+  std::ostringstream xml;
+  vc::VeskConfigFileXMLWriter(xml).Write(fitted);
+  const std::string text = xml.str();
+  WriteOutputFile(path, text.data(), text.size());
 }
 
 void ParseBand(const std::string& text, double& low, double& high) {
@@ -148,7 +181,7 @@ void Plot(const PlotPlan& plan, const std::string& json) {
 }
 
 int Run(int argc, char** argv) {
-  std::string micPath, recordingsPath, band, plotDir;
+  std::string micPath, recordingsPath, band, plotDir, writeMicPath, tfPath;
   double speed = vesk::kSpeedOfSound, temperature = 0.0;
   int samplingFreq = 0;
   po::options_description opts("tfcheck options");
@@ -162,11 +195,17 @@ int Run(int argc, char** argv) {
        "Hz: the rate the TF file is read at (default: the file's), or the rate recordings must have (default 16000)")
       ("band", po::value(&band), "LOW,HIGH in Hz for the delay estimates (default 300 Hz to 0.8 of Nyquist)")
       ("json", "print every figure as JSON instead of the text report")
-      ("plot", po::value(&plotDir), "draw the residuals (or the recordings' SNR) as PNG into this directory");
+      ("plot", po::value(&plotDir), "draw the residuals (or the recordings' SNR) as PNG into this directory")
+      ("tf", po::value(&tfPath), "with --recordings: how sure each transfer function of this file (made from the list) is")
+      ("estimate-array", "also fit each microphone's position and each channel's latency to the delays (needs --mic)")
+      ("write-mic", po::value(&writeMicPath),
+       "with --estimate-array: write the array file with the fitted positions here");
   std::vector<std::string> files;
   const po::variables_map vm = vesk::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
-    std::cout << "Usage: tfcheck [options] TF.bin\n       tfcheck --recordings LIST.xml [options]\n"
+    std::cout << "Usage: tfcheck [options] TF.bin\n"
+                 "       tfcheck --estimate-array --mic MIC.xml [--write-mic OUT.xml] [options] TF.bin\n"
+                 "       tfcheck --recordings LIST.xml [--tf TF.bin] [options]\n"
               << "Exit status: 0 consistent, 3 suspect (findings listed), 1 error.\n"
               << opts << "\n";
     return kConsistent;
@@ -183,22 +222,42 @@ int Run(int argc, char** argv) {
   if (!band.empty()) ParseBand(band, delayBand.lowHz, delayBand.highHz);
   const Thresholds limits;
   const bool json = vm.count("json") > 0;
+  const bool estimateArray = vm.count("estimate-array") > 0;
+  if (estimateArray && micPath.empty())
+    throw ToolError("--estimate-array needs --mic MIC.xml (the array file the TF file was made with)");
+  if (vm.count("write-mic") && !estimateArray) throw ToolError("--write-mic needs --estimate-array");
+  if (vm.count("write-mic") && writeMicPath.empty()) throw ToolError("--write-mic needs a file name");
+  if (!writeMicPath.empty()) {
+    std::error_code ec;
+    if (fs::equivalent(writeMicPath, micPath, ec))
+      throw ToolError("--write-mic " + writeMicPath + " is the array file read (--mic): write the fitted one beside it");
+  }
   PlotPlan plot;
   if (vm.count("plot")) plot = PlanPlot(argv[0], plotDir);
 
   if (!recordingsPath.empty()) {
     if (!files.empty()) throw ToolError("--recordings takes no TF file");
+    if (estimateArray) throw ToolError("--estimate-array reads a TF file, not --recordings");
     RecordingsSettings settings;
     settings.expectedRateHz = samplingFreq > 0 ? samplingFreq : 16000;
     settings.bandLowHz = delayBand.lowHz;
     settings.bandHighHz = delayBand.highHz;
+    std::unique_ptr<TfMeasurement> tf;
+    if (!tfPath.empty()) {
+      tf = std::make_unique<TfMeasurement>(TfFileToMeasurement(tfPath));
+      settings.tfNfft = tf->nfft;
+      if (samplingFreq <= 0) settings.expectedRateHz = static_cast<int>(std::lround(tf->samplingHz));
+    }
     const RecordingsCheck check = RecordingsToCheck(recordingsPath, settings, limits);
-    const std::string text = RecordingsCheckToJson(check);
+    TfConfidence confidence;
+    if (tf) confidence = RecordingsToConfidence(check, *tf, limits);
+    const std::string text = RecordingsCheckToJson(check, tf ? &confidence : nullptr, tf.get());
     if (json) std::cout << text;
-    else RecordingsCheckToText(check, std::cout);
+    else RecordingsCheckToText(check, std::cout, tf ? &confidence : nullptr, tf.get());
     if (!plot.dir.empty()) Plot(plot, text);
     return check.findings.empty() ? kConsistent : kSuspect;
   }
+  if (!tfPath.empty()) throw ToolError("--tf needs --recordings LIST.xml (the list the TF file was made from)");
   if (files.size() != 1) throw ToolError("expected one TF file (or --recordings LIST.xml), found " + std::to_string(files.size()) + "; see --help");
   const TfMeasurement tf = TfFileToMeasurement(files[0]);
   GeometryInput input;
@@ -206,7 +265,8 @@ int Run(int argc, char** argv) {
   input.speedOfSound = speed;
   input.micPositions = tf.micPositions;
   input.sourcePositions = tf.sourcePositions;
-  input.micLabels = MicLabels(micPath, tf.NumMics());
+  const ArrayFile array = ReadArrayFile(micPath, tf.NumMics());
+  input.micLabels = array.labels;
   std::size_t nonFinite = 0;
   input.delays = MeasurementToDelays(tf, input.samplingHz, delayBand, nonFinite);
   GeometryCheck check = DelaysToGeometryCheck(input, limits);
@@ -216,7 +276,32 @@ int Run(int argc, char** argv) {
                                                     std::to_string(tf.NumSources() * tf.NumMics()) +
                                                     " transfer functions hold NaN or infinite values (read as 0): "
                                                     "an all-zero or failed response was normalised"});
+  ArrayEstimate estimate;
+  if (estimateArray) {
+    ArrayEstimateInput fitInput;
+    fitInput.delays = input.delays;
+    fitInput.sourcePositions = tf.sourcePositions;
+    fitInput.micPositions = array.positions;
+    fitInput.micLabels = array.labels;
+    fitInput.samplingHz = input.samplingHz;
+    fitInput.speedOfSound = speed;
+    for (const SourceResult& s : check.sources)
+      fitInput.sourceExcluded.push_back(!s.standsOut ? ""
+                                        : s.refitted ? "source-moved (fits " + Fixed(s.movedDeg, 1) + " deg away)"
+                                                     : "source-outlier (residual " + Fixed(s.rmsSamples, 2) + " samples RMS)");
+    estimate = DelaysToArrayEstimate(fitInput, limits);
+    for (std::size_t m = 0; m < tf.NumMics(); ++m)
+      if ((tf.micPositions[m] - array.positions[m]).Length() > 1e-4) {
+        estimate.notes.push_back(micPath + " places " + array.labels[m] + " " +
+                                 Fixed(1000.0 * (tf.micPositions[m] - array.positions[m]).Length(), 1) +
+                                 " mm from where the TF file does: the fit starts from, and compares with, " + micPath);
+        break;
+      }
+    check.findings.insert(check.findings.end(), estimate.findings.begin(), estimate.findings.end());
+    if (!writeMicPath.empty()) WriteArrayFile(array, estimate, writeMicPath);
+  }
   TfCheckContext context;
+  context.arrayEstimate = estimateArray ? &estimate : nullptr;
   context.tf = &tf;
   context.input = &input;
   context.bandLowHz = delayBand.lowHz;

@@ -4,17 +4,28 @@
 // measurements are made the way a user makes them: trelvix templates,
 // tspgen, measim (which plants the mistake), trelvix tf.
 #include <algorithm>
+#include <cmath>
+#include <complex>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <boost/make_shared.hpp>
+#include <boost/pointer_cast.hpp>
 #include <gtest/gtest.h>
 
 #include "RunProcess.h"
 #include "ScratchDir.h"
+#include "SoundFile.h"
+#include "TestSupport.h"
+#include "TfFileToMeasurement.h"
+#include "base/Constants.h"
+#include "base/RealFft.h"
 
 namespace {
 
@@ -63,6 +74,17 @@ std::string RunTool(const Args& argv, const std::string& dir, int* status = null
     ADD_FAILURE() << argv[0] << " failed (" << r.status << "): " << r.err << r.out;
   }
   return r.out + r.err;
+}
+
+// How trelvix --mode tf runs in `dir`: it finds dravik on the search
+// path; its work files go to TMPDIR.
+vesk_test::ProcessOptions TfModeOptions(const std::string& dir) {
+  vesk_test::ProcessOptions options;
+  options.workDir = dir;
+  const std::string dravik = Program("DRAVIK_BIN");
+  const char* path = std::getenv("PATH");
+  options.env = {"PATH=" + dravik.substr(0, dravik.rfind('/')) + ":" + (path ? path : "/usr/bin:/bin"), "TMPDIR=" + dir};
+  return options;
 }
 
 TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
@@ -152,13 +174,7 @@ TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
       Args tf = {trelvix, "--mode", "tf", "--tsp-length", period, "-o", "tf.bin"};
       tf = Join(tf, c.trelvix);
       tf = Join(tf, {"mic-tf.xml", "list.xml"});
-      vesk_test::ProcessOptions options;
-      options.workDir = d;
-      // trelvix finds dravik on the search path; its work files go to TMPDIR.
-      const std::string dravik = Program("DRAVIK_BIN");
-      const char* path = std::getenv("PATH");
-      options.env = {"PATH=" + dravik.substr(0, dravik.rfind('/')) + ":" + (path ? path : "/usr/bin:/bin"),
-                     "TMPDIR=" + d};
+      const vesk_test::ProcessOptions options = TfModeOptions(d);
       const auto made = vesk_test::RunProcess(tf, options);
       ASSERT_EQ(made.status, 0) << made.err;
       check.push_back("tf.bin");
@@ -176,6 +192,339 @@ TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
       }
     EXPECT_EQ(kinds, c.kinds) << report;
     for (const std::string& text : c.naming) EXPECT_NE(findings.find(text), std::string::npos) << text << "\n" << report;
+  }
+}
+
+namespace vc = veskio2::veskconfig;
+
+std::vector<vc::Mic1> ReadMics(const std::string& path) {
+  const auto file = boost::dynamic_pointer_cast<vc::MicArrayLocationFile2_0>(vc::VeskConfigFileXMLReader(path).Read());
+  if (!file) throw std::runtime_error(path + ": not an array file");
+  return file->GetMics();
+}
+
+veskio2::Vector3<double> At(const vc::Mic1& mic) {
+  const veskio2::Vector3<float> p = mic.GetPosition().ToCartesian();
+  return veskio2::Vector3<double>(p.x, p.y, p.z);
+}
+
+// The numbers after every "KEY": of a JSON text, in order.
+std::vector<double> JsonNumbers(const std::string& json, const std::string& key) {
+  std::vector<double> values;
+  const std::string quoted = "\"" + key + "\":";
+  for (std::size_t at = json.find(quoted); at != std::string::npos; at = json.find(quoted, at + 1))
+    values.push_back(std::stod(json.substr(at + quoted.size())));
+  return values;
+}
+
+// The arrays of numbers (null read as NaN) after every "KEY": of a JSON
+// text, in order.
+std::vector<std::vector<double>> JsonArrays(const std::string& json, const std::string& key) {
+  std::vector<std::vector<double>> arrays;
+  const std::string quoted = "\"" + key + "\":[";
+  for (std::size_t at = json.find(quoted); at != std::string::npos; at = json.find(quoted, at + 1)) {
+    std::vector<double> values;
+    std::size_t i = at + quoted.size();
+    while (i < json.size() && json[i] != ']') {
+      if (json.compare(i, 4, "null") == 0) {
+        values.push_back(std::nan(""));
+        i += 4;
+      } else {
+        std::size_t used = 0;
+        values.push_back(std::stod(json.substr(i, 32), &used));
+        i += used;
+      }
+      if (json[i] == ',') ++i;
+    }
+    arrays.push_back(values);
+  }
+  return arrays;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// RMS over sources, microphones (but `skipMic`) and the bins of 200 Hz to
+// 6 kHz of the phase of each microphone relative to microphone 0, measured
+// against geometric, in degrees. Relative phases, because a geometric file
+// holds a per-source offset.
+double RelativePhaseErrorDeg(const std::string& measuredPath, const std::string& geometricPath, std::size_t skipMic) {
+  const vesktools::TfMeasurement measured = vesktools::TfFileToMeasurement(measuredPath);
+  const vesktools::TfMeasurement geometric = vesktools::TfFileToMeasurement(geometricPath);
+  EXPECT_EQ(measured.binIndex, geometric.binIndex);
+  EXPECT_EQ(measured.NumSources(), geometric.NumSources());
+  double sum = 0;
+  std::size_t count = 0;
+  const double binHz = measured.samplingHz / static_cast<double>(measured.nfft);
+  for (std::size_t src = 0; src < measured.NumSources(); ++src)
+    for (std::size_t mic = 1; mic < measured.NumMics(); ++mic) {
+      if (mic == skipMic) continue;
+      for (std::size_t j = 0; j < measured.binIndex.size(); ++j) {
+        const double hz = static_cast<double>(measured.binIndex[j]) * binHz;
+        if (hz < 200 || hz > 6000) continue;
+        const std::complex<double> m = std::complex<double>(measured.Spectrum(src, mic)[j]) *
+                                       std::conj(std::complex<double>(measured.Spectrum(src, 0)[j]));
+        const std::complex<double> g = std::complex<double>(geometric.Spectrum(src, mic)[j]) *
+                                       std::conj(std::complex<double>(geometric.Spectrum(src, 0)[j]));
+        const double error = std::arg(m * std::conj(g)) * 180.0 / vesk::kPi;
+        sum += error * error;
+        ++count;
+      }
+    }
+  return std::sqrt(sum / static_cast<double>(count));
+}
+
+// The array measured back from a TSP measurement (72 directions at 1.5 m
+// per elevation, 30 dB sensor noise) whose array file is off by up to 2 cm
+// per microphone: the written file must hold the simulated positions, a
+// planted channel latency must be found, an axis the sources do not span
+// must be named and kept, a moved loudspeaker left out, and the written
+// file must give geometric responses closer in phase to the measured ones
+// than the typed file.
+TEST(TfCheck, ArrayEstimateMeasuresPositionsAndLatencyBack) {
+  const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN"), tspgen = Program("TSPGEN_BIN"),
+                    tfcheck = Program("TFCHECK_BIN"), dravik = Program("DRAVIK_BIN");
+  ASSERT_FALSE(trelvix.empty() || measim.empty() || tspgen.empty() || tfcheck.empty() || dravik.empty());
+  struct ArrayCase {
+    const char* name;
+    int numElevations;
+    double latencySamples;  // planted on micIndex kLateMic (0: none)
+    int movedSource;        // a loudspeaker 10 degrees from its listed direction (-1: none)
+  };
+  constexpr unsigned kLateMic = 5;
+  const std::vector<ArrayCase> cases = {
+      {"three elevations, one channel 3 samples late", 3, 3.0, -1},
+      {"one elevation (z is not determined), one loudspeaker moved", 1, 0.0, 40},
+  };
+  for (const ArrayCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    vesk_test::ScratchDir dir;
+    const std::string d = dir.Path();
+    RunTool({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", "8", "--numazi", "8", "--aziint", "45",
+             "--radius", "0.1", "-o", "mic.xml"}, d);
+    const std::vector<vc::Mic1> truth = ReadMics(d + "/mic.xml");
+    // The typed file: each microphone off by up to 2 cm in a random direction.
+    std::mt19937 rng(2026);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    std::uniform_real_distribution<double> uniform(0.0, 0.02);
+    auto typedFile = boost::make_shared<vc::MicArrayLocationFile2_0>();
+    std::vector<vc::Mic1> typed;
+    for (const vc::Mic1& mic : truth) {
+      veskio2::Vector3<double> offset(gauss(rng), gauss(rng), gauss(rng));
+      offset = offset * (uniform(rng) / offset.Length());
+      const veskio2::Vector3<double> p = At(mic) + offset;
+      typed.push_back(testsupport::MakeMic(mic.GetMicIndex(), static_cast<float>(p.x), static_cast<float>(p.y),
+                                           static_cast<float>(p.z)));
+    }
+    typedFile->SetMics(typed);
+    testsupport::WriteConfig(d + "/typed.xml", typedFile);
+    const std::string period = "4096";
+    RunTool({trelvix, "--mode", "template", "--output-type", "tsp", "--nummic", "8", "--numazi", "72", "--aziint", "5",
+             "--radius", "1.5", "--numelv", std::to_string(c.numElevations), "--elvint", "20", "--elvfrom",
+             c.numElevations == 1 ? "0" : "-20", "-o", "list.xml", "--filepath", "D{AZIMUTH:%03d}_E{ELEVATION:%d}.wav",
+             "--synchronous-average", "2", "--tsp-offset", period, "--tsp-length", period, "--original-impulse-file",
+             period + ".little_endian.tsp"}, d);
+    RunTool({tspgen, "--tsp-length", period, "--synchronous-average", "2", "--tsp-offset", period, "--playback",
+             "playback.wav"}, d);
+    Args sim = {measim, "--mic", "mic.xml", "--list", "list.xml", "--playback", "playback.wav", "--ir-length", "1024",
+                "--snr", "30"};
+    if (c.latencySamples != 0) sim = Join(sim, {"--channel-latency", std::to_string(kLateMic) + "=3"});
+    if (c.movedSource >= 0) sim = Join(sim, {"--move-source", std::to_string(c.movedSource) + "=10"});
+    RunTool(sim, d);
+    const vesk_test::ProcessOptions options = TfModeOptions(d);
+    auto makeTf = [&](const Args& extra, const std::string& mic, const std::string& out) {
+      const auto made = vesk_test::RunProcess(
+          Join(Join({trelvix, "--mode", "tf", "--output-type", "gtf", "--tsp-length", period, "-o", out}, extra),
+               {mic, "list.xml"}), options);
+      ASSERT_EQ(made.status, 0) << made.err;
+    };
+    makeTf({}, "typed.xml", "tf.bin");
+    int status = -1;
+    const std::string json =
+        RunTool({tfcheck, "--estimate-array", "--mic", "typed.xml", "--write-mic", "fitted.xml", "--json", "tf.bin"}, d,
+                &status);
+    EXPECT_EQ(status, 3) << json;
+    EXPECT_EQ(Count(json, "\"kind\":\"array-position\""), 1u) << json;
+    EXPECT_EQ(Count(json, "\"kind\":\"channel-latency\""), c.latencySamples != 0 ? 1u : 0u) << json;
+    EXPECT_EQ(Count(json, "\"undetermined\":[\"z\"]"), c.numElevations == 1 ? 8u : 0u) << json;
+    // The moved loudspeaker alone stays out of the fit.
+    EXPECT_EQ(Count(json, "\"excludedSources\":[]"), c.movedSource < 0 ? 1u : 0u) << json;
+    if (c.movedSource >= 0) {
+      EXPECT_EQ(Count(json, "\"excludedSources\":[{\"source\":" + std::to_string(c.movedSource) + ","), 1u) << json;
+      EXPECT_EQ(JsonNumbers(json, "sourcesUsed"), std::vector<double>{71.0}) << json;
+    }
+
+    const std::vector<vc::Mic1> fitted = ReadMics(d + "/fitted.xml");
+    ASSERT_EQ(fitted.size(), truth.size());
+    double squared = 0;
+    for (std::size_t m = 0; m < fitted.size(); ++m) {
+      EXPECT_EQ(fitted[m].GetMicIndex(), typed[m].GetMicIndex());
+      const veskio2::Vector3<double> error = At(fitted[m]) - At(truth[m]);
+      // Along an axis the sources do not fix, the fit keeps the typed value.
+      if (c.numElevations == 1) {
+        EXPECT_NEAR(At(fitted[m]).z, At(typed[m]).z, 1e-6);
+        squared += error.x * error.x + error.y * error.y;
+      } else {
+        squared += error.x * error.x + error.y * error.y + error.z * error.z;
+      }
+    }
+    const double rmsMm = 1000.0 * std::sqrt(squared / static_cast<double>(fitted.size()));
+    std::cout << c.name << ": fitted positions " << rmsMm << " mm RMS from the simulated ones\n";
+    EXPECT_LT(rmsMm, 2.0);
+
+    // Latencies relative to their mean: the planted one less its share.
+    const std::vector<double> latencies = JsonNumbers(json, "latencySamples");
+    ASSERT_EQ(latencies.size(), truth.size()) << json;
+    for (std::size_t m = 0; m < latencies.size(); ++m) {
+      const double planted = truth[m].GetMicIndex() == kLateMic ? c.latencySamples : 0.0;
+      EXPECT_NEAR(latencies[m], planted - c.latencySamples / static_cast<double>(truth.size()), 0.1) << m;
+    }
+
+    makeTf({"--geometry-calculus", "1"}, "typed.xml", "geometric-typed.bin");
+    makeTf({"--geometry-calculus", "1"}, "fitted.xml", "geometric-fitted.bin");
+    // The late channel stays out: no geometry holds its latency.
+    std::size_t skip = truth.size();
+    for (std::size_t m = 0; m < truth.size(); ++m)
+      if (c.latencySamples != 0 && truth[m].GetMicIndex() == kLateMic) skip = m;
+    const double typedDeg = RelativePhaseErrorDeg(d + "/tf.bin", d + "/geometric-typed.bin", skip);
+    const double fittedDeg = RelativePhaseErrorDeg(d + "/tf.bin", d + "/geometric-fitted.bin", skip);
+    std::cout << c.name << ": relative phase, measured against geometric, " << typedDeg
+              << " deg RMS with the typed array file, " << fittedDeg << " deg with the written one\n";
+    EXPECT_LT(fittedDeg, typedDeg);
+  }
+}
+
+// Silences the octave band LOW..HIGH Hz of a wave (its bins set to 0): a
+// loudspeaker that cannot play that band.
+void SilenceBand(const std::string& path, double lowHz, double highHz) {
+  vesktools::Sound sound = vesktools::ReadSound(path);
+  std::vector<double>& x = sound.channels.at(0);
+  vesk::RealFft<double> fft(x.size());
+  std::copy(x.begin(), x.end(), fft.Time());
+  fft.Forward();
+  const double binHz = sound.sampleRateHz / static_cast<double>(x.size());
+  for (std::size_t k = 0; k < fft.NumBins(); ++k)
+    if (k * binHz >= lowHz && k * binHz < highHz) fft.Spectrum()[k] = 0;
+  fft.Inverse();
+  // Half the level: the filtered sweep's peaks would clip 16 bits.
+  for (std::size_t t = 0; t < x.size(); ++t) x[t] = 0.5 * fft.Time()[t] / static_cast<double>(x.size());
+  vesktools::WriteSound(path, sound, vesktools::WaveFormat::PCM16);
+}
+
+// Median over sources and microphones of the SNR per octave band of a TF
+// (dB): the clean one's power over the noise's, the noise being the
+// difference of the two files.
+std::vector<double> TfBandSnrDb(const std::string& noisyPath, const std::string& cleanPath,
+                                const std::vector<double>& bandsHz) {
+  const vesktools::TfMeasurement noisy = vesktools::TfFileToMeasurement(noisyPath);
+  const vesktools::TfMeasurement clean = vesktools::TfFileToMeasurement(cleanPath);
+  const double binHz = clean.samplingHz / static_cast<double>(clean.nfft);
+  std::vector<double> medians;
+  for (double centre : bandsHz) {
+    std::vector<double> snrs;
+    for (std::size_t src = 0; src < clean.NumSources(); ++src)
+      for (std::size_t mic = 0; mic < clean.NumMics(); ++mic) {
+        double signal = 0, noise = 0;
+        for (std::size_t j = 0; j < clean.binIndex.size(); ++j) {
+          const double hz = static_cast<double>(clean.binIndex[j]) * binHz;
+          if (hz < centre / std::sqrt(2.0) || hz >= centre * std::sqrt(2.0)) continue;
+          const std::complex<float> h = clean.Spectrum(src, mic)[j];
+          signal += std::norm(h);
+          noise += std::norm(noisy.Spectrum(src, mic)[j] - h);
+        }
+        if (noise > 0) snrs.push_back(10.0 * std::log10(signal / noise));
+      }
+    std::sort(snrs.begin(), snrs.end());
+    medians.push_back(snrs.empty() ? std::nan("") : snrs[snrs.size() / 2]);
+  }
+  return medians;
+}
+
+// The SNR per octave band of TSP recordings (12 directions, 4 averaged
+// periods of 4096 samples, white sensor noise): each band's median over the
+// recordings and channels must be what the averaging predicts (the SNR
+// plus 10 log10 of the periods), the SNR --tf predicts for the TF made from
+// them must be the TF's own (against the same measurement without noise),
+// and a band the loudspeaker cannot play must be flagged.
+TEST(TfCheck, BandSnrOfRecordingsAndTheirTransferFunctions) {
+  const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN"), tspgen = Program("TSPGEN_BIN"),
+                    tfcheck = Program("TFCHECK_BIN"), dravik = Program("DRAVIK_BIN");
+  ASSERT_FALSE(trelvix.empty() || measim.empty() || tspgen.empty() || tfcheck.empty() || dravik.empty());
+  struct SnrCase {
+    const char* name;
+    double snrDb;
+    double silentBandHz;  // centre of the octave band the playback lacks (0: none)
+  };
+  const std::vector<SnrCase> cases = {
+      {"20 dB", 20.0, 0.0},
+      {"40 dB", 40.0, 0.0},
+      {"40 dB, the 2 kHz band not played", 40.0, 2000.0},
+  };
+  const std::string period = "4096", periods = "4";
+  for (const SnrCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    vesk_test::ScratchDir dir;
+    const std::string d = dir.Path();
+    RunTool({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", "8", "--numazi", "8", "--aziint", "45",
+             "--radius", "0.1", "-o", "mic.xml"}, d);
+    RunTool({trelvix, "--mode", "template", "--output-type", "tsp", "--nummic", "8", "--numazi", "12", "--aziint", "30",
+             "--radius", "1.5", "-o", "list.xml", "--filepath", "D{AZIMUTH:%03d}.wav", "--synchronous-average", periods,
+             "--tsp-offset", period, "--tsp-length", period, "--original-impulse-file", period + ".little_endian.tsp"}, d);
+    RunTool({tspgen, "--tsp-length", period, "--synchronous-average", periods, "--tsp-offset", period, "--playback",
+             "playback.wav"}, d);
+    if (c.silentBandHz > 0) SilenceBand(d + "/playback.wav", c.silentBandHz / std::sqrt(2.0), c.silentBandHz * std::sqrt(2.0));
+    const vesk_test::ProcessOptions options = TfModeOptions(d);
+    const Args sim = {measim, "--mic", "mic.xml", "--list", "list.xml", "--playback", "playback.wav", "--ir-length", "1024"};
+    const Args tf = {trelvix, "--mode", "tf", "--output-type", "gtf", "--tsp-length", period};
+    // The same measurement without noise first: the TF's noise is the difference.
+    RunTool(sim, d);
+    ASSERT_EQ(vesk_test::RunProcess(Join(tf, {"-o", "clean.bin", "mic.xml", "list.xml"}), options).status, 0);
+    RunTool(Join(sim, {"--snr", std::to_string(c.snrDb)}), d);
+    ASSERT_EQ(vesk_test::RunProcess(Join(tf, {"-o", "tf.bin", "mic.xml", "list.xml"}), options).status, 0);
+    int status = -1;
+    const std::string json = RunTool({tfcheck, "--recordings", "list.xml", "--tf", "tf.bin", "--json"}, d, &status);
+    EXPECT_EQ(status, c.silentBandHz > 0 ? 3 : 0) << json;
+    const std::vector<double> bandsHz = JsonNumbers(json, "centreHz");
+    const auto bandSnrs = JsonArrays(json, "bandSnrAveragedDb");
+    ASSERT_EQ(bandSnrs.size(), 12u * 8u) << json;
+    const double predicted = c.snrDb + 10.0 * std::log10(4.0);
+    for (std::size_t b = 0; b < bandsHz.size(); ++b) {
+      std::vector<double> snrs;
+      for (const auto& channel : bandSnrs) snrs.push_back(channel.at(b));
+      std::sort(snrs.begin(), snrs.end());
+      const double median = snrs[snrs.size() / 2];
+      if (bandsHz[b] == c.silentBandHz) EXPECT_LT(median, 10.0) << bandsHz[b] << " Hz";
+      else EXPECT_NEAR(median, predicted, 2.0) << bandsHz[b] << " Hz";
+    }
+    const std::string flagged = "\"kind\":\"band-snr\",\"text\":\"the 2000 Hz octave band";
+    EXPECT_EQ(Count(json, "\"kind\":\"band-snr\""), c.silentBandHz > 0 ? 1u : 0u) << json;
+    EXPECT_EQ(Count(json, flagged), c.silentBandHz > 0 ? 1u : 0u) << json;
+
+    // The TF's own SNR per band against what --tf predicts for it.
+    const auto tfBands = JsonArrays(json, "bandsHz");
+    ASSERT_EQ(tfBands.size(), 1u) << json;
+    const std::vector<double>& tfBandsHz = tfBands[0];
+    const auto predictedTf = JsonArrays(json, "snrDb");
+    ASSERT_EQ(predictedTf.size(), 12u * 8u) << json;
+    const std::vector<double> actual = TfBandSnrDb(d + "/tf.bin", d + "/clean.bin", tfBandsHz);
+    for (std::size_t b = 0; b < tfBandsHz.size(); ++b) {
+      if (tfBandsHz[b] == c.silentBandHz || tfBandsHz[b] < 200) continue;  // no signal; below the file's first bins
+      std::vector<double> snrs;
+      for (const auto& mic : predictedTf) snrs.push_back(mic.at(b));
+      std::sort(snrs.begin(), snrs.end());
+      std::cout << c.name << ", " << tfBandsHz[b] << " Hz: TF SNR " << actual[b] << " dB, predicted "
+                << snrs[snrs.size() / 2] << " dB\n";
+      EXPECT_NEAR(snrs[snrs.size() / 2], actual[b], 2.0) << tfBandsHz[b] << " Hz";
+    }
+    const std::vector<double> shares = JsonNumbers(json, "lowSnrShare");
+    ASSERT_EQ(shares.size(), 12u * 8u);
+    for (double share : shares) {
+      if (c.silentBandHz > 0) EXPECT_GT(share, 0.1);
+      else EXPECT_EQ(share, 0.0);
+    }
   }
 }
 
