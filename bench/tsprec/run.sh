@@ -28,7 +28,11 @@ takes=$(( (minutes * 60 * 48000 + 326527) / 326528 ))
 "$bin/tspgen" --sampling-freq 48000 --tsp-length 16384 --synchronous-average 16 --tsp-offset 16384 \
   --playback playback.wav > /dev/null
 
-jackd -n "$server" --no-realtime -d dummy -r 48000 -p "$period" -C 16 -P 2 > jackd.log 2>&1 &
+# Real-time scheduling, as a measurement session runs the server (root or
+# an rtprio limit allows it); BENCH_JACK_REALTIME=0 runs it without.
+realtime=--realtime
+[ "${BENCH_JACK_REALTIME:-1}" = 0 ] && realtime=--no-realtime
+jackd -n "$server" "$realtime" -d dummy -r 48000 -p "$period" -C 16 -P 2 > jackd.log 2>&1 &
 jackpid=$!
 for _ in $(seq 100); do
   "$bin/tsprec" --list-devices --backend jack --device "$server" | grep -q Hz && break

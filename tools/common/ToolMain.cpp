@@ -11,16 +11,21 @@ namespace vesktools {
 
 int ToolMain(const char* name, int (*run)(int argc, char** argv), int argc, char** argv, const char* outOfMemory) {
   vesk::signal_cleanup::Install();
+  // What the run reported on standard output comes before the error.
+  const auto fail = [name](const char* text) {
+    std::cout << std::flush;
+    std::cerr << name << ": " << text << "\n";
+    return 1;
+  };
   try {
     return run(argc, argv);
   } catch (const std::bad_alloc& e) {
-    std::cerr << name << ": " << (outOfMemory ? outOfMemory : e.what()) << "\n";
+    return fail(outOfMemory ? outOfMemory : e.what());
   } catch (const std::length_error& e) {  // a size beyond any vector: out of memory too
-    std::cerr << name << ": " << (outOfMemory ? outOfMemory : e.what()) << "\n";
+    return fail(outOfMemory ? outOfMemory : e.what());
   } catch (const std::exception& e) {
-    std::cerr << name << ": " << e.what() << "\n";
+    return fail(e.what());
   }
-  return 1;
 }
 
 }  // namespace vesktools

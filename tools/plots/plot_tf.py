@@ -18,20 +18,6 @@ import argparse
 import os
 import sys
 
-try:
-    import numpy as np
-    import matplotlib
-except ImportError as e:
-    if "-h" in sys.argv[1:] or "--help" in sys.argv[1:]:
-        print(__doc__.strip())  # the help needs neither
-        print(f"\n(numpy and matplotlib are missing in {sys.executable}: {e})")
-        sys.exit(0)
-    sys.exit(f"{os.path.basename(sys.argv[0])}: {e}; it needs numpy and matplotlib "
-             f"(Debian: python3-numpy python3-matplotlib) in {sys.executable}")
-
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-
 # The reader beside this script: tools/python in the source tree, or where
 # `cmake --install` puts it when this runs as PREFIX/bin/vesk-plot-tf.
 _HERE = os.path.dirname(os.path.realpath(__file__))
@@ -39,6 +25,9 @@ for _dir in (os.path.join(_HERE, "..", "python"), os.path.join(_HERE, "..", "lib
     if os.path.isfile(os.path.join(_dir, "veskio2py", "__init__.py")):
         sys.path.insert(0, os.path.normpath(_dir))
         break
+from plot_support import load_plotting  # noqa: E402
+
+np, plt = load_plotting(__doc__)
 import veskio2py  # noqa: E402
 from veskio2py import geometry  # noqa: E402
 

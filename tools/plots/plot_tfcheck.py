@@ -21,19 +21,11 @@ import json
 import os
 import sys
 
-try:
-    import numpy as np
-    import matplotlib
-except ImportError as e:
-    if "-h" in sys.argv[1:] or "--help" in sys.argv[1:]:
-        print(__doc__.strip())  # the help needs neither
-        print(f"\n(numpy and matplotlib are missing in {sys.executable}: {e})")
-        sys.exit(0)
-    sys.exit(f"{os.path.basename(sys.argv[0])}: {e}; it needs numpy and matplotlib "
-             f"(Debian: python3-numpy python3-matplotlib) in {sys.executable}")
+# The shared loader beside this script, or where `cmake --install` puts it.
+sys.path[1:1] = [os.path.join(os.path.dirname(os.path.realpath(__file__)), "..", "lib", "python3", "dist-packages")]
+from plot_support import load_plotting  # noqa: E402
 
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
+np, plt = load_plotting(__doc__)
 
 
 def plot_tf(report, out_dir):

@@ -18,20 +18,11 @@ import json
 import os
 import sys
 
-np = plt = None  # imported after the arguments, so --help needs neither
+# The shared loader beside this script, or where `cmake --install` puts it.
+sys.path[1:1] = [os.path.join(os.path.dirname(os.path.realpath(__file__)), "..", "lib", "python3", "dist-packages")]
+from plot_support import load_plotting  # noqa: E402
 
-
-def _load_plotting():
-    global np, plt
-    try:
-        import numpy
-        import matplotlib
-        matplotlib.use("Agg")
-        import matplotlib.pyplot
-    except ImportError as e:
-        sys.exit(f"{os.path.basename(sys.argv[0])}: {e}; it needs numpy and matplotlib "
-                 f"(Debian: python3-numpy python3-matplotlib) in {sys.executable}")
-    np, plt = numpy, matplotlib.pyplot
+np = plt = None  # loaded after the arguments, so --help needs neither
 
 
 def spectrum_panel(ax, run, truth):
@@ -93,7 +84,8 @@ def main():
     parser.add_argument("--json", required=True)
     parser.add_argument("--out-dir", required=True)
     args = parser.parse_args()
-    _load_plotting()
+    global np, plt
+    np, plt = load_plotting(__doc__)
     with open(args.json) as f:
         report = json.load(f)
     path = plot_self_test(report, args.out_dir) if "directions" in report else plot_recording(report, args.out_dir)

@@ -6,6 +6,7 @@
 #include <numeric>
 #include <sstream>
 
+#include "CostsToAssignment.h"
 #include "ToolError.h"
 #include "base/Constants.h"
 
@@ -105,55 +106,6 @@ void NameScale(ScaleFit& fit, const GeometryInput& in, const Thresholds& limits)
 
 }  // namespace
 
-std::vector<std::size_t> MinimumCostAssignment(const std::vector<std::vector<double>>& cost) {
-  // Shortest augmenting paths with potentials; rows and columns from 1.
-  const std::size_t n = cost.size();
-  const double inf = std::numeric_limits<double>::infinity();
-  std::vector<double> u(n + 1, 0), v(n + 1, 0);
-  std::vector<std::size_t> p(n + 1, 0), way(n + 1, 0);
-  for (std::size_t i = 1; i <= n; ++i) {
-    p[0] = i;
-    std::size_t j0 = 0;
-    std::vector<double> minv(n + 1, inf);
-    std::vector<char> used(n + 1, 0);
-    do {
-      used[j0] = 1;
-      const std::size_t i0 = p[j0];
-      double delta = inf;
-      std::size_t j1 = 0;
-      for (std::size_t j = 1; j <= n; ++j) {
-        if (used[j]) continue;
-        const double cur = cost[i0 - 1][j - 1] - u[i0] - v[j];
-        if (cur < minv[j]) {
-          minv[j] = cur;
-          way[j] = j0;
-        }
-        if (minv[j] < delta) {
-          delta = minv[j];
-          j1 = j;
-        }
-      }
-      for (std::size_t j = 0; j <= n; ++j) {
-        if (used[j]) {
-          u[p[j]] += delta;
-          v[j] -= delta;
-        } else {
-          minv[j] -= delta;
-        }
-      }
-      j0 = j1;
-    } while (p[j0] != 0);
-    do {
-      const std::size_t j1 = way[j0];
-      p[j0] = p[j1];
-      j0 = j1;
-    } while (j0);
-  }
-  std::vector<std::size_t> result(n);
-  for (std::size_t j = 1; j <= n; ++j) result[p[j] - 1] = j - 1;
-  return result;
-}
-
 GeometryCheck DelaysToGeometryCheck(const GeometryInput& in, const Thresholds& limits) {
   const std::size_t numSources = in.sourcePositions.size(), numMics = in.micPositions.size();
   if (in.delays.size() != numSources || numMics < 3 || in.micLabels.size() != numMics)
@@ -250,7 +202,7 @@ GeometryCheck DelaysToGeometryCheck(const GeometryInput& in, const Thresholds& l
   for (std::size_t s = 0; s < numSources; ++s)
     for (std::size_t m = 0; m < numMics; ++m)
       for (std::size_t j = 0; j < numMics; ++j) cost[m][j] += std::fabs(measuredCentred[s][m] - predictedCentred[s][j]);
-  out.bestOrder = MinimumCostAssignment(cost);
+  for (const int mic : MinimumCostAssignment(cost)) out.bestOrder.push_back(static_cast<std::size_t>(mic));
   for (std::size_t m = 0; m < numMics; ++m) {
     out.misfitAsIs += cost[m][m];
     out.misfitBestOrder += cost[m][out.bestOrder[m]];

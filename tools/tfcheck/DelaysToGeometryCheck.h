@@ -65,10 +65,6 @@ struct GeometryCheck {
 // are named at once. Throws ToolError for mismatched sizes.
 GeometryCheck DelaysToGeometryCheck(const GeometryInput& in, const Thresholds& limits);
 
-// Minimum-cost assignment of an n x n cost matrix (Hungarian method, O(n^3)):
-// result[row] = column.
-std::vector<std::size_t> MinimumCostAssignment(const std::vector<std::vector<double>>& cost);
-
 }  // namespace vesktools
 
 #endif

@@ -152,9 +152,6 @@ struct ErrorSummary {
 // great-circle angle; pairs beyond `gateDeg` are no assignment), fills
 // each block's errorsDeg, and sums up over the recording.
 ErrorSummary PeaksToErrors(std::vector<BlockResult>& blocks, const std::vector<Direction>& truth, double gateDeg);
-// Rows x columns cost; returns for each row its column or -1 (rows <=
-// columns or not: the smaller side is fully assigned at least total cost).
-std::vector<int> HungarianAssignment(const std::vector<std::vector<double>>& cost);
 
 struct LocateRun {
   Steering steering;  // without the vectors once the run is done

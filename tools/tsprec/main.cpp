@@ -25,10 +25,10 @@
 #include "SoundFile.h"
 #include "TakeToWave.h"
 #include "ToolError.h"
+#include "ToolMain.h"
 #include "base/Constants.h"
 #include "base/OutputTarget.h"
 #include "base/ShellCommand.h"
-#include "base/SignalCleanup.h"
 #include "dravik/Invocation.h"
 #include "veskio2/VeskConfig.h"
 #include "veskio2/RegularFile.h"
@@ -40,7 +40,7 @@ using namespace vesktools;
 
 namespace {
 
-constexpr int kPassed = 0, kError = 1, kFailedKept = 3;
+constexpr int kPassed = 0, kFailedKept = 3;  // an error is ToolMain's 1
 constexpr unsigned int kMaxMicIndex = 63;  // dravik selects channels 0-63
 constexpr double kSilentDbfs = -80;         // peak of a microphone that hears nothing
 
@@ -510,13 +510,4 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  vesk::signal_cleanup::Install();
-  try {
-    return Run(argc, argv);
-  } catch (const std::exception& e) {
-    std::cout << std::flush;
-    std::cerr << "tsprec: " << e.what() << "\n";
-    return kError;
-  }
-}
+int main(int argc, char** argv) { return vesktools::ToolMain("tsprec", Run, argc, argv); }
