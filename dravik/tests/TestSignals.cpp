@@ -103,20 +103,6 @@ bool file_exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
 
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/dravik-test-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (!mkdtemp(name.data())) throw std::runtime_error("cannot make a test directory");
-    dir_ = name.data();
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;  // leftovers in the temporary directory do no harm
-    std::filesystem::remove_all(dir_, ignored);
-}
-
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::string& work_dir) {
     std::vector<std::string> argv{program};

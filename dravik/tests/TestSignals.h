@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "ScratchDir.h"
+
 namespace dravik_test {
 
 // One period of a time-stretched pulse of n samples (n even): unit
@@ -35,18 +37,11 @@ std::vector<float> read_flt(const std::string& path);
 std::string read_text(const std::string& path);
 bool file_exists(const std::string& path);
 
-// A fresh directory for one test, removed with everything in it at the end.
-class TempDir {
+// The shared scratch directory of one test, under the names these tests use.
+class TempDir : public vesk_test::ScratchDir {
 public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    const std::string& dir() const { return dir_; }
-
-private:
-    std::string dir_;
+    std::string path(const std::string& name) const { return *this / name; }
+    const std::string& dir() const { return Path(); }
 };
 
 struct RunResult {

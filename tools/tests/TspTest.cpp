@@ -13,27 +13,13 @@
 #include "FloatFile.h"
 #include "ParametersToTsp.h"
 #include "base/RealFft.h"
+#include "ScratchDir.h"
 #include "SoundFile.h"
 #include "ToolError.h"
 
 using namespace vesktools;
 
 namespace {
-
-// A fresh directory, removed with everything in it at the end of the test.
-class TempDir {
-public:
-  explicit TempDir(const std::string& name)
-      : path_(std::filesystem::temp_directory_path() / ("vesk_tools_" + name + "_" + std::to_string(::getpid()))) {
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-  std::filesystem::path path_;
-};
 
 template <typename F>
 std::string ErrorOf(F f) {
@@ -105,8 +91,8 @@ TEST(Tsp, PlaybackRepeatsTheOriginExactlyInTheNormalisedScale) {
   EXPECT_EQ(periods, 4u);
   EXPECT_EQ(PlaybackPeriods(4096, 0, 3), 3u);
   EXPECT_EQ(PlaybackPeriods(4096, 1, 3), 4u);
-  const TempDir dir("tsp");
-  const std::string path = (dir / "playback.wav").string();
+  const vesk_test::ScratchDir dir;
+  const std::string path = (dir / "playback.wav");
   WritePcm16(path, 16000, TspToPlayback(tsp, periods));
   const Sound back = ReadSound(path);
   ASSERT_EQ(back.channels.size(), 1u);
@@ -133,8 +119,8 @@ TEST(Tsp, RejectsUnusableParameters) {
 }
 
 TEST(FloatFile, WritesLittleEndianAndRefusesTornFiles) {
-  const TempDir dir("flt");
-  const std::string path = (dir / "a.flt").string();
+  const vesk_test::ScratchDir dir;
+  const std::string path = (dir / "a.flt");
   WriteFloat32LE(path, {1.0f, -2.5f});
   std::ifstream in(path, std::ios::binary);
   std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -142,23 +128,23 @@ TEST(FloatFile, WritesLittleEndianAndRefusesTornFiles) {
   EXPECT_EQ(bytes, expected);
   EXPECT_EQ(ReadFloat32LE(path), (std::vector<float>{1.0f, -2.5f}));
 
-  const std::string torn = (dir / "torn.flt").string();
+  const std::string torn = (dir / "torn.flt");
   std::ofstream(torn, std::ios::binary) << "0123456789";
   EXPECT_EQ(ErrorOf([&] { ReadFloat32LE(torn); }), torn + ": expected a multiple of 4 bytes, found 10");
-  EXPECT_EQ(ErrorOf([&] { ReadFloat32LE((dir / "missing.flt").string()); }),
-            "cannot open " + (dir / "missing.flt").string());
+  EXPECT_EQ(ErrorOf([&] { ReadFloat32LE((dir / "missing.flt")); }),
+            "cannot open " + (dir / "missing.flt"));
 }
 
 TEST(SoundFile, Pcm16RefusesToClipAndFloatKeepsValues) {
-  const TempDir dir("snd");
+  const vesk_test::ScratchDir dir;
   Sound s;
   s.sampleRateHz = 8000;
   s.channels = {{0.0, 0.5, -1.0}, {0.25, 1.25, 0.0}};
-  const std::string f = (dir / "f.wav").string();
+  const std::string f = (dir / "f.wav");
   WriteSound(f, s, WaveFormat::FLOAT32);
   const Sound back = ReadSound(f);
   EXPECT_EQ(back.channels, s.channels);  // all exactly representable in float
-  const std::string p = (dir / "p.wav").string();
+  const std::string p = (dir / "p.wav");
   EXPECT_EQ(ErrorOf([&] { WriteSound(p, s, WaveFormat::PCM16); }),
             p + ": channel 1 clips in 16-bit PCM at frame 1 (value 1.25); lower the gain or write float");
   EXPECT_FALSE(std::filesystem::exists(p));
