@@ -12,6 +12,13 @@ struct FractionalDelayDesign {
   double kaiser_beta = 8.0;           // about 80 dB side lobes
 };
 
+// The modified Bessel function of the first kind of order 0 (the Kaiser
+// window's), by its power series sum ((x/2)^k / k!)^2 until a term falls
+// below 1e-17 of the sum: to a few ulps for |x| up to the largest Kaiser beta
+// (50). Unlike std::cyl_bessel_i it touches no global state (glibc's lgamma
+// writes signgam), so it may run on several threads at once.
+double BesselI0(double x);
+
 // Adds gain * sinc(n - delay) * kaiser((n - delay) / halfWidth) to every
 // response[n] with |n - delay| < halfWidth; delay in samples (fractional).
 // With the default design the filter is a pure delay to within about 1e-4 in

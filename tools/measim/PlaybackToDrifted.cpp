@@ -3,6 +3,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "DelayToFilter.h"
 #include "ToolError.h"
 #include "base/Constants.h"
 
@@ -19,13 +20,13 @@ std::vector<double> PlaybackToDrifted(const std::vector<double>& playback, doubl
   constexpr int kSteps = 1024;
   constexpr double kCutoff = 0.9;  // kernel table points per sample; linear in between
   const double beta = 8.0;
-  const double i0Beta = std::cyl_bessel_i(0.0, beta);
+  const double i0Beta = BesselI0(beta);
   std::vector<double> kernel(kHalfWidth * kSteps + 2, 0.0);
   for (std::size_t i = 0; i + 1 < kernel.size(); ++i) {
     const double x = static_cast<double>(i) / kSteps;
     const double r = x / kHalfWidth;
     if (r >= 1.0) break;
-    const double window = std::cyl_bessel_i(0.0, beta * std::sqrt(1.0 - r * r)) / i0Beta;
+    const double window = BesselI0(beta * std::sqrt(1.0 - r * r)) / i0Beta;
     // Low-pass at 0.9 of the Nyquist frequency: near Nyquist an
     // interpolator's error depends on the fractional position, which drifts,
     // and would show as noise that differs from period to period.

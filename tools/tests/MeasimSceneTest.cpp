@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sched.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -113,6 +115,55 @@ TEST_F(SceneFiles, TspRecordingPutsEachMicrophoneOnItsChannel) {
   const std::vector<float> exact = ReadFloat32LE(Path("exact/src000_mic07.flt"));
   ASSERT_EQ(exact.size(), 4096u);
   for (std::size_t n = 0; n < exact.size(); ++n) ASSERT_NEAR(rec.channels[7][n], exact[n], 1e-7) << n;
+}
+
+// A source's channels are made on every core: the files are the same on
+// one core (also run under ThreadSanitizer, ctest label "threads").
+TEST_F(SceneFiles, RecordingsDoNotDependOnTheNumberOfCores) {
+  vc::TSPListFile2_0 list;
+  list.SetSynchronousAverage(1);
+  list.SetTspOffset(0);
+  list.SetTspLength(256);
+  list.SetSignalMax(32768);
+  list.SetNumMic(2);
+  list.SetSources({SourceOnY(1.5f, {File("a.wav", {3, 7})}), SourceOnY(2.0f, {File("b.wav", {3, 7})})});
+  const Scene scene = ConfigToScene(WriteMics(), Write(list, "tsp.xml"));
+  Sound playback;
+  playback.sampleRateHz = 16000;
+  playback.channels = {std::vector<double>(2000, 0.0)};
+  for (std::size_t n = 0; n < playback.channels[0].size(); ++n) playback.channels[0][n] = std::sin(0.37 * double(n));
+  ResponseSettings response;
+  response.length_samples = 1024;
+  response.room.enabled = true;  // the images, summed in slices over the cores
+  response.room.size = Point3{4, 3.5, 2.5};
+  response.room.array_at = Point3{1.3, 0.9, 1.2};
+  response.room.reflection.fill(0.8);
+  OutputSettings out;
+  out.wave_format = WaveFormat::FLOAT32;
+  out.add_noise = true;  // each channel's own seed
+  out.gain = 0.2;
+  const auto bytes = [this](const std::string& name) {
+    std::ifstream in(Path(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  out.output_dir = Path("all");
+  WriteRecordings(scene, playback, response, out);
+  cpu_set_t all, one;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  CPU_ZERO(&one);
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+    if (CPU_ISSET(cpu, &all)) {
+      CPU_SET(cpu, &one);
+      break;
+    }
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  out.output_dir = Path("one");
+  WriteRecordings(scene, playback, response, out);
+  ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+  for (const char* name : {"a.wav", "b.wav"}) {
+    EXPECT_FALSE(bytes(std::string("all/") + name).empty());
+    EXPECT_TRUE(bytes(std::string("all/") + name) == bytes(std::string("one/") + name)) << name;
+  }
 }
 
 TEST_F(SceneFiles, TspRecordingNeedsEnoughPlayback) {
