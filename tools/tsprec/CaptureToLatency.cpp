@@ -18,12 +18,13 @@ struct LatencyMeter::Impl {
   DelayEstimator estimator;
   std::vector<std::complex<double>> played, cross;
   std::size_t captureFrames = 0;
+  std::size_t period = 0, head = 0;  // frames
   double energy = 0;
   std::size_t binLo = 1, binHi = 1;
 };
 
 LatencyMeter::LatencyMeter(const std::vector<float>& fullPlayback, std::size_t captureFrames, long maxFrames,
-                           int rateHz) {
+                           int rateHz, std::size_t periodFrames) {
   // The playback's head is enough to find it, and keeps the transform small
   // whatever the take's length. Linear, not circular, correlation: room for
   // both signals.
@@ -34,6 +35,8 @@ LatencyMeter::LatencyMeter(const std::vector<float>& fullPlayback, std::size_t c
   while (n < captureFrames + playback.size()) n *= 2;
   impl_ = std::make_unique<Impl>(n);
   impl_->captureFrames = captureFrames;
+  impl_->period = periodFrames;
+  impl_->head = playback.size();
   double* t = impl_->fft.Time();
   std::fill(t, t + n, 0.0);
   for (std::size_t i = 0; i < playback.size(); ++i) {
@@ -70,7 +73,18 @@ Latency LatencyMeter::Measure(const std::vector<float>& capture, unsigned int ch
       best = t[d];
       out.frames = d;
     }
-  out.peakRatio = best / double(n) / m.energy;
+  // A TSP played period after period matches one period later as well as
+  // at the latency itself, so rounding may pick the alias. One period too
+  // early, the head's first period meets the silence before the loopback:
+  // the correlation falls by period / head of the best. Steps back while it
+  // falls by less than half that.
+  if (m.period > 0 && m.period < m.head) {
+    const long period = static_cast<long>(m.period);
+    const double tolerance = 0.5 * double(m.period) / double(m.head);
+    while (out.frames - period >= 0 && t[out.frames - period] >= (1.0 - tolerance) * t[out.frames])
+      out.frames -= period;
+  }
+  out.peakRatio = t[out.frames] / double(n) / m.energy;
   const double fine = WrapDelay(m.estimator.Estimate(m.cross.data(), false, m.binLo, m.binHi, 0.0), double(n));
   // The phase slope is finer but can slip by whole periods on a poor
   // loopback; the peak decides the whole samples.

@@ -20,13 +20,17 @@ class LatencyMeter {
 public:
   // `playback`: the mono playback at full scale 1 (its first 131072
   // samples are looked for); `captureFrames`: frames captured per take;
-  // `maxFrames`: the largest latency looked for. Throws ToolError for a
-  // playback whose head is silent.
-  LatencyMeter(const std::vector<float>& playback, std::size_t captureFrames, long maxFrames, int rateHz);
+  // `maxFrames`: the largest latency looked for; `periodFrames`: the
+  // playback's period when it repeats one (the list's tspLength), else 0.
+  // Throws ToolError for a playback whose head is silent.
+  LatencyMeter(const std::vector<float>& playback, std::size_t captureFrames, long maxFrames, int rateHz,
+               std::size_t periodFrames = 0);
   ~LatencyMeter();
   // Cross-correlates input `channel` of the interleaved `capture`
   // (`channels` per frame, at least captureFrames frames) with the playback
-  // and gives the lag in [0, maxFrames] with the largest correlation.
+  // and gives the lag in [0, maxFrames] with the largest correlation; of a
+  // periodic playback's lags one period apart that match alike (every
+  // later period matches as well as the first), the earliest.
   Latency Measure(const std::vector<float>& capture, unsigned int channels, unsigned int channel, long maxFrames);
 
 private:

@@ -332,7 +332,7 @@ int Run(int argc, char** argv) {
     throw ToolError(listPath + ": a take of " + std::to_string(captureFrames) + " frames of " +
                     std::to_string(duplex.inputChannels) + " inputs would need more than 4 GiB");
   io->Check(duplex);
-  LatencyMeter meter(playback, captureFrames, maxLatency, rateHz);
+  LatencyMeter meter(playback, captureFrames, maxLatency, rateHz, plan.layout.periodLength);
 
   const fs::path list(listPath);
   const std::string logPath = (list.parent_path() / (list.stem().string() + ".tsprec.json")).string();
