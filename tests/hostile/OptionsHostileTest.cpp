@@ -200,6 +200,7 @@ TEST_F(Options, PipesAsInputsAreRefusedAtOnce) {
        "pipe: not a regular file"},
       {"DRAVIK_BIN", {"--tsporigflt", "pipe", "--syncaddfreq", "1", "--syncaddoffset", "0", "rec.wav", "out"},
        "pipe: not a regular file"},
+      {"VESK2SOFA_BIN", {"--ir", "pipe-ir.xml", "mic.xml", "out.sofa"}, "cannot open pipe: not a regular file"},
   };
   for (const PipeCase& c : cases) {
     SCOPED_TRACE(c.program);
@@ -207,6 +208,7 @@ TEST_F(Options, PipesAsInputsAreRefusedAtOnce) {
     WriteWhole(work / "mic.xml", MicArrayXml());
     WriteWhole(work / "tsp.xml", TSPListXml(TSPSourceXml("rec.wav")));
     WriteWhole(work / "pipe-list.xml", TSPListXml(TSPSourceXml("pipe")));
+    WriteWhole(work / "pipe-ir.xml", IRListXml("pipe"));
     WriteWhole(work / "origin.flt", Flt(ImpulsePeriod()));
     WriteWave(work / "rec.wav", 1, ImpulsePeriod());
     ASSERT_EQ(::mkfifo((work / "pipe").c_str(), 0600), 0);
@@ -217,6 +219,7 @@ TEST_F(Options, PipesAsInputsAreRefusedAtOnce) {
     const bool dravik = std::string(c.program) == "DRAVIK_BIN";
     if (EndedCleanly(o, dravik ? 255 : 1)) ExpectMentions(o, dravik ? o.out : o.err, {c.message});
     EXPECT_FALSE(fs::exists(work / "sim"));
+    EXPECT_FALSE(fs::exists(work / "out.sofa"));
   }
 }
 

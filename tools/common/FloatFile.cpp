@@ -6,6 +6,7 @@
 #include "ToolError.h"
 #include "base/OutputTarget.h"
 #include "veskio2/FltFile.h"
+#include "veskio2/RegularFile.h"
 
 namespace vesktools {
 
@@ -21,6 +22,7 @@ void WriteOutputFile(const std::string& path, const void* data, std::size_t size
 }
 
 std::vector<float> ReadFloat32LE(const std::string& path) {
+  if (veskio2::ExistsButNotRegular(path)) throw ToolError("cannot open " + path + ": " + veskio2::kNotRegularFile);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ToolError("cannot open " + path);
   const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
