@@ -12,6 +12,7 @@
 #include "TestSupport.h"
 #include "base/RealFft.h"
 #include "base/SoundFileHandle.h"
+#include "WaveFile.h"
 
 namespace {
 
@@ -53,15 +54,9 @@ void WriteRecording(const std::string& path, const std::vector<float>& origin,
       for (std::size_t i = 0; i < kTaps; ++i) y += double(responses[ch][i]) * origin[(n + numSamples - i) % numSamples];
       period[n * channels + ch] = float(y);
     }
-  SF_INFO info{};
-  info.samplerate = 16000;
-  info.channels = int(channels);
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  const vesk::SoundFileHandle file(sf_open(path.c_str(), SFM_WRITE, &info));
-  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-  for (std::size_t p = 0; p <= kAverages; ++p) {
-    ASSERT_EQ(sf_writef_float(file.get(), period.data(), sf_count_t(numSamples)), sf_count_t(numSamples));
-  }
+  std::vector<float> recording;
+  for (std::size_t p = 0; p <= kAverages; ++p) recording.insert(recording.end(), period.begin(), period.end());
+  vesk_test::WriteWaveFile(path, recording, int(channels));
 }
 
 std::vector<std::complex<double>> Dft(const std::vector<float>& x, std::size_t n) {

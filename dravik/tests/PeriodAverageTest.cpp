@@ -8,6 +8,7 @@
 #include "PeriodAverage.h"
 #include "base/SoundFileHandle.h"
 #include "TestSignals.h"
+#include "WaveFile.h"
 
 namespace {
 
@@ -75,14 +76,7 @@ TEST(PeriodAverage, SixteenBitSamplesAreScaledToFullScaleOne) {
 }
 
 void write_pcm16(const std::string& path, const std::vector<short>& interleaved, int channels) {
-    SF_INFO info{};
-    info.channels = channels;
-    info.samplerate = 16000;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    const vesk::SoundFileHandle file(sf_open(path.c_str(), SFM_WRITE, &info));
-    ASSERT_NE(file.get(), nullptr) << path;
-    sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / channels);
-    EXPECT_EQ(sf_writef_short(file.get(), interleaved.data(), frames), frames);
+    vesk_test::WriteWaveFile(path, interleaved, channels, 16000, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
 }
 
 // 16-bit samples are summed as integers: the averages must equal the sums

@@ -1,6 +1,7 @@
 #include "TestSignals.h"
 
 #include "RunProcess.h"
+#include "WaveFile.h"
 
 #include <unistd.h>
 
@@ -73,16 +74,7 @@ std::vector<double> make_recording(const std::vector<std::vector<double>>& perio
 
 void write_wave(const std::string& path, const std::vector<double>& interleaved, int channels,
                 int format, int rate) {
-    SF_INFO info{};
-    info.channels = channels;
-    info.samplerate = rate;
-    info.format = format;
-    vesk::SoundFileHandle file(sf_open(path.c_str(), SFM_WRITE, &info));
-    if (!file) throw std::runtime_error("cannot write test wave " + path);
-    sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / channels);
-    sf_count_t written = sf_writef_double(file.get(), interleaved.data(), frames);
-    file.reset();
-    if (written != frames) throw std::runtime_error("short write of test wave " + path);
+    vesk_test::WriteWaveFile(path, interleaved, channels, rate, format);
 }
 
 void write_raw_float(const std::string& path, const std::vector<double>& samples) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/SoundFileHandle.h"
+#include "WaveFile.h"
 
 namespace hostile {
 
@@ -103,20 +104,14 @@ struct SampleOverride {
 // at `rateHz`.
 inline void WriteWave(const std::string& path, int channels, const std::vector<float>& samples,
                       const std::vector<SampleOverride>& overrides = {}, int rateHz = 16000) {
-  SF_INFO info{};
-  info.samplerate = rateHz;
-  info.channels = channels;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  const vesk::SoundFileHandle file(sf_open(path.c_str(), SFM_WRITE, &info));
-  if (!file) throw std::runtime_error("cannot write wave " + path + ": " + sf_strerror(nullptr));
-  std::vector<float> frame(static_cast<std::size_t>(channels));
-  for (std::size_t t = 0; t < samples.size(); ++t) {
-    std::fill(frame.begin(), frame.end(), samples[t]);
-    for (const SampleOverride& o : overrides)
-      if (o.frame == t) frame[static_cast<std::size_t>(o.channel)] = o.value;
-    if (sf_writef_float(file.get(), frame.data(), 1) != 1)
-      throw std::runtime_error("cannot write wave " + path);
-  }
+  const auto width = static_cast<std::size_t>(channels);
+  std::vector<float> interleaved(samples.size() * width);
+  for (std::size_t t = 0; t < samples.size(); ++t)
+    std::fill(interleaved.begin() + static_cast<std::ptrdiff_t>(t * width),
+              interleaved.begin() + static_cast<std::ptrdiff_t>((t + 1) * width), samples[t]);
+  for (const SampleOverride& o : overrides)
+    if (o.frame < samples.size()) interleaved[o.frame * width + static_cast<std::size_t>(o.channel)] = o.value;
+  vesk_test::WriteWaveFile(path, interleaved, channels, rateHz);
 }
 
 // `text` with the first `from` replaced by `to`; `from` must occur.

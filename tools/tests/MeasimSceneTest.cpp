@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sched.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "SceneToFiles.h"
 #include "SceneToRecording.h"
 #include "ToolError.h"
+#include "TestSupport.h"
 #include "veskio2/VeskConfig.h"
 
 using namespace vesktools;
@@ -142,10 +142,7 @@ TEST_F(SceneFiles, RecordingsDoNotDependOnTheNumberOfCores) {
   out.wave_format = WaveFormat::FLOAT32;
   out.add_noise = true;  // each channel's own seed
   out.gain = 0.2;
-  const auto bytes = [this](const std::string& name) {
-    std::ifstream in(Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
+  const auto bytes = [this](const std::string& name) { return vesk_test::ReadWholeFile(Path(name)); };
   out.output_dir = Path("all");
   WriteRecordings(scene, playback, response, out);
   cpu_set_t all, one;

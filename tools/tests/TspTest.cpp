@@ -13,6 +13,7 @@
 #include "FloatFile.h"
 #include "ParametersToTsp.h"
 #include "base/RealFft.h"
+#include "RunProcess.h"
 #include "ScratchDir.h"
 #include "SoundFile.h"
 #include "ToolError.h"
@@ -122,10 +123,8 @@ TEST(FloatFile, WritesLittleEndianAndRefusesTornFiles) {
   const vesk_test::ScratchDir dir;
   const std::string path = (dir / "a.flt");
   WriteFloat32LE(path, {1.0f, -2.5f});
-  std::ifstream in(path, std::ios::binary);
-  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::vector<unsigned char> expected{0x00, 0x00, 0x80, 0x3f, 0x00, 0x00, 0x20, 0xc0};
-  EXPECT_EQ(bytes, expected);
+  const std::string expected{'\x00', '\x00', '\x80', '\x3f', '\x00', '\x00', '\x20', '\xc0'};
+  EXPECT_EQ(vesk_test::ReadWholeFile(path), expected);
   EXPECT_EQ(ReadFloat32LE(path), (std::vector<float>{1.0f, -2.5f}));
 
   const std::string torn = (dir / "torn.flt");

@@ -314,10 +314,7 @@ TEST(TfInterp, OutputAndReportDoNotDependOnTheNumberOfCores) {
   MakeScene({"sphere part", false, kSphereMeasured, kSphereTargets, "gtf", 10, 10, 0, 0}, dir.Path());
   MustRun({tfinterp, "measured.bin", "targets.xml", "-o", "all.bin"}, dir.Path());
   MustRun({taskset, "-c", "0", tfinterp, "measured.bin", "targets.xml", "-o", "one.bin"}, dir.Path());
-  const auto slurp = [&](const std::string& name) {
-    std::ifstream in(dir.Path() + "/" + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
+  const auto slurp = [&](const std::string& name) { return vesk_test::ReadWholeFile(dir / name); };
   EXPECT_TRUE(slurp("all.bin") == slurp("one.bin")) << "the outputs differ";
   const vesk_test::ProcessResult all = RunTool({tfinterp, "--leave-one-out", "--json", "measured.bin"}, dir.Path());
   const vesk_test::ProcessResult one = RunTool({taskset, "-c", "0", tfinterp, "--leave-one-out", "--json", "measured.bin"}, dir.Path());
