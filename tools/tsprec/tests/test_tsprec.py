@@ -147,6 +147,53 @@ class AlsaSession(unittest.TestCase):
             self.assertEqual(len(read_log(d)["takes"]), 4)
             self.assertEqual(sorted(f for f in os.listdir(d) if f.startswith(".")), [])
 
+    def test_prompts_and_the_back_end_latency(self):
+        with tempfile.TemporaryDirectory() as d:
+            names = make_session(d, 2)
+            plant_inputs(d, names, 30000, clip_take=2)
+            env = alsa_env(d)
+            # At a terminal: Enter once each position is set up (here: its
+            # planted input put in place), "r" to record the failed take again.
+            prompted = [a for a in ALSA if a not in ("--non-interactive", "--retries", "1")]
+            prompted = prompted[:prompted.index("--position-command")]
+            p = subprocess.Popen(prompted, cwd=d, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE)
+            seen, answers = b"", []
+            deadline = time.time() + 120
+            while p.poll() is None and time.time() < deadline:
+                chunk = os.read(p.stdout.fileno(), 4096)
+                if not chunk:
+                    break
+                seen += chunk
+                if seen.endswith(b"press Enter "):
+                    take = seen.count(b"press Enter ")
+                    os.replace(os.path.join(d, f"take{take}.raw"), os.path.join(d, "in.raw"))
+                    answers.append("enter")
+                    p.stdin.write(b"\n")
+                elif seen.endswith(b"r: record again "):
+                    answer = b"r\n" if answers.count("r") == 0 else b"\n"
+                    answers.append("r" if answer == b"r\n" else "keep")
+                    p.stdin.write(answer)
+                p.stdin.flush()
+            p.wait(timeout=30)
+            err = p.stderr.read().decode()
+            for pipe in (p.stdin, p.stdout, p.stderr):
+                pipe.close()
+            self.assertEqual(p.returncode, 3, seen.decode() + err)
+            self.assertEqual(answers, ["enter", "enter", "r", "keep"])
+            takes = read_log(d)["takes"]
+            self.assertEqual([t["passed"] for t in takes], [True, False])
+            self.assertEqual(takes[1]["retries"], 1)
+            # Without a loopback the back end's latency is used, and said so.
+            for name in names + ["in.raw"]:
+                os.unlink(os.path.join(d, name))
+            plant_inputs(d, names, 30000)
+            no_loopback = [a for a in ALSA if a not in ("--loopback-channel", str(LOOPBACK))]
+            p = run(no_loopback, d, env, check=False)
+            self.assertIn(p.returncode, (0, 3), p.stdout + p.stderr)
+            self.assertEqual([t["latencySource"] for t in read_log(d)["takes"]], ["back end"] * 2)
+            self.assertIn(", back end)", p.stdout)
+
 
 def default_sigint():
     """In the child: SIGINT as at a terminal (the test runner may ignore or block it)."""
