@@ -85,7 +85,13 @@ struct BlockCovariance {
   // where the search runs, on every core.
   std::size_t numMics = 0, numBins = 0;
   std::vector<double> frameRe, frameIm;
+  // Before FramesToSpectra: the frames, Hann-windowed, [frame][mic][nfft].
+  std::vector<double> frameTime;
 };
+// Transforms the windowed frames of every block that holds them into its
+// frameRe/frameIm (unscaled FFT, the band's bins), on every core, and lets
+// the frames go.
+void FramesToSpectra(std::vector<BlockCovariance>& blocks, const Steering& steering);
 // The block's covariances of band bins [firstBin, lastBin) into `r`, one
 // mics x mics matrix each: perBin's, or the mean over the frames of x x^H
 // (upper triangle summed frame by frame, the lower its conjugate).
@@ -100,8 +106,9 @@ struct FrameSettings {
 
 // Streams RECORDING in Hann-windowed frames of nfft samples, one FFT per
 // frame and channel (unscaled), and hands each block of `blockS` seconds
-// (a frame belongs to the block that holds its centre, its spectra in
-// frameRe/frameIm) to `sink` as soon as it is complete; memory is one block. Throws ToolError naming the file when
+// (a frame belongs to the block that holds its centre, the windowed frames
+// in frameTime for FramesToSpectra) to `sink` as soon as it is complete;
+// memory is one block. Throws ToolError naming the file when
 // it lacks a channel, has another rate than the TF file, or is shorter than
 // one frame.
 void RecordingToCovariances(const std::string& path, const Steering& steering, const FrameSettings& settings,

@@ -3,6 +3,7 @@
 
 #include "Locate.h"
 #include "base/Constants.h"
+#include "base/Cores.h"
 #include "base/RealFft.h"
 #include "SoundFile.h"
 #include "ToolError.h"
@@ -52,6 +53,40 @@ void BinCovariances(const BlockCovariance& block, std::size_t firstBin, std::siz
   }
 }
 
+void FramesToSpectra(std::vector<BlockCovariance>& blocks, const Steering& steering) {
+  const std::size_t M = steering.numMics, N = steering.nfft, B = steering.bins.size();
+  std::vector<std::pair<std::size_t, std::size_t>> frames;  // (block, frame) still in time
+  for (std::size_t b = 0; b < blocks.size(); ++b) {
+    if (blocks[b].frameTime.empty()) continue;
+    blocks[b].frameRe.assign(blocks[b].frames * M * B, 0.0);
+    blocks[b].frameIm.assign(blocks[b].frames * M * B, 0.0);
+    for (std::size_t f = 0; f < blocks[b].frames; ++f) frames.emplace_back(b, f);
+  }
+  vesk::OverCores(
+      frames.size(),
+      [&](std::size_t first, std::size_t last) {
+        vesk::RealFft<double> fft(N);
+        for (std::size_t i = first; i < last; ++i) {
+          BlockCovariance& block = blocks[frames[i].first];
+          const std::size_t f = frames[i].second;
+          for (std::size_t mic = 0; mic < M; ++mic) {
+            const double* t = block.frameTime.data() + (f * M + mic) * N;
+            std::copy(t, t + N, fft.Time());
+            fft.Forward();
+            const std::complex<double>* spectrum = fft.Spectrum();
+            double* xr = block.frameRe.data() + (f * M + mic) * B;
+            double* xi = block.frameIm.data() + (f * M + mic) * B;
+            for (std::size_t k = 0; k < B; ++k) {
+              xr[k] = spectrum[steering.bins[k]].real();
+              xi[k] = spectrum[steering.bins[k]].imag();
+            }
+          }
+        }
+      },
+      8);
+  for (BlockCovariance& block : blocks) std::vector<double>().swap(block.frameTime);
+}
+
 void RecordingToCovariances(const std::string& path, const Steering& steering, const FrameSettings& settings,
                             const std::function<void(BlockCovariance&&)>& sink) {
   SoundReader reader(path);
@@ -81,7 +116,6 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
   std::vector<double> window(N);
   for (std::size_t t = 0; t < N; ++t) window[t] = 0.5 - 0.5 * std::cos(2 * vesk::kPi * t / N);
 
-  vesk::RealFft<double> fft(N);
   std::vector<std::vector<double>> buffer(M);  // samples from bufferStart on
   std::size_t bufferStart = 0, nextFrame = 0;
   std::vector<double> chunk;
@@ -92,8 +126,7 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
   const std::size_t framesPerBlock = blockSamples / hop + 2;
   auto reset = [&](std::size_t index) {
     block = BlockCovariance();
-    block.frameRe.reserve(framesPerBlock * B * M);
-    block.frameIm.reserve(framesPerBlock * B * M);
+    block.frameTime.reserve(framesPerBlock * M * N);
     blockIndex = index;
     block.startS = index * blockSamples / rate;
     block.endS = (index + 1) * blockSamples / rate;
@@ -128,20 +161,12 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
         finish(index * blockSamples / rate);
         reset(index);
       }
-      block.frameRe.resize((block.frames + 1) * B * M);
-      block.frameIm.resize((block.frames + 1) * B * M);
-      double* xr = block.frameRe.data() + block.frames * B * M;
-      double* xi = block.frameIm.data() + block.frames * B * M;
+      // Windowed here; transformed where the search runs (FramesToSpectra).
+      block.frameTime.resize((block.frames + 1) * M * N);
       for (std::size_t mic = 0; mic < M; ++mic) {
         const double* in = buffer[mic].data() + (nextFrame - bufferStart);
-        double* t = fft.Time();
+        double* t = block.frameTime.data() + (block.frames * M + mic) * N;
         for (std::size_t i = 0; i < N; ++i) t[i] = in[i] * window[i];
-        fft.Forward();
-        const std::complex<double>* spectrum = fft.Spectrum();
-        for (std::size_t b = 0; b < B; ++b) {
-          xr[mic * B + b] = spectrum[steering.bins[b]].real();
-          xi[mic * B + b] = spectrum[steering.bins[b]].imag();
-        }
       }
       ++block.frames;
       nextFrame += hop;

@@ -141,7 +141,8 @@ LocateRun Locate(const std::string& tfPath, const std::string& recording, const 
   // each batch while the recording's next one is read.
   const std::size_t batch = 8;
   std::vector<BlockCovariance> pending;
-  const auto searchBatch = [&run, method, sources, keepSpectra](const std::vector<BlockCovariance>& blocks) {
+  const auto searchBatch = [&run, method, sources, keepSpectra](std::vector<BlockCovariance>& blocks) {
+    FramesToSpectra(blocks, run.steering);
     const std::vector<std::vector<double>> spectra = CovariancesToSpectra(blocks, run.steering, method, sources);
     for (std::size_t i = 0; i < blocks.size(); ++i) {
       const std::vector<double>& spectrum = spectra[i];
@@ -167,7 +168,7 @@ LocateRun Locate(const std::string& tfPath, const std::string& recording, const 
   const auto search = [&] {
     if (searching.valid()) searching.get();
     if (pending.empty()) return;
-    searching = std::async(std::launch::async, [&searchBatch, blocks = std::move(pending)] { searchBatch(blocks); });
+    searching = std::async(std::launch::async, [&searchBatch, blocks = std::move(pending)]() mutable { searchBatch(blocks); });
     pending.clear();
   };
   RecordingToCovariances(recording, run.steering, frames, [&](BlockCovariance&& block) {
