@@ -28,7 +28,7 @@ using namespace vesktools;
 
 namespace {
 
-constexpr int kDone = 0, kError = 1;
+constexpr int kDone = 0;  // an error is ToolMain's 1
 constexpr double kGateDeg = 30.0;  // assignment gate of the errors
 
 void ParseBand(const std::string& text, double& low, double& high) {
