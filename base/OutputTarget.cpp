@@ -46,6 +46,14 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
+std::string HiddenTemporaryName(const std::string& name) {
+  thread_local std::mt19937_64 random(std::random_device{}());
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string hidden = "." + name.substr(0, NAME_MAX - 8) + ".";
+  for (int i = 0; i < 6; ++i) hidden += kLetters[random() % (sizeof kLetters - 1)];
+  return hidden;
+}
+
 bool OutputTarget::Fail(const std::string& reason) {
   if (error_.empty()) {
     reason_ = reason;
@@ -119,12 +127,8 @@ bool OutputTarget::Open(const std::string& path) {
   targetName_ = NameOf(current);
   dirFd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (dirFd_ < 0) return FailErrno(errno);
-  const std::string stem = "." + targetName_.substr(0, NAME_MAX - 8) + ".";
-  thread_local std::mt19937_64 random(std::random_device{}());
-  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   for (int attempt = 0; fd_ < 0; ++attempt) {
-    tempName_ = stem;
-    for (int i = 0; i < 6; ++i) tempName_ += kLetters[random() % (sizeof kLetters - 1)];
+    tempName_ = HiddenTemporaryName(targetName_);
     fd_ = ::openat(dirFd_, tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd_ < 0 && (errno != EEXIST || attempt == 100)) {
       const int error = errno;

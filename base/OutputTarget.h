@@ -24,6 +24,12 @@
 
 namespace vesk {
 
+// A fresh hidden name for a temporary beside `name` (a last path
+// component): ".NAME.XXXXXX" with six random letters, NAME cut so that the
+// whole is at most NAME_MAX bytes. Creating it (O_EXCL, mkdirat) may still
+// meet an existing entry: draw again.
+std::string HiddenTemporaryName(const std::string& name);
+
 // Status-result interface, for procedural callers.
 class OutputTarget {
 public:

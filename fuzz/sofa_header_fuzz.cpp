@@ -1,19 +1,27 @@
 // SOFA header interpretation: a text description of what netCDF would report
 // (dimensions, attributes, variables, small variables' values) either is
 // accepted as a consistent FIR layout or raises ToolError; nothing else.
+// An input that starts as a netCDF file does (the HDF5 signature, or "CDF"
+// and a version byte) goes whole through sofa2vesk's own reading and
+// checking instead, from a memory file: it is accepted or raises ToolError.
 // Lines:  dim NAME LENGTH | attr NAME TEXT | var NAME TYPE DIM... |
 //         vattr VAR NAME TEXT | values VAR NUMBER...
 // TYPE: double float int text other. Variables without "values" get values
 // of the size their layout expects.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "HeaderToFirLayout.h"
+#include "SofaToIrList.h"
 #include "ToolError.h"
 
 using namespace vesksofa;
@@ -44,9 +52,35 @@ std::vector<double> Expected(std::size_t count, double base) {
   return v;
 }
 
+bool IsNetcdf(const uint8_t* data, size_t size) {
+  static const char kHdf5[] = "\x89HDF\r\n\x1a\n";
+  return (size >= 8 && std::memcmp(data, kHdf5, 8) == 0) ||
+         (size >= 4 && std::memcmp(data, "CDF", 3) == 0 && (data[3] == 1 || data[3] == 2 || data[3] == 5));
+}
+
+// The bytes as a file of their own, through CheckSofaInput.
+void CheckAsFile(const uint8_t* data, size_t size) {
+  const int fd = ::memfd_create("sofa", MFD_CLOEXEC);
+  if (fd < 0) std::abort();
+  for (size_t done = 0; done < size;) {
+    const ssize_t wrote = ::write(fd, data + done, size - done);
+    if (wrote <= 0) std::abort();
+    done += static_cast<size_t>(wrote);
+  }
+  try {
+    CheckSofaInput("/proc/self/fd/" + std::to_string(fd));
+  } catch (const vesktools::ToolError&) {
+  }
+  ::close(fd);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (IsNetcdf(data, size)) {
+    CheckAsFile(data, size);
+    return 0;
+  }
   SofaHeader header;
   std::map<std::string, std::vector<double>> values;
   std::istringstream lines(std::string(reinterpret_cast<const char*>(data), size));

@@ -2,6 +2,10 @@
 // backticks, newlines, .. components) through every program: each name
 // is used exactly as given, creates exactly the files asked for, and runs
 // nothing.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "HostileFiles.h"
 #include "HostileRun.h"
 
@@ -138,24 +142,49 @@ TEST(LongFileNames, AreReportedInFull) {
 }
 
 // Names at the system's limits, a last component of 255 bytes and a full
-// path of 4095, are written where named by every writer, and no hidden
-// temporary file stays: the temporary name is cut to fit and made relative
-// to the open directory.
+// path of 4095, are written where named by every writer (a file, or a
+// directory and what it holds), and no hidden temporary stays: the
+// temporary name is cut to fit and made relative to the open directory.
 struct LimitCase {
   std::string label;
   std::vector<std::string> argv;  // "OUT" stands for the output's name
   std::string suffix;             // the writer adds it to the name it is given
+  std::string inside = "";        // for an output directory: a file made in it
+  std::vector<std::string> prepare = {};  // run first (making an input), unless empty
 };
 
 void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.label; }
 
 class NamesAtTheLimits : public ::testing::TestWithParam<LimitCase> {};
 
+// Whether the directory `dir` holds the regular file `name`, looked up
+// relative to it: the full path may be longer than PATH_MAX.
+bool HoldsFile(const std::string& dir, const std::string& name) {
+  const int fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat st;
+  const bool holds = fd >= 0 && ::fstatat(fd, name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
+  if (fd >= 0) ::close(fd);
+  return holds;
+}
+
 TEST_P(NamesAtTheLimits, AreWrittenWhereNamed) {
   const LimitCase& c = GetParam();
   ScratchDir scratch;
   WriteWhole(scratch / "origin.flt", Flt(ImpulsePeriod()));
   WriteWave(scratch / "rec.wav", 1, ImpulsePeriod());
+  WriteWhole(scratch / "mic.xml", MicArrayXml());
+  WriteWhole(scratch / "list.xml", IRListXml());
+  std::vector<float> ir(512, 0.0f);
+  ir[0] = 1.0f;
+  WriteWhole(scratch / "ir.flt", Flt(ir));
+  const auto command = [](const std::vector<std::string>& args, const std::string& out) {
+    std::vector<std::string> argv;
+    for (const std::string& a : args) argv.push_back(a == "OUT" ? out : a[0] == '$' ? RequireProgram(a.c_str() + 1) : a);
+    return argv;
+  };
+  if (!c.prepare.empty()) {
+    ASSERT_TRUE(EndedCleanly(RunProgram(command(c.prepare, ""), scratch.Path()), 0));
+  }
   // A relative name of 255 bytes; an absolute path of 4095 bytes.
   std::string deep = fs::absolute(scratch.Path()).string();
   while (4095 - deep.size() - 1 > 255) deep += "/" + std::string(std::min<std::size_t>(200, 4095 - deep.size() - 102), 'd');
@@ -164,12 +193,11 @@ TEST_P(NamesAtTheLimits, AreWrittenWhereNamed) {
   for (const std::string& target : {shortName, deep + "/" + std::string(4095 - deep.size() - 1, 'p')}) {
     SCOPED_TRACE(target.size());
     const std::string given = target.substr(0, target.size() - c.suffix.size()), landed = given + c.suffix;
-    std::vector<std::string> argv;
-    for (const std::string& a : c.argv) argv.push_back(a == "OUT" ? given : a[0] == '$' ? RequireProgram(a.c_str() + 1) : a);
-    const Outcome o = RunProgram(argv, scratch.Path());
+    const Outcome o = RunProgram(command(c.argv, given), scratch.Path());
     if (EndedCleanly(o, 0)) {
       const fs::path written = landed[0] == '/' ? fs::path(landed) : scratch / landed;
-      EXPECT_TRUE(fs::is_regular_file(written)) << Describe(o);
+      if (c.inside.empty()) EXPECT_TRUE(fs::is_regular_file(written)) << Describe(o);
+      else EXPECT_TRUE(HoldsFile(written.string(), c.inside)) << Describe(o);
     }
     for (const std::string& dir : {scratch.Path(), deep})
       for (const auto& entry : fs::directory_iterator(dir))
@@ -187,7 +215,13 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{"tspgen",
                                 {"$TSPGEN_BIN", "--tsp-length", "1024", "--synchronous-average", "1",
                                  "--tsp-offset", "0", "--origin", "o.tsp", "--playback", "OUT"},
-                                ""}),
+                                ""},
+                      LimitCase{"vesk2sofa", {"$VESK2SOFA_BIN", "--ir", "list.xml", "mic.xml", "OUT"}, ""},
+                      LimitCase{"sofa2vesk",
+                                {"$SOFA2VESK_BIN", "in.sofa", "OUT"},
+                                "",
+                                "src00000_mic000.flt",
+                                {"$VESK2SOFA_BIN", "--ir", "list.xml", "mic.xml", "in.sofa"}}),
     [](const ::testing::TestParamInfo<LimitCase>& param) { return param.param.label; });
 
 INSTANTIATE_TEST_SUITE_P(Hostile, FileNames, ::testing::ValuesIn(Names()),

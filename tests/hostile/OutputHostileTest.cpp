@@ -312,7 +312,7 @@ void WriteLongSilence(const std::string& path, std::uint32_t frames) {
 
 struct StopCase {
   std::string name;
-  std::string program;  // "trelvix" (running dravik) or "dravik"
+  std::string program;  // "trelvix" (running dravik), "dravik" or (with a file-size limit) "vesk2sofa"
   int signal;           // sent while the program reads its recording; 0: none
   long fileSizeLimit;   // bytes; 0: none
   std::string mention;  // with a file-size limit: in the program's output
@@ -339,6 +339,12 @@ TEST_P(Stop, LeavesNothingBehind) {
   WriteWhole(dir + "/list.xml", TSPListXml(sources));
   WriteWhole(dir + "/tf.bin", kEarlier);
   WriteWhole(dir + "/out_ch1.flt", kEarlier);
+  if (c.program == "vesk2sofa") {
+    // One response long enough that its taps alone pass the limit.
+    WriteWhole(dir + "/irlist.xml", IRListXml());
+    WriteWhole(dir + "/ir.flt", Flt(std::vector<float>(std::size_t(1) << 15, 0.5f)));
+    WriteWhole(dir + "/out.sofa", kEarlier);
+  }
   // With a signal, every recording keeps the runs busy for seconds: 60000
   // averaged periods of 16384 silent frames.
   constexpr std::uint32_t kPeriods = 60000;
@@ -359,6 +365,7 @@ TEST_P(Stop, LeavesNothingBehind) {
   if (!c.signal) {
     // (dravik inherits the limit from trelvix: template mode keeps it apart.)
     if (c.program == "trelvix") argv = {argv[0], "--mode", "template", "-t", "ir", "-o", "tf.bin"};
+    if (c.program == "vesk2sofa") argv = {RequireProgram("VESK2SOFA_BIN"), "--ir", "irlist.xml", "mic.xml", "out.sofa"};
     const long limit = c.fileSizeLimit;
     vesk_test::ProcessOptions options;
     options.workDir = dir;
@@ -403,7 +410,9 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"trelvixOverTheFileSizeLimit", "trelvix", 0, 600,
                                "cannot write output file 'tf.bin': File too large"},
                       StopCase{"dravikOverTheFileSizeLimit", "dravik", 0, 8192,
-                               "File open failed: out_ch1.flt: File too large"}),
+                               "File open failed: out_ch1.flt: File too large"},
+                      StopCase{"vesk2sofaOverTheFileSizeLimit", "vesk2sofa", 0, 65536,
+                               "vesk2sofa: cannot write output file 'out.sofa': File too large\n"}),
     [](const ::testing::TestParamInfo<StopCase>& testInfo) { return testInfo.param.name; });
 
 // Under any address-space limit dravik either does its work or says that

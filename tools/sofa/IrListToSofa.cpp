@@ -83,7 +83,7 @@ void ConvertIrListToSofa(const std::string& irListPath, const std::string& micPa
 
   if (texts.title.empty()) texts.title = std::filesystem::path(irListPath).filename().string();
   PendingFile pending(sofaPath);
-  NcFile nc = NcFile::Create(pending.Path());
+  NcFile nc = NcFile::Create(pending.Path(), sofaPath);
   const SofaDims dims = BeginSofa(nc, "GeneralFIR", "FIR", numSources, numMics, numSamples, texts,
                                   SofaDate(static_cast<long long>(std::time(nullptr))), "vesk2sofa");
   nc.PutText(NC_GLOBAL, "Origin", "impulse-response list " + std::filesystem::path(irListPath).filename().string() +

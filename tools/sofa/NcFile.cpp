@@ -1,7 +1,9 @@
 #include "NcFile.h"
 
+#include <hdf5.h>
 #include <netcdf.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -62,13 +64,30 @@ void ReadTextAttributes(const NcFile& file, int varId, int count, const std::str
   }
 }
 
+// Before the first call into the library. A file whose writing failed
+// cannot be closed (its last write fails again), and the HDF5 library's
+// own clean-up at exit crashes on such a file; a file closed without error
+// has been written whole, so that clean-up is skipped: the system frees
+// the library's memory at exit.
+void PrepareLibrary() {
+  static const bool prepared = [] {
+    H5dont_atexit();
+    return true;
+  }();
+  (void)prepared;
+}
+
+// The failed call's errno when it is a reason a write fails for.
+bool IsWriteFailure(int error) { return error == EFBIG || error == ENOSPC || error == EDQUOT || error == EIO; }
+
 }  // namespace
 
 NcFile NcFile::Open(const std::string& path) {
+  PrepareLibrary();
   int ncid = -1;
   const int status = nc_open(path.c_str(), NC_NOWRITE, &ncid);
   if (status != NC_NOERR) throw ToolError(path + ": cannot open as netCDF: " + nc_strerror(status));
-  return NcFile(ncid, path);
+  return NcFile(ncid, path, path);
 }
 
 void NcFile::CheckClassicSize(const SofaHeader& header) const {
@@ -95,18 +114,28 @@ void NcFile::CheckClassicSize(const SofaHeader& header) const {
                     std::to_string(needed) + " bytes of its variables: it is cut short");
 }
 
-NcFile NcFile::Create(const std::string& path) {
+NcFile NcFile::Create(const std::string& path, const std::string& shownPath) {
+  PrepareLibrary();
   int ncid = -1;
+  errno = 0;
   const int status = nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid);
-  if (status != NC_NOERR) throw ToolError(path + ": cannot create: " + nc_strerror(status));
-  NcFile file(ncid, path);
+  const int error = errno;
+  if (status != NC_NOERR) {
+    if (IsWriteFailure(error))
+      throw ToolError("cannot write output file '" + shownPath + "': " + std::strerror(error));
+    throw ToolError(shownPath + ": cannot create: " + nc_strerror(status));
+  }
+  NcFile file(ncid, path, shownPath);
   int oldFill = 0;
   // Every value is written once, so pre-filling would double the writing.
   file.Check(nc_set_fill(ncid, NC_NOFILL, &oldFill), "fill mode");
   return file;
 }
 
-NcFile::NcFile(NcFile&& other) noexcept : ncid_(other.ncid_), path_(std::move(other.path_)) { other.ncid_ = -1; }
+NcFile::NcFile(NcFile&& other) noexcept
+    : ncid_(other.ncid_), path_(std::move(other.path_)), shown_(std::move(other.shown_)) {
+  other.ncid_ = -1;
+}
 
 NcFile::~NcFile() {
   if (ncid_ >= 0) nc_close(ncid_);
@@ -115,11 +144,20 @@ NcFile::~NcFile() {
 void NcFile::Close() {
   const int id = ncid_;
   ncid_ = -1;
-  if (id >= 0) Check(nc_close(id), "closing");
+  if (id < 0) return;
+  errno = 0;
+  const int status = nc_close(id);
+  CheckWrite(status, errno, "closing");
 }
 
 void NcFile::Check(int status, const std::string& what) const {
-  if (status != NC_NOERR) throw ToolError(path_ + ": " + what + ": " + nc_strerror(status));
+  if (status != NC_NOERR) throw ToolError(shown_ + ": " + what + ": " + nc_strerror(status));
+}
+
+void NcFile::CheckWrite(int status, int error, const std::string& what) const {
+  if (status != NC_NOERR && IsWriteFailure(error))
+    throw ToolError("cannot write output file '" + shown_ + "': " + std::strerror(error));
+  Check(status, what);
 }
 
 SofaHeader NcFile::ReadHeader() const {
@@ -193,14 +231,17 @@ std::vector<double> NcFile::ReadAllDoubles(const std::string& name, const SofaHe
 
 int NcFile::DefineDim(const std::string& name, std::size_t length) {
   int id = -1;
-  Check(nc_def_dim(ncid_, name.c_str(), length, &id), "dimension " + name);
+  errno = 0;
+  const int status = nc_def_dim(ncid_, name.c_str(), length, &id);
+  CheckWrite(status, errno, "dimension " + name);
   return id;
 }
 
 int NcFile::DefineVar(const std::string& name, int ncType, const std::vector<int>& dimIds) {
   int id = -1;
-  Check(nc_def_var(ncid_, name.c_str(), ncType, static_cast<int>(dimIds.size()), dimIds.data(), &id),
-        "variable " + name);
+  errno = 0;
+  const int status = nc_def_var(ncid_, name.c_str(), ncType, static_cast<int>(dimIds.size()), dimIds.data(), &id);
+  CheckWrite(status, errno, "variable " + name);
   if (!dimIds.empty()) {
     // Contiguous: written in order in blocks, read back in any order.
     Check(nc_def_var_chunking(ncid_, id, NC_CONTIGUOUS, nullptr), "layout of " + name);
@@ -209,27 +250,43 @@ int NcFile::DefineVar(const std::string& name, int ncType, const std::vector<int
 }
 
 void NcFile::PutText(int varId, const std::string& name, const std::string& value) {
-  Check(nc_put_att_text(ncid_, varId, name.c_str(), value.size(), value.data()), "attribute " + name);
+  errno = 0;
+  const int status = nc_put_att_text(ncid_, varId, name.c_str(), value.size(), value.data());
+  CheckWrite(status, errno, "attribute " + name);
 }
 
 void NcFile::PutNumber(int varId, const std::string& name, double value) {
-  Check(nc_put_att_double(ncid_, varId, name.c_str(), NC_DOUBLE, 1, &value), "attribute " + name);
+  errno = 0;
+  const int status = nc_put_att_double(ncid_, varId, name.c_str(), NC_DOUBLE, 1, &value);
+  CheckWrite(status, errno, "attribute " + name);
 }
 
 void NcFile::PutInteger(int varId, const std::string& name, int value) {
-  Check(nc_put_att_int(ncid_, varId, name.c_str(), NC_INT, 1, &value), "attribute " + name);
+  errno = 0;
+  const int status = nc_put_att_int(ncid_, varId, name.c_str(), NC_INT, 1, &value);
+  CheckWrite(status, errno, "attribute " + name);
 }
 
-void NcFile::EndDefine() { Check(nc_enddef(ncid_), "header"); }
+void NcFile::EndDefine() {
+  errno = 0;
+  const int status = nc_enddef(ncid_);
+  CheckWrite(status, errno, "header");
+}
 
 void NcFile::PutDoubles(const std::string& name, const std::vector<std::size_t>& start,
                         const std::vector<std::size_t>& count, const double* values) {
-  Check(nc_put_vara_double(ncid_, VarId(name), start.data(), count.data(), values), "writing " + name);
+  const int id = VarId(name);
+  errno = 0;
+  const int status = nc_put_vara_double(ncid_, id, start.data(), count.data(), values);
+  CheckWrite(status, errno, "writing " + name);
 }
 
 void NcFile::PutFloats(const std::string& name, const std::vector<std::size_t>& start,
                        const std::vector<std::size_t>& count, const float* values) {
-  Check(nc_put_vara_float(ncid_, VarId(name), start.data(), count.data(), values), "writing " + name);
+  const int id = VarId(name);
+  errno = 0;
+  const int status = nc_put_vara_float(ncid_, id, start.data(), count.data(), values);
+  CheckWrite(status, errno, "writing " + name);
 }
 
 }  // namespace vesksofa

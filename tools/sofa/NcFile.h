@@ -17,8 +17,11 @@ class NcFile {
 public:
   // Opens an existing file read-only.
   static NcFile Open(const std::string& path);
-  // Creates a netCDF-4 (HDF5) file, replacing whatever is at `path`.
-  static NcFile Create(const std::string& path);
+  // Creates a netCDF-4 (HDF5) file, replacing whatever is at `path`;
+  // messages name it `shownPath` (the target of a hidden temporary file).
+  // A call that fails for a reason of the system (a file-size limit, a
+  // full disk) throws "cannot write output file 'SHOWNPATH': REASON".
+  static NcFile Create(const std::string& path, const std::string& shownPath);
   NcFile(NcFile&& other) noexcept;
   NcFile& operator=(NcFile&&) = delete;
   NcFile(const NcFile&) = delete;
@@ -26,8 +29,14 @@ public:
 
   int Id() const { return ncid_; }
   const std::string& Path() const { return path_; }
+  // The name messages give the file.
+  const std::string& Shown() const { return shown_; }
   // Throws when `status` is an error; `what` names the call's object.
   void Check(int status, const std::string& what) const;
+  // Check for a call that may write the file: `error` is errno after the
+  // call (cleared before it), the only place the system's reason shows,
+  // since the library reports every failed write as "HDF error".
+  void CheckWrite(int status, int error, const std::string& what) const;
   // Closes now, reporting a failed final write (the destructor cannot).
   void Close();
 
@@ -56,9 +65,10 @@ public:
                  const std::vector<std::size_t>& count, const float* values);
 
 private:
-  NcFile(int ncid, std::string path) : ncid_(ncid), path_(std::move(path)) {}
+  NcFile(int ncid, std::string path, std::string shown)
+      : ncid_(ncid), path_(std::move(path)), shown_(std::move(shown)) {}
   int ncid_;
-  std::string path_;
+  std::string path_, shown_;
 };
 
 }  // namespace vesksofa

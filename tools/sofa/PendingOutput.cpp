@@ -1,13 +1,16 @@
 #include "PendingOutput.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <vector>
+#include <utility>
 
 #include "ToolError.h"
 #include "base/SignalCleanup.h"
@@ -19,13 +22,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string SiblingPattern(const std::string& target) {
+// The directory holding `target` and its last component.
+std::pair<std::string, std::string> SplitTarget(const std::string& target) {
   fs::path path(target);
   std::string name = path.filename().string();
   if (name.empty() || name == "." || name == "..")
     throw ToolError(target + ": expected a file or directory name");
   fs::path dir = path.parent_path();
-  return (dir.empty() ? std::string(".") : dir.string()) + "/." + name + ".XXXXXX";
+  return {dir.empty() ? std::string(".") : dir.string(), name};
 }
 
 std::string Errno() { return std::strerror(errno); }
@@ -55,21 +59,32 @@ void PendingDirectory::CheckTarget(const std::string& target) {
   }
   std::string name = target;
   while (name.size() > 1 && name.back() == '/') name.pop_back();
-  SiblingPattern(name);
+  SplitTarget(name);
 }
 
 PendingDirectory::PendingDirectory(const std::string& target) : target_(target) {
   while (target_.size() > 1 && target_.back() == '/') target_.pop_back();  // "out/" names "out"
   CheckTarget(target);
-  std::string pattern = SiblingPattern(target_);
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!::mkdtemp(buffer.data())) throw ToolError(target + ": cannot create a directory beside it: " + Errno());
-  temp_ = buffer.data();
+  const auto [dir, name] = SplitTarget(target_);
+  targetName_ = name;
+  parentFd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (parentFd_ < 0) throw ToolError(target + ": cannot open the directory it is in: " + Errno());
+  for (int attempt = 0;; ++attempt) {
+    tempName_ = vesk::HiddenTemporaryName(targetName_);
+    if (::mkdirat(parentFd_, tempName_.c_str(), 0777) == 0) break;
+    if (errno != EEXIST || attempt == 100) {
+      const std::string reason = Errno();
+      ::close(parentFd_);
+      throw ToolError(target + ": cannot create a directory beside it: " + reason);
+    }
+  }
+  // Through the open parent when the full path would leave too little room
+  // for the names written inside.
+  const std::string full = (dir == "/" ? dir : dir + "/") + tempName_;
+  temp_ = full.size() + 1 + kMaxEntryBytes < PATH_MAX
+              ? full
+              : "/proc/self/fd/" + std::to_string(parentFd_) + "/" + tempName_;
   cleanupSlot_ = vesk::signal_cleanup::AddDirectory(temp_.c_str());
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::chmod(temp_.c_str(), 0777 & ~mask);
 }
 
 PendingDirectory::~PendingDirectory() {
@@ -78,6 +93,13 @@ PendingDirectory::~PendingDirectory() {
     fs::remove_all(temp_, ec);
   }
   vesk::signal_cleanup::RemovePath(cleanupSlot_);
+  ::close(parentFd_);
+}
+
+std::string PendingDirectory::AsTarget(std::string message) const {
+  for (std::size_t at = message.find(temp_); at != std::string::npos; at = message.find(temp_, at + target_.size()))
+    message.replace(at, temp_.size(), target_);
+  return message;
 }
 
 void PendingDirectory::Commit() {
@@ -87,7 +109,7 @@ void PendingDirectory::Commit() {
     vesk::signal_cleanup::RemovePath(cleanupSlot_);
     cleanupSlot_ = -1;
   }
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+  if (::renameat(parentFd_, tempName_.c_str(), parentFd_, targetName_.c_str()) != 0) {
     const std::string reason = Errno();
     cleanupSlot_ = vesk::signal_cleanup::AddDirectory(temp_.c_str());
     throw ToolError(target_ + ": cannot move the result into place: " + reason);

@@ -32,7 +32,9 @@ private:
 
 // A hidden sibling directory of `target`, which must not exist or be an empty
 // directory; Commit renames it onto `target`. It is removed on failure and,
-// with what it holds (files only), on a signal.
+// with what it holds (files only), on a signal. Its name is cut to fit
+// NAME_MAX and it is made relative to the open parent directory, so a
+// target name of 255 bytes or a full path near PATH_MAX still works.
 class PendingDirectory {
 public:
   // Throws ToolError when `target` cannot be the result; creates nothing.
@@ -41,11 +43,19 @@ public:
   PendingDirectory(const PendingDirectory&) = delete;
   PendingDirectory& operator=(const PendingDirectory&) = delete;
   ~PendingDirectory();
+  // The directory to write into: a path under which a name of up to
+  // kMaxEntryBytes bytes stays below PATH_MAX (through /proc/self/fd when
+  // the full path would not).
   const std::string& Path() const { return temp_; }
+  static constexpr std::size_t kMaxEntryBytes = 64;
+  // `message` with Path() shown as the target, for errors of what is
+  // written inside (the hidden name means nothing to the user).
+  std::string AsTarget(std::string message) const;
   void Commit();
 
 private:
-  std::string target_, temp_;
+  std::string target_, targetName_, tempName_, temp_;
+  int parentFd_ = -1;
   int cleanupSlot_ = -1;
   bool committed_ = false;
 };

@@ -26,19 +26,14 @@ namespace {
 // Values read at once from Data.IR (doubles).
 constexpr std::size_t kBlockValues = std::size_t(1) << 20;
 
-float ToFloat(double v) {
-  if (v > FLT_MAX) return INFINITY;
-  if (v < -FLT_MAX) return -INFINITY;
-  return static_cast<float>(v);
-}
-
 // Direction and distance; the origin keeps a zero direction and distance 0.
 // Throws ToolError naming `what` when a coordinate or the distance does not
 // fit single precision.
 veskio2::Position<float> PositionOf(const Vec3& p, const std::string& what) {
-  const veskio2::Vector3<float> v(ToFloat(p.x), ToFloat(p.y), ToFloat(p.z));
+  const auto fits = [](double c) { return std::fabs(c) <= FLT_MAX; };  // false for NaN
+  const veskio2::Vector3<float> v(static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z));
   const double distance = std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z);
-  if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z) || !(distance <= FLT_MAX)) {
+  if (!fits(p.x) || !fits(p.y) || !fits(p.z) || !(distance <= FLT_MAX)) {
     char text[160];
     std::snprintf(text, sizeof text, "(%.9g, %.9g, %.9g) m", p.x, p.y, p.z);
     throw ToolError(what + " " + text + " does not fit single precision");
@@ -67,11 +62,50 @@ std::vector<double> Optional(const NcFile& nc, const SofaHeader& header, const C
   return c.present ? nc.ReadAllDoubles(c.name, header) : std::vector<double>();
 }
 
-}  // namespace
+// The input as it is checked before any output exists.
+struct CheckedInput {
+  NcFile nc;
+  FirLayout layout;
+  double rate;
+  std::vector<veskio2::Position<float>> receivers, sources;
+};
 
-IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string& outDir) {
-  // The input is opened and checked in full before any output exists.
-  PendingDirectory::CheckTarget(outDir);
+// Calls use(measurement, receiver, taps) for every response of Data.IR in
+// order, reading a block of measurements at a time, or a row at a time when
+// one measurement alone is larger than a block. Every tap is checked to
+// fit single precision (.flt samples); throws ToolError naming the first
+// that does not.
+template <typename Use>
+void ForEachResponse(const NcFile& nc, const FirLayout& layout, Use use) {
+  const std::size_t numMeasurements = layout.measurements, numReceivers = layout.receivers, numSamples = layout.samples;
+  const std::size_t perMeasurement = numReceivers * numSamples;
+  const std::size_t block = std::max<std::size_t>(1, kBlockValues / perMeasurement);
+  std::vector<float> taps(numSamples);
+  for (std::size_t first = 0; first < numMeasurements; first += block) {
+    const std::size_t count = std::min(block, numMeasurements - first);
+    for (std::size_t r0 = 0; r0 < numReceivers;) {
+      const std::size_t rows = perMeasurement > kBlockValues ? 1 : numReceivers;
+      const std::vector<double> values = nc.ReadDoubles("Data.IR", {first, r0, 0}, {count, rows, numSamples});
+      for (std::size_t m = 0; m < count; ++m)
+        for (std::size_t r = 0; r < rows; ++r) {
+          const double* src = values.data() + (m * rows + r) * numSamples;
+          for (std::size_t n = 0; n < numSamples; ++n) {
+            if (!(std::fabs(src[n]) <= FLT_MAX)) {
+              char text[160];
+              std::snprintf(text, sizeof text, "Data.IR value %.9g (measurement %zu, receiver %zu, tap %zu)", src[n],
+                            first + m, r0 + r, n);
+              throw ToolError(nc.Path() + ": " + text + " does not fit single precision");
+            }
+            taps[n] = static_cast<float>(src[n]);
+          }
+          use(first + m, r0 + r, taps);
+        }
+      r0 += rows;
+    }
+  }
+}
+
+CheckedInput OpenChecked(const std::string& sofaPath) {
   NcFile nc = NcFile::Open(sofaPath);
   const SofaHeader header = nc.ReadHeader();
   nc.CheckClassicSize(header);
@@ -102,6 +136,23 @@ IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string
   } catch (const ToolError& e) {
     throw ToolError(sofaPath + ": " + e.what());
   }
+  // Every response is read once before anything is written: a value that
+  // cannot be read or kept, or a file the library fails on, is met while
+  // there is nothing to remove.
+  ForEachResponse(nc, layout, [](std::size_t, std::size_t, const std::vector<float>&) {});
+  return CheckedInput{std::move(nc), layout, rate, std::move(receiverPositions), std::move(sourcePositions)};
+}
+
+}  // namespace
+
+void CheckSofaInput(const std::string& sofaPath) { OpenChecked(sofaPath); }
+
+IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string& outDir) {
+  // The input is opened and checked in full before any output exists.
+  PendingDirectory::CheckTarget(outDir);
+  const CheckedInput in = OpenChecked(sofaPath);
+  const FirLayout& layout = in.layout;
+  const double rate = in.rate;
   PendingDirectory pending(outDir);
   const std::size_t numMeasurements = layout.measurements, numReceivers = layout.receivers, numSamples = layout.samples;
 
@@ -114,33 +165,14 @@ IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string
   std::vector<vc::Mic1> mics(numReceivers);
   for (std::size_t r = 0; r < numReceivers; ++r) {
     mics[r].SetMicIndex(static_cast<unsigned int>(r));
-    mics[r].SetPosition(receiverPositions[r]);
+    mics[r].SetPosition(in.receivers[r]);
   }
   mic->SetMics(std::move(mics));
 
-  // Responses block by block of measurements, or row by row when one
-  // measurement alone is larger than a block.
   std::vector<vc::Source2> list(numMeasurements);
-  const std::size_t perMeasurement = numReceivers * numSamples;
-  const std::size_t block = std::max<std::size_t>(1, kBlockValues / perMeasurement);
-  std::vector<float> row(numSamples);
-  for (std::size_t first = 0; first < numMeasurements; first += block) {
-    const std::size_t count = std::min(block, numMeasurements - first);
-    for (std::size_t r0 = 0; r0 < numReceivers;) {
-      const std::size_t rows = perMeasurement > kBlockValues ? 1 : numReceivers;
-      const std::vector<double> values = nc.ReadDoubles("Data.IR", {first, r0, 0}, {count, rows, numSamples});
-      for (std::size_t m = 0; m < count; ++m)
-        for (std::size_t r = 0; r < rows; ++r) {
-          const double* src = values.data() + (m * rows + r) * numSamples;
-          for (std::size_t n = 0; n < numSamples; ++n) row[n] = ToFloat(src[n]);
-          vesktools::WriteFloat32LE(pending.Path() + "/" + FltName(first + m, r0 + r), row);
-        }
-      r0 += rows;
-    }
-  }
   for (std::size_t m = 0; m < numMeasurements; ++m) {
     vc::Source2& source = list[m];
-    source.SetPosition(sourcePositions[m]);
+    source.SetPosition(in.sources[m]);
     source.SetCutStart(1);
     source.SetCutEnd(0);
     std::vector<vc::File1> files(numReceivers);
@@ -156,8 +188,15 @@ IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string
   ir->SetNumInner(1);
   ir->SetSources(std::move(list));
 
-  WriteXml(pending.Path() + "/mic.xml", mic);
-  WriteXml(pending.Path() + "/ir.xml", ir);
+  try {
+    ForEachResponse(in.nc, layout, [&](std::size_t m, std::size_t r, const std::vector<float>& taps) {
+      vesktools::WriteFloat32LE(pending.Path() + "/" + FltName(m, r), taps);
+    });
+    WriteXml(pending.Path() + "/mic.xml", mic);
+    WriteXml(pending.Path() + "/ir.xml", ir);
+  } catch (const ToolError& e) {
+    throw ToolError(pending.AsTarget(e.what()));
+  }
   pending.Commit();
   return {layout.convention, numMeasurements, numReceivers, numSamples, rate};
 }

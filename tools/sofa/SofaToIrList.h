@@ -16,6 +16,11 @@ struct IrListSummary {
   double samplingRateHz = 0;
 };
 
+// Opens a FIR SOFA file and checks all of it as ConvertSofaToIrList does
+// before it creates anything: header, rate, delays, positions and every
+// value of Data.IR. Throws ToolError naming the file and the fault.
+void CheckSofaInput(const std::string& sofaPath);
+
 // `outDir` must not exist or be empty; it appears complete or not at all.
 // Throws ToolError naming the file and what is wrong with it.
 IrListSummary ConvertSofaToIrList(const std::string& sofaPath, const std::string& outDir);

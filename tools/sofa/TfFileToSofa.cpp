@@ -267,7 +267,7 @@ void ConvertTfFileToSofa(const std::string& tfPath, const std::string& sofaPath,
   if (texts.title.empty()) texts.title = std::filesystem::path(tfPath).filename().string();
   if (texts.comment.empty()) texts.comment = statement;
   PendingFile pending(sofaPath);
-  NcFile nc = NcFile::Create(pending.Path());
+  NcFile nc = NcFile::Create(pending.Path(), sofaPath);
   const SofaDims sofaDims = BeginSofa(nc, "GeneralTF", "TF", sources, mics, bins, texts,
                                       CreationDate(tfPath, header.spec), "vesk2sofa");
   nc.PutText(NC_GLOBAL, "Origin", "transfer-function file " + std::filesystem::path(tfPath).filename().string());

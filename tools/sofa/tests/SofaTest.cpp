@@ -158,6 +158,8 @@ TEST(SofaToIrList, HostileFilesFailNamingTheFault) {
        "Data.IR holds the fill value 9.96920997e+36 (value 0 read): it was never written"},
       {"receiver beyond single precision", [](Description& d) { d.vars["ReceiverPosition"].values[4] = -1e39; },
        "ReceiverPosition of receiver 1 (0, -1e+39, 0) m does not fit single precision"},
+      {"tap beyond single precision", [](Description& d) { d.vars["Data.IR"].values[5] = -1e39; },
+       "Data.IR value -1e+39 (measurement 0, receiver 0, tap 5) does not fit single precision"},
       {"degenerate listener", [](Description& d) { d.vars["ListenerView"] = {NC_DOUBLE, {"I", "C"}, {}, {0, 0, 3}}; },
        "ListenerView and ListenerUp of measurement 0 do not give a frame (zero, parallel or not finite)"},
   };
