@@ -10,7 +10,7 @@ packages=(
   libgtest-dev
   clang libclang-rt-14-dev
   python3 python3-numpy python3-matplotlib
-  libnetcdf-dev libmysofa-dev python3-netcdf4
+  libnetcdf-dev libhdf5-dev libmysofa-dev python3-netcdf4
   libeigen3-dev
   python3-scipy  # the numpy script of bench/tfinterp (its convex hull)
   # tsprec's back ends; jackd2 runs its tests' dummy server, time its benchmark
