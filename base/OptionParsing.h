@@ -21,9 +21,9 @@ void ParseOptionsAndFiles(int argc, const char* const argv[],
                           boost::program_options::variables_map& vm);
 
 // The same with every positional argument appended to *files, in order.
-boost::program_options::variables_map ParseOptionsAndFiles(
-    int argc, const char* const argv[], const boost::program_options::options_description& options,
-    std::vector<std::string>* files);
+boost::program_options::variables_map ParseOptionsAndFiles(int argc, const char* const argv[],
+                                                           const boost::program_options::options_description& options,
+                                                           std::vector<std::string>* files);
 
 }  // namespace vesk
 

@@ -34,8 +34,7 @@ std::string NameOf(const std::string& path) {
 // /dev/fd/N) name an open file, which is to be written into.
 bool InProc(const std::string& path) {
   struct statfs fs;
-  return ::statfs(DirectoryOf(path).c_str(), &fs) == 0 &&
-         static_cast<long>(fs.f_type) == kProcSuperMagic;
+  return ::statfs(DirectoryOf(path).c_str(), &fs) == 0 && static_cast<long>(fs.f_type) == kProcSuperMagic;
 }
 
 mode_t CurrentUmask() {
@@ -159,8 +158,8 @@ bool OutputTarget::Open(const std::string& path) {
 
 bool OutputTarget::SameFileAs(int fd) const {
   struct stat mine, theirs;
-  return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::fstat(fd, &theirs) == 0 &&
-         mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+  return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::fstat(fd, &theirs) == 0 && mine.st_dev == theirs.st_dev &&
+         mine.st_ino == theirs.st_ino;
 }
 
 bool OutputTarget::Write(const void* data, std::size_t size) {
@@ -269,8 +268,7 @@ OutputFile::~OutputFile() = default;
 void OutputFile::Commit() {
   buffer_.Drain();
   if (!stream_ || !target_.Commit()) {
-    throw OutputError(target_.Failed() ? target_.Error()
-                                       : "cannot write output file '" + target_.Path() + "'");
+    throw OutputError(target_.Failed() ? target_.Error() : "cannot write output file '" + target_.Path() + "'");
   }
 }
 

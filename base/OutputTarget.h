@@ -75,8 +75,8 @@ private:
   void CloseDirFd();
 
   std::string path_;
-  std::string target_;    // the file renamed over (links followed)
-  std::string tempPath_;  // empty for a stream target
+  std::string target_;                 // the file renamed over (links followed)
+  std::string tempPath_;               // empty for a stream target
   std::string targetName_, tempName_;  // within the directory dirFd_ holds
   int fd_ = -1;
   int dirFd_ = -1;

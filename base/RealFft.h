@@ -69,7 +69,8 @@ class RealFft {
 public:
   explicit RealFft(std::size_t n) : n_(n) {
     if (n == 0) throw std::runtime_error("FFT size must be at least 1");
-    if (n > static_cast<std::size_t>(0x7fffffff)) throw std::runtime_error("cannot plan an FFT of size " + std::to_string(n));
+    if (n > static_cast<std::size_t>(0x7fffffff))
+      throw std::runtime_error("cannot plan an FFT of size " + std::to_string(n));
     time_.reset(Api::AllocReal(n));
     spectrum_.reset(Api::AllocComplex(n / 2 + 1));
     if (!time_ || !spectrum_) throw std::bad_alloc();

@@ -69,8 +69,7 @@ bool ShellCommand::Spawn(const char* path, char* const argv[], int outFd, int er
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setsigmask(&attr, &block.Old());
   posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                      POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   posix_spawn_file_actions_t actions;
   const bool redirect = outFd >= 0 && errFd >= 0;
   if (redirect) {
@@ -139,8 +138,8 @@ int RunProgram(const std::vector<std::string>& argv, int outFd, int errFd) {
 }
 
 std::string ShellWord(const std::string& text) {
-  if (!text.empty() &&
-      text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-/+") == std::string::npos)
+  if (!text.empty() && text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-/+") ==
+                           std::string::npos)
     return text;
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -63,8 +63,10 @@ void EndChildren() {
       pid_t done;
       while ((done = waitpid(-pid, nullptr, WNOHANG)) > 0) {
       }
-      if (done < 0 && errno == ECHILD) children[i] = 0;
-      else running = true;
+      if (done < 0 && errno == ECHILD)
+        children[i] = 0;
+      else
+        running = true;
     }
     if (!running) return;
     nanosleep(&tick, nullptr);
@@ -113,8 +115,10 @@ void Handle(int sig) {
   EndChildren();
   for (int i = 0; i < kSlots; ++i) {
     if (paths[i]) {
-      if (isDirectory[i]) RemoveFlatDirectory(paths[i]);
-      else unlink(paths[i]);
+      if (isDirectory[i])
+        RemoveFlatDirectory(paths[i]);
+      else
+        unlink(paths[i]);
     }
   }
   struct sigaction dfl;

@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-inline bool ArgumentsFromLines(const uint8_t* data, size_t size, const char* program,
-                               std::vector<std::string>& args) {
+inline bool ArgumentsFromLines(const uint8_t* data, size_t size, const char* program, std::vector<std::string>& args) {
   args.assign(1, program);
   std::string current;
   for (size_t i = 0; i < size; ++i) {

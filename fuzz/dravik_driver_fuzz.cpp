@@ -51,9 +51,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Fixture fixture;
   MemoryFile file(data, size);
   if (!file.ok()) return 0;
-  std::vector<std::string> args = {"dravik", "--tsporigflt", fixture.origin, "--sigmax", "1",
-                                   "--samplebyframe", "64", "--syncaddfreq", "2", "--syncaddoffset", "0",
-                                   file.path(), fixture.head};
+  std::vector<std::string> args = {"dravik",
+                                   "--tsporigflt",
+                                   fixture.origin,
+                                   "--sigmax",
+                                   "1",
+                                   "--samplebyframe",
+                                   "64",
+                                   "--syncaddfreq",
+                                   "2",
+                                   "--syncaddoffset",
+                                   "0",
+                                   file.path(),
+                                   fixture.head};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);

@@ -136,7 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return valuesOf(c.name, c.perMeasurement ? 3 * m : 3, base);
   };
   try {
-    const double rate = CheckedSamplingRate(valuesOf("Data.SamplingRate", layout.samplingRatePerMeasurement ? m : 1, 48000));
+    const double rate =
+        CheckedSamplingRate(valuesOf("Data.SamplingRate", layout.samplingRatePerMeasurement ? m : 1, 48000));
     if (!(rate > 0)) std::abort();
     if (layout.hasDelay)
       CheckZeroDelays(valuesOf("Data.Delay", (layout.delayPerMeasurement ? m : 1) * layout.receivers, 0),

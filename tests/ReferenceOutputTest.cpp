@@ -99,7 +99,8 @@ Layout LayoutOf(const std::string& b) {
       layout.numBins = U32At(b, p + 1 + 4 * (dims - 1));
       layout.valuesAt = p + 1 + 4 * dims;
       layout.numValues = values;
-      if (layout.valuesAt + 8 * values != body + bodyBytes) throw std::runtime_error(id + ": tf does not end the record");
+      if (layout.valuesAt + 8 * values != body + bodyBytes)
+        throw std::runtime_error(id + ": tf does not end the record");
     }
     at = body + bodyBytes;
   }

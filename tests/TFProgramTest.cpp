@@ -21,7 +21,8 @@ constexpr std::size_t kNfft = 512;
 std::vector<std::complex<double>> Dft(const std::vector<float>& x, std::size_t n) {
   std::vector<std::complex<double>> bins(n / 2 + 1);
   for (std::size_t k = 0; k < bins.size(); ++k)
-    for (std::size_t t = 0; t < n; ++t) bins[k] += double(x[t]) * std::polar(1.0, -2.0 * M_PI * double(k * t % n) / double(n));
+    for (std::size_t t = 0; t < n; ++t)
+      bins[k] += double(x[t]) * std::polar(1.0, -2.0 * M_PI * double(k * t % n) / double(n));
   return bins;
 }
 
@@ -219,7 +220,8 @@ TEST_F(TFProgram, UnreadableResponsesAndWindowsEndTheRun) {
   Template({"--output-type", "ir", "--nummic", "2", "--numazi", "3", "--aziint", "120", "--cut-start", "0",
             "--filepath", dir_ / "D{AZIMUTH:%03d}_ch{CHANNEL:%02d}.flt", "-o", dir_ / "ir0.xml"});
   WriteFlt(dir_ / "D240_ch01.flt", std::vector<float>(kIrLength));
-  ExpectFailure({"mic.xml", "ir0.xml"}, "cutStart of src 0 is 0, but counts from 1 (mic 0 has 600 samples, 512 needed)");
+  ExpectFailure({"mic.xml", "ir0.xml"},
+                "cutStart of src 0 is 0, but counts from 1 (mic 0 has 600 samples, 512 needed)");
 }
 
 TEST_F(TFProgram, GeometricTransferFunctionsFromATspList) {

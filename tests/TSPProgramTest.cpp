@@ -20,8 +20,8 @@ using namespace testsupport;
 using namespace veskio2::vesk;
 
 constexpr std::size_t kDefaultPeriod = 16384;  // samples per played period (dravik's default frame)
-constexpr std::size_t kAverages = 2;    // periods averaged; one more is recorded before them
-constexpr std::size_t kTaps = 20;       // length of the known responses
+constexpr std::size_t kAverages = 2;           // periods averaged; one more is recorded before them
+constexpr std::size_t kTaps = 20;              // length of the known responses
 constexpr std::size_t kNfft = 512;
 
 // One period of `numSamples` samples of a signal with unit-magnitude spectrum
@@ -31,7 +31,8 @@ std::vector<float> FlatSpectrumPeriod(std::size_t numSamples) {
   std::uniform_real_distribution<double> phase(-M_PI, M_PI);
   vesk::RealFft<double> fft(numSamples);
   std::complex<double>* spectrum = fft.Spectrum();
-  for (std::size_t k = 0; k < fft.NumBins(); ++k) spectrum[k] = (k == 0 || k == numSamples / 2) ? 1.0 : std::polar(1.0, phase(gen));
+  for (std::size_t k = 0; k < fft.NumBins(); ++k)
+    spectrum[k] = (k == 0 || k == numSamples / 2) ? 1.0 : std::polar(1.0, phase(gen));
   fft.Inverse();
   const double* signal = fft.Time();
   double peak = 0;
@@ -78,10 +79,30 @@ protected:
       GTEST_SKIP() << "trelvix or dravik not built";
     }
     Run({"--mode", "template", "--output-type", "mic", "--nummic", "2", "--radius", "0.1", "-o", dir_ / "mic.xml"});
-    Run({"--mode", "template", "--output-type", "tsp", "--nummic", "2", "--numazi", "2", "--aziint", "90",
-         "--synchronous-average", std::to_string(kAverages), "--tsp-length", std::to_string(Period()),
-         "--tsp-offset", std::to_string(Period()), "--signal-max", "1", "--original-impulse-file",
-         dir_ / "origin.tsp", "--filepath", dir_ / "D{AZIMUTH:%03d}_00.wav", "-o", dir_ / "tsp.xml"});
+    Run({"--mode",
+         "template",
+         "--output-type",
+         "tsp",
+         "--nummic",
+         "2",
+         "--numazi",
+         "2",
+         "--aziint",
+         "90",
+         "--synchronous-average",
+         std::to_string(kAverages),
+         "--tsp-length",
+         std::to_string(Period()),
+         "--tsp-offset",
+         std::to_string(Period()),
+         "--signal-max",
+         "1",
+         "--original-impulse-file",
+         dir_ / "origin.tsp",
+         "--filepath",
+         dir_ / "D{AZIMUTH:%03d}_00.wav",
+         "-o",
+         dir_ / "tsp.xml"});
     // The second recording gets a name that a careless shell command would
     // split, expand or run.
     hostile_ = dir_ / "we\"ird $(touch pwned) `touch pwned2` \\ $HOME\nname.wav";
@@ -150,7 +171,9 @@ TEST_F(TSPProgram, RecordingsGiveTheSpectraOfThePlayedResponses) {
   // One dravik run per recording, found beside trelvix.
   const fs::path dravik = fs::path(trelvix_).parent_path() / "dravik";
   std::size_t runs = 0;
-  for (std::size_t at = 0; (at = r.out.find("Dravik: " + dravik.string() + " --tsporigflt", at)) != std::string::npos; ++at) ++runs;
+  for (std::size_t at = 0; (at = r.out.find("Dravik: " + dravik.string() + " --tsporigflt", at)) != std::string::npos;
+       ++at)
+    ++runs;
   EXPECT_EQ(runs, 2u) << r.out;
   EXPECT_NE(r.out.find("status(0) Success\n"), std::string::npos);
   EXPECT_EQ(r.out.find("--samplebyframe"), std::string::npos) << "dravik's default period is implicit";
@@ -264,16 +287,19 @@ namespace {
 // run before any dravik starts, names the variable and writes no file.
 TEST_F(TSPProgram, ABadJobCountIsRefused) {
   const std::string positive = "must be a positive integer", atMost = "must be at most 1024";
-  for (const auto& [jobs, why] : std::vector<std::pair<const char*, std::string>>{
-           {"0", positive}, {"-2", positive}, {"two", positive}, {"3x", positive},
-           {"1025", atMost}, {"99999999999999999999999", atMost}}) {
+  for (const auto& [jobs, why] :
+       std::vector<std::pair<const char*, std::string>>{{"0", positive},
+                                                        {"-2", positive},
+                                                        {"two", positive},
+                                                        {"3x", positive},
+                                                        {"1025", atMost},
+                                                        {"99999999999999999999999", atMost}}) {
     SCOPED_TRACE(std::string("TRELVIX_JOBS=") + jobs);
     fs::create_directories(dir_ / "tmp");
     const RunResult r = RunProgram({trelvix_, "--mode", "tf", "-o", dir_ / "jobs.bin", "mic.xml", "tsp.xml"},
                                    dir_.Path(), {"TMPDIR=" + (dir_ / "tmp"), std::string("TRELVIX_JOBS=") + jobs});
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("TRELVIX_JOBS " + why + ", but \"" + std::string(jobs) + "\" is given"),
-              std::string::npos)
+    EXPECT_NE(r.err.find("TRELVIX_JOBS " + why + ", but \"" + std::string(jobs) + "\" is given"), std::string::npos)
         << r.err;
     EXPECT_EQ(r.out.find("Dravik: "), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(dir_ / "jobs.bin"));

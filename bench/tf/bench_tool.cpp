@@ -31,7 +31,8 @@ std::vector<float> FlatSpectrumPeriod(std::size_t n) {
   std::uniform_real_distribution<double> phase(-M_PI, M_PI);
   vesk::RealFft<double> fft(n);
   std::complex<double>* spectrum = fft.Spectrum();
-  for (std::size_t k = 0; k < fft.NumBins(); ++k) spectrum[k] = (k == 0 || k == n / 2) ? 1.0 : std::polar(1.0, phase(gen));
+  for (std::size_t k = 0; k < fft.NumBins(); ++k)
+    spectrum[k] = (k == 0 || k == n / 2) ? 1.0 : std::polar(1.0, phase(gen));
   fft.Inverse();
   const double* signal = fft.Time();
   double peak = 0;

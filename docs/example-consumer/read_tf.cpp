@@ -32,8 +32,7 @@ std::string Text(float value) {
 }
 
 // tf[source][mic][bin], bounds checked against the file's own sizes.
-void PrintValue(const vgtf::TF3& tf, std::size_t src, std::size_t mic, std::size_t bin,
-                const std::string& label) {
+void PrintValue(const vgtf::TF3& tf, std::size_t src, std::size_t mic, std::size_t bin, const std::string& label) {
   const vgtf::Complex value = tf.at(src).at(mic).at(bin);
   std::cout << label << "[" << src << "][" << mic << "][" << bin << "] = " << Text(value.real())
             << (std::signbit(value.imag()) ? " - " : " + ") << Text(std::fabs(value.imag())) << "i\n";
@@ -58,21 +57,19 @@ int main(int argc, char** argv) {
     for (const auto& dataSet : file->GetDataSets()) {
       if (const auto fmt = boost::dynamic_pointer_cast<vgtf::Fmt1_0>(dataSet)) {
         std::cout << "vgtf::Fmt: formatType " << fmt->GetFormatType() << ", " << fmt->GetMicCount()
-                  << " mics, fftLength " << fmt->GetFftLength() << ", samplingRate "
-                  << fmt->GetSamplingRate() << " Hz\n";
+                  << " mics, fftLength " << fmt->GetFftLength() << ", samplingRate " << fmt->GetSamplingRate()
+                  << " Hz\n";
       } else if (const auto gtf = boost::dynamic_pointer_cast<vgtf::GTF1_0>(dataSet)) {
         const auto& tf = gtf->GetTf();
-        std::cout << "vgtf::GTF: tf " << tf.size() << " sources x "
-                  << (tf.empty() ? 0 : tf[0].size()) << " mics x "
+        std::cout << "vgtf::GTF: tf " << tf.size() << " sources x " << (tf.empty() ? 0 : tf[0].size()) << " mics x "
                   << (tf.empty() || tf[0].empty() ? 0 : tf[0][0].size()) << " bins\n";
         PrintValue(tf, src, mic, bin, "tf");
       } else if (const auto m2pg = boost::dynamic_pointer_cast<vgtf::M2PG1_0>(dataSet)) {
         // [source][inner][mic][bin]: the inner index 0 is shown.
         const auto& tf = m2pg->GetTf();
-        std::cout << "vgtf::M2PG: tf " << tf.size() << " sources x " << m2pg->GetInnerCount()
-                  << " inner x " << (tf.empty() || tf[0].empty() ? 0 : tf[0][0].size()) << " mics x "
-                  << (tf.empty() || tf[0].empty() || tf[0][0].empty() ? 0 : tf[0][0][0].size())
-                  << " bins\n";
+        std::cout << "vgtf::M2PG: tf " << tf.size() << " sources x " << m2pg->GetInnerCount() << " inner x "
+                  << (tf.empty() || tf[0].empty() ? 0 : tf[0][0].size()) << " mics x "
+                  << (tf.empty() || tf[0].empty() || tf[0][0].empty() ? 0 : tf[0][0][0].size()) << " bins\n";
         PrintValue(tf.at(src), 0, mic, bin, "tf[" + std::to_string(src) + "]");
       }
     }

@@ -27,15 +27,15 @@ using FftwComplexBuffer = vesk::FftwBuffer<fftw_complex[]>;
 // would (it aborts instead of reporting).
 class ComplexFft {
 public:
-    explicit ComplexFft(int n);
-    int size() const { return n_; }
-    fftw_complex* data() { return data_.get(); }
-    void forward() { fftw_execute(forward_.get()); }
+  explicit ComplexFft(int n);
+  int size() const { return n_; }
+  fftw_complex* data() { return data_.get(); }
+  void forward() { fftw_execute(forward_.get()); }
 
 private:
-    int n_;
-    FftwComplexBuffer data_;
-    FftwPlan forward_;
+  int n_;
+  FftwComplexBuffer data_;
+  FftwPlan forward_;
 };
 
 // Out-of-place transforms of length n (any n >= 1) on caller arrays, built
@@ -43,25 +43,25 @@ private:
 // e^{+2πi·k·m/n}; neither scales, callers divide by n. Throws std::bad_alloc.
 class Fft {
 public:
-    explicit Fft(int n) : transform_(n) {}
-    int size() const { return transform_.size(); }
+  explicit Fft(int n) : transform_(n) {}
+  int size() const { return transform_.size(); }
 
-    // Real input x[0..n-1] to the full spectrum re/im[0..n-1].
-    void forward(const double* x, double* re, double* im);
-    // Full complex spectrum to the full complex signal.
-    void inverse(const double* xre, const double* xim, double* re, double* im);
+  // Real input x[0..n-1] to the full spectrum re/im[0..n-1].
+  void forward(const double* x, double* re, double* im);
+  // Full complex spectrum to the full complex signal.
+  void inverse(const double* xre, const double* xim, double* re, double* im);
 
 private:
-    ComplexFft transform_;
+  ComplexFft transform_;
 };
 
 // One Fft per length, made on first request and kept for the run.
 class FftCache {
 public:
-    Fft& get(int n);
+  Fft& get(int n);
 
 private:
-    std::map<int, std::unique_ptr<Fft>> by_size_;
+  std::map<int, std::unique_ptr<Fft>> by_size_;
 };
 
 }  // namespace dravik

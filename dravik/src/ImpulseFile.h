@@ -15,8 +15,7 @@ std::string impulse_file_name(const std::string& head, int ordinal);
 // little-endian IEEE-754 words to the output target `path` (a regular file
 // is replaced whole or left as it was; a FIFO or device is written into).
 // Returns 0, or -1 on any failure with the system's reason in *reason.
-int write_float_file(const std::string& path, const double* values, int count,
-                     std::string* reason = nullptr);
+int write_float_file(const std::string& path, const double* values, int count, std::string* reason = nullptr);
 
 }  // namespace dravik
 

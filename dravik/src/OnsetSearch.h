@@ -38,8 +38,8 @@ int search_transform_length(int length);
 // 0..M-2. Prints the found and suggested offsets and returns
 // region_start + lag - 50, or 0 when no onset was found or memory ran out
 // ("Can't_allocate_memory.\n" on stderr).
-int search_start_offset(FftCache& ffts, const double* region, int region_length,
-                        const std::vector<double>& reference, int region_start);
+int search_start_offset(FftCache& ffts, const double* region, int region_length, const std::vector<double>& reference,
+                        int region_start);
 
 // The search over every channel in `channels` (ascending): clamps and widens
 // the region of `settings` (updated in place) as it goes, printing its
@@ -47,9 +47,8 @@ int search_start_offset(FftCache& ffts, const double* region, int region_length,
 // from the given region end. Returns 0, or -1 after
 // "ERROR: Search length is under tsp size. But there is not enough area on impulse."
 // when the region cannot hold the TSP inside the recording.
-int search_first_offset(Recording& recording, const std::vector<int>& channels,
-                        const std::vector<double>& reference, FftCache& ffts,
-                        RunSettings* settings, int* first_offset);
+int search_first_offset(Recording& recording, const std::vector<int>& channels, const std::vector<double>& reference,
+                        FftCache& ffts, RunSettings* settings, int* first_offset);
 
 }  // namespace dravik
 

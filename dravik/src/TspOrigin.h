@@ -16,8 +16,7 @@ long long tsp_file_size(const std::string& path);
 // Reads `size_bytes` bytes of little-endian float32 samples into *samples
 // and their largest magnitude into *max_magnitude. Returns 0, or -1 when the
 // size is not a multiple of 4, the file cannot be opened or reads short.
-int read_float_file(const std::string& path, long long size_bytes,
-                    std::vector<double>* samples, double* max_magnitude);
+int read_float_file(const std::string& path, long long size_bytes, std::vector<double>* samples, double* max_magnitude);
 
 // Loads the origin that `settings` names and prints the loader's messages.
 // On success *reference holds P >= N samples (N = sample_by_frame); for a

@@ -19,14 +19,13 @@ namespace dravik_test {
 std::vector<double> make_tsp(int n, double peak);
 
 // Circular convolution of one period with a short response.
-std::vector<double> circular_convolve(const std::vector<double>& period,
-                                      const std::vector<double>& response);
+std::vector<double> circular_convolve(const std::vector<double>& period, const std::vector<double>& response);
 
 // A recording of `channels` channels: `lead_in` frames of silence, then
 // `periods` back-to-back copies of period_of_channel[c] on channel c, then
 // `tail` frames of silence. Interleaved, frames = lead_in + periods·N + tail.
-std::vector<double> make_recording(const std::vector<std::vector<double>>& period_of_channel,
-                                   int lead_in, int periods, int tail);
+std::vector<double> make_recording(const std::vector<std::vector<double>>& period_of_channel, int lead_in, int periods,
+                                   int tail);
 
 // Writes interleaved frames as a wave file of the given libsndfile format.
 void write_wave(const std::string& path, const std::vector<double>& interleaved, int channels,
@@ -40,14 +39,14 @@ bool file_exists(const std::string& path);
 // The shared scratch directory of one test, under the names these tests use.
 class TempDir : public vesk_test::ScratchDir {
 public:
-    std::string path(const std::string& name) const { return *this / name; }
-    const std::string& dir() const { return Path(); }
+  std::string path(const std::string& name) const { return *this / name; }
+  const std::string& dir() const { return Path(); }
 };
 
 struct RunResult {
-    int status;  // exit status, or minus the signal number
-    std::string out;
-    std::string err;
+  int status;  // exit status, or minus the signal number
+  std::string out;
+  std::string err;
 };
 
 // Runs `program` with `args` in `work_dir` (the current one when empty),

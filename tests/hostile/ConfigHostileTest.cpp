@@ -13,18 +13,18 @@ namespace {
 
 struct ConfigCase {
   std::string name;
-  std::string target;                      // "mic.xml" or "list.xml"
-  std::function<std::string()> content;    // the hostile file
-  std::vector<std::string> trelvixMention; // texts trelvix's standard error must hold
-  int veskdumpStatus;                      // 0: the file is a well-formed configuration file
-  std::string veskdumpMention;             // with status 1: the reader's reason
+  std::string target;                       // "mic.xml" or "list.xml"
+  std::function<std::string()> content;     // the hostile file
+  std::vector<std::string> trelvixMention;  // texts trelvix's standard error must hold
+  int veskdumpStatus;                       // 0: the file is a well-formed configuration file
+  std::string veskdumpMention;              // with status 1: the reader's reason
 };
 
 std::string Mics(std::size_t count) {
   std::string mics;
   for (std::size_t i = 0; i < count; ++i)
-    mics += "<mic version=\"1\"><micIndex>" + std::to_string(i) +
-            "</micIndex><position x=\"1\" y=\"0\" z=\"0\"/></mic>";
+    mics +=
+        "<mic version=\"1\"><micIndex>" + std::to_string(i) + "</micIndex><position x=\"1\" y=\"0\" z=\"0\"/></mic>";
   return Replace(MicArrayXml(), "<mic version", mics + "<mic version");
 }
 
@@ -41,94 +41,164 @@ const char* const kNoList = "need a impulse response list file or a tsp list fil
 std::vector<ConfigCase> Cases() {
   const std::string mic = MicArrayXml();
   return {
-      {"EmptyFile", "mic.xml", [] { return std::string(); }, {kUnreadableMic, kNoMicArray}, 1,
+      {"EmptyFile",
+       "mic.xml",
+       [] { return std::string(); },
+       {kUnreadableMic, kNoMicArray},
+       1,
        "mic.xml: file is empty"},
-      {"TruncatedFile", "mic.xml", [mic] { return mic.substr(0, mic.size() / 2); },
-       {kUnreadableMic, kNoMicArray}, 1, "mic.xml: not well-formed XML"},
-      {"BinaryGarbage", "mic.xml", [] { return Garbage(4096); }, {kUnreadableMic, kNoMicArray}, 1,
+      {"TruncatedFile",
+       "mic.xml",
+       [mic] { return mic.substr(0, mic.size() / 2); },
+       {kUnreadableMic, kNoMicArray},
+       1,
        "mic.xml: not well-formed XML"},
-      {"OnlyNulBytes", "mic.xml", [] { return std::string(4096, '\0'); },
-       {kUnreadableMic, kNoMicArray}, 1, "mic.xml: not well-formed XML"},
-      {"DeeplyNested", "mic.xml",
+      {"BinaryGarbage",
+       "mic.xml",
+       [] { return Garbage(4096); },
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml: not well-formed XML"},
+      {"OnlyNulBytes",
+       "mic.xml",
+       [] { return std::string(4096, '\0'); },
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml: not well-formed XML"},
+      {"DeeplyNested",
+       "mic.xml",
        [] {
          return Replace(MicArrayXml(), "<mic version=\"1\">",
                         Repeat("<mic version=\"1\">", 100000) + Repeat("</mic>", 99999));
        },
-       {kUnreadableMic, kNoMicArray}, 1, "mic.xml: not well-formed XML"},
-      {"DeeplyNestedUnknownElements", "mic.xml",
-       [] { return Repeat("<a>", 1000000) + Repeat("</a>", 1000000); }, {kUnreadableMic, kNoMicArray},
-       1, "mic.xml: not well-formed XML"},
-      {"MicIndexBeyondUnsigned", "mic.xml",
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml: not well-formed XML"},
+      {"DeeplyNestedUnknownElements",
+       "mic.xml",
+       [] { return Repeat("<a>", 1000000) + Repeat("</a>", 1000000); },
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml: not well-formed XML"},
+      {"MicIndexBeyondUnsigned",
+       "mic.xml",
        [mic] { return Replace(mic, "<micIndex>0<", "<micIndex>99999999999999999999999<"); },
-       {kUnreadableMic, kNoMicArray}, 1, "mic.xml:4: bad unsigned number \"99999999999999999999999\" in <micIndex>"},
-      {"NegativeMicIndex", "mic.xml", [mic] { return Replace(mic, "<micIndex>0<", "<micIndex>-1<"); },
-       {kUnreadableMic, kNoMicArray}, 1, "mic.xml:4: bad unsigned number \"-1\" in <micIndex>"},
-      {"CoordinateBeyondFloat", "mic.xml", [mic] { return Replace(mic, "x=\"1\"", "x=\"1e999\""); },
-       {kUnreadableMic, kNoMicArray}, 1, "mic.xml:4: bad number \"1e999\" in attribute x of <position>"},
-      {"MoreMicsThanTheTableHolds", "mic.xml", [] { return Mics(20000); },
-       {"mic.xml lists 20001 microphones; at most 1000 are supported"}, 0, ""},
-      {"UnknownVersion", "mic.xml", [mic] { return Replace(mic, "version=\"2.0\"", "version=\"9.9\""); },
-       {kUnreadableMic, kNoMicArray}, 1, "mic.xml:2: unknown version 9.9 of MicArrayLocationFile"},
-      {"LyingEncoding", "mic.xml", [mic] { return Replace(mic, "UTF-8", "UTF-16"); },
-       {kUnreadableMic, kNoMicArray}, 1, "mic.xml: not well-formed XML"},
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml:4: bad unsigned number \"99999999999999999999999\" in <micIndex>"},
+      {"NegativeMicIndex",
+       "mic.xml",
+       [mic] { return Replace(mic, "<micIndex>0<", "<micIndex>-1<"); },
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml:4: bad unsigned number \"-1\" in <micIndex>"},
+      {"CoordinateBeyondFloat",
+       "mic.xml",
+       [mic] { return Replace(mic, "x=\"1\"", "x=\"1e999\""); },
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml:4: bad number \"1e999\" in attribute x of <position>"},
+      {"MoreMicsThanTheTableHolds",
+       "mic.xml",
+       [] { return Mics(20000); },
+       {"mic.xml lists 20001 microphones; at most 1000 are supported"},
+       0,
+       ""},
+      {"UnknownVersion",
+       "mic.xml",
+       [mic] { return Replace(mic, "version=\"2.0\"", "version=\"9.9\""); },
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml:2: unknown version 9.9 of MicArrayLocationFile"},
+      {"LyingEncoding",
+       "mic.xml",
+       [mic] { return Replace(mic, "UTF-8", "UTF-16"); },
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml: not well-formed XML"},
       // Entities that would expand to gigabytes if they were expanded.
-      {"EntityExpansionBomb", "mic.xml",
+      {"EntityExpansionBomb",
+       "mic.xml",
        [] {
          std::string dtd = "<!DOCTYPE veskconfig [<!ENTITY a0 \"aaaaaaaaaa\">";
          for (int i = 1; i < 10; ++i)
-           dtd += "<!ENTITY a" + std::to_string(i) + " \"" +
-                  Repeat("&a" + std::to_string(i - 1) + ";", 10) + "\">";
+           dtd += "<!ENTITY a" + std::to_string(i) + " \"" + Repeat("&a" + std::to_string(i - 1) + ";", 10) + "\">";
          dtd += "]>\n";
          return Replace(Replace(MicArrayXml(), "<veskconfig", dtd + "<veskconfig"), "<mics>",
                         "<comment>&a9;</comment><mics>");
        },
-       {kUnreadableMic, kNoMicArray}, 1, "mic.xml:4: entity reference &a9; is not supported"},
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml:4: entity reference &a9; is not supported"},
       // One 100 kB entity referenced a thousand times in an attribute: refused
       // at the first reference, not expanded into a 100 MB value.
-      {"EntityInAnAttribute", "mic.xml",
+      {"EntityInAnAttribute",
+       "mic.xml",
        [] {
-         return Replace(Replace(MicArrayXml(), "<veskconfig",
-                                "<!DOCTYPE veskconfig [<!ENTITY e \"" + std::string(100000, 'a') + "\">]>\n<veskconfig"),
-                        "x=\"1\"", "x=\"" + Repeat("&e;", 1000) + "\"");
+         return Replace(
+             Replace(MicArrayXml(), "<veskconfig",
+                     "<!DOCTYPE veskconfig [<!ENTITY e \"" + std::string(100000, 'a') + "\">]>\n<veskconfig"),
+             "x=\"1\"", "x=\"" + Repeat("&e;", 1000) + "\"");
        },
-       {kUnreadableMic, kNoMicArray}, 1, "mic.xml:5: entity reference &e; is not supported"},
-      {"ParameterEntity", "mic.xml",
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml:5: entity reference &e; is not supported"},
+      {"ParameterEntity",
+       "mic.xml",
        [] {
          return Replace(MicArrayXml(), "<veskconfig",
                         "<!DOCTYPE veskconfig [<!ENTITY % p \"<!ENTITY x 'y'>\"> %p;]>\n<veskconfig");
        },
-       {kUnreadableMic, kNoMicArray}, 1, "mic.xml:2: entity reference %p; is not supported"},
-      {"ExternalEntity", "mic.xml",
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml:2: entity reference %p; is not supported"},
+      {"ExternalEntity",
+       "mic.xml",
        [] {
          return Replace(Replace(MicArrayXml(), "<veskconfig",
                                 "<!DOCTYPE veskconfig [<!ENTITY secret SYSTEM \"/etc/passwd\">]>\n"
                                 "<veskconfig"),
                         "<mics>", "<comment>&secret;</comment><mics>");
        },
-       {kUnreadableMic, kNoMicArray}, 1, "mic.xml:4: entity reference &secret; is not supported"},
+       {kUnreadableMic, kNoMicArray},
+       1,
+       "mic.xml:4: entity reference &secret; is not supported"},
 
-      {"NegativeNumMic", "list.xml", [] { return Replace(IRListXml(), ">1</numMic>", ">-1</numMic>"); },
-       {kUnreadableList, kNoList}, 1, "list.xml:3: bad unsigned number \"-1\" in <numMic>"},
-      {"CutStartBelowInt", "list.xml",
+      {"NegativeNumMic",
+       "list.xml",
+       [] { return Replace(IRListXml(), ">1</numMic>", ">-1</numMic>"); },
+       {kUnreadableList, kNoList},
+       1,
+       "list.xml:3: bad unsigned number \"-1\" in <numMic>"},
+      {"CutStartBelowInt",
+       "list.xml",
        [] { return Replace(IRListXml(), ">1</cutStart>", ">-2147483649</cutStart>"); },
-       {kUnreadableList, kNoList}, 1, "list.xml:7: bad integer \"-2147483649\" in <cutStart>"},
-      {"CutStartLowest", "list.xml",
+       {kUnreadableList, kNoList},
+       1,
+       "list.xml:7: bad integer \"-2147483649\" in <cutStart>"},
+      {"CutStartLowest",
+       "list.xml",
        [] { return Replace(IRListXml(), ">1</cutStart>", ">-2147483648</cutStart>"); },
-       {"cutStart of src 0 is -2147483648, but counts from 1"}, 0, ""},
-      {"CutStartHighest", "list.xml",
+       {"cutStart of src 0 is -2147483648, but counts from 1"},
+       0,
+       ""},
+      {"CutStartHighest",
+       "list.xml",
        [] { return Replace(IRListXml(), ">1</cutStart>", ">2147483647</cutStart>"); },
-       {"impulse response of src 0, mic 0 is too short: 512 samples available"}, 0, ""},
-      {"CutEndNegative", "list.xml", [] { return Replace(IRListXml(), ">0</cutEnd>", ">-1</cutEnd>"); },
-       {"cut_end exceeds the number of FFT: src 0"}, 0, ""},
+       {"impulse response of src 0, mic 0 is too short: 512 samples available"},
+       0,
+       ""},
+      {"CutEndNegative",
+       "list.xml",
+       [] { return Replace(IRListXml(), ">0</cutEnd>", ">-1</cutEnd>"); },
+       {"cut_end exceeds the number of FFT: src 0"},
+       0,
+       ""},
       // Half a million entries (about 11 MB) where one is meant.
-      {"HalfAMillionMicIndices", "list.xml", [] { return LongMicIndices(500000); },
-       {"not implemented"}, 0, ""},
-      {"ImpulseFileMissing", "list.xml", [] { return IRListXml("absent.flt"); },
-       {"failed GetIR(src=0, mic=0)"}, 0, ""},
-      {"ImpulseFileIsADirectory", "list.xml", [] { return IRListXml("."); },
-       {"failed GetIR(src=0, mic=0)"}, 0, ""},
-      {"ImpulseFileNameEmpty", "list.xml", [] { return IRListXml(""); },
-       {"failed GetIR(src=0, mic=0)"}, 0, ""},
+      {"HalfAMillionMicIndices", "list.xml", [] { return LongMicIndices(500000); }, {"not implemented"}, 0, ""},
+      {"ImpulseFileMissing", "list.xml", [] { return IRListXml("absent.flt"); }, {"failed GetIR(src=0, mic=0)"}, 0, ""},
+      {"ImpulseFileIsADirectory", "list.xml", [] { return IRListXml("."); }, {"failed GetIR(src=0, mic=0)"}, 0, ""},
+      {"ImpulseFileNameEmpty", "list.xml", [] { return IRListXml(""); }, {"failed GetIR(src=0, mic=0)"}, 0, ""},
   };
 }
 
@@ -210,9 +280,8 @@ TEST_F(ConfigFiles, LargeListsAreReadBack) {
 #endif
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
-    const Outcome written = RunProgram({RequireProgram("TRELVIX_BIN"), "--mode", "template", "-t", c.type,
-                                        "--nummic", "1", "--numazi", c.numazi, "--aziint", "0.001", "-o",
-                                        "list.xml"},
+    const Outcome written = RunProgram({RequireProgram("TRELVIX_BIN"), "--mode", "template", "-t", c.type, "--nummic",
+                                        "1", "--numazi", c.numazi, "--aziint", "0.001", "-o", "list.xml"},
                                        work_);
     if (!EndedCleanly(written, 0)) continue;
     const auto bytes = fs::file_size(work_ + "/list.xml");
@@ -254,12 +323,18 @@ TEST_F(ConfigFiles, PositionsThatAreNotFiniteGiveNoTransferFunctions) {
     std::vector<std::string> options;
   };
   const std::vector<Case> cases = {
-      {"geometric, microphone at NaN", Replace(MicArrayXml(), "x=\"1\"", "x=\"nan\""), tspList,
+      {"geometric, microphone at NaN",
+       Replace(MicArrayXml(), "x=\"1\"", "x=\"nan\""),
+       tspList,
        {"--geometry-calculus", "1"}},
-      {"geometric, microphone at infinity", Replace(MicArrayXml(), "x=\"1\"", "x=\"inf\""), tspList,
+      {"geometric, microphone at infinity",
+       Replace(MicArrayXml(), "x=\"1\"", "x=\"inf\""),
+       tspList,
        {"--geometry-calculus", "1"}},
-      {"geometric, microphone 1e38 m away", Replace(MicArrayXml(), "distance=\"1\"", "distance=\"1e38\""),
-       tspList, {"--geometry-calculus", "1"}},
+      {"geometric, microphone 1e38 m away",
+       Replace(MicArrayXml(), "distance=\"1\"", "distance=\"1e38\""),
+       tspList,
+       {"--geometry-calculus", "1"}},
       {"measured, source at NaN", MicArrayXml(), Replace(IRListXml(), "x=\"1\"", "x=\"nan\""), {}},
   };
   for (const Case& c : cases) {

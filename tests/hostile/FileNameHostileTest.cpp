@@ -50,16 +50,14 @@ protected:
     return RunProgram(argv, dir_.Path());
   }
   // Where a name given to a program lands, relative to the directory.
-  static std::string Landed(const std::string& name) {
-    return fs::path(name).lexically_normal().generic_string();
-  }
+  static std::string Landed(const std::string& name) { return fs::path(name).lexically_normal().generic_string(); }
   ScratchDir dir_;
 };
 
 TEST_P(FileNames, EveryProgramUsesTheNameAsGiven) {
   const std::string stem = GetParam().stem;
-  const std::string mic = stem + "_mic.xml", list = stem + "_list.xml", flt = stem + "_ir.flt",
-                    tf = stem + "_tf.bin", wave = stem + ".wav", head = stem;
+  const std::string mic = stem + "_mic.xml", list = stem + "_list.xml", flt = stem + "_ir.flt", tf = stem + "_tf.bin",
+                    wave = stem + ".wav", head = stem;
   std::vector<float> ir(512, 0.0f);
   ir[0] = 1.0f;
   WriteWhole(dir_ / Landed(flt), Flt(ir));
@@ -68,8 +66,8 @@ TEST_P(FileNames, EveryProgramUsesTheNameAsGiven) {
 
   Outcome o = Run("TRELVIX_BIN", {"--mode", "template", "-t", "mic", "--nummic", "1", "--output-file=" + mic});
   EXPECT_TRUE(EndedCleanly(o, 0));
-  o = Run("TRELVIX_BIN", {"--mode", "template", "-t", "ir", "--nummic", "1", "--numazi", "1",
-                          "--filepath=" + flt, "--output-file=" + list});
+  o = Run("TRELVIX_BIN", {"--mode", "template", "-t", "ir", "--nummic", "1", "--numazi", "1", "--filepath=" + flt,
+                          "--output-file=" + list});
   EXPECT_TRUE(EndedCleanly(o, 0));
   o = Run("TRELVIX_BIN", {"--mode", "tf", "--output-file=" + tf, mic, list});
   EXPECT_TRUE(EndedCleanly(o, 0));
@@ -83,8 +81,7 @@ TEST_P(FileNames, EveryProgramUsesTheNameAsGiven) {
   EXPECT_TRUE(EndedCleanly(o, 0));
 
   EXPECT_EQ(fs::file_size(dir_ / Landed(head + "_ch1.flt")), 16384u);
-  ExpectNothingLost(before, Snapshot(dir_.Path()),
-                    {Landed(mic), Landed(list), Landed(tf), Landed(head + "_ch1.flt")});
+  ExpectNothingLost(before, Snapshot(dir_.Path()), {Landed(mic), Landed(list), Landed(tf), Landed(head + "_ch1.flt")});
 }
 
 // A failed run with the same names leaves the earlier output as it was.
@@ -98,8 +95,9 @@ TEST_P(FileNames, AFailedRunKeepsTheNamedOutput) {
 
   Outcome o = Run("TRELVIX_BIN", {"--mode", "tf", "--output-file=" + tf, "mic.xml", stem + "_absent.xml"});
   if (EndedCleanly(o, 1))
-    ExpectMentions(o, o.err, {"ignoring: " + stem + "_absent.xml\n",
-                              "need a impulse response list file or a tsp list file for making TF"});
+    ExpectMentions(
+        o, o.err,
+        {"ignoring: " + stem + "_absent.xml\n", "need a impulse response list file or a tsp list file for making TF"});
   o = Run("DRAVIK_BIN", {"--tsporigflt", "origin.flt", stem + "_absent.wav", head});
   if (EndedCleanly(o, 255)) ExpectMentions(o, o.out, {"wavefile(" + stem + "_absent.wav) is not found.\n"});
   o = Run("VESKDUMP_BIN", {stem + "_absent.xml"});
@@ -117,13 +115,13 @@ TEST(LongFileNames, AreReportedInFull) {
   WriteWave(dir / "rec.wav", 1, ImpulsePeriod());
   const Tree before = Snapshot(dir.Path());
 
-  Outcome o = RunProgram({RequireProgram("TRELVIX_BIN"), "--mode", "template", "-t", "mic", "-o", name + ".xml"},
-                         dir.Path());
+  Outcome o =
+      RunProgram({RequireProgram("TRELVIX_BIN"), "--mode", "template", "-t", "mic", "-o", name + ".xml"}, dir.Path());
   if (EndedCleanly(o, 1)) {
     EXPECT_EQ(o.err, "cannot write output file '" + name + ".xml': File name too long\n");
   }
-  const std::vector<std::string> dravik = {RequireProgram("DRAVIK_BIN"), "--tsporigflt", "origin.flt",
-                                           "--syncaddfreq", "1", "--syncaddoffset", "0"};
+  const std::vector<std::string> dravik = {
+      RequireProgram("DRAVIK_BIN"), "--tsporigflt", "origin.flt", "--syncaddfreq", "1", "--syncaddoffset", "0"};
   std::vector<std::string> argv = dravik;
   argv.insert(argv.end(), {"rec.wav", name});
   o = RunProgram(argv, dir.Path());
@@ -147,9 +145,9 @@ TEST(LongFileNames, AreReportedInFull) {
 // temporary name is cut to fit and made relative to the open directory.
 struct LimitCase {
   std::string label;
-  std::vector<std::string> argv;  // "OUT" stands for the output's name
-  std::string suffix;             // the writer adds it to the name it is given
-  std::string inside = "";        // for an output directory: a file made in it
+  std::vector<std::string> argv;          // "OUT" stands for the output's name
+  std::string suffix;                     // the writer adds it to the name it is given
+  std::string inside = "";                // for an output directory: a file made in it
   std::vector<std::string> prepare = {};  // run first (making an input), unless empty
 };
 
@@ -179,7 +177,8 @@ TEST_P(NamesAtTheLimits, AreWrittenWhereNamed) {
   WriteWhole(scratch / "ir.flt", Flt(ir));
   const auto command = [](const std::vector<std::string>& args, const std::string& out) {
     std::vector<std::string> argv;
-    for (const std::string& a : args) argv.push_back(a == "OUT" ? out : a[0] == '$' ? RequireProgram(a.c_str() + 1) : a);
+    for (const std::string& a : args)
+      argv.push_back(a == "OUT" ? out : a[0] == '$' ? RequireProgram(a.c_str() + 1) : a);
     return argv;
   };
   if (!c.prepare.empty()) {
@@ -187,7 +186,8 @@ TEST_P(NamesAtTheLimits, AreWrittenWhereNamed) {
   }
   // A relative name of 255 bytes; an absolute path of 4095 bytes.
   std::string deep = fs::absolute(scratch.Path()).string();
-  while (4095 - deep.size() - 1 > 255) deep += "/" + std::string(std::min<std::size_t>(200, 4095 - deep.size() - 102), 'd');
+  while (4095 - deep.size() - 1 > 255)
+    deep += "/" + std::string(std::min<std::size_t>(200, 4095 - deep.size() - 102), 'd');
   fs::create_directories(deep);
   const std::string shortName(255, 'n');
   for (const std::string& target : {shortName, deep + "/" + std::string(4095 - deep.size() - 1, 'p')}) {
@@ -196,8 +196,10 @@ TEST_P(NamesAtTheLimits, AreWrittenWhereNamed) {
     const Outcome o = RunProgram(command(c.argv, given), scratch.Path());
     if (EndedCleanly(o, 0)) {
       const fs::path written = landed[0] == '/' ? fs::path(landed) : scratch / landed;
-      if (c.inside.empty()) EXPECT_TRUE(fs::is_regular_file(written)) << Describe(o);
-      else EXPECT_TRUE(HoldsFile(written.string(), c.inside)) << Describe(o);
+      if (c.inside.empty())
+        EXPECT_TRUE(fs::is_regular_file(written)) << Describe(o);
+      else
+        EXPECT_TRUE(HoldsFile(written.string(), c.inside)) << Describe(o);
     }
     for (const std::string& dir : {scratch.Path(), deep})
       for (const auto& entry : fs::directory_iterator(dir))
@@ -209,12 +211,12 @@ INSTANTIATE_TEST_SUITE_P(
     Writers, NamesAtTheLimits,
     ::testing::Values(LimitCase{"trelvix", {"$TRELVIX_BIN", "--mode", "template", "-t", "mic", "-o", "OUT"}, ""},
                       LimitCase{"dravik",
-                                {"$DRAVIK_BIN", "--tsporigflt", "origin.flt", "--syncaddfreq", "1",
-                                 "--syncaddoffset", "0", "rec.wav", "OUT"},
+                                {"$DRAVIK_BIN", "--tsporigflt", "origin.flt", "--syncaddfreq", "1", "--syncaddoffset",
+                                 "0", "rec.wav", "OUT"},
                                 "_ch1.flt"},
                       LimitCase{"tspgen",
-                                {"$TSPGEN_BIN", "--tsp-length", "1024", "--synchronous-average", "1",
-                                 "--tsp-offset", "0", "--origin", "o.tsp", "--playback", "OUT"},
+                                {"$TSPGEN_BIN", "--tsp-length", "1024", "--synchronous-average", "1", "--tsp-offset",
+                                 "0", "--origin", "o.tsp", "--playback", "OUT"},
                                 ""},
                       LimitCase{"vesk2sofa", {"$VESK2SOFA_BIN", "--ir", "list.xml", "mic.xml", "OUT"}, ""},
                       LimitCase{"sofa2vesk",

@@ -70,13 +70,13 @@ inline std::vector<float> ImpulsePeriod() {
 // A PCM wave header written by hand, with whatever sizes and counts the
 // case wants to claim, followed by `data` as the data chunk's bytes.
 struct WaveClaims {
-  uint16_t formatTag = 1;          // 1 PCM, 3 IEEE float
+  uint16_t formatTag = 1;  // 1 PCM, 3 IEEE float
   uint16_t channels = 2;
-  uint32_t sampleRate = 16000;     // Hz
+  uint32_t sampleRate = 16000;  // Hz
   uint16_t bitsPerSample = 16;
-  uint32_t fmtChunkSize = 16;      // bytes
-  int64_t dataChunkSize = -1;      // bytes; -1: the real size of `data`
-  int64_t riffSize = -1;           // bytes; -1: the real size after "RIFF" and it
+  uint32_t fmtChunkSize = 16;  // bytes
+  int64_t dataChunkSize = -1;  // bytes; -1: the real size of `data`
+  int64_t riffSize = -1;       // bytes; -1: the real size after "RIFF" and it
 };
 
 inline std::string HandMadeWave(const WaveClaims& c, const std::string& data) {
@@ -163,7 +163,9 @@ inline std::string IRListXml(const std::string& fltName = "ir.flt") {
          "      <cutStart>1</cutStart>\n"
          "      <cutEnd>0</cutEnd>\n"
          "      <files>\n"
-         "        <file version=\"1\"><name>" + fltName + "</name>"
+         "        <file version=\"1\"><name>" +
+         fltName +
+         "</name>"
          "<micIndices><micIndex>0</micIndex></micIndices></file>\n"
          "      </files>\n"
          "    </source>\n"
@@ -177,7 +179,9 @@ inline std::string TSPSourceXml(const std::string& wave) {
          "      <position x=\"1\" y=\"0\" z=\"0\" distance=\"1\"/>\n"
          "      <cutStart>1</cutStart>\n"
          "      <cutEnd>0</cutEnd>\n"
-         "      <files><file version=\"1\"><name>" + wave + "</name>"
+         "      <files><file version=\"1\"><name>" +
+         wave +
+         "</name>"
          "<micIndices><micIndex>0</micIndex></micIndices></file></files>\n"
          "    </source>\n";
 }
@@ -193,7 +197,8 @@ inline std::string TSPListXml(const std::string& sources) {
          "  <tspLength>16384</tspLength>\n"
          "  <signalMax>1</signalMax>\n"
          "  <originalImpulseFile kind=\"1\">origin.flt</originalImpulseFile>\n"
-         "  <sources>\n" + sources +
+         "  <sources>\n" +
+         sources +
          "  </sources>\n"
          "</veskconfig>\n";
 }
@@ -203,12 +208,23 @@ inline std::string XmlText(const std::string& text) {
   std::string escaped;
   for (char c : text) {
     switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&apos;"; break;
-      default: escaped += c;
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&apos;";
+        break;
+      default:
+        escaped += c;
     }
   }
   return escaped;

@@ -77,8 +77,8 @@ inline Outcome RunProgram(const std::vector<std::string>& argv, const std::strin
   options.timeoutSeconds = kHangSeconds;
   options.stdinFromDevNull = true;
   options.inChild = [] {
-    // A runaway allocation ends the program (with a sanitizer report in the
-    // sanitized build) before it can take the machine's memory.
+  // A runaway allocation ends the program (with a sanitizer report in the
+  // sanitized build) before it can take the machine's memory.
 #ifndef HOSTILE_SANITIZED
     const struct rlimit addressSpace = {4ul << 30, 4ul << 30};  // bytes
     ::setrlimit(RLIMIT_AS, &addressSpace);
@@ -101,8 +101,8 @@ inline Outcome RunProgram(const std::vector<std::string>& argv, const std::strin
 
 inline std::string Describe(const Outcome& o) {
   std::ostringstream text;
-  text << o.program << ": status " << o.status << ", signal " << o.signal << ", peak "
-       << o.maxRssKiB / 1024 << " MiB\n--- stdout (first 2000 bytes):\n"
+  text << o.program << ": status " << o.status << ", signal " << o.signal << ", peak " << o.maxRssKiB / 1024
+       << " MiB\n--- stdout (first 2000 bytes):\n"
        << o.out.substr(0, 2000) << "\n--- stderr (first 2000 bytes):\n"
        << o.err.substr(0, 2000);
   return text.str();
@@ -116,8 +116,10 @@ inline bool EndedCleanly(const Outcome& o, int status) {
     ADD_FAILURE() << why << "\n" << Describe(o);
     ok = false;
   };
-  if (o.hung) fail("hang: killed after " + std::to_string(kHangSeconds) + " s");
-  else if (o.signal) fail("crash: died of signal " + std::to_string(o.signal));
+  if (o.hung)
+    fail("hang: killed after " + std::to_string(kHangSeconds) + " s");
+  else if (o.signal)
+    fail("crash: died of signal " + std::to_string(o.signal));
   for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error:"}) {
     if (o.err.find(report) != std::string::npos || o.out.find(report) != std::string::npos)
       fail(std::string("sanitizer report \"") + report + "\"");
@@ -137,12 +139,10 @@ inline bool EndedCleanly(const Outcome& o, int status) {
 }
 
 // Every text of `mentions` appears in `stream` (the program's message).
-inline void ExpectMentions(const Outcome& o, const std::string& stream,
-                           const std::vector<std::string>& mentions) {
+inline void ExpectMentions(const Outcome& o, const std::string& stream, const std::vector<std::string>& mentions) {
   EXPECT_FALSE(stream.empty()) << "no message\n" << Describe(o);
   for (const std::string& text : mentions)
-    EXPECT_NE(stream.find(text), std::string::npos)
-        << "message does not mention \"" << text << "\"\n" << Describe(o);
+    EXPECT_NE(stream.find(text), std::string::npos) << "message does not mention \"" << text << "\"\n" << Describe(o);
 }
 
 // Relative path -> content ("dir" and "link -> target" for the others) of
@@ -154,23 +154,25 @@ inline Tree Snapshot(const std::string& root) {
   for (fs::recursive_directory_iterator it(root), end; it != end; ++it) {
     const std::string rel = it->path().lexically_relative(root).generic_string();
     const fs::file_status status = fs::symlink_status(it->path());
-    if (fs::is_symlink(status)) tree[rel] = "link -> " + fs::read_symlink(it->path()).string();
-    else if (fs::is_directory(status)) tree[rel] = "dir";
-    else tree[rel] = "file " + ReadWhole(it->path().string());
+    if (fs::is_symlink(status))
+      tree[rel] = "link -> " + fs::read_symlink(it->path()).string();
+    else if (fs::is_directory(status))
+      tree[rel] = "dir";
+    else
+      tree[rel] = "file " + ReadWhole(it->path().string());
   }
   return tree;
 }
 
 // Nothing below the snapshot's root changed or vanished, and whatever was
 // added lies below one of `allowedNew` (relative directory paths).
-inline void ExpectNothingLost(const Tree& before, const Tree& after,
-                              const std::vector<std::string>& allowedNew = {}) {
+inline void ExpectNothingLost(const Tree& before, const Tree& after, const std::vector<std::string>& allowedNew = {}) {
   for (const auto& [path, content] : before) {
     const auto found = after.find(path);
-    if (found == after.end()) ADD_FAILURE() << path << " vanished";
+    if (found == after.end())
+      ADD_FAILURE() << path << " vanished";
     else if (found->second != content)
-      ADD_FAILURE() << path << " changed (" << content.size() << " -> " << found->second.size()
-                    << " bytes)";
+      ADD_FAILURE() << path << " changed (" << content.size() << " -> " << found->second.size() << " bytes)";
   }
   for (const auto& [path, content] : after) {
     if (before.count(path)) continue;

@@ -11,10 +11,10 @@ namespace {
 
 struct OptionCase {
   std::string name;
-  std::string program;              // environment variable of the program
-  std::vector<std::string> args;    // the whole argument list
+  std::string program;            // environment variable of the program
+  std::vector<std::string> args;  // the whole argument list
   int status;
-  std::string mention;              // exact fixed text of the message
+  std::string mention;  // exact fixed text of the message
 };
 
 void PrintTo(const OptionCase& c, std::ostream* os) { *os << c.name; }
@@ -61,28 +61,51 @@ std::vector<std::string> Dravik(std::vector<std::string> options) {
 INSTANTIATE_TEST_SUITE_P(
     Hostile, OptionValues,
     ::testing::Values(
-        OptionCase{"TemplateNumAziMinusOne", "TRELVIX_BIN",
-                   {"--mode", "template", "-t", "noise", "--numazi", "-1", "-o", "out.xml"}, 1,
+        OptionCase{"TemplateNumAziMinusOne",
+                   "TRELVIX_BIN",
+                   {"--mode", "template", "-t", "noise", "--numazi", "-1", "-o", "out.xml"},
+                   1,
                    "too many positions: numazi 4294967295 x numheight 1 = 4294967295 exceeds the limit of 10000000"},
-        OptionCase{"TemplateGridOfTenBillion", "TRELVIX_BIN",
+        OptionCase{"TemplateGridOfTenBillion",
+                   "TRELVIX_BIN",
                    {"--mode", "template", "-t", "ir", "--numazi", "100000", "--numheight", "100000", "-o", "out.xml"},
-                   1, "too many positions: numazi 100000 x numheight 100000 = 10000000000 exceeds the limit"},
-        OptionCase{"TemplateChannelBeyondMics", "TRELVIX_BIN",
-                   {"--mode", "template", "-t", "mic", "--nummic", "4", "--mic-channels", "1,4294967295", "-o",
-                    "out.xml"},
-                   1, "mic-channels entry 4294967295 is not below the number of microphones, 4"},
-        OptionCase{"TFNfftZero", "TRELVIX_BIN", {"--mode", "tf", "--nfft", "0", "-o", "tf.bin", "mic.xml", "list.xml"},
-                   1, "nfft must be at least 1, but 0 is given"},
-        OptionCase{"TspgenNegativeAverages", "TSPGEN_BIN", {"--synchronous-average", "-1"}, 1,
+                   1,
+                   "too many positions: numazi 100000 x numheight 100000 = 10000000000 exceeds the limit"},
+        OptionCase{
+            "TemplateChannelBeyondMics",
+            "TRELVIX_BIN",
+            {"--mode", "template", "-t", "mic", "--nummic", "4", "--mic-channels", "1,4294967295", "-o", "out.xml"},
+            1,
+            "mic-channels entry 4294967295 is not below the number of microphones, 4"},
+        OptionCase{"TFNfftZero",
+                   "TRELVIX_BIN",
+                   {"--mode", "tf", "--nfft", "0", "-o", "tf.bin", "mic.xml", "list.xml"},
+                   1,
+                   "nfft must be at least 1, but 0 is given"},
+        OptionCase{"TspgenNegativeAverages",
+                   "TSPGEN_BIN",
+                   {"--synchronous-average", "-1"},
+                   1,
                    "--synchronous-average must be at least 1 and at most 4294967296, found -1"},
-        OptionCase{"TspgenNegativeOffset", "TSPGEN_BIN", {"--tsp-offset", "-1"}, 1,
+        OptionCase{"TspgenNegativeOffset",
+                   "TSPGEN_BIN",
+                   {"--tsp-offset", "-1"},
+                   1,
                    "--tsp-offset must lie from 0 to 4294967296, found -1"},
-        OptionCase{"TspgenPeakBelowOneSample", "TSPGEN_BIN", {"--peak", "0.4"}, 1,
+        OptionCase{"TspgenPeakBelowOneSample",
+                   "TSPGEN_BIN",
+                   {"--peak", "0.4"},
+                   1,
                    "TSP peak must lie in [1, 32767], found 0.4"},
-        OptionCase{"TspgenNegativeRate", "TSPGEN_BIN", {"--sampling-freq", "-1"}, 1,
+        OptionCase{"TspgenNegativeRate",
+                   "TSPGEN_BIN",
+                   {"--sampling-freq", "-1"},
+                   1,
                    "--sampling-freq must be at least 1 and at most 2147483647, found -1"},
-        OptionCase{"TspgenPlaybackBeyondWave", "TSPGEN_BIN",
-                   {"--tsp-length", "16777216", "--synchronous-average", "200"}, 1,
+        OptionCase{"TspgenPlaybackBeyondWave",
+                   "TSPGEN_BIN",
+                   {"--tsp-length", "16777216", "--synchronous-average", "200"},
+                   1,
                    "a playback of 201 periods of 16777216 samples exceeds the 4 GiB a WAV file can hold"},
         OptionCase{"DravikPeriodBeyondInt", "DRAVIK_BIN", Dravik({"--samplebyframe", "4294967295"}), 255,
                    "tsp origin file is not read.\n"},
@@ -105,13 +128,17 @@ INSTANTIATE_TEST_SUITE_P(
 // machine's memory).
 TEST_F(Options, AnNfftBeyondAnyResponseIsRefusedBeforeItAllocates) {
   WriteWhole(dir_ / "tsp.xml", TSPListXml(TSPSourceXml("rec.wav")));
-  ExpectRefused({"Measured", "TRELVIX_BIN", {"--mode", "tf", "--nfft", "-1", "-o", "tf.bin", "mic.xml", "list.xml"},
-                 1, "the argument ('-1') for option '--nfft' is negative"});
-  ExpectRefused({"Geometric", "TRELVIX_BIN",
+  ExpectRefused({"Measured",
+                 "TRELVIX_BIN",
+                 {"--mode", "tf", "--nfft", "-1", "-o", "tf.bin", "mic.xml", "list.xml"},
+                 1,
+                 "the argument ('-1') for option '--nfft' is negative"});
+  ExpectRefused({"Geometric",
+                 "TRELVIX_BIN",
                  {"--mode", "tf", "--geometry-calculus", "1", "--nfft", "-1", "-o", "tf.bin", "mic.xml", "tsp.xml"},
-                 1, "the argument ('-1') for option '--nfft' is negative"});
+                 1,
+                 "the argument ('-1') for option '--nfft' is negative"});
 }
-
 
 std::vector<std::string> Measim(std::vector<std::string> options) {
   const std::vector<std::string> common = {"--mic", "mic.xml", "--list", "list.xml", "--output-dir", "sim"};
@@ -158,16 +185,27 @@ INSTANTIATE_TEST_SUITE_P(
 // array file read is never the one written.
 INSTANTIATE_TEST_SUITE_P(
     Tfcheck, OptionValues,
-    ::testing::Values(
-        OptionCase{"EstimateArrayWithoutMic", "TFCHECK_BIN", {"--estimate-array", "tf.bin"}, 1,
-                   "--estimate-array needs --mic MIC.xml (the array file the TF file was made with)"},
-        OptionCase{"WriteMicWithoutEstimate", "TFCHECK_BIN", {"--mic", "mic.xml", "--write-mic", "out.xml", "tf.bin"},
-                   1, "--write-mic needs --estimate-array"},
-        OptionCase{"WriteMicOverTheArrayFile", "TFCHECK_BIN",
-                   {"--estimate-array", "--mic", "mic.xml", "--write-mic", "./mic.xml", "tf.bin"}, 1,
-                   "--write-mic ./mic.xml is the array file read (--mic): write the fitted one beside it"},
-        OptionCase{"TfWithoutRecordings", "TFCHECK_BIN", {"--tf", "tf.bin", "tf.bin"}, 1,
-                   "--tf needs --recordings LIST.xml (the list the TF file was made from)"}),
+    ::testing::Values(OptionCase{"EstimateArrayWithoutMic",
+                                 "TFCHECK_BIN",
+                                 {"--estimate-array", "tf.bin"},
+                                 1,
+                                 "--estimate-array needs --mic MIC.xml (the array file the TF file was made with)"},
+                      OptionCase{"WriteMicWithoutEstimate",
+                                 "TFCHECK_BIN",
+                                 {"--mic", "mic.xml", "--write-mic", "out.xml", "tf.bin"},
+                                 1,
+                                 "--write-mic needs --estimate-array"},
+                      OptionCase{
+                          "WriteMicOverTheArrayFile",
+                          "TFCHECK_BIN",
+                          {"--estimate-array", "--mic", "mic.xml", "--write-mic", "./mic.xml", "tf.bin"},
+                          1,
+                          "--write-mic ./mic.xml is the array file read (--mic): write the fitted one beside it"},
+                      OptionCase{"TfWithoutRecordings",
+                                 "TFCHECK_BIN",
+                                 {"--tf", "tf.bin", "tf.bin"},
+                                 1,
+                                 "--tf needs --recordings LIST.xml (the list the TF file was made from)"}),
     [](const ::testing::TestParamInfo<OptionCase>& param) { return param.param.name; });
 
 // A list's entries are written only below --output-dir: an absolute name,
@@ -191,14 +229,18 @@ TEST_F(Options, PipesAsInputsAreRefusedAtOnce) {
     std::string message;
   };
   const std::vector<PipeCase> cases = {
-      {"MEASIM_BIN", {"--mic", "mic.xml", "--list", "tsp.xml", "--playback", "pipe", "--output-dir", "sim"},
+      {"MEASIM_BIN",
+       {"--mic", "mic.xml", "--list", "tsp.xml", "--playback", "pipe", "--output-dir", "sim"},
        "--playback pipe: not a regular file"},
       {"TFCHECK_BIN", {"pipe"}, "pipe: not a regular file"},
-      {"TRELVIX_BIN", {"--mode", "tf", "-o", "tf.bin", "mic.xml", "pipe-list.xml"},
+      {"TRELVIX_BIN",
+       {"--mode", "tf", "-o", "tf.bin", "mic.xml", "pipe-list.xml"},
        "cannot open the recording pipe: not a regular file"},
-      {"DRAVIK_BIN", {"--tsporigflt", "origin.flt", "--syncaddfreq", "1", "--syncaddoffset", "0", "pipe", "out"},
+      {"DRAVIK_BIN",
+       {"--tsporigflt", "origin.flt", "--syncaddfreq", "1", "--syncaddoffset", "0", "pipe", "out"},
        "pipe: not a regular file"},
-      {"DRAVIK_BIN", {"--tsporigflt", "pipe", "--syncaddfreq", "1", "--syncaddoffset", "0", "rec.wav", "out"},
+      {"DRAVIK_BIN",
+       {"--tsporigflt", "pipe", "--syncaddfreq", "1", "--syncaddoffset", "0", "rec.wav", "out"},
        "pipe: not a regular file"},
       {"VESK2SOFA_BIN", {"--ir", "pipe-ir.xml", "mic.xml", "out.sofa"}, "cannot open pipe: not a regular file"},
   };
@@ -253,17 +295,25 @@ TEST_F(Options, LengthsAreJudgedByTheFramesRead) {
   WriteLyingFlac(dir_ / "play.flac");
   WriteLyingFlac(dir_ / "rec.flac");
   WriteWhole(dir_ / "tsp.xml", TSPListXml(TSPSourceXml("rec.wav")));
-  WriteWhole(dir_ / "flac.xml", Replace(TSPListXml(TSPSourceXml("rec.flac")), ">1</synchronousAverage>",
-                                        ">2</synchronousAverage>"));
-  WriteWhole(dir_ / "huge.xml", Replace(TSPListXml(TSPSourceXml("rec.flac")), ">16384</tspLength>",
-                                        ">268435456</tspLength>"));
+  WriteWhole(dir_ / "flac.xml",
+             Replace(TSPListXml(TSPSourceXml("rec.flac")), ">1</synchronousAverage>", ">2</synchronousAverage>"));
+  WriteWhole(dir_ / "huge.xml",
+             Replace(TSPListXml(TSPSourceXml("rec.flac")), ">16384</tspLength>", ">268435456</tspLength>"));
   for (const OptionCase& c : {
-           OptionCase{"LyingFlacPlayback", "MEASIM_BIN",
-                      {"--mic", "mic.xml", "--list", "tsp.xml", "--playback", "play.flac", "--output-dir", "sim"}, 1,
+           OptionCase{"LyingFlacPlayback",
+                      "MEASIM_BIN",
+                      {"--mic", "mic.xml", "--list", "tsp.xml", "--playback", "play.flac", "--output-dir", "sim"},
+                      1,
                       "play.flac: expected 268435456 frames, found 20000"},
-           OptionCase{"LyingFlacRecording", "TFCHECK_BIN", {"--recordings", "flac.xml"}, 3,
+           OptionCase{"LyingFlacRecording",
+                      "TFCHECK_BIN",
+                      {"--recordings", "flac.xml"},
+                      3,
                       "rec.flac: 20000 frames, the list's offset and periods need 32768"},
-           OptionCase{"PeriodsBeyondTheRecording", "TFCHECK_BIN", {"--recordings", "huge.xml"}, 3,
+           OptionCase{"PeriodsBeyondTheRecording",
+                      "TFCHECK_BIN",
+                      {"--recordings", "huge.xml"},
+                      3,
                       "rec.flac: 20000 frames, the list's offset and periods need 268435456"},
        }) {
     SCOPED_TRACE(c.name);

@@ -35,7 +35,10 @@ struct Node {
 Node Inspect(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return {"absent", 0, 0};
-  const char* kind = S_ISLNK(st.st_mode) ? "link" : S_ISFIFO(st.st_mode) ? "fifo" : S_ISCHR(st.st_mode) ? "chr" : "file";
+  const char* kind = S_ISLNK(st.st_mode)    ? "link"
+                     : S_ISFIFO(st.st_mode) ? "fifo"
+                     : S_ISCHR(st.st_mode)  ? "chr"
+                                            : "file";
   return {kind, st.st_mode & 07777, st.st_uid};
 }
 
@@ -64,7 +67,7 @@ struct TargetCase {
   std::string program;  // "trelvix", "dravik" or "tspgen"
   // Makes the target `path` (relative to the run's directory) in `dir`.
   std::function<void(const std::string& dir, const std::string& path)> make;
-  bool asNobody;        // run as an unprivileged user (when the test runs as root)
+  bool asNobody;  // run as an unprivileged user (when the test runs as root)
   int status;
   std::string errMention;  // in standard error when status is 1
 };
@@ -124,8 +127,7 @@ TEST_P(OutputTarget, IsWrittenAsTheShellWouldWriteIt) {
   ASSERT_EQ(0, ::chmod(dir.c_str(), 0777));
   // Root may write anything: it runs the case as an unprivileged user.
   const bool switchUser = c.asNobody && ::geteuid() == 0;
-  if (switchUser && ::access("/usr/bin/setpriv", X_OK) != 0)
-    GTEST_SKIP() << "no way to run as an unprivileged user";
+  if (switchUser && ::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "no way to run as an unprivileged user";
 
   // The file each program writes, and the command that writes it there.
   std::string target;
@@ -133,7 +135,8 @@ TEST_P(OutputTarget, IsWrittenAsTheShellWouldWriteIt) {
   const bool tfMode = c.name == "trelvixTFIntoDevStdout";
   if (c.program == "trelvix") {
     target = c.name == "trelvixIntoDevStdout" || tfMode ? "/dev/stdout"
-             : c.name == "trelvixIntoProcSelfFd" ? "/proc/self/fd/1" : "out.xml";
+             : c.name == "trelvixIntoProcSelfFd"        ? "/proc/self/fd/1"
+                                                        : "out.xml";
     argv = {RequireProgram("TRELVIX_BIN"), "--mode", "template", "-t", "mic", "-o", target};
     if (tfMode) {
       // A TSP list: its dravik runs are reported while the file is written.
@@ -147,12 +150,30 @@ TEST_P(OutputTarget, IsWrittenAsTheShellWouldWriteIt) {
     WriteWhole(dir + "/origin.flt", Flt(ImpulsePeriod()));
     WriteWave(dir + "/rec.wav", 1, ImpulsePeriod());
     target = "out_ch1.flt";
-    argv = {RequireProgram("DRAVIK_BIN"), "--tsporigflt", "origin.flt", "--syncaddfreq", "1",
-            "--syncaddoffset", "0", "rec.wav", "out"};
+    argv = {RequireProgram("DRAVIK_BIN"),
+            "--tsporigflt",
+            "origin.flt",
+            "--syncaddfreq",
+            "1",
+            "--syncaddoffset",
+            "0",
+            "rec.wav",
+            "out"};
   } else {
     target = "origin.tsp";
-    argv = {RequireProgram("TSPGEN_BIN"), "--tsp-length", "1024", "--synchronous-average", "1",
-            "--tsp-offset", "0", "--origin", target, "--origin-wav", "o.wav", "--playback", "p.wav"};
+    argv = {RequireProgram("TSPGEN_BIN"),
+            "--tsp-length",
+            "1024",
+            "--synchronous-average",
+            "1",
+            "--tsp-offset",
+            "0",
+            "--origin",
+            target,
+            "--origin-wav",
+            "o.wav",
+            "--playback",
+            "p.wav"};
   }
   if (c.make) c.make(dir, target);
   if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
@@ -180,10 +201,14 @@ TEST_P(OutputTarget, IsWrittenAsTheShellWouldWriteIt) {
     EXPECT_EQ(after.kind, node.kind == "absent" ? "file" : node.kind);
   }
   std::string written;
-  if (node.kind == "fifo") written = fromFifo;
-  else if (node.kind == "link") written = ReadWhole(dir + "/real/target");
-  else if (target[0] == '/') written = o.out;
-  else if (node.kind == "file") written = ReadWhole(dir + "/" + target);
+  if (node.kind == "fifo")
+    written = fromFifo;
+  else if (node.kind == "link")
+    written = ReadWhole(dir + "/real/target");
+  else if (target[0] == '/')
+    written = o.out;
+  else if (node.kind == "file")
+    written = ReadWhole(dir + "/" + target);
   if (node.kind != "chr") {
     EXPECT_GT(written.size(), 100u);
     EXPECT_NE(written, kEarlier);
@@ -205,7 +230,6 @@ TEST_P(OutputTarget, IsWrittenAsTheShellWouldWriteIt) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, OutputTarget, ::testing::ValuesIn(TargetCases()),
                          [](const ::testing::TestParamInfo<TargetCase>& testInfo) { return testInfo.param.name; });
-
 
 // A program started in the background, its output captured in files, so
 // the test can act while it runs.
@@ -349,17 +373,31 @@ TEST_P(Stop, LeavesNothingBehind) {
   // averaged periods of 16384 silent frames.
   constexpr std::uint32_t kPeriods = 60000;
   std::vector<std::string> recordings = {dir + "/rec.wav"};
-  for (int extra = 1; extra < c.recordings; ++extra) recordings.push_back(dir + "/rec" + std::to_string(extra) + ".wav");
+  for (int extra = 1; extra < c.recordings; ++extra)
+    recordings.push_back(dir + "/rec" + std::to_string(extra) + ".wav");
   if (c.signal) {
     WriteWhole(dir + "/list.xml", Replace(TSPListXml(sources), ">1</synchronousAverage>",
                                           ">" + std::to_string(kPeriods) + "</synchronousAverage>"));
     for (const std::string& recording : recordings) WriteLongSilence(recording, kPeriods * 16384);
-  } else WriteWave(dir + "/rec.wav", 1, ImpulsePeriod());
-  std::vector<std::string> argv =
-      c.program == "trelvix"
-          ? std::vector<std::string>{RequireProgram("TRELVIX_BIN"), "--mode", "tf", "-o", "tf.bin", "mic.xml", "list.xml"}
-          : std::vector<std::string>{RequireProgram("DRAVIK_BIN"), "--tsporigflt", "origin.flt", "--syncaddfreq",
-                                     c.signal ? std::to_string(kPeriods) : "1", "--syncaddoffset", "0", "rec.wav", "out"};
+  } else
+    WriteWave(dir + "/rec.wav", 1, ImpulsePeriod());
+  std::vector<std::string> argv = c.program == "trelvix"
+                                      ? std::vector<std::string>{RequireProgram("TRELVIX_BIN"),
+                                                                 "--mode",
+                                                                 "tf",
+                                                                 "-o",
+                                                                 "tf.bin",
+                                                                 "mic.xml",
+                                                                 "list.xml"}
+                                      : std::vector<std::string>{RequireProgram("DRAVIK_BIN"),
+                                                                 "--tsporigflt",
+                                                                 "origin.flt",
+                                                                 "--syncaddfreq",
+                                                                 c.signal ? std::to_string(kPeriods) : "1",
+                                                                 "--syncaddoffset",
+                                                                 "0",
+                                                                 "rec.wav",
+                                                                 "out"};
   const Tree before = c.signal ? Tree() : Snapshot(dir);
 
   if (!c.signal) {
@@ -388,9 +426,10 @@ TEST_P(Stop, LeavesNothingBehind) {
     ASSERT_TRUE(WaitUntilOpened(recording)) << recording << " was never opened\n" << program.Output();
   ASSERT_EQ(0, ::kill(program.Pid(), c.signal));
   const int status = program.Wait();
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal)
-      << "wait status " << status << "\n" << program.Output();
-  for (const std::string& recording : recordings) EXPECT_FALSE(HeldOpen(recording)) << "a dravik still reads " << recording;
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << "wait status " << status << "\n"
+                                                                   << program.Output();
+  for (const std::string& recording : recordings)
+    EXPECT_FALSE(HeldOpen(recording)) << "a dravik still reads " << recording;
   EXPECT_EQ(ReadWhole(dir + "/tf.bin"), kEarlier);
   EXPECT_EQ(ReadWhole(dir + "/out_ch1.flt"), kEarlier);
   for (fs::recursive_directory_iterator it(dir), end; it != end; ++it)
@@ -399,20 +438,18 @@ TEST_P(Stop, LeavesNothingBehind) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, Stop,
-    ::testing::Values(StopCase{"trelvixInterrupted", "trelvix", SIGINT, 0, ""},
-                      StopCase{"trelvixTerminated", "trelvix", SIGTERM, 0, ""},
-                      StopCase{"trelvixHungUp", "trelvix", SIGHUP, 0, ""},
-                      StopCase{"trelvixQuit", "trelvix", SIGQUIT, 0, ""},
-                      StopCase{"trelvixReaderOfItsOutputGone", "trelvix", SIGPIPE, 0, ""},
-                      StopCase{"dravikReaderOfItsOutputGone", "dravik", SIGPIPE, 0, ""},
-                      StopCase{"trelvixTerminatedWithRunsAhead", "trelvix", SIGTERM, 0, "", 3},
-                      StopCase{"dravikTerminated", "dravik", SIGTERM, 0, ""},
-                      StopCase{"trelvixOverTheFileSizeLimit", "trelvix", 0, 600,
-                               "cannot write output file 'tf.bin': File too large"},
-                      StopCase{"dravikOverTheFileSizeLimit", "dravik", 0, 8192,
-                               "File open failed: out_ch1.flt: File too large"},
-                      StopCase{"vesk2sofaOverTheFileSizeLimit", "vesk2sofa", 0, 65536,
-                               "vesk2sofa: cannot write output file 'out.sofa': File too large\n"}),
+    ::testing::Values(
+        StopCase{"trelvixInterrupted", "trelvix", SIGINT, 0, ""},
+        StopCase{"trelvixTerminated", "trelvix", SIGTERM, 0, ""}, StopCase{"trelvixHungUp", "trelvix", SIGHUP, 0, ""},
+        StopCase{"trelvixQuit", "trelvix", SIGQUIT, 0, ""},
+        StopCase{"trelvixReaderOfItsOutputGone", "trelvix", SIGPIPE, 0, ""},
+        StopCase{"dravikReaderOfItsOutputGone", "dravik", SIGPIPE, 0, ""},
+        StopCase{"trelvixTerminatedWithRunsAhead", "trelvix", SIGTERM, 0, "", 3},
+        StopCase{"dravikTerminated", "dravik", SIGTERM, 0, ""},
+        StopCase{"trelvixOverTheFileSizeLimit", "trelvix", 0, 600, "cannot write output file 'tf.bin': File too large"},
+        StopCase{"dravikOverTheFileSizeLimit", "dravik", 0, 8192, "File open failed: out_ch1.flt: File too large"},
+        StopCase{"vesk2sofaOverTheFileSizeLimit", "vesk2sofa", 0, 65536,
+                 "vesk2sofa: cannot write output file 'out.sofa': File too large\n"}),
     [](const ::testing::TestParamInfo<StopCase>& testInfo) { return testInfo.param.name; });
 
 // Under any address-space limit dravik either does its work or says that
@@ -435,10 +472,10 @@ TEST(Memory, DravikSucceedsOrSaysOutOfMemoryUnderAnyLimit) {
       const struct rlimit space = {kib << 10, kib << 10};
       ::setrlimit(RLIMIT_AS, &space);
     };
-    const vesk_test::ProcessResult run = vesk_test::RunProcess(
-        {RequireProgram("DRAVIK_BIN"), "--tsporigflt", "origin.flt", "--syncaddfreq", "1", "--syncaddoffset", "0",
-         "rec.wav", "out"},
-        options);
+    const vesk_test::ProcessResult run =
+        vesk_test::RunProcess({RequireProgram("DRAVIK_BIN"), "--tsporigflt", "origin.flt", "--syncaddfreq", "1",
+                               "--syncaddoffset", "0", "rec.wav", "out"},
+                              options);
     if (run.err.find("error while loading shared libraries") != std::string::npos) continue;  // the loader's limit
     EXPECT_EQ(run.signal, 0) << run.err;
     if (run.status == 0) continue;
@@ -453,8 +490,8 @@ struct MessageCase {
   std::string name;
   std::vector<std::string> args;  // after the program
   std::string program;
-  std::string mention;            // in standard error
-  long addressSpaceKiB = 0;       // limit of the run's memory; 0: the usual
+  std::string mention;       // in standard error
+  long addressSpaceKiB = 0;  // limit of the run's memory; 0: the usual
 };
 
 void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.name; }
@@ -504,19 +541,26 @@ TEST_P(WriteFailure, NamesTheFileAndTheReason) {
   EXPECT_EQ(run.err.find("bad_alloc"), std::string::npos) << run.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Targets, WriteFailure,
-    ::testing::Values(
-        MessageCase{"TemplateOnAFullDevice", {"--mode", "template", "-t", "mic", "-o", "/dev/full"}, "trelvix",
-                    "cannot write output file '/dev/full': No space left on device"},
-        MessageCase{"TransferFunctionOnAFullDevice", {"--mode", "tf", "-o", "/dev/full", "mic.xml", "list.xml"},
-                    "trelvix", "cannot write output file '/dev/full': No space left on device"},
-        MessageCase{"ImpulseOnAFullDevice",
-                    {"--tsporigflt", "origin.flt", "--syncaddfreq", "1", "--syncaddoffset", "0", "rec.wav", "full"},
-                    "dravik", "File open failed: full_ch1.flt: No space left on device"},
-        MessageCase{"OutOfMemory", {"--mode", "tf", "-o", "tf.bin", "mic.xml", "big.xml"}, "trelvix",
-                    "out of memory while ", 70 * 1024}),
-    [](const ::testing::TestParamInfo<MessageCase>& testInfo) { return testInfo.param.name; });
+INSTANTIATE_TEST_SUITE_P(Targets, WriteFailure,
+                         ::testing::Values(MessageCase{"TemplateOnAFullDevice",
+                                                       {"--mode", "template", "-t", "mic", "-o", "/dev/full"},
+                                                       "trelvix",
+                                                       "cannot write output file '/dev/full': No space left on device"},
+                                           MessageCase{"TransferFunctionOnAFullDevice",
+                                                       {"--mode", "tf", "-o", "/dev/full", "mic.xml", "list.xml"},
+                                                       "trelvix",
+                                                       "cannot write output file '/dev/full': No space left on device"},
+                                           MessageCase{"ImpulseOnAFullDevice",
+                                                       {"--tsporigflt", "origin.flt", "--syncaddfreq", "1",
+                                                        "--syncaddoffset", "0", "rec.wav", "full"},
+                                                       "dravik",
+                                                       "File open failed: full_ch1.flt: No space left on device"},
+                                           MessageCase{"OutOfMemory",
+                                                       {"--mode", "tf", "-o", "tf.bin", "mic.xml", "big.xml"},
+                                                       "trelvix",
+                                                       "out of memory while ",
+                                                       70 * 1024}),
+                         [](const ::testing::TestParamInfo<MessageCase>& testInfo) { return testInfo.param.name; });
 
 }  // namespace
 }  // namespace hostile

@@ -31,8 +31,8 @@ WaveClaims Channels(uint16_t channels) {
 struct DravikCase {
   std::string name;
   std::function<void(const std::string& dir)> prepare;  // writes the hostile input
-  std::vector<std::string> extraArgs;                    // before the two file names
-  std::string stdoutMention;                             // exact fixed text expected
+  std::vector<std::string> extraArgs;                   // before the two file names
+  std::string stdoutMention;                            // exact fixed text expected
 };
 
 void PrintTo(const DravikCase& c, std::ostream* os) { *os << c.name; }
@@ -61,47 +61,67 @@ std::vector<DravikCase> Cases() {
       {"RecordingMissing", [](const std::string&) {}, {}, kNoWave},
       {"RecordingEmpty", Writes("rec.wav", [] { return std::string(); }), {}, kNoWave},
       {"RecordingGarbage", Writes("rec.wav", [] { return Garbage(70000); }), {}, kNoWave},
-      {"RecordingIsADirectory", [](const std::string& dir) { fs::create_directory(dir + "/rec.wav"); }, {},
-       kNoWave},
-      {"RecordingHeaderOnly", Writes("rec.wav", [] { return Wave(Channels(2), "").substr(0, 20); }), {},
-       kNoWave},
-      {"RecordingWithoutChannels", Writes("rec.wav", [] { return Wave(Channels(0), Pcm16(1, 100)); }), {},
-       kNoWave},
-      {"RecordingOfOneFrame", Writes("rec.wav", [] { return Wave(Channels(2), Pcm16(2, 1)); }), {},
+      {"RecordingIsADirectory", [](const std::string& dir) { fs::create_directory(dir + "/rec.wav"); }, {}, kNoWave},
+      {"RecordingHeaderOnly", Writes("rec.wav", [] { return Wave(Channels(2), "").substr(0, 20); }), {}, kNoWave},
+      {"RecordingWithoutChannels", Writes("rec.wav", [] { return Wave(Channels(0), Pcm16(1, 100)); }), {}, kNoWave},
+      {"RecordingOfOneFrame",
+       Writes("rec.wav", [] { return Wave(Channels(2), Pcm16(2, 1)); }),
+       {},
        "Wave length(1) is short when sync_add_freq = 1.\n"},
-      {"RecordingDataSizeLies", Writes("rec.wav", [lyingData] { return Wave(lyingData, Pcm16(2, 10)); }), {},
+      {"RecordingDataSizeLies",
+       Writes("rec.wav", [lyingData] { return Wave(lyingData, Pcm16(2, 10)); }),
+       {},
        "Wave length(10) is short when sync_add_freq = 1.\n"},
-      {"RecordingAllSizesLie", Writes("rec.wav", [lyingAll] { return Wave(lyingAll, Pcm16(2, 100)); }), {},
+      {"RecordingAllSizesLie",
+       Writes("rec.wav", [lyingAll] { return Wave(lyingAll, Pcm16(2, 100)); }),
+       {},
        "Wave length(100) is short when sync_add_freq = 1.\n"},
-      {"RecordingFormatChunkSizeLies", Writes("rec.wav", [lyingFmt] { return Wave(lyingFmt, Pcm16(2, 100)); }),
-       {}, kNoWave},
-      {"RecordingWithoutBitsPerSample", Writes("rec.wav", [noBits] { return Wave(noBits, Pcm16(2, 100)); }),
-       {}, kNoWave},
-      {"RecordingWithoutSampleRate", Writes("rec.wav", [noRate] { return Wave(noRate, Pcm16(2, 100)); }), {},
+      {"RecordingFormatChunkSizeLies",
+       Writes("rec.wav", [lyingFmt] { return Wave(lyingFmt, Pcm16(2, 100)); }),
+       {},
        kNoWave},
-      {"RecordingOf1100Channels", Writes("rec.wav", [] { return Wave(Channels(1100), Pcm16(1100, 2)); }), {},
+      {"RecordingWithoutBitsPerSample",
+       Writes("rec.wav", [noBits] { return Wave(noBits, Pcm16(2, 100)); }),
+       {},
        kNoWave},
-      {"RecordingOf65535Channels", Writes("rec.wav", [] { return Wave(Channels(65535), Pcm16(65535, 1)); }),
-       {}, kNoWave},
+      {"RecordingWithoutSampleRate", Writes("rec.wav", [noRate] { return Wave(noRate, Pcm16(2, 100)); }), {}, kNoWave},
+      {"RecordingOf1100Channels", Writes("rec.wav", [] { return Wave(Channels(1100), Pcm16(1100, 2)); }), {}, kNoWave},
+      {"RecordingOf65535Channels",
+       Writes("rec.wav", [] { return Wave(Channels(65535), Pcm16(65535, 1)); }),
+       {},
+       kNoWave},
       // Float origins (a valid one, origin.flt, is always there).
-      {"OriginOfOddSize", Writes("odd.flt", [] { return Flt(ImpulsePeriod()).substr(1); }),
-       {"--tsporigflt", "odd.flt"}, kNoOrigin},
-      {"OriginEmpty", Writes("empty.flt", [] { return std::string(); }), {"--tsporigflt", "empty.flt"},
+      {"OriginOfOddSize",
+       Writes("odd.flt", [] { return Flt(ImpulsePeriod()).substr(1); }),
+       {"--tsporigflt", "odd.flt"},
        kNoOrigin},
-      {"OriginShorterThanAPeriod", Writes("short.flt", [] { return Flt(std::vector<float>(4096, 1.0f)); }),
-       {"--tsporigflt", "short.flt"}, kNoOrigin},
-      {"OriginSilent", Writes("zero.flt", [] { return Flt(std::vector<float>(16384, 0.0f)); }),
-       {"--tsporigflt", "zero.flt"}, kNoOrigin},
-      {"OriginIsADirectory", [](const std::string& dir) { fs::create_directory(dir + "/origin.d"); },
-       {"--tsporigflt", "origin.d"}, kNoOrigin},
+      {"OriginEmpty", Writes("empty.flt", [] { return std::string(); }), {"--tsporigflt", "empty.flt"}, kNoOrigin},
+      {"OriginShorterThanAPeriod",
+       Writes("short.flt", [] { return Flt(std::vector<float>(4096, 1.0f)); }),
+       {"--tsporigflt", "short.flt"},
+       kNoOrigin},
+      {"OriginSilent",
+       Writes("zero.flt", [] { return Flt(std::vector<float>(16384, 0.0f)); }),
+       {"--tsporigflt", "zero.flt"},
+       kNoOrigin},
+      {"OriginIsADirectory",
+       [](const std::string& dir) { fs::create_directory(dir + "/origin.d"); },
+       {"--tsporigflt", "origin.d"},
+       kNoOrigin},
       {"OriginIsEndless", [](const std::string&) {}, {"--tsporigflt", "/dev/zero"}, kNoOrigin},
       // Wave origins.
-      {"WaveOriginWithoutChannels", Writes("o.wav", [] { return Wave(Channels(0), Pcm16(1, 100)); }),
-       {"--tsporigwav", "o.wav"}, kNoOrigin},
-      {"WaveOriginDataSizeLies", Writes("o.wav", [lyingAll] { return Wave(lyingAll, Pcm16(2, 100)); }),
-       {"--tsporigwav", "o.wav"}, kNoOrigin},
-      {"WaveOriginChannelAbsent", Writes("o.wav", [] { return Wave(Channels(2), Pcm16(2, 16384)); }),
-       {"--tsporigwav", "o.wav", "--tsporigchannel", "100"}, "Value of tsporigchannel is incorrect. \n"},
+      {"WaveOriginWithoutChannels",
+       Writes("o.wav", [] { return Wave(Channels(0), Pcm16(1, 100)); }),
+       {"--tsporigwav", "o.wav"},
+       kNoOrigin},
+      {"WaveOriginDataSizeLies",
+       Writes("o.wav", [lyingAll] { return Wave(lyingAll, Pcm16(2, 100)); }),
+       {"--tsporigwav", "o.wav"},
+       kNoOrigin},
+      {"WaveOriginChannelAbsent",
+       Writes("o.wav", [] { return Wave(Channels(2), Pcm16(2, 16384)); }),
+       {"--tsporigwav", "o.wav", "--tsporigchannel", "100"},
+       "Value of tsporigchannel is incorrect. \n"},
   };
 }
 
@@ -114,8 +134,8 @@ protected:
   }
   Outcome Dravik(const std::vector<std::string>& extra, const std::string& recording = "rec.wav",
                  const std::string& head = "out") {
-    std::vector<std::string> argv = {RequireProgram("DRAVIK_BIN"), "--tsporigflt", "origin.flt",
-                                     "--syncaddfreq", "1", "--syncaddoffset", "0"};
+    std::vector<std::string> argv = {
+        RequireProgram("DRAVIK_BIN"), "--tsporigflt", "origin.flt", "--syncaddfreq", "1", "--syncaddoffset", "0"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     argv.push_back(recording);
     argv.push_back(head);
@@ -250,24 +270,31 @@ TEST_P(NonFinite, StopsBeforeAnyFileIsWritten) {
 INSTANTIATE_TEST_SUITE_P(
     Samples, NonFinite,
     ::testing::Values(
-        NonFiniteCase{"NaNInTheSecondChannel", {{1, 100, 1.0f}}, SIZE_MAX, {},
+        NonFiniteCase{"NaNInTheSecondChannel",
+                      {{1, 100, 1.0f}},
+                      SIZE_MAX,
+                      {},
                       "wavefile(rec.wav): channel 1, frame 100 is not a finite number.\n"},
-        NonFiniteCase{"InfinityAtTheLastFrameAveraged", {{0, 16383, 2.0f}, {1, 20000, 3.0f}}, SIZE_MAX, {},
+        NonFiniteCase{"InfinityAtTheLastFrameAveraged",
+                      {{0, 16383, 2.0f}, {1, 20000, 3.0f}},
+                      SIZE_MAX,
+                      {},
                       "wavefile(rec.wav): channel 0, frame 16383 is not a finite number.\n"},
-        NonFiniteCase{"NaNInTheSearchedRegion", {{0, 40000, 1.0f}}, SIZE_MAX,
+        NonFiniteCase{"NaNInTheSearchedRegion",
+                      {{0, 40000, 1.0f}},
+                      SIZE_MAX,
                       {"--searchoffset", "0,49152", "--outchannellist", "0,1"},
                       "wavefile(rec.wav): channel 0, frame 40000 is not a finite number.\n"},
-        NonFiniteCase{"NaNInTheOrigin", {}, 7, {},
-                      "tsp origin file(origin.flt): sample 7 is not a finite number.\n"}),
+        NonFiniteCase{"NaNInTheOrigin", {}, 7, {}, "tsp origin file(origin.flt): sample 7 is not a finite number.\n"}),
     [](const ::testing::TestParamInfo<NonFiniteCase>& testInfo) { return testInfo.param.name; });
 
 // .flt impulse responses of odd sizes in an impulse-response list: bytes
 // after the last whole sample are dropped, too few samples end the run.
 struct FltCase {
   std::string name;
-  std::size_t bytes;       // size of the .flt file
-  int status;              // trelvix's exit status
-  std::string mention;     // in its standard error when it fails
+  std::size_t bytes;    // size of the .flt file
+  int status;           // trelvix's exit status
+  std::string mention;  // in its standard error when it fails
 };
 
 void PrintTo(const FltCase& c, std::ostream* os) { *os << c.name; }
@@ -331,10 +358,9 @@ TEST_P(NonFiniteTF, StopsBeforeTheFileIsWritten) {
   WriteWhole(dir / "ir.flt", Flt(ir));
   WriteWhole(dir / "tf.bin", "a transfer-function file of an earlier run\n");
   const Tree before = Snapshot(dir.Path());
-  const Outcome o = RunProgram(
-      {RequireProgram("TRELVIX_BIN"), "--mode", "tf", "--output-type", c.outputType, "-o", "tf.bin", "mic.xml",
-       "list.xml"},
-      dir.Path());
+  const Outcome o = RunProgram({RequireProgram("TRELVIX_BIN"), "--mode", "tf", "--output-type", c.outputType, "-o",
+                                "tf.bin", "mic.xml", "list.xml"},
+                               dir.Path());
   if (!EndedCleanly(o, c.status) || c.status == 0) return;
   EXPECT_GE(o.err.size(), c.message.size()) << Describe(o);
   EXPECT_EQ(o.err.substr(o.err.size() - std::min(o.err.size(), c.message.size())), c.message) << Describe(o);
@@ -348,17 +374,29 @@ const float kInf = std::numeric_limits<float>::infinity();
 INSTANTIATE_TEST_SUITE_P(
     Flt, NonFiniteTF,
     ::testing::Values(
-        NonFiniteTFCase{"NaNInTheWindow", {{0, 1.0f}, {37, kNaN}}, "m2pg", 1,
-                        "ir.flt: sample 37 is not a finite number\n"},
-        NonFiniteTFCase{"InfinityAtTheWindowsEnd", {{0, 1.0f}, {511, -kInf}}, "gtf", 1,
+        NonFiniteTFCase{
+            "NaNInTheWindow", {{0, 1.0f}, {37, kNaN}}, "m2pg", 1, "ir.flt: sample 37 is not a finite number\n"},
+        NonFiniteTFCase{"InfinityAtTheWindowsEnd",
+                        {{0, 1.0f}, {511, -kInf}},
+                        "gtf",
+                        1,
                         "ir.flt: sample 511 is not a finite number\n"},
         NonFiniteTFCase{"NaNAfterTheWindow", {{0, 1.0f}, {512, kNaN}}, "gtf", 0, ""},
-        NonFiniteTFCase{"SpectrumOverflows", {{0, 3e38f}, {1, 3e38f}}, "m2pg", 1,
+        NonFiniteTFCase{"SpectrumOverflows",
+                        {{0, 3e38f}, {1, 3e38f}},
+                        "m2pg",
+                        1,
                         "the transfer function of src 0, mic 0 is not finite (bin 0)\n"},
-        NonFiniteTFCase{"EnergyOverflows", {{3, 3e19f}}, "gtf", 1,
+        NonFiniteTFCase{"EnergyOverflows",
+                        {{3, 3e19f}},
+                        "gtf",
+                        1,
                         "the energy of src 0 overflows single precision at mic 0: its impulse responses are far "
                         "too large\n"},
-        NonFiniteTFCase{"NoEnergy", {}, "gtf", 1,
+        NonFiniteTFCase{"NoEnergy",
+                        {},
+                        "gtf",
+                        1,
                         "the impulse responses of src 0 have zero energy in single precision at every microphone "
                         "(mic 0 to 0), so its transfer functions would not be finite\n"}),
     [](const ::testing::TestParamInfo<NonFiniteTFCase>& testInfo) { return testInfo.param.name; });

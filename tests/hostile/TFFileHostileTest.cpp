@@ -44,8 +44,7 @@ void PrintTo(const TFCase& c, std::ostream* os) { *os << c.name; }
 std::vector<TFCase> Cases() {
   return {
       {"MagicOnly", [] { return std::string("VESKFILE"); }, "format major version"},
-      {"HeaderCutShort", [] { return Bytes().Text("VESKFILE").U32(1).U16(0).Str(); },
-       "format minor version"},
+      {"HeaderCutShort", [] { return Bytes().Text("VESKFILE").U32(1).U16(0).Str(); }, "format minor version"},
       {"UnknownMajorVersion", [] { return Bytes().Text("VESKFILE").U32(2).U32(0).U32(0).Str(); },
        "expected format version 1.x, found 2.0"},
       {"DataSetCountLies", [] { return Header(kMax32).Str(); }, "id length of data set 0"},
@@ -57,17 +56,14 @@ std::vector<TFCase> Cases() {
        "of 1099511627776 bytes, found only 64 bytes left"},
       {"UnknownDataSetLengthLies", [] { return File("x-unknown", "abc", 1ull << 33); },
        "of 8589934592 bytes, found only 3 bytes left"},
-      {"ListCountLies",
-       [] { return File("vgtf::Fmt", Bytes().U8(0).U8(0).U8(0).U8(0).U8(0).U8(1).U32(kMax32)); },
+      {"ListCountLies", [] { return File("vgtf::Fmt", Bytes().U8(0).U8(0).U8(0).U8(0).U8(0).U8(1).U32(kMax32)); },
        "micPositions"},
-      {"TextLengthLies", [] { return File("vgtf::Spec", Bytes().U8(1).U32(kMax32).Text("2026/")); },
-       "date"},
-      {"ArrayDimensionsLie",
-       [] { return File("vgtf::GTF", GTFWithTf(Bytes().U32(kMax32).U32(kMax32).U32(kMax32))); }, "tf"},
-      {"ArrayDimensionAfterZero",
-       [] { return File("vgtf::GTF", GTFWithTf(Bytes().U32(0).U32(kMax32).U32(kMax32))); }, "tf"},
-      {"ArrayOfTooManyEmptyLists",
-       [] { return File("vgtf::GTF", GTFWithTf(Bytes().U32(1u << 20).U32(2).U32(0))); },
+      {"TextLengthLies", [] { return File("vgtf::Spec", Bytes().U8(1).U32(kMax32).Text("2026/")); }, "date"},
+      {"ArrayDimensionsLie", [] { return File("vgtf::GTF", GTFWithTf(Bytes().U32(kMax32).U32(kMax32).U32(kMax32))); },
+       "tf"},
+      {"ArrayDimensionAfterZero", [] { return File("vgtf::GTF", GTFWithTf(Bytes().U32(0).U32(kMax32).U32(kMax32))); },
+       "tf"},
+      {"ArrayOfTooManyEmptyLists", [] { return File("vgtf::GTF", GTFWithTf(Bytes().U32(1u << 20).U32(2).U32(0))); },
        "expected at most 1048576"},
       {"BadSetMark", [] { return File("vgtf::Fmt", Bytes().U8(7).I32(1)); }, "formatType"},
       {"BinIndicesDisagreeWithBinCount",
@@ -150,13 +146,12 @@ TEST_P(TfcheckDamage, IsRefusedNamingTheField) {
 // vec3s).
 INSTANTIATE_TEST_SUITE_P(
     Damaged, TfcheckDamage,
-    ::testing::Values(
-        DamageCase{"MicrophonePositionNaN", "vgtf::Fmt", 25 + 5, Bytes().U32(0x7fc00000u),
-                   "tf.bin: the position of microphone 0 is not finite"},
-        DamageCase{"SourcePositionInfinite", "vgtf::GTF", 10 + 4, Bytes().U32(0x7f800000u),
-                   "tf.bin: the position of source 0 is not finite"},
-        DamageCase{"FftLengthOfTwoToThe26", "vgtf::Fmt", 11, Bytes().U32(1u << 26),
-                   "tf.bin: fftLength 67108864 is more than 16 times the 257 bins the file holds"}),
+    ::testing::Values(DamageCase{"MicrophonePositionNaN", "vgtf::Fmt", 25 + 5, Bytes().U32(0x7fc00000u),
+                                 "tf.bin: the position of microphone 0 is not finite"},
+                      DamageCase{"SourcePositionInfinite", "vgtf::GTF", 10 + 4, Bytes().U32(0x7f800000u),
+                                 "tf.bin: the position of source 0 is not finite"},
+                      DamageCase{"FftLengthOfTwoToThe26", "vgtf::Fmt", 11, Bytes().U32(1u << 26),
+                                 "tf.bin: fftLength 67108864 is more than 16 times the 257 bins the file holds"}),
     [](const ::testing::TestParamInfo<DamageCase>& param) { return param.param.name; });
 
 }  // namespace

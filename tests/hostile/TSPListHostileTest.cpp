@@ -34,8 +34,8 @@ protected:
     WriteWave(path, channels, period, {}, rateHz);
   }
   Outcome Trelvix() {
-    return RunProgram({RequireProgram("TRELVIX_BIN"), "--mode", "tf", "-o", "tf.bin", "mic.xml", "list.xml"},
-                      work_, {"TMPDIR=" + work_ + "/tmp"});
+    return RunProgram({RequireProgram("TRELVIX_BIN"), "--mode", "tf", "-o", "tf.bin", "mic.xml", "list.xml"}, work_,
+                      {"TMPDIR=" + work_ + "/tmp"});
   }
   ScratchDir root_;
   std::string work_;
@@ -179,9 +179,9 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"MicIndexNotInTheArray", "<micIndex>0</micIndex>", "<micIndex>4294967295</micIndex>",
                   "mic combinations are not same"},
         ValueCase{"MicIndexBeyondDravik", "<micIndex>0</micIndex>", "<micIndex>64</micIndex>",
-                  "source 0, file rec.wav: micIndex 64 is not a recording channel dravik can select (0 to 63)\n",
-                  true},
-        ValueCase{"SourceWithAFilePerMicrophone", "<files><file", "<files><file version=\"1\"><name>r1.wav</name>"
+                  "source 0, file rec.wav: micIndex 64 is not a recording channel dravik can select (0 to 63)\n", true},
+        ValueCase{"SourceWithAFilePerMicrophone", "<files><file",
+                  "<files><file version=\"1\"><name>r1.wav</name>"
                   "<micIndices><micIndex>1</micIndex></micIndices></file><file",
                   "source 0 names 2 files: each source takes one recording of every microphone, whose micIndices "
                   "list the recording channels; only the first file's are compared with the array\n"
@@ -195,10 +195,10 @@ INSTANTIATE_TEST_SUITE_P(
 // Recordings that do not fit the run: refused before dravik runs, by name.
 struct MismatchCase {
   std::string name;
-  int channels, rateHz;      // of rec.wav
-  std::string micIndex;      // the one microphone's, in the array and the list
+  int channels, rateHz;  // of rec.wav
+  std::string micIndex;  // the one microphone's, in the array and the list
   std::vector<std::string> extraArgs;
-  std::string message;       // trelvix's whole standard error ends with it
+  std::string message;  // trelvix's whole standard error ends with it
 };
 
 void PrintTo(const MismatchCase& c, std::ostream* os) { *os << c.name; }
@@ -228,13 +228,25 @@ TEST_P(RecordingMismatch, EndsTheRunAndKeepsTheOutputFile) {
 INSTANTIATE_TEST_SUITE_P(
     Hostile, RecordingMismatch,
     ::testing::Values(
-        MismatchCase{"RateAboveTheRun", 1, 48000, "0", {},
+        MismatchCase{"RateAboveTheRun",
+                     1,
+                     48000,
+                     "0",
+                     {},
                      "rec.wav is sampled at 48000 Hz, but the run is at 16000 Hz: give --sampling-freq 48000, "
                      "or resample the recording\n"},
-        MismatchCase{"RateBelowAGivenOne", 1, 16000, "0", {"--sampling-freq", "44100"},
+        MismatchCase{"RateBelowAGivenOne",
+                     1,
+                     16000,
+                     "0",
+                     {"--sampling-freq", "44100"},
                      "rec.wav is sampled at 16000 Hz, but the run is at 44100 Hz: give --sampling-freq 16000, "
                      "or resample the recording\n"},
-        MismatchCase{"ChannelOfTheMicIndexAbsent", 2, 16000, "2", {},
+        MismatchCase{"ChannelOfTheMicIndexAbsent",
+                     2,
+                     16000,
+                     "2",
+                     {},
                      "rec.wav has 2 channels, but its micIndices need 3 (the highest micIndex is 2)\n"}),
     [](const ::testing::TestParamInfo<MismatchCase>& testInfo) { return testInfo.param.name; });
 

@@ -26,18 +26,18 @@
 namespace vesk_test {
 
 struct ProcessOptions {
-  std::string workDir;               // empty: the test's own
-  std::vector<std::string> env;      // "NAME=value" sets, "NAME=" removes
-  std::function<void()> inChild;     // runs in the child before exec (limits)
-  int timeoutSeconds = 0;            // 0: wait as long as it takes
+  std::string workDir;            // empty: the test's own
+  std::vector<std::string> env;   // "NAME=value" sets, "NAME=" removes
+  std::function<void()> inChild;  // runs in the child before exec (limits)
+  int timeoutSeconds = 0;         // 0: wait as long as it takes
   bool stdinFromDevNull = false;
 };
 
 struct ProcessResult {
-  int status = -1;       // exit status; -1 when the program did not exit
-  int signal = 0;        // the signal that ended it, 0 if none
-  bool timedOut = false; // killed, with its group, after timeoutSeconds
-  long maxRssKiB = 0;    // peak resident memory of the program and its children
+  int status = -1;        // exit status; -1 when the program did not exit
+  int signal = 0;         // the signal that ended it, 0 if none
+  bool timedOut = false;  // killed, with its group, after timeoutSeconds
+  long maxRssKiB = 0;     // peak resident memory of the program and its children
   std::string out, err;
 };
 
@@ -73,8 +73,10 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, const Proc
       const std::size_t eq = entry.find('=');
       const std::string name = entry.substr(0, eq);
       const std::string value = eq == std::string::npos ? std::string() : entry.substr(eq + 1);
-      if (value.empty()) ::unsetenv(name.c_str());
-      else ::setenv(name.c_str(), value.c_str(), 1);
+      if (value.empty())
+        ::unsetenv(name.c_str());
+      else
+        ::setenv(name.c_str(), value.c_str(), 1);
     }
     if (options.inChild) options.inChild();
     std::vector<char*> args;

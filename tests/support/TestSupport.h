@@ -36,8 +36,7 @@ inline void WriteFlt(const std::string& path, const std::vector<float>& samples)
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-inline void WriteConfig(const std::string& path,
-                        const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file) {
+inline void WriteConfig(const std::string& path, const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file) {
   std::ofstream out(path);
   veskio2::veskconfig::VeskConfigFileXMLWriter writer(out);
   writer.Write(file);
@@ -63,8 +62,8 @@ inline veskio2::veskconfig::File1 MakeFile(const std::string& name, std::vector<
 }
 
 inline veskio2::veskconfig::Source2 MakeSource(const veskio2::Position<float>& position,
-                                               std::vector<veskio2::veskconfig::File1> files,
-                                               int cutStart = 1, int cutEnd = 0) {
+                                               std::vector<veskio2::veskconfig::File1> files, int cutStart = 1,
+                                               int cutEnd = 0) {
   veskio2::veskconfig::Source2 source;
   source.SetPosition(position);
   source.SetCutStart(cutStart);

@@ -25,8 +25,7 @@ std::vector<float> ReadFloat32LE(const std::string& path) {
   if (veskio2::ExistsButNotRegular(path)) throw ToolError("cannot open " + path + ": " + veskio2::kNotRegularFile);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ToolError("cannot open " + path);
-  const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
-                                         std::istreambuf_iterator<char>());
+  const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (bytes.size() % 4 != 0)
     throw ToolError(path + ": expected a multiple of 4 bytes, found " + std::to_string(bytes.size()));
   std::vector<float> values(bytes.size() / 4);

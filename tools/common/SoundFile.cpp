@@ -38,7 +38,7 @@ private:
   static sf_count_t Length(void* user) { return static_cast<sf_count_t>(Self(user).bytes_.size()); }
   static sf_count_t Seek(sf_count_t offset, int whence, void* user) {
     MemoryWave& w = Self(user);
-    const sf_count_t base = whence == SEEK_SET ? 0
+    const sf_count_t base = whence == SEEK_SET   ? 0
                             : whence == SEEK_CUR ? w.at_
                                                  : static_cast<sf_count_t>(w.bytes_.size());
     if (base + offset < 0) return -1;
@@ -108,7 +108,8 @@ void CheckWaveSize(const std::string& path, std::size_t frames, std::size_t chan
   const uint64_t limitSamples = kMaxDataBytes / bytesPerSample;
   if (channels != 0 && frames > limitSamples / channels) {
     std::ostringstream msg;
-    msg << "cannot write " << path << ": " << frames << " frames of " << channels << " channels exceed the 4 GiB a WAV file can hold";
+    msg << "cannot write " << path << ": " << frames << " frames of " << channels
+        << " channels exceed the 4 GiB a WAV file can hold";
     throw ToolError(msg.str());
   }
 }
@@ -183,11 +184,16 @@ std::size_t SoundReader::Frames() const { return static_cast<std::size_t>(impl_-
 double SoundReader::FullScale() const {
   switch (impl_->info.format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8: return 127.0 / 128.0;
-    case SF_FORMAT_PCM_16: return 32767.0 / 32768.0;
-    case SF_FORMAT_PCM_24: return 8388607.0 / 8388608.0;
-    case SF_FORMAT_PCM_32: return 2147483647.0 / 2147483648.0;
-    default: return 1.0;
+    case SF_FORMAT_PCM_U8:
+      return 127.0 / 128.0;
+    case SF_FORMAT_PCM_16:
+      return 32767.0 / 32768.0;
+    case SF_FORMAT_PCM_24:
+      return 8388607.0 / 8388608.0;
+    case SF_FORMAT_PCM_32:
+      return 2147483647.0 / 2147483648.0;
+    default:
+      return 1.0;
   }
 }
 

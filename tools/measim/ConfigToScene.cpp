@@ -41,10 +41,12 @@ std::vector<SceneMic> ConfigToMics(const std::string& micArrayPath) {
   {
     auto file = ReadConfig(micArrayPath);
     auto mics = boost::dynamic_pointer_cast<vc::MicArrayLocationFile2_0>(file);
-    if (!mics) throw ToolError(micArrayPath + ": expected MicArrayLocationFile 2.0, found " + file->GetId().raw() +
-                               " " + file->GetVersion().ToString());
+    if (!mics)
+      throw ToolError(micArrayPath + ": expected MicArrayLocationFile 2.0, found " + file->GetId().raw() + " " +
+                      file->GetVersion().ToString());
     try {
-      for (const vc::Mic1& m : mics->GetMics()) scene.mics.push_back(SceneMic{m.GetMicIndex(), ToPoint(m.GetPosition())});
+      for (const vc::Mic1& m : mics->GetMics())
+        scene.mics.push_back(SceneMic{m.GetMicIndex(), ToPoint(m.GetPosition())});
     } catch (const veskio2::NotInitialized& e) {
       throw ToolError(micArrayPath + ": " + e.what());
     }
@@ -67,8 +69,8 @@ Scene ConfigToScene(const std::string& micArrayPath, const std::string& listPath
       scene.kind = ListKind::IMPULSE_RESPONSE;
       scene.sources = ReadSources(ir->GetSources());
     } else {
-      throw ToolError(listPath + ": expected TSPListFile or ImpulseResponseListFile 2.0, found " +
-                      file->GetId().raw() + " " + file->GetVersion().ToString());
+      throw ToolError(listPath + ": expected TSPListFile or ImpulseResponseListFile 2.0, found " + file->GetId().raw() +
+                      " " + file->GetVersion().ToString());
     }
   } catch (const veskio2::NotInitialized& e) {
     throw ToolError(listPath + ": " + e.what());
@@ -87,8 +89,7 @@ Scene ConfigToScene(const std::string& micArrayPath, const std::string& listPath
 std::size_t FindMic(const Scene& scene, unsigned int micIndex, const std::string& fileName) {
   for (std::size_t m = 0; m < scene.mics.size(); ++m)
     if (scene.mics[m].micIndex == micIndex) return m;
-  throw ToolError(fileName + ": micIndex " + std::to_string(micIndex) +
-                  " is not in the microphone-array file");
+  throw ToolError(fileName + ": micIndex " + std::to_string(micIndex) + " is not in the microphone-array file");
 }
 
 }  // namespace vesktools

@@ -16,8 +16,8 @@ struct SceneMic {
 };
 
 struct SceneFile {
-  std::string name;                     // as written in the list file
-  std::vector<unsigned int> micIndices; // TSP list: recording channels; impulse list: the one micIndex
+  std::string name;                      // as written in the list file
+  std::vector<unsigned int> micIndices;  // TSP list: recording channels; impulse list: the one micIndex
 };
 
 struct SceneSource {

@@ -25,8 +25,8 @@ void AddFractionalDelay(std::vector<double>& response, double delay_samples, dou
   const double h = design.half_width_samples;
   if (!(h > 0) || delay_samples - h < 0 || delay_samples + h > static_cast<double>(response.size()) - 1) {
     std::ostringstream msg;
-    msg << "a delay of " << delay_samples << " samples with a filter half-width of " << h
-        << " does not fit into " << response.size() << " samples";
+    msg << "a delay of " << delay_samples << " samples with a filter half-width of " << h << " does not fit into "
+        << response.size() << " samples";
     throw ToolError(msg.str());
   }
   AddFractionalDelayCut(response, delay_samples, gain, design);

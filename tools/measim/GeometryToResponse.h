@@ -21,12 +21,12 @@ struct Point3 {
 
 struct RoomSettings {
   bool enabled = false;
-  Point3 size;              // metres, walls at 0 and size on each axis
-  Point3 array_at;          // the array's origin in the room, metres
-  double array_yaw_deg = 0; // the array's turn about z
+  Point3 size;                         // metres, walls at 0 and size on each axis
+  Point3 array_at;                     // the array's origin in the room, metres
+  double array_yaw_deg = 0;            // the array's turn about z
   std::array<double, 6> reflection{};  // pressure reflection of the walls x0, x1, y0, y1, z0, z1
-  int max_order = -1;       // < 0: every image that reaches the response
-  int scatter_order = 2;    // images up to this order are scattered by a sphere
+  int max_order = -1;                  // < 0: every image that reaches the response
+  int scatter_order = 2;               // images up to this order are scattered by a sphere
 };
 
 struct ResponseSettings {
@@ -35,8 +35,8 @@ struct ResponseSettings {
   double latency_samples = 128.0;  // added to every delay so the filter is causal
   FractionalDelayDesign delay_filter;
   std::size_t length_samples = 4096;
-  double rt60_s = 0.0;     // 0: free field only, no tail
-  double drr_db = 6.0;     // direct-to-reverberant energy ratio of the tail
+  double rt60_s = 0.0;        // 0: free field only, no tail
+  double drr_db = 6.0;        // direct-to-reverberant energy ratio of the tail
   double tail_gap_s = 0.002;  // tail starts this long after the direct sound
   uint64_t seed = 1;
   // > 0: the microphones lie on a rigid sphere of this radius (metres)

@@ -84,7 +84,8 @@ std::vector<RoomImage> RoomImages(const Point3& source, const Point3& mic, const
   const double fs = settings.sampling_hz, c = settings.speed_of_sound_mps;
   // Farthest image whose taps still reach the response, metres.
   const double reach = (static_cast<double>(settings.length_samples) + settings.delay_filter.half_width_samples -
-                        settings.latency_samples) * c / fs;
+                        settings.latency_samples) *
+                       c / fs;
   std::vector<RoomImage> images;
   if (!(reach > 0)) return images;
   // Per axis: coordinate, order and gain of each image of the source.

@@ -11,8 +11,8 @@ void AddRoomTail(std::vector<double>& response, std::size_t onset_samples, doubl
                  double energy, std::mt19937_64& rng) {
   if (!(rt60_s > 0) || !(sampling_hz > 0) || !(energy >= 0)) {
     std::ostringstream msg;
-    msg << "room tail needs rt60 > 0 s, a sampling rate > 0 Hz and energy >= 0; found rt60 " << rt60_s
-        << ", rate " << sampling_hz << ", energy " << energy;
+    msg << "room tail needs rt60 > 0 s, a sampling rate > 0 Hz and energy >= 0; found rt60 " << rt60_s << ", rate "
+        << sampling_hz << ", energy " << energy;
     throw ToolError(msg.str());
   }
   if (onset_samples >= response.size()) return;

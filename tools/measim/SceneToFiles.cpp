@@ -135,8 +135,7 @@ SimulationReport WriteRecordings(const Scene& scene, const Sound& playback, cons
 
   ResponseSettings settings = response;
   settings.sampling_hz = playback.sampleRateHz;
-  PlaybackConvolver convolver(PlaybackToDrifted(playback.channels[0], output.clock_drift_ppm),
-                              settings.length_samples);
+  PlaybackConvolver convolver(PlaybackToDrifted(playback.channels[0], output.clock_drift_ppm), settings.length_samples);
   ResponseCache cache(scene, settings, output);
   SimulationReport report;
   report.frames = convolver.OutputLength();

@@ -16,10 +16,10 @@ namespace vesktools {
 struct OutputSettings {
   std::string output_dir = ".";  // list file names are taken relative to it
   WaveFormat wave_format = WaveFormat::PCM16;
-  double gain = 1.0;             // linear, applied to recordings
+  double gain = 1.0;  // linear, applied to recordings
   bool add_noise = false;
-  double snr_db = 40.0;          // sensor noise below each channel's mean power
-  std::string response_dir;      // non-empty: also write each response used
+  double snr_db = 40.0;      // sensor noise below each channel's mean power
+  std::string response_dir;  // non-empty: also write each response used
   // Planted faults, for trying out checks of a measurement (source = position
   // in the list): extra linear gain and own SNR (dB) of a source's
   // recordings, a recorder clock running clock_drift_ppm faster than the

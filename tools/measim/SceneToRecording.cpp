@@ -60,7 +60,8 @@ std::vector<double> Speech(std::size_t n, double fs) {
   double phase = 0;
   for (std::size_t t = 0; t < n; ++t) {
     const double time = static_cast<double>(t) / fs;
-    const double f0 = 130.0 * (1.0 + 0.12 * std::sin(2 * vesk::kPi * 0.9 * time) + 0.05 * std::sin(2 * vesk::kPi * 3.1 * time));
+    const double f0 =
+        130.0 * (1.0 + 0.12 * std::sin(2 * vesk::kPi * 0.9 * time) + 0.05 * std::sin(2 * vesk::kPi * 3.1 * time));
     phase += 2 * vesk::kPi * f0 / fs;
     const double inSyllable = std::fmod(static_cast<double>(t), syllable);
     const double envelope = inSyllable < voiced ? std::pow(std::sin(vesk::kPi * inSyllable / voiced), 2) : 0.0;
@@ -239,20 +240,23 @@ Sound RenderScene(const Scene& scene, const std::vector<SceneSourceSpec>& specs,
                         (gainIt == output.source_gain.end() ? 1.0 : gainIt->second);
     const Point3& p = scene.sources[src].position;
     const double distance = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
-    directPower += gain * gain / (distance * distance) * static_cast<double>(signal.size()) / static_cast<double>(frames);
+    directPower +=
+        gain * gain / (distance * distance) * static_cast<double>(signal.size()) / static_cast<double>(frames);
     PlaybackConvolver convolver(PlaybackToDrifted(signal, output.clock_drift_ppm), response.length_samples);
     for (std::size_t mic = 0; mic < scene.mics.size(); ++mic)
-      AddInto(sound.channels[mic],
-              convolver.Convolve(GeometryToResponse(p, scene.mics[mic].position, response, src, scene.mics[mic].micIndex)),
-              start, gain);
+      AddInto(
+          sound.channels[mic],
+          convolver.Convolve(GeometryToResponse(p, scene.mics[mic].position, response, src, scene.mics[mic].micIndex)),
+          start, gain);
   }
   if (scene_settings.diffuse) {
-    const double sigma = std::sqrt(directPower / std::pow(10.0, scene_settings.diffuse_snr_db / 10.0) / kDiffuseDirections);
+    const double sigma =
+        std::sqrt(directPower / std::pow(10.0, scene_settings.diffuse_snr_db / 10.0) / kDiffuseDirections);
     const std::vector<Point3> directions = SphereDirections(kDiffuseDirections);
     double radius = 0;  // metres, of the array
     for (const SceneMic& m : scene.mics)
-      radius = std::max(radius, std::sqrt(m.position.x * m.position.x + m.position.y * m.position.y +
-                                          m.position.z * m.position.z));
+      radius = std::max(
+          radius, std::sqrt(m.position.x * m.position.x + m.position.y * m.position.y + m.position.z * m.position.z));
     const double lead = radius * fs / response.speed_of_sound_mps + 1.0;
     for (int q = 0; q < kDiffuseDirections; ++q) {
       // 0x64696666757365 ("diffuse").
@@ -265,7 +269,7 @@ Sound RenderScene(const Scene& scene, const std::vector<SceneSourceSpec>& specs,
       for (std::size_t mic = 0; mic < scene.mics.size(); ++mic)
         AddInto(sound.channels[mic],
                 convolver.Convolve(PlaneWaveResponse(directions[static_cast<std::size_t>(q)], scene.mics[mic].position,
-                                                   scene.mics[mic].micIndex, response, lead)),
+                                                     scene.mics[mic].micIndex, response, lead)),
                 0, sigma);
     }
   }

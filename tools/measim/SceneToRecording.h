@@ -15,9 +15,9 @@ namespace vesktools {
 
 struct SceneSourceSpec {
   double azimuth_deg = 0, elevation_deg = 0, distance_m = 0;  // from the array's origin
-  std::string signal;   // "noise", "pink", "speech" or a mono wave file
-  double level_db = 0;  // re unit RMS at 1 m
-  double start_s = 0;   // seconds from the recording's start
+  std::string signal;                                         // "noise", "pink", "speech" or a mono wave file
+  double level_db = 0;                                        // re unit RMS at 1 m
+  double start_s = 0;                                         // seconds from the recording's start
 };
 
 // "azimuth=DEG,elevation=DEG,distance=M,signal=SIG[,level=DB][,start=S]";
@@ -40,8 +40,9 @@ struct SceneRecordingSettings {
 // Fibonacci lattice of directions, through the sphere when there is one),
 // then sensor noise per channel. Deterministic for one seed. Throws
 // ToolError for a wave file that is not mono at the simulation's rate.
-Sound RenderScene(const Scene& scene, const std::vector<SceneSourceSpec>& specs, const SceneRecordingSettings& scene_settings,
-                  const ResponseSettings& response, const OutputSettings& output);
+Sound RenderScene(const Scene& scene, const std::vector<SceneSourceSpec>& specs,
+                  const SceneRecordingSettings& scene_settings, const ResponseSettings& response,
+                  const OutputSettings& output);
 
 // The truth: {"samplingRate", "durationS", "sources": [{"azimuthDeg",
 // "elevationDeg", "distance", "signal", "levelDb", "startS"}]}.

@@ -106,11 +106,10 @@ void AddSphereResponse(std::vector<double>& response, const Point3& source, cons
       continue;
     }
     const double omega = 2.0 * vesk::kPi * static_cast<double>(bin) / static_cast<double>(size);  // radians per sample
-    const double k = omega * fs / c;                                                       // radians per metre
+    const double k = omega * fs / c;                                                              // radians per metre
     // e^(-ika) takes the earliest arrival's delay out of the pressure.
-    const std::complex<double> p =
-        bin == 0 ? std::complex<double>(StaticPressure(a / r, t)) : SpherePressure(k * a, k * r, t) *
-                                                                      std::polar(1.0, -k * a);
+    const std::complex<double> p = bin == 0 ? std::complex<double>(StaticPressure(a / r, t))
+                                            : SpherePressure(k * a, k * r, t) * std::polar(1.0, -k * a);
     spectrum[bin] = p * (taper / r) * std::polar(1.0, -omega * (static_cast<double>(before) + frac));
   }
   fft.Inverse();
@@ -118,7 +117,8 @@ void AddSphereResponse(std::vector<double>& response, const Point3& source, cons
   const auto offset = static_cast<long>(whole) - static_cast<long>(before);
   for (std::size_t j = 0; j < size; ++j) {
     const long n = offset + static_cast<long>(j);
-    if (n >= 0 && n < static_cast<long>(response.size())) response[static_cast<std::size_t>(n)] += scale * fft.Time()[j];
+    if (n >= 0 && n < static_cast<long>(response.size()))
+      response[static_cast<std::size_t>(n)] += scale * fft.Time()[j];
   }
 }
 

@@ -17,7 +17,6 @@
 
 #include <boost/program_options.hpp>
 
-
 #include "ConfigToScene.h"
 #include "FloatFile.h"
 #include "SceneToRecording.h"
@@ -35,8 +34,7 @@ namespace {
 
 // "SRC=VALUE" of a per-source option into `into`; throws ToolError naming
 // the option and the text.
-void ParseSourceValues(const std::vector<std::string>& texts, const char* option,
-                       std::map<std::size_t, double>& into) {
+void ParseSourceValues(const std::vector<std::string>& texts, const char* option, std::map<std::size_t, double>& into) {
   for (const std::string& text : texts) {
     const std::size_t eq = text.find('=');
     std::size_t src = 0;
@@ -48,8 +46,8 @@ void ParseSourceValues(const std::vector<std::string>& texts, const char* option
       value = std::stod(text.substr(eq + 1), &usedValue);
       if (used != eq || usedValue != text.size() - eq - 1 || !std::isfinite(value)) throw std::invalid_argument(text);
     } catch (const std::logic_error&) {
-      throw ToolError(std::string("--") + option + " expects SRC=VALUE (source position in the list, a number), found \"" +
-                      text + "\"");
+      throw ToolError(std::string("--") + option +
+                      " expects SRC=VALUE (source position in the list, a number), found \"" + text + "\"");
     }
     into[src] = value;
   }
@@ -70,7 +68,8 @@ void CheckRange(const po::variables_map& vm, const char* option, double low, dou
 // Inputs are read whole: a FIFO or device would block or never end.
 void RequireRegularFile(const std::string& path, const char* option) {
   struct stat info;
-  if (::stat(path.c_str(), &info) != 0) throw ToolError(std::string("--") + option + " " + path + ": " + std::strerror(errno));
+  if (::stat(path.c_str(), &info) != 0)
+    throw ToolError(std::string("--") + option + " " + path + ": " + std::strerror(errno));
   if (!S_ISREG(info.st_mode))
     throw ToolError(std::string("--") + option + " " + path + ": " + veskio2::kNotRegularFile);
 }
@@ -87,8 +86,7 @@ void CheckListEntries(const Scene& scene, const std::string& listPath, const std
       const fs::path name(file.name);
       bool outside = name.empty() || name.is_absolute();
       for (const fs::path& part : name) outside = outside || part == "..";
-      if (outside)
-        throw ToolError(listPath + ": entry \"" + file.name + "\" is not a path below --output-dir");
+      if (outside) throw ToolError(listPath + ": entry \"" + file.name + "\" is not a path below --output-dir");
       const fs::path target = fs::weakly_canonical(fs::absolute(fs::path(outputDir) / name));
       for (const fs::path& input : inputPaths)
         if (target == input)
@@ -160,7 +158,8 @@ void SetUpRoom(const po::variables_map& vm, const Scene& scene, ResponseSettings
          << " x " << room.size.z << " m";
     return text.str();
   };
-  if (!inside(Point3{}, margin)) throw ToolError("the array (and its sphere) must lie inside the room: at " + where(Point3{}));
+  if (!inside(Point3{}, margin))
+    throw ToolError("the array (and its sphere) must lie inside the room: at " + where(Point3{}));
   for (const SceneMic& mic : scene.mics)
     if (!inside(mic.position, 0.0))
       throw ToolError("microphone with micIndex " + std::to_string(mic.micIndex) + " lies outside the room: at " +
@@ -207,13 +206,17 @@ void SetChannelLatencies(const std::vector<std::string>& texts, const Scene& sce
           micIndex > std::numeric_limits<unsigned int>::max())
         throw std::invalid_argument(text);
     } catch (const std::logic_error&) {
-      throw ToolError("--channel-latency expects MICINDEX=SAMPLES (a micIndex of the array file, a finite number "
-                      "within +-1e6), found \"" + text + "\"");
+      throw ToolError(
+          "--channel-latency expects MICINDEX=SAMPLES (a micIndex of the array file, a finite number "
+          "within +-1e6), found \"" +
+          text + "\"");
     }
     const auto index = static_cast<unsigned int>(micIndex);
     bool known = false;
     for (const SceneMic& mic : scene.mics) known = known || mic.micIndex == index;
-    if (!known) throw ToolError("--channel-latency " + text + ": " + micPath + " has no microphone with micIndex " + text.substr(0, eq));
+    if (!known)
+      throw ToolError("--channel-latency " + text + ": " + micPath + " has no microphone with micIndex " +
+                      text.substr(0, eq));
     if (!response.channel_latency_samples.emplace(index, samples).second)
       throw ToolError("--channel-latency: micIndex " + text.substr(0, eq) + " is given twice");
   }
@@ -231,71 +234,74 @@ int Run(int argc, char** argv) {
   std::vector<std::string> sourceSpecs;
   SceneRecordingSettings sceneSettings;
   po::options_description opts("measim options");
-  opts.add_options()
-      ("help,h", "show this text")
-      ("mic", po::value(&micPath), "microphone-array location file")
-      ("list", po::value(&listPath), "TSP list or impulse-response list file")
-      ("playback", po::value(&playbackPath), "playback wave (mono), needed for a TSP list")
-      ("output-dir", po::value(&output.output_dir)->default_value("."), "directory the list's file names are relative to")
-      ("wave-format", po::value(&waveFormat)->default_value("pcm16"), "recordings as pcm16 or float")
-      ("gain", po::value(&output.gain)->default_value(1.0), "linear gain applied to the recordings")
-      ("snr", po::value(&snr), "add sensor noise this many dB below each channel's mean power")
-      ("rt60", po::value(&response.rt60_s)->default_value(0.0), "reverberation time of the room tail, seconds (0: none)")
-      ("drr", po::value(&response.drr_db)->default_value(6.0), "direct-to-reverberant energy ratio of the tail, dB")
-      ("tail-gap", po::value(&response.tail_gap_s)->default_value(0.002), "seconds from the direct sound to the tail")
-      ("ir-length", po::value(&response.length_samples)->default_value(4096), "samples per response (and per .flt file)")
-      ("sampling-freq", po::value(&samplingFreq)->default_value(16000), "Hz, for an impulse-response list")
-      ("speed-of-sound", po::value(&response.speed_of_sound_mps)->default_value(vesk::kSpeedOfSound), "metres per second")
-      ("filter-half-width", po::value(&response.delay_filter.half_width_samples)->default_value(127.0),
-       "samples each side of the fractional-delay filter's centre")
-      ("kaiser-beta", po::value(&response.delay_filter.kaiser_beta)->default_value(8.0), "window shape of that filter")
-      ("latency", po::value(&response.latency_samples), "samples added to every delay (default: the half-width)")
-      ("seed", po::value(&response.seed)->default_value(1), "seed of the tail and noise generators")
-      ("response-dir", po::value(&output.response_dir), "also write each response used as src%03u_mic%02u.flt here")
-      ("source-gain", po::value(&sourceGains)->composing(),
-       "SRC=G: the recordings of source SRC (list position) get linear gain G on top of --gain (repeatable)")
-      ("source-snr", po::value(&sourceSnrs)->composing(),
-       "SRC=DB: the recordings of source SRC get sensor noise DB below their power, instead of --snr (repeatable)")
-      ("clock-drift", po::value(&output.clock_drift_ppm)->default_value(0.0),
-       "ppm by which the recorder's clock runs faster than the player's (negative: slower)")
-      ("allow-clipping", po::bool_switch(&output.allow_clipping),
-       "saturate 16-bit recordings that would clip instead of refusing them")
-      ("move-source", po::value(&sourceMoves)->composing(),
-       "SRC=DEG: simulate source SRC's loudspeaker DEG degrees further in azimuth (about z) than the list says")
-      ("scene", po::value(&scenePath),
-       "OUT.wav: record a scene of the --source entries instead of a list's files (truth in OUT.json)")
-      ("source", po::value(&sourceSpecs)->composing(),
-       "azimuth=DEG,elevation=DEG,distance=M,signal=noise|pink|speech|FILE[,level=DB][,start=S] (repeatable)")
-      ("duration", po::value(&sceneSettings.duration_s), "seconds the scene's recording lasts")
-      ("diffuse-snr", po::value(&sceneSettings.diffuse_snr_db),
-       "add an isotropic noise field this many dB below the sources' direct sound at the origin")
-      ("sphere-radius", po::value(&response.sphere_radius_m),
-       "metres: the array sits on a rigid sphere of this radius centred on its origin (a head)")
-      ("room", po::value<std::string>(), "LX,LY,LZ: a shoebox room of these sides (metres) with image-source walls")
-      ("array-at", po::value<std::string>(), "X,Y,Z: the array's origin in the room, metres")
-      ("array-yaw", po::value(&response.room.array_yaw_deg)->default_value(0.0), "degrees the array is turned about z")
-      ("reflection", po::value<std::string>(),
-       "X0,X1,Y0,Y1,Z0,Z1: pressure reflection coefficients of the six walls (instead of --rt60)")
-      ("max-order", po::value(&response.room.max_order),
-       "highest image order (default: every image that arrives within --ir-length)")
-      ("scatter-order", po::value(&response.room.scatter_order)->default_value(2),
-       "with a sphere: images up to this order are scattered by it, later ones reach the free-field positions")
-      ("channel-latency", po::value(&channelLatencies)->composing(),
-       "MICINDEX=SAMPLES: the channel of that microphone lags the others by SAMPLES (fractional; repeatable)")
-      ("swap-mics", po::value(&swapMics)->multitoken()->value_name("A B"),
-       "simulate the microphones with micIndex A and B at each other's place (swapped cables)");
+  opts.add_options()("help,h", "show this text")("mic", po::value(&micPath), "microphone-array location file")(
+      "list", po::value(&listPath), "TSP list or impulse-response list file")(
+      "playback", po::value(&playbackPath), "playback wave (mono), needed for a TSP list")(
+      "output-dir", po::value(&output.output_dir)->default_value("."),
+      "directory the list's file names are relative to")("wave-format", po::value(&waveFormat)->default_value("pcm16"),
+                                                         "recordings as pcm16 or float")(
+      "gain", po::value(&output.gain)->default_value(1.0), "linear gain applied to the recordings")(
+      "snr", po::value(&snr), "add sensor noise this many dB below each channel's mean power")(
+      "rt60", po::value(&response.rt60_s)->default_value(0.0),
+      "reverberation time of the room tail, seconds (0: none)")("drr", po::value(&response.drr_db)->default_value(6.0),
+                                                                "direct-to-reverberant energy ratio of the tail, dB")(
+      "tail-gap", po::value(&response.tail_gap_s)->default_value(0.002), "seconds from the direct sound to the tail")(
+      "ir-length", po::value(&response.length_samples)->default_value(4096),
+      "samples per response (and per .flt file)")("sampling-freq", po::value(&samplingFreq)->default_value(16000),
+                                                  "Hz, for an impulse-response list")(
+      "speed-of-sound", po::value(&response.speed_of_sound_mps)->default_value(vesk::kSpeedOfSound),
+      "metres per second")("filter-half-width",
+                           po::value(&response.delay_filter.half_width_samples)->default_value(127.0),
+                           "samples each side of the fractional-delay filter's centre")(
+      "kaiser-beta", po::value(&response.delay_filter.kaiser_beta)->default_value(8.0), "window shape of that filter")(
+      "latency", po::value(&response.latency_samples), "samples added to every delay (default: the half-width)")(
+      "seed", po::value(&response.seed)->default_value(1), "seed of the tail and noise generators")(
+      "response-dir", po::value(&output.response_dir), "also write each response used as src%03u_mic%02u.flt here")(
+      "source-gain", po::value(&sourceGains)->composing(),
+      "SRC=G: the recordings of source SRC (list position) get linear gain G on top of --gain (repeatable)")(
+      "source-snr", po::value(&sourceSnrs)->composing(),
+      "SRC=DB: the recordings of source SRC get sensor noise DB below their power, instead of --snr (repeatable)")(
+      "clock-drift", po::value(&output.clock_drift_ppm)->default_value(0.0),
+      "ppm by which the recorder's clock runs faster than the player's (negative: slower)")(
+      "allow-clipping", po::bool_switch(&output.allow_clipping),
+      "saturate 16-bit recordings that would clip instead of refusing them")(
+      "move-source", po::value(&sourceMoves)->composing(),
+      "SRC=DEG: simulate source SRC's loudspeaker DEG degrees further in azimuth (about z) than the list says")(
+      "scene", po::value(&scenePath),
+      "OUT.wav: record a scene of the --source entries instead of a list's files (truth in OUT.json)")(
+      "source", po::value(&sourceSpecs)->composing(),
+      "azimuth=DEG,elevation=DEG,distance=M,signal=noise|pink|speech|FILE[,level=DB][,start=S] (repeatable)")(
+      "duration", po::value(&sceneSettings.duration_s), "seconds the scene's recording lasts")(
+      "diffuse-snr", po::value(&sceneSettings.diffuse_snr_db),
+      "add an isotropic noise field this many dB below the sources' direct sound at the origin")(
+      "sphere-radius", po::value(&response.sphere_radius_m),
+      "metres: the array sits on a rigid sphere of this radius centred on its origin (a head)")(
+      "room", po::value<std::string>(), "LX,LY,LZ: a shoebox room of these sides (metres) with image-source walls")(
+      "array-at", po::value<std::string>(), "X,Y,Z: the array's origin in the room, metres")(
+      "array-yaw", po::value(&response.room.array_yaw_deg)->default_value(0.0), "degrees the array is turned about z")(
+      "reflection", po::value<std::string>(),
+      "X0,X1,Y0,Y1,Z0,Z1: pressure reflection coefficients of the six walls (instead of --rt60)")(
+      "max-order", po::value(&response.room.max_order),
+      "highest image order (default: every image that arrives within --ir-length)")(
+      "scatter-order", po::value(&response.room.scatter_order)->default_value(2),
+      "with a sphere: images up to this order are scattered by it, later ones reach the free-field positions")(
+      "channel-latency", po::value(&channelLatencies)->composing(),
+      "MICINDEX=SAMPLES: the channel of that microphone lags the others by SAMPLES (fractional; repeatable)")(
+      "swap-mics", po::value(&swapMics)->multitoken()->value_name("A B"),
+      "simulate the microphones with micIndex A and B at each other's place (swapped cables)");
   po::variables_map vm;
   po::store(po::parse_command_line(argc, argv, opts), vm);
   po::notify(vm);
   if (vm.count("help")) {
-    std::cout << "Usage: measim --mic MIC.xml --list LIST.xml [--playback PLAY.wav] [options]\n"
-                 "       measim --mic MIC.xml --scene OUT.wav --source SPEC [--source SPEC ...] --duration S [options]\n" << opts << "\n";
+    std::cout
+        << "Usage: measim --mic MIC.xml --list LIST.xml [--playback PLAY.wav] [options]\n"
+           "       measim --mic MIC.xml --scene OUT.wav --source SPEC [--source SPEC ...] --duration S [options]\n"
+        << opts << "\n";
     return 0;
   }
   const bool sceneMode = vm.count("scene") > 0;
   if (sceneMode) {
-    if (micPath.empty() || !listPath.empty())
-      throw ToolError("--scene needs --mic and takes no --list (see --help)");
+    if (micPath.empty() || !listPath.empty()) throw ToolError("--scene needs --mic and takes no --list (see --help)");
     if (sourceSpecs.empty()) throw ToolError("--scene needs at least one --source");
     if (!vm.count("duration") || !(sceneSettings.duration_s > 0) || !(sceneSettings.duration_s <= 86400))
       throw ToolError("--scene needs --duration, seconds above 0 and at most 86400");
@@ -378,7 +384,8 @@ int Run(int argc, char** argv) {
   }
   SetChannelLatencies(channelLatencies, scene, micPath, response);
   if (vm.count("sphere-radius")) CheckMicsOnSphere(scene, response.sphere_radius_m);
-  if (vm.count("room")) SetUpRoom(vm, scene, response);
+  if (vm.count("room"))
+    SetUpRoom(vm, scene, response);
   else
     for (const char* option : {"array-at", "reflection", "max-order"})
       if (vm.count(option)) throw ToolError(std::string("--") + option + " needs --room");
@@ -445,5 +452,5 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   return vesktools::ToolMain("measim", Run, argc, argv,
-                              "out of memory while simulating the measurement; the files written so far are whole");
+                             "out of memory while simulating the measurement; the files written so far are whole");
 }

@@ -74,7 +74,8 @@ std::size_t ExpectShape(const SofaHeader& header, const std::string& name,
 void ReadCoordinateSystem(const SofaVariable& var, Coordinates& c) {
   const std::string* type = Attribute(var.attrs, "Type");
   const std::string kind = type ? Lower(Trim(*type)) : "cartesian";
-  if (kind == "spherical") c.spherical = true;
+  if (kind == "spherical")
+    c.spherical = true;
   else if (kind != "cartesian")
     throw ToolError(c.name + ": unsupported Type \"" + *type + "\" (expected cartesian or spherical)");
   const std::string* units = Attribute(var.attrs, "Units");
@@ -88,8 +89,9 @@ void ReadCoordinateSystem(const SofaVariable& var, Coordinates& c) {
          std::all_of(parts.begin(), parts.end(), [](const std::string& p) { return IsMetre(p); });
   }
   if (!ok)
-    throw ToolError(c.name + ": unsupported Units \"" + *units + "\" for Type " + (c.spherical ? "spherical" : "cartesian") +
-                    " (expected \"" + (c.spherical ? "degree, degree, metre" : "metre") + "\")");
+    throw ToolError(c.name + ": unsupported Units \"" + *units + "\" for Type " +
+                    (c.spherical ? "spherical" : "cartesian") + " (expected \"" +
+                    (c.spherical ? "degree, degree, metre" : "metre") + "\")");
 }
 
 Coordinates PositionVariable(const SofaHeader& header, const std::string& name, bool required, bool receiverShape) {
@@ -100,8 +102,10 @@ Coordinates PositionVariable(const SofaHeader& header, const std::string& name, 
     return c;
   }
   c.present = true;
-  if (receiverShape) c.perMeasurement = ExpectShape(header, name, {{"R", "C", "I"}, {"R", "C", "M"}}) == 1;
-  else c.perMeasurement = ExpectShape(header, name, {{"I", "C"}, {"M", "C"}}) == 1;
+  if (receiverShape)
+    c.perMeasurement = ExpectShape(header, name, {{"R", "C", "I"}, {"R", "C", "M"}}) == 1;
+  else
+    c.perMeasurement = ExpectShape(header, name, {{"I", "C"}, {"M", "C"}}) == 1;
   ReadCoordinateSystem(header.vars.at(name), c);
   return c;
 }
@@ -120,7 +124,8 @@ Vec3 At(const Coordinates& c, const std::vector<double>& values, std::size_t m, 
   if (!c.present) return fallback;
   const std::size_t expected = c.perMeasurement ? 3 * measurements : 3;
   if (values.size() != expected)
-    throw ToolError(c.name + ": expected " + std::to_string(expected) + " values, found " + std::to_string(values.size()));
+    throw ToolError(c.name + ": expected " + std::to_string(expected) + " values, found " +
+                    std::to_string(values.size()));
   return ToCartesian(values.data() + (c.perMeasurement ? 3 * m : 0), c.spherical);
 }
 
@@ -142,16 +147,20 @@ FirLayout InterpretFirHeader(const SofaHeader& header) {
 
   for (const char* name : {"I", "C", "M", "R", "N"})
     if (!header.dims.count(name)) throw ToolError(std::string("missing dimension ") + name);
-  if (header.dims.at("I") != 1) throw ToolError("dimension I: expected 1, found " + std::to_string(header.dims.at("I")));
-  if (header.dims.at("C") != 3) throw ToolError("dimension C: expected 3, found " + std::to_string(header.dims.at("C")));
+  if (header.dims.at("I") != 1)
+    throw ToolError("dimension I: expected 1, found " + std::to_string(header.dims.at("I")));
+  if (header.dims.at("C") != 3)
+    throw ToolError("dimension C: expected 3, found " + std::to_string(header.dims.at("C")));
   const uint64_t m = header.dims.at("M"), r = header.dims.at("R"), n = header.dims.at("N");
   if (m == 0 || r == 0 || n == 0)
     throw ToolError("expected M, R and N of at least 1, found M " + std::to_string(m) + ", R " + std::to_string(r) +
                     ", N " + std::to_string(n));
   if (r > kMaxReceivers)
-    throw ToolError("dimension R: expected at most " + std::to_string(kMaxReceivers) + " receivers, found " + std::to_string(r));
+    throw ToolError("dimension R: expected at most " + std::to_string(kMaxReceivers) + " receivers, found " +
+                    std::to_string(r));
   if (n > kMaxSamples)
-    throw ToolError("dimension N: expected at most " + std::to_string(kMaxSamples) + " samples, found " + std::to_string(n));
+    throw ToolError("dimension N: expected at most " + std::to_string(kMaxSamples) + " samples, found " +
+                    std::to_string(n));
   if (m > kMaxResponses / r)
     throw ToolError("expected at most " + std::to_string(kMaxResponses) + " responses (M x R), found " +
                     std::to_string(m) + " x " + std::to_string(r));
@@ -165,7 +174,8 @@ FirLayout InterpretFirHeader(const SofaHeader& header) {
   layout.samplingRatePerMeasurement = ExpectShape(header, "Data.SamplingRate", {{"I"}, {"M"}}) == 1;
   if (const std::string* units = Attribute(header.vars.at("Data.SamplingRate").attrs, "Units")) {
     const std::string u = Lower(Trim(*units));
-    if (u != "hertz" && u != "hz") throw ToolError("Data.SamplingRate: unsupported Units \"" + *units + "\" (expected \"hertz\")");
+    if (u != "hertz" && u != "hz")
+      throw ToolError("Data.SamplingRate: unsupported Units \"" + *units + "\" (expected \"hertz\")");
   }
   if (header.vars.count("Data.Delay")) {
     layout.hasDelay = true;
@@ -185,8 +195,8 @@ void CheckBelievableSize(const FirLayout& layout, uint64_t fileBytes) {
   constexpr uint64_t kRatio = 1000, kSlack = uint64_t(64) << 20;
   const uint64_t bytes = uint64_t(layout.measurements) * layout.receivers * layout.samples * 4;
   if (bytes > kSlack && bytes / kRatio > fileBytes)
-    throw ToolError("Data.IR: " + std::to_string(layout.measurements) + " x " + std::to_string(layout.receivers) + " x " +
-                    std::to_string(layout.samples) + " values (" + std::to_string(bytes) +
+    throw ToolError("Data.IR: " + std::to_string(layout.measurements) + " x " + std::to_string(layout.receivers) +
+                    " x " + std::to_string(layout.samples) + " values (" + std::to_string(bytes) +
                     " bytes as .flt) cannot come from a file of " + std::to_string(fileBytes) + " bytes");
 }
 

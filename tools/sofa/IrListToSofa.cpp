@@ -70,7 +70,8 @@ void ConvertIrListToSofa(const std::string& irListPath, const std::string& micPa
     const auto& files = sources[s].HasFiles() ? sources[s].GetFiles() : none;
     for (std::size_t m = 0; m < numMics; ++m) {
       const auto it = std::find_if(files.begin(), files.end(), [&](const vc::File1& f) {
-        return f.HasName() && f.HasMicIndices() && f.GetMicIndices().size() == 1 && f.GetMicIndices()[0] == micIndices[m];
+        return f.HasName() && f.HasMicIndices() && f.GetMicIndices().size() == 1 &&
+               f.GetMicIndices()[0] == micIndices[m];
       });
       if (it == files.end())
         throw ToolError(irListPath + ": source " + std::to_string(s) + " names no file for micIndex " +
@@ -86,8 +87,9 @@ void ConvertIrListToSofa(const std::string& irListPath, const std::string& micPa
   NcFile nc = NcFile::Create(pending.Path(), sofaPath);
   const SofaDims dims = BeginSofa(nc, "GeneralFIR", "FIR", numSources, numMics, numSamples, texts,
                                   SofaDate(static_cast<long long>(std::time(nullptr))), "vesk2sofa");
-  nc.PutText(NC_GLOBAL, "Origin", "impulse-response list " + std::filesystem::path(irListPath).filename().string() +
-                                      " with microphone-array file " + std::filesystem::path(micPath).filename().string());
+  nc.PutText(NC_GLOBAL, "Origin",
+             "impulse-response list " + std::filesystem::path(irListPath).filename().string() +
+                 " with microphone-array file " + std::filesystem::path(micPath).filename().string());
   DefinePositions(nc, dims);
   const int ir = nc.DefineVar("Data.IR", NC_DOUBLE, {dims.m, dims.r, dims.n});
   (void)ir;

@@ -22,12 +22,24 @@ constexpr std::size_t kMaxAttributeBytes = 1 << 20;
 
 ValueType TypeOf(nc_type type) {
   switch (type) {
-    case NC_DOUBLE: return ValueType::Double;
-    case NC_FLOAT: return ValueType::Float;
-    case NC_BYTE: case NC_UBYTE: case NC_SHORT: case NC_USHORT:
-    case NC_INT: case NC_UINT: case NC_INT64: case NC_UINT64: return ValueType::Integer;
-    case NC_CHAR: case NC_STRING: return ValueType::Text;
-    default: return ValueType::Other;
+    case NC_DOUBLE:
+      return ValueType::Double;
+    case NC_FLOAT:
+      return ValueType::Float;
+    case NC_BYTE:
+    case NC_UBYTE:
+    case NC_SHORT:
+    case NC_USHORT:
+    case NC_INT:
+    case NC_UINT:
+    case NC_INT64:
+    case NC_UINT64:
+      return ValueType::Integer;
+    case NC_CHAR:
+    case NC_STRING:
+      return ValueType::Text;
+    default:
+      return ValueType::Other;
   }
 }
 
@@ -121,8 +133,7 @@ NcFile NcFile::Create(const std::string& path, const std::string& shownPath) {
   const int status = nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid);
   const int error = errno;
   if (status != NC_NOERR) {
-    if (IsWriteFailure(error))
-      throw ToolError("cannot write output file '" + shownPath + "': " + std::strerror(error));
+    if (IsWriteFailure(error)) throw ToolError("cannot write output file '" + shownPath + "': " + std::strerror(error));
     throw ToolError(shownPath + ": cannot create: " + nc_strerror(status));
   }
   NcFile file(ncid, path, shownPath);
@@ -181,7 +192,8 @@ SofaHeader NcFile::ReadHeader() const {
     nc_type type;
     int rank = 0, varAttrs = 0;
     Check(nc_inq_var(ncid_, v, name, &type, &rank, nullptr, &varAttrs), "variable " + std::to_string(v));
-    if (rank < 0 || rank > NC_MAX_VAR_DIMS) throw ToolError(path_ + ": variable " + name + " has rank " + std::to_string(rank));
+    if (rank < 0 || rank > NC_MAX_VAR_DIMS)
+      throw ToolError(path_ + ": variable " + name + " has rank " + std::to_string(rank));
     std::vector<int> ids(static_cast<std::size_t>(rank) + 1);
     Check(nc_inq_vardimid(ncid_, v, ids.data()), std::string("dimensions of ") + name);
     SofaVariable var;

@@ -56,13 +56,13 @@ public:
   int DefineDim(const std::string& name, std::size_t length);
   int DefineVar(const std::string& name, int ncType, const std::vector<int>& dimIds);
   void PutText(int varId, const std::string& name, const std::string& value);  // NC_GLOBAL for globals
-  void PutNumber(int varId, const std::string& name, double value);  // one NC_DOUBLE value
-  void PutInteger(int varId, const std::string& name, int value);    // one NC_INT value
+  void PutNumber(int varId, const std::string& name, double value);            // one NC_DOUBLE value
+  void PutInteger(int varId, const std::string& name, int value);              // one NC_INT value
   void EndDefine();
-  void PutDoubles(const std::string& name, const std::vector<std::size_t>& start,
-                  const std::vector<std::size_t>& count, const double* values);
-  void PutFloats(const std::string& name, const std::vector<std::size_t>& start,
-                 const std::vector<std::size_t>& count, const float* values);
+  void PutDoubles(const std::string& name, const std::vector<std::size_t>& start, const std::vector<std::size_t>& count,
+                  const double* values);
+  void PutFloats(const std::string& name, const std::vector<std::size_t>& start, const std::vector<std::size_t>& count,
+                 const float* values);
 
 private:
   NcFile(int ncid, std::string path, std::string shown)

@@ -26,8 +26,7 @@ namespace {
 std::pair<std::string, std::string> SplitTarget(const std::string& target) {
   fs::path path(target);
   std::string name = path.filename().string();
-  if (name.empty() || name == "." || name == "..")
-    throw ToolError(target + ": expected a file or directory name");
+  if (name.empty() || name == "." || name == "..") throw ToolError(target + ": expected a file or directory name");
   fs::path dir = path.parent_path();
   return {dir.empty() ? std::string(".") : dir.string(), name};
 }
@@ -81,9 +80,8 @@ PendingDirectory::PendingDirectory(const std::string& target) : target_(target) 
   // Through the open parent when the full path would leave too little room
   // for the names written inside.
   const std::string full = (dir == "/" ? dir : dir + "/") + tempName_;
-  temp_ = full.size() + 1 + kMaxEntryBytes < PATH_MAX
-              ? full
-              : "/proc/self/fd/" + std::to_string(parentFd_) + "/" + tempName_;
+  temp_ = full.size() + 1 + kMaxEntryBytes < PATH_MAX ? full
+                                                      : "/proc/self/fd/" + std::to_string(parentFd_) + "/" + tempName_;
   cleanupSlot_ = vesk::signal_cleanup::AddDirectory(temp_.c_str());
 }
 

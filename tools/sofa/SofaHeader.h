@@ -21,8 +21,8 @@ struct SofaVariable {
 };
 
 struct SofaHeader {
-  std::map<std::string, uint64_t> dims;       // name -> length
-  std::map<std::string, std::string> attrs;   // global text attributes
+  std::map<std::string, uint64_t> dims;      // name -> length
+  std::map<std::string, std::string> attrs;  // global text attributes
   std::map<std::string, SofaVariable> vars;
 };
 

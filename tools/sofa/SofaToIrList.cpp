@@ -120,8 +120,9 @@ CheckedInput OpenChecked(const std::string& sofaPath) {
     rate = CheckedSamplingRate(nc.ReadAllDoubles("Data.SamplingRate", header));
     if (layout.hasDelay) CheckZeroDelays(nc.ReadAllDoubles("Data.Delay", header), layout.receivers);
     receivers = ReceiverPositions(layout, nc.ReadAllDoubles("ReceiverPosition", header));
-    sources = SourcePositions(layout, nc.ReadAllDoubles("SourcePosition", header), Optional(nc, header, layout.listener),
-                              Optional(nc, header, layout.listenerView), Optional(nc, header, layout.listenerUp));
+    sources =
+        SourcePositions(layout, nc.ReadAllDoubles("SourcePosition", header), Optional(nc, header, layout.listener),
+                        Optional(nc, header, layout.listenerView), Optional(nc, header, layout.listenerUp));
   } catch (const ToolError& e) {
     const std::string what = e.what();
     if (what.compare(0, sofaPath.size() + 1, sofaPath + ":") == 0) throw;

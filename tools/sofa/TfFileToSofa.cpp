@@ -37,7 +37,7 @@ struct SpecFields {
 };
 
 struct TfFields {
-  std::size_t ordinal = 0;  // among the data sets the reader reports
+  std::size_t ordinal = 0;                     // among the data sets the reader reports
   std::optional<std::vector<Vec3>> positions;  // an m2pg file's [source][inner] flattened
   std::optional<std::vector<uint32_t>> binIndices;
   std::optional<std::vector<uint64_t>> tfDims;
@@ -55,10 +55,14 @@ public:
     fmt_ = nullptr;
     spec_ = nullptr;
     tf_ = nullptr;
-    if (id == "vgtf::Fmt" && !fmt) fmt_ = &fmt.emplace();
-    else if (id == "vgtf::Spec" && !spec) spec_ = &spec.emplace();
-    else if (id == "vgtf::GTF" && !gtf) tf_ = &gtf.emplace();
-    else if (id == "vgtf::M2PG" && !m2pg) tf_ = &m2pg.emplace();
+    if (id == "vgtf::Fmt" && !fmt)
+      fmt_ = &fmt.emplace();
+    else if (id == "vgtf::Spec" && !spec)
+      spec_ = &spec.emplace();
+    else if (id == "vgtf::GTF" && !gtf)
+      tf_ = &gtf.emplace();
+    else if (id == "vgtf::M2PG" && !m2pg)
+      tf_ = &m2pg.emplace();
     if (tf_) tf_->ordinal = ordinal_;
     ++ordinal_;
   }
@@ -67,26 +71,35 @@ public:
   void Int(const char* field, int32_t value) override {
     if (!fmt_) return;
     const std::string f = field;
-    if (f == "fftLength") fmt_->fftLength = value;
-    else if (f == "irLength") fmt_->irLength = value;
-    else if (f == "samplingRate") fmt_->samplingRate = value;
+    if (f == "fftLength")
+      fmt_->fftLength = value;
+    else if (f == "irLength")
+      fmt_->irLength = value;
+    else if (f == "samplingRate")
+      fmt_->samplingRate = value;
   }
 
   void Text(const char* field, const Glib::ustring& value) override {
     if (!spec_) return;
     const std::string f = field;
-    if (f == "date") spec_->date = value.raw();
-    else if (f == "user") spec_->user = value.raw();
+    if (f == "date")
+      spec_->date = value.raw();
+    else if (f == "user")
+      spec_->user = value.raw();
   }
 
   bool BeginArray(const char* field, FieldType, const std::vector<uint64_t>& dims) override {
     const std::string f = field;
     vec3_ = nullptr;
     u32_ = nullptr;
-    if (fmt_ && f == "micPositions") vec3_ = &fmt_->micPositions.emplace();
-    else if (tf_ && f == "positions") vec3_ = &tf_->positions.emplace();
-    else if (tf_ && f == "binIndices") u32_ = &tf_->binIndices.emplace();
-    else if (tf_ && f == "tf") tf_->tfDims = dims;
+    if (fmt_ && f == "micPositions")
+      vec3_ = &fmt_->micPositions.emplace();
+    else if (tf_ && f == "positions")
+      vec3_ = &tf_->positions.emplace();
+    else if (tf_ && f == "binIndices")
+      u32_ = &tf_->binIndices.emplace();
+    else if (tf_ && f == "tf")
+      tf_->tfDims = dims;
     return vec3_ || u32_;
   }
 
@@ -111,8 +124,14 @@ class ValuesPass : public veskio2::vesk::VeskFileVisitor {
 public:
   ValuesPass(const std::string& tfPath, NcFile& nc, const PendingFile& pending, std::size_t ordinal,
              std::vector<uint64_t> dims, std::size_t sources, std::size_t mics, std::size_t bins)
-      : tfPath_(tfPath), nc_(nc), pending_(pending), ordinal_(ordinal), dims_(std::move(dims)), mics_(mics),
-        bins_(bins), perSource_(mics * bins),
+      : tfPath_(tfPath),
+        nc_(nc),
+        pending_(pending),
+        ordinal_(ordinal),
+        dims_(std::move(dims)),
+        mics_(mics),
+        bins_(bins),
+        perSource_(mics * bins),
         real_(std::min(std::max<std::size_t>(1, kBlockValues / perSource_), sources) * perSource_),
         imag_(real_.size()) {}
 
@@ -203,20 +222,24 @@ std::string CreationDate(const std::string& tfPath, const std::optional<SpecFiel
 std::string StoredValuesStatement(const std::string& kind, bool geometric) {
   const std::string dft = "X[k] = sum over n = 0 .. nfft-1 of x[n] exp(-i 2 pi k n / nfft) (unscaled)";
   if (geometric) {
-    return kind + " made from positions alone (VeskIrLength 0): H[k] = exp(-i 2 pi k (d - o) / nfft), a pure delay of "
+    return kind +
+           " made from positions alone (VeskIrLength 0): H[k] = exp(-i 2 pi k (d - o) / nfft), a pure delay of "
            "d = distance * VeskSamplingRate / 343 samples less a per-source offset o; unit magnitude, no level "
-           "decay with distance" + std::string(kind == "gtf" ? "; stored conjugated: Data.Real + i Data.Imag = conj(H[k])" :
-                                                                  "; stored as H[k]");
+           "decay with distance" +
+           std::string(kind == "gtf" ? "; stored conjugated: Data.Real + i Data.Imag = conj(H[k])"
+                                     : "; stored as H[k]");
   }
   if (kind == "gtf") {
-    return "gtf: Data.Real + i Data.Imag = conj(X[k]), " + dft + ", of the nfft samples of each impulse response "
+    return "gtf: Data.Real + i Data.Imag = conj(X[k]), " + dft +
+           ", of the nfft samples of each impulse response "
            "from its source's cutStart, every response of a source first divided by that source's total energy "
            "(the sum of squares over all its microphones and samples); then scaled to unit energy along sources, "
            "microphones and/or frequency if the file was made with --normalize-src, --normalize-mic or "
            "--normalize-freq (the file does not record which); the bin at nfft/2 set to 0. The physical transfer "
            "function is conj of the stored value, up to that scaling.";
   }
-  return "m2pg: Data.Real + i Data.Imag = X[k], " + dft + ", of the window trelvix cut from each impulse response: "
+  return "m2pg: Data.Real + i Data.Imag = X[k], " + dft +
+         ", of the window trelvix cut from each impulse response: "
          "nfft samples from the source's cutStart, set to 0 after cutEnd samples or, with cutEnd 0, after "
          "direct-length samples past the first largest peak; not conjugated, not normalised; the phase refers to "
          "the window's first sample, not to the emission.";
@@ -268,8 +291,8 @@ void ConvertTfFileToSofa(const std::string& tfPath, const std::string& sofaPath,
   if (texts.comment.empty()) texts.comment = statement;
   PendingFile pending(sofaPath);
   NcFile nc = NcFile::Create(pending.Path(), sofaPath);
-  const SofaDims sofaDims = BeginSofa(nc, "GeneralTF", "TF", sources, mics, bins, texts,
-                                      CreationDate(tfPath, header.spec), "vesk2sofa");
+  const SofaDims sofaDims =
+      BeginSofa(nc, "GeneralTF", "TF", sources, mics, bins, texts, CreationDate(tfPath, header.spec), "vesk2sofa");
   nc.PutText(NC_GLOBAL, "Origin", "transfer-function file " + std::filesystem::path(tfPath).filename().string());
   nc.PutText(NC_GLOBAL, "VeskTFKind", kind);
   nc.PutText(NC_GLOBAL, "VeskStoredValues", statement);

@@ -38,13 +38,11 @@ int Run(int argc, char** argv) {
   std::cout << "wrote " << files[1] << ": mic.xml (" << s.receivers << " receivers), ir.xml (" << s.measurements
             << " sources) and " << s.measurements * s.receivers << " .flt files of " << s.samples << " samples at "
             << s.samplingRateHz << " Hz (" << s.convention << ")\n"
-            << "next: cd " << vesk::ShellWord(files[1]) << " && trelvix --mode tf -t m2pg --nfft " << nfft << " --direct-length "
-            << nfft << " --sampling-freq " << s.samplingRateHz << " -o tf.bin mic.xml ir.xml\n";
+            << "next: cd " << vesk::ShellWord(files[1]) << " && trelvix --mode tf -t m2pg --nfft " << nfft
+            << " --direct-length " << nfft << " --sampling-freq " << s.samplingRateHz << " -o tf.bin mic.xml ir.xml\n";
   return 0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  return vesktools::ToolMain("sofa2vesk", Run, argc, argv);
-}
+int main(int argc, char** argv) { return vesktools::ToolMain("sofa2vesk", Run, argc, argv); }

@@ -26,17 +26,16 @@ int Run(int argc, char** argv) {
   unsigned int samplingFreq = 16000;
   std::vector<std::string> files;
   po::options_description opts("vesk2sofa options");
-  opts.add_options()
-      ("help,h", "show this text")
-      ("ir", "convert an impulse-response list (with its microphone-array file) into GeneralFIR")
-      ("sampling-freq", po::value(&samplingFreq)->default_value(16000), "with --ir: sampling rate of the responses, Hz")
-      ("title", po::value(&texts.title), "Title (default: the input file's name)")
-      ("comment", po::value(&texts.comment), "Comment (default for a TF file: how the stored values relate to the transfer function)")
-      ("author-contact", po::value(&texts.authorContact), "AuthorContact")
-      ("organization", po::value(&texts.organization), "Organization")
-      ("license", po::value(&texts.license), "License")
-      ("room-type", po::value(&texts.roomType), "RoomType (default: free field)")
-      ("references", po::value(&texts.references), "References");
+  opts.add_options()("help,h", "show this text")(
+      "ir", "convert an impulse-response list (with its microphone-array file) into GeneralFIR")(
+      "sampling-freq", po::value(&samplingFreq)->default_value(16000), "with --ir: sampling rate of the responses, Hz")(
+      "title", po::value(&texts.title), "Title (default: the input file's name)")(
+      "comment", po::value(&texts.comment),
+      "Comment (default for a TF file: how the stored values relate to the transfer function)")(
+      "author-contact", po::value(&texts.authorContact), "AuthorContact")(
+      "organization", po::value(&texts.organization), "Organization")("license", po::value(&texts.license), "License")(
+      "room-type", po::value(&texts.roomType), "RoomType (default: free field)")(
+      "references", po::value(&texts.references), "References");
   const po::variables_map vm = vesk::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
     std::cout << kUsage << opts << "\n";
@@ -60,6 +59,4 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  return vesktools::ToolMain("vesk2sofa", Run, argc, argv);
-}
+int main(int argc, char** argv) { return vesktools::ToolMain("vesk2sofa", Run, argc, argv); }

@@ -61,14 +61,18 @@ TEST(Chain, CalculatorRecoversTheSimulatedResponses) {
   }
   ASSERT_EQ(RunIn(dir, tspgen + " --tsp-length 4096 --synchronous-average 2 --tsp-offset 4096"), 0);
   ASSERT_EQ(RunIn(dir, measim + " --mic mic.xml --list tsp.xml --playback playback.wav --wave-format float "
-                              "--ir-length 2048 --response-dir exact"), 0);
+                                "--ir-length 2048 --response-dir exact"),
+            0);
   ASSERT_EQ(RunIn(dir, dravik + " --tsporigflt 4096.little_endian.tsp --sigmax 32768 --samplebyframe 4096 "
-                              "--syncaddfreq 2 --syncaddoffset 4096 rec.wav out"), 0);
+                                "--syncaddfreq 2 --syncaddoffset 4096 rec.wav out"),
+            0);
   for (int ch = 0; ch < 2; ++ch) {
-    const std::vector<float> got = vesktools::ReadFloat32LE((dir / ("out_ch" + std::to_string(ch + 1) + ".flt")).string());
+    const std::vector<float> got =
+        vesktools::ReadFloat32LE((dir / ("out_ch" + std::to_string(ch + 1) + ".flt")).string());
     // The listed channels in ascending order belong to the array's
     // microphones in file order, whatever the list's order.
-    const std::vector<float> want = vesktools::ReadFloat32LE((dir / "exact" / (ch == 0 ? "src000_mic00.flt" : "src000_mic01.flt")).string());
+    const std::vector<float> want =
+        vesktools::ReadFloat32LE((dir / "exact" / (ch == 0 ? "src000_mic00.flt" : "src000_mic01.flt")).string());
     ASSERT_EQ(got.size(), 4096u);
     float peak = 0, worst = 0;
     for (std::size_t n = 0; n < got.size(); ++n) {

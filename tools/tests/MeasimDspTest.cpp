@@ -94,7 +94,7 @@ TEST(GeometryToResponse, RoomTailHasTheRequestedEnergyAndIsRepeatable) {
     direct += d[n] * d[n];
     tail += (a[n] - d[n]) * (a[n] - d[n]);
   }
-  EXPECT_NEAR(direct, 0.25, 0.25 * 0.01);  // the window's taper keeps about 99.5 % of the sinc's energy
+  EXPECT_NEAR(direct, 0.25, 0.25 * 0.01);                 // the window's taper keeps about 99.5 % of the sinc's energy
   EXPECT_NEAR(tail, 0.25 * std::pow(10.0, -0.3), 1e-12);  // scaled exactly to the DRR
   const auto onset = static_cast<std::size_t>(std::ceil(DirectDelaySamples(source, mic, s) + 32));
   for (std::size_t n = 0; n + 130 < onset; ++n) EXPECT_EQ(a[n], d[n]) << n;  // nothing before the filter's reach

@@ -38,11 +38,13 @@ TEST(Room, FirstOrderReflectionsArriveAsTheMirroredSourcesGive) {
   // Room coordinates: the source at (3.1, 2.2, 1.5), the microphone at
   // (2.1, 1.75, 1.3); each wall mirrors the source once.
   const Point3 src{3.1, 2.2, 1.5}, m{2.1, 1.75, 1.3};
-  const std::vector<std::pair<Point3, double>> images = {
-      {src, 1.0},
-      {{-3.1, 2.2, 1.5}, 0.9}, {{12 - 3.1, 2.2, 1.5}, 0.8},
-      {{3.1, -2.2, 1.5}, 0.7}, {{3.1, 10 - 2.2, 1.5}, 0.6},
-      {{3.1, 2.2, -1.5}, 0.5}, {{3.1, 2.2, 6 - 1.5}, 0.4}};
+  const std::vector<std::pair<Point3, double>> images = {{src, 1.0},
+                                                         {{-3.1, 2.2, 1.5}, 0.9},
+                                                         {{12 - 3.1, 2.2, 1.5}, 0.8},
+                                                         {{3.1, -2.2, 1.5}, 0.7},
+                                                         {{3.1, 10 - 2.2, 1.5}, 0.6},
+                                                         {{3.1, 2.2, -1.5}, 0.5},
+                                                         {{3.1, 2.2, 6 - 1.5}, 0.4}};
   std::vector<double> expected(r.size(), 0.0);
   for (const auto& [position, beta] : images) {
     const double d = Distance(position, m);
@@ -90,7 +92,8 @@ TEST(Room, RefusesAReverberationShorterThanTheRoomAllows) {
     FAIL() << "no error";
   } catch (const ToolError& e) {
     // 24 ln 10 / 343 * 90 / 126 = 0.115 s
-    EXPECT_STREQ(e.what(),
-                 "--rt60 0.1 s is shorter than the room allows (Sabine's absorption above 1); the shortest is 0.115081 s");
+    EXPECT_STREQ(
+        e.what(),
+        "--rt60 0.1 s is shorter than the room allows (Sabine's absorption above 1); the shortest is 0.115081 s");
   }
 }

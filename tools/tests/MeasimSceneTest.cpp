@@ -177,8 +177,7 @@ TEST_F(SceneFiles, TspRecordingNeedsEnoughPlayback) {
     WriteRecordings(scene, playback, ResponseSettings{}, OutputSettings{});
     FAIL() << "no error";
   } catch (const ToolError& e) {
-    EXPECT_STREQ(e.what(),
-                 "the playback wave has 137 frames, the list's tspOffset 10 plus 2 periods of 64 need 138");
+    EXPECT_STREQ(e.what(), "the playback wave has 137 frames, the list's tspOffset 10 plus 2 periods of 64 need 138");
   }
 }
 
@@ -226,7 +225,8 @@ TEST_F(SceneFiles, ReportsWhatTheFilesLack) {
     ConfigToScene(mics, Write(tsp, "tsp.xml"));
     FAIL() << "no error";
   } catch (const ToolError& e) {
-    EXPECT_STREQ(e.what(), "r.wav: micIndex 64 names a recording channel the impulse calculator cannot select (0 to 63)");
+    EXPECT_STREQ(e.what(),
+                 "r.wav: micIndex 64 names a recording channel the impulse calculator cannot select (0 to 63)");
   }
   try {
     ConfigToScene(mics, mics);
@@ -289,7 +289,8 @@ TEST_F(SceneFiles, TheTruthReadsBackAsJson) {
       "/usr/bin/python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
       "print(sorted(d)); print(d[\"samplingRate\"], d[\"durationS\"]); "
       "[print(sorted(s), s[\"azimuthDeg\"], s[\"elevationDeg\"], s[\"distance\"], s[\"signal\"], s[\"levelDb\"], "
-      "s[\"startS\"]) for s in d[\"sources\"]]' " + Path("out.json");
+      "s[\"startS\"]) for s in d[\"sources\"]]' " +
+      Path("out.json");
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string text;
@@ -306,8 +307,9 @@ TEST_F(SceneFiles, SourceSpecsAreCheckedNamingTheEntry) {
     ParseSourceSpec("azimuth=37,elevation=0,signal=noise");
     FAIL() << "no error";
   } catch (const ToolError& e) {
-    EXPECT_STREQ(e.what(), "--source \"azimuth=37,elevation=0,signal=noise\": distance is missing (expected "
-                           "azimuth=DEG,elevation=DEG,distance=M,signal=SIG[,level=DB][,start=S])");
+    EXPECT_STREQ(e.what(),
+                 "--source \"azimuth=37,elevation=0,signal=noise\": distance is missing (expected "
+                 "azimuth=DEG,elevation=DEG,distance=M,signal=SIG[,level=DB][,start=S])");
   }
   EXPECT_THROW(ParseSourceSpec("azimuth=nan,elevation=0,distance=1,signal=noise"), ToolError);
 }

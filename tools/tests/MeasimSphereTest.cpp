@@ -20,9 +20,7 @@ namespace {
 std::complex<double> DirectSeries(double k, double a, double r, double t) {
   const std::complex<double> i(0, 1);
   auto h = [](unsigned n, double x) { return std::complex<double>(std::sph_bessel(n, x), std::sph_neumann(n, x)); };
-  auto hPrime = [&](unsigned n, double x) {
-    return n == 0 ? -h(1, x) : h(n - 1, x) - (n + 1.0) / x * h(n, x);
-  };
+  auto hPrime = [&](unsigned n, double x) { return n == 0 ? -h(1, x) : h(n - 1, x) - (n + 1.0) / x * h(n, x); };
   std::complex<double> sum = 0;
   double pPrev = 0, p = 1;
   for (unsigned n = 0; n < 80; ++n) {

@@ -101,8 +101,7 @@ TEST(Tsp, PlaybackRepeatsTheOriginExactlyInTheNormalisedScale) {
   EXPECT_EQ(back.sampleRateHz, 16000);
   // The impulse calculator divides the float origin by 32768 and reads the
   // recording normalised: both must give the very same numbers.
-  for (std::size_t t = 0; t < back.Frames(); ++t)
-    ASSERT_EQ(back.channels[0][t], tsp[t % 4096] / 32768.0) << t;
+  for (std::size_t t = 0; t < back.Frames(); ++t) ASSERT_EQ(back.channels[0][t], tsp[t % 4096] / 32768.0) << t;
 }
 
 TEST(Tsp, RejectsUnusableParameters) {
@@ -130,8 +129,7 @@ TEST(FloatFile, WritesLittleEndianAndRefusesTornFiles) {
   const std::string torn = (dir / "torn.flt");
   std::ofstream(torn, std::ios::binary) << "0123456789";
   EXPECT_EQ(ErrorOf([&] { ReadFloat32LE(torn); }), torn + ": expected a multiple of 4 bytes, found 10");
-  EXPECT_EQ(ErrorOf([&] { ReadFloat32LE((dir / "missing.flt")); }),
-            "cannot open " + (dir / "missing.flt"));
+  EXPECT_EQ(ErrorOf([&] { ReadFloat32LE((dir / "missing.flt")); }), "cannot open " + (dir / "missing.flt"));
 }
 
 TEST(SoundFile, Pcm16RefusesToClipAndFloatKeepsValues) {

@@ -44,7 +44,9 @@ boost::shared_ptr<vv::vgtf::Spec1_0> MakeSpec() {
   spec->SetLocation("");
   spec->SetEquipment("");
   spec->SetEnvironment("");
-  spec->SetUser("\xc5\xbd" "ofie");  // non-ASCII UTF-8
+  spec->SetUser(
+      "\xc5\xbd"
+      "ofie");  // non-ASCII UTF-8
   spec->SetNote("");
   return spec;
 }
@@ -69,7 +71,8 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[1];
   try {
-    vv::vgtf::TF3 tf3(kSources, std::vector<std::vector<std::complex<float>>>(kMics, std::vector<std::complex<float>>(kBins)));
+    vv::vgtf::TF3 tf3(kSources,
+                      std::vector<std::vector<std::complex<float>>>(kMics, std::vector<std::complex<float>>(kBins)));
     for (int s = 0; s < kSources; ++s)
       for (int m = 0; m < kMics; ++m)
         for (int k = 0; k < kBins; ++k) tf3[s][m][k] = Value(s, m, k);

@@ -57,7 +57,8 @@ void PointToJson(JsonText& json, const char* key, const Vec3& v, double scale) {
 void ArrayEstimateToText(const ArrayEstimate& estimate, const std::vector<std::string>& labels, std::size_t numSources,
                          std::ostream& out) {
   out << "array from the delays (free-field arrival times: on a head or a body, effective positions): "
-      << estimate.sourcesUsed << " of " << numSources << " sources fitted; common latency " << Format("%.3f", estimate.commonLatencySamples) << " samples (+-"
+      << estimate.sourcesUsed << " of " << numSources << " sources fitted; common latency "
+      << Format("%.3f", estimate.commonLatencySamples) << " samples (+-"
       << Format("%.3f", estimate.commonLatencySigmaSamples) << ")\n";
   out << "  microphone       file x, y, z (m)             fitted x, y, z (m)           moved mm (+-)    "
          "latency samples (+-)  residual\n";
@@ -137,7 +138,8 @@ std::string Verdict(const std::vector<Finding>& findings) {
   std::string list;
   for (const Finding& f : findings)
     if (kinds.insert(f.kind).second) list += (list.empty() ? "" : ", ") + f.kind;
-  return "suspect: " + std::to_string(findings.size()) + (findings.size() == 1 ? " finding (" : " findings (") + list + ")";
+  return "suspect: " + std::to_string(findings.size()) + (findings.size() == 1 ? " finding (" : " findings (") + list +
+         ")";
 }
 
 void TfCheckToText(const TfCheckContext& context, const GeometryCheck& check, std::ostream& out) {
@@ -158,7 +160,8 @@ void TfCheckToText(const TfCheckContext& context, const GeometryCheck& check, st
     out << line;
   }
   out << "scale: delay differences " << Format("%.4f", check.scale.delayScale) << " x the geometry's, array scale "
-      << Format("%.4f", check.scale.arrayScale) << " (misfit " << Format("%.3f", check.scale.rmsAsIs) << " samples RMS as is)\n";
+      << Format("%.4f", check.scale.arrayScale) << " (misfit " << Format("%.3f", check.scale.rmsAsIs)
+      << " samples RMS as is)\n";
   out << "channel order: misfit " << Format("%.3f", check.misfitAsIs) << " samples per source as is, "
       << Format("%.3f", check.misfitBestOrder) << " in the best order\n";
   std::size_t standing = 0;

@@ -22,12 +22,12 @@ Vector3d ToEigen(const Vec3& v) { return Vector3d(v.x, v.y, v.z); }
 Vec3 FromEigen(const Vector3d& v) { return Vec3(v.x(), v.y(), v.z()); }
 
 struct MicFit {
-  Vector3d position;               // metres
-  double latency = 0;              // samples
-  Matrix3d positionCovariance;     // square metres
-  double latencyVariance = 0;      // square samples
-  double rms = 0;                  // samples, over the sources used
-  std::vector<double> residual;    // [src] samples; 0 for the sources left out
+  Vector3d position;                   // metres
+  double latency = 0;                  // samples
+  Matrix3d positionCovariance;         // square metres
+  double latencyVariance = 0;          // square samples
+  double rms = 0;                      // samples, over the sources used
+  std::vector<double> residual;        // [src] samples; 0 for the sources left out
   std::vector<Vector3d> undetermined;  // unit directions kept at the file's value
 };
 
@@ -255,17 +255,18 @@ ArrayEstimate DelaysToArrayEstimate(const ArrayEstimateInput& in, const Threshol
     out.mics.push_back(e);
   }
   if (numMoved)
-    out.findings.push_back(Finding{
-        "array-position", std::to_string(numMoved) + " of " + std::to_string(numMics) +
-                              " microphones lie further than " + Fixed(limits.arrayPositionMm, 1) + " mm (and " +
-                              Fixed(limits.arrayPositionSigmas, 0) + " standard deviations) from the array file's positions: " +
-                              moved.str() + "; correct the array file (--write-mic writes the fitted one)"});
+    out.findings.push_back(
+        Finding{"array-position", std::to_string(numMoved) + " of " + std::to_string(numMics) +
+                                      " microphones lie further than " + Fixed(limits.arrayPositionMm, 1) +
+                                      " mm (and " + Fixed(limits.arrayPositionSigmas, 0) +
+                                      " standard deviations) from the array file's positions: " + moved.str() +
+                                      "; correct the array file (--write-mic writes the fitted one)"});
   if (numLate)
-    out.findings.push_back(Finding{
-        "channel-latency", std::to_string(numLate) + " of " + std::to_string(numMics) +
-                               " channels lag (+) or lead (-) the mean of the channels by more than " +
-                               Fixed(limits.latencySamples, 1) + " samples: " + late.str() +
-                               "; a converter's or cable's own delay: correct it before the delays are used"});
+    out.findings.push_back(
+        Finding{"channel-latency", std::to_string(numLate) + " of " + std::to_string(numMics) +
+                                       " channels lag (+) or lead (-) the mean of the channels by more than " +
+                                       Fixed(limits.latencySamples, 1) + " samples: " + late.str() +
+                                       "; a converter's or cable's own delay: correct it before the delays are used"});
   for (const auto& axis : undeterminedMics) {
     std::string which = "every microphone";
     if (axis.second.size() < numMics) {

@@ -18,9 +18,9 @@ struct ArrayEstimateInput {
   // [src][mic] samples from the start of each source's window: absolute
   // arrival times, so every source's window must start at the same sample.
   std::vector<std::vector<double>> delays;
-  std::vector<Vec3> sourcePositions;    // metres, point sources at their listed distance
-  std::vector<Vec3> micPositions;       // metres: the array file's, one per channel
-  std::vector<std::string> micLabels;   // "micIndex 3"
+  std::vector<Vec3> sourcePositions;   // metres, point sources at their listed distance
+  std::vector<Vec3> micPositions;      // metres: the array file's, one per channel
+  std::vector<std::string> micLabels;  // "micIndex 3"
   // Per source: "" to use it, otherwise why it stays out of the fit (the
   // check's source-moved or source-outlier finding).
   std::vector<std::string> sourceExcluded;
@@ -35,7 +35,7 @@ struct MicEstimate {
   double differenceSigmaMm = 0;       // standard deviation of that distance
   double latencySamples = 0;          // relative to the mean over the channels
   double latencySigmaSamples = 0;
-  double rmsResidualSamples = 0;      // of the fit, over the sources used
+  double rmsResidualSamples = 0;          // of the fit, over the sources used
   std::vector<std::string> undetermined;  // axes the sources cannot fix: "z", or a direction "(x, y, z)"
 };
 
@@ -50,8 +50,8 @@ struct ArrayEstimate {
   double commonLatencySamples = 0, commonLatencySigmaSamples = 0;  // mean latency over the channels
   std::size_t sourcesUsed = 0;
   std::vector<ExcludedSource> excluded;
-  std::vector<std::string> notes;   // what the fit could not do; never a finding
-  std::vector<Finding> findings;    // "array-position", "channel-latency"
+  std::vector<std::string> notes;  // what the fit could not do; never a finding
+  std::vector<Finding> findings;   // "array-position", "channel-latency"
 };
 
 // Per microphone, a Gauss-Newton least-squares fit of its position (metres)

@@ -138,8 +138,8 @@ GeometryCheck DelaysToGeometryCheck(const GeometryInput& in, const Thresholds& l
     fit.rmsAsIs = std::sqrt(SquaredMisfit(measuredSorted, predictedSorted, 1.0, all) / cells);
     fit.rmsDelayScale = std::sqrt(SquaredMisfit(measuredSorted, predictedSorted, fit.delayScale, all) / cells);
     auto arrayMisfit = [&](double logScale, const std::vector<std::size_t>& rows) {
-      const auto g = SortedRows(CentredPrediction(in.sourcePositions, ScaledAbout(in.micPositions, centre, std::pow(10.0, logScale)),
-                                                  samplesPerMetre));
+      const auto g = SortedRows(CentredPrediction(
+          in.sourcePositions, ScaledAbout(in.micPositions, centre, std::pow(10.0, logScale)), samplesPerMetre));
       return SquaredMisfit(measuredSorted, g, 1.0, rows);
     };
     double bestLog = 0, best = std::numeric_limits<double>::infinity();
@@ -154,8 +154,10 @@ GeometryCheck DelaysToGeometryCheck(const GeometryInput& in, const Thresholds& l
     const double ratio = 0.5 * (std::sqrt(5.0) - 1.0);
     for (int i = 0; i < 40; ++i) {
       const double a = hi - ratio * (hi - lo), b = lo + ratio * (hi - lo);
-      if (arrayMisfit(a, subset) < arrayMisfit(b, subset)) hi = b;
-      else lo = a;
+      if (arrayMisfit(a, subset) < arrayMisfit(b, subset))
+        hi = b;
+      else
+        lo = a;
     }
     fit.arrayScale = std::pow(10.0, 0.5 * (lo + hi));
     fit.rmsArrayScale = std::sqrt(arrayMisfit(std::log10(fit.arrayScale), all) / cells);
@@ -172,12 +174,18 @@ GeometryCheck DelaysToGeometryCheck(const GeometryInput& in, const Thresholds& l
     if (fit.cause == "array-scale") {
       mics = ScaledAbout(in.micPositions, centre, fit.arrayScale);
       text << "the microphone positions fit the delays best when scaled by " << Fixed(fit.arrayScale, 4);
-      if (std::fabs(fit.arrayScale / 0.01 - 1.0) < 0.05) text << ": they look like centimetres, not metres";
-      else if (std::fabs(fit.arrayScale / 0.001 - 1.0) < 0.05) text << ": they look like millimetres, not metres";
-      else if (std::fabs(fit.arrayScale / 0.0254 - 1.0) < 0.05) text << ": they look like inches, not metres";
-      else if (std::fabs(fit.arrayScale / 0.3048 - 1.0) < 0.05) text << ": they look like feet, not metres";
-      else if (fit.arrayScale > 1) text << ": they are too small (a unit or a radius mistake?)";
-      else text << ": they are too large (a unit or a radius mistake?)";
+      if (std::fabs(fit.arrayScale / 0.01 - 1.0) < 0.05)
+        text << ": they look like centimetres, not metres";
+      else if (std::fabs(fit.arrayScale / 0.001 - 1.0) < 0.05)
+        text << ": they look like millimetres, not metres";
+      else if (std::fabs(fit.arrayScale / 0.0254 - 1.0) < 0.05)
+        text << ": they look like inches, not metres";
+      else if (std::fabs(fit.arrayScale / 0.3048 - 1.0) < 0.05)
+        text << ": they look like feet, not metres";
+      else if (fit.arrayScale > 1)
+        text << ": they are too small (a unit or a radius mistake?)";
+      else
+        text << ": they are too large (a unit or a radius mistake?)";
     } else {
       timeFactor = fit.delayScale;
       text << "the delays between microphones are " << Fixed(fit.delayScale, 4) << " times the geometry's";
@@ -227,7 +235,8 @@ GeometryCheck DelaysToGeometryCheck(const GeometryInput& in, const Thresholds& l
       if (cycle.size() == 2) {
         text << in.micLabels[cycle[0]] << " <-> " << in.micLabels[cycle[1]];
       } else {
-        for (std::size_t k : cycle) text << "the channel of " << in.micLabels[k] << " holds " << in.micLabels[out.bestOrder[k]] << ", ";
+        for (std::size_t k : cycle)
+          text << "the channel of " << in.micLabels[k] << " holds " << in.micLabels[out.bestOrder[k]] << ", ";
         text << "a cycle of " << cycle.size();
       }
     }
@@ -311,8 +320,8 @@ GeometryCheck DelaysToGeometryCheck(const GeometryInput& in, const Thresholds& l
          << Fixed(src.elevationDeg, 1) << " deg): residual " << Fixed(src.rmsSamples, 2) << " samples RMS ("
          << Fixed(src.rmsSamples / in.samplingHz * 1e6, 1) << " us), typical " << Fixed(medianSource, 2);
     if (src.refitted) {
-      text << "; it fits azimuth " << Fixed(src.fitAzimuthDeg, 1) << " deg, elevation " << Fixed(bestEl, 1)
-           << " deg (" << Fixed(bestRms, 2) << " samples): the loudspeaker stood " << Fixed(src.movedDeg, 1)
+      text << "; it fits azimuth " << Fixed(src.fitAzimuthDeg, 1) << " deg, elevation " << Fixed(bestEl, 1) << " deg ("
+           << Fixed(bestRms, 2) << " samples): the loudspeaker stood " << Fixed(src.movedDeg, 1)
            << " deg away from its listed position";
       out.findings.push_back(Finding{"source-moved", text.str()});
     } else {

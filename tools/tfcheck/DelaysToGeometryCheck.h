@@ -18,22 +18,22 @@ struct GeometryInput {
   std::vector<Vec3> sourcePositions;        // metres
   std::vector<std::string> micLabels;       // "micIndex 3" or "channel 3"
   double samplingHz = 16000;
-  double speedOfSound = vesk::kSpeedOfSound;               // metres per second
+  double speedOfSound = vesk::kSpeedOfSound;  // metres per second
 };
 
 struct ScaleFit {
-  double delayScale = 1;   // measured / predicted delay differences (speed of sound or rate)
-  double arrayScale = 1;   // factor on the microphone positions about their centre
+  double delayScale = 1;  // measured / predicted delay differences (speed of sound or rate)
+  double arrayScale = 1;  // factor on the microphone positions about their centre
   double rmsAsIs = 0, rmsDelayScale = 0, rmsArrayScale = 0;  // samples, order-free misfit
-  std::string cause;       // "" (none), "array-scale", "sampling-rate", "speed-of-sound", "delay-scale"
+  std::string cause;  // "" (none), "array-scale", "sampling-rate", "speed-of-sound", "delay-scale"
   double impliedRateHz = 0, impliedSpeed = 0, impliedTemperatureC = 0;
 };
 
 struct SourceResult {
   double rmsSamples = 0;
   bool standsOut = false;
-  bool refitted = false;            // a nearby direction fits clearly better
-  double azimuthDeg = 0, elevationDeg = 0;           // as the file says, about the array centre
+  bool refitted = false;                    // a nearby direction fits clearly better
+  double azimuthDeg = 0, elevationDeg = 0;  // as the file says, about the array centre
   double fitAzimuthDeg = 0, fitElevationDeg = 0, movedDeg = 0, fitRmsSamples = 0;
 };
 
@@ -44,7 +44,7 @@ struct MicResult {
 
 struct GeometryCheck {
   ScaleFit scale;
-  std::vector<std::size_t> bestOrder;  // channel m fits the geometry of microphone bestOrder[m] best
+  std::vector<std::size_t> bestOrder;          // channel m fits the geometry of microphone bestOrder[m] best
   double misfitAsIs = 0, misfitBestOrder = 0;  // mean over sources of sum over mics |centred difference|, samples
   bool swapped = false;
   std::vector<std::vector<double>> measured;   // [src][mic] samples relative to the array centre

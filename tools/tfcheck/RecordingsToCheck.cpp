@@ -56,11 +56,16 @@ void AddPeriodSegmentOf(const float* x, float* target, std::size_t length, float
 void AddPeriodSegment(const float* __restrict x, float* __restrict target, std::size_t length, std::size_t numCh,
                       float* __restrict high, float* __restrict low) {
   switch (numCh) {
-    case 4: return AddPeriodSegmentOf<4>(x, target, length, high, low);
-    case 8: return AddPeriodSegmentOf<8>(x, target, length, high, low);
-    case 12: return AddPeriodSegmentOf<12>(x, target, length, high, low);
-    case 16: return AddPeriodSegmentOf<16>(x, target, length, high, low);
-    default: break;
+    case 4:
+      return AddPeriodSegmentOf<4>(x, target, length, high, low);
+    case 8:
+      return AddPeriodSegmentOf<8>(x, target, length, high, low);
+    case 12:
+      return AddPeriodSegmentOf<12>(x, target, length, high, low);
+    case 16:
+      return AddPeriodSegmentOf<16>(x, target, length, high, low);
+    default:
+      break;
   }
   for (std::size_t f = 0; f < length; ++f)
     for (std::size_t ch = 0; ch < numCh; ++ch) {
@@ -148,14 +153,13 @@ void RecordingChecker::Check(RecordingSamples& samples, const std::vector<unsign
   std::vector<std::complex<double>>& diff = impl_->diff;
   std::vector<std::complex<double>>& mean = impl_->mean;
   std::vector<float>& block = impl_->block;
-  std::vector<float> (&halves)[2] = impl_->halves;
+  std::vector<float>(&halves)[2] = impl_->halves;
   rec.sampleRateHz = samples.sampleRateHz;
   rec.frames = samples.frames;
   rec.channels = samples.channels;
   rec.listedChannels.assign(micIndices.begin(), micIndices.end());
   std::sort(rec.listedChannels.begin(), rec.listedChannels.end());
-  rec.listedChannels.erase(std::unique(rec.listedChannels.begin(), rec.listedChannels.end()),
-                           rec.listedChannels.end());
+  rec.listedChannels.erase(std::unique(rec.listedChannels.begin(), rec.listedChannels.end()), rec.listedChannels.end());
   const std::size_t numCh = rec.channels;
   const std::size_t regionEnd = static_cast<std::size_t>(layout.offset) + n * layout.periods;
   rec.complete = rec.frames >= regionEnd;
@@ -306,23 +310,27 @@ void RecordingChecker::Check(RecordingSamples& samples, const std::vector<unsign
       for (const OctaveBand& band : impl_->bands) {
         const auto lo = static_cast<std::size_t>(std::max(1.0, std::ceil(band.lowHz / binHz)));
         const auto hi = static_cast<std::size_t>(std::min(std::ceil(band.highHz / binHz) - 1.0, double(n / 2)));
-        c.bandSnrDb.push_back(band.lowHz >= nyquist || hi < lo ? std::nan("")
-                                                               : BandSnrDb(SumBins(mean, diff, lo, hi, diffToNoise, periods)));
+        c.bandSnrDb.push_back(band.lowHz >= nyquist || hi < lo
+                                  ? std::nan("")
+                                  : BandSnrDb(SumBins(mean, diff, lo, hi, diffToNoise, periods)));
       }
       if (settings_.tfNfft > 0) {
         const double tfBinHz = rec.sampleRateHz / static_cast<double>(settings_.tfNfft);
         // Averaging divides the noise by the periods; cutting nfft samples
         // of the period's response keeps nfft / N of the noise and all of the
         // direct sound (a shorter M2PG cut keeps even less noise).
-        const double gain = 10.0 * std::log10(periods) +
-                            10.0 * std::log10(std::max(1.0, static_cast<double>(n) / static_cast<double>(settings_.tfNfft)));
+        const double gain =
+            10.0 * std::log10(periods) +
+            10.0 * std::log10(std::max(1.0, static_cast<double>(n) / static_cast<double>(settings_.tfNfft)));
         c.tfBinSnrDb.resize(settings_.tfNfft / 2 + 1);
         for (std::size_t j = 0; j < c.tfBinSnrDb.size(); ++j) {
           const double hz = static_cast<double>(j) * tfBinHz;
           auto lo = static_cast<std::size_t>(std::max(0.0, std::ceil((hz - tfBinHz / 2) / binHz)));
           auto hi = static_cast<std::size_t>(std::min(std::floor((hz + tfBinHz / 2) / binHz), double(n / 2)));
-          if (hi < lo) lo = hi = std::min(static_cast<std::size_t>(std::lround(hz / binHz)), n / 2);  // a TF finer than the period
-          c.tfBinSnrDb[j] = static_cast<float>(std::min(150.0, BandSnrDb(SumBins(mean, diff, lo, hi, diffToNoise, periods)) + gain));
+          if (hi < lo)
+            lo = hi = std::min(static_cast<std::size_t>(std::lround(hz / binHz)), n / 2);  // a TF finer than the period
+          c.tfBinSnrDb[j] =
+              static_cast<float>(std::min(150.0, BandSnrDb(SumBins(mean, diff, lo, hi, diffToNoise, periods)) + gain));
         }
       }
     }
@@ -343,8 +351,8 @@ void RecordingChecker::Check(RecordingSamples& samples, const std::vector<unsign
 }
 
 std::vector<Finding> RecordingFindings(const RecordingFigures& r, const TspLayout& layout,
-                                       const RecordingsSettings& settings, const Thresholds& limits,
-                                       double medianLevel, double medianSnr, bool* drifting) {
+                                       const RecordingsSettings& settings, const Thresholds& limits, double medianLevel,
+                                       double medianSnr, bool* drifting) {
   std::vector<Finding> found;
   *drifting = false;
   auto add = [&](const char* kind, const std::string& text) { found.push_back(Finding{kind, r.name + ": " + text}); };
@@ -409,7 +417,8 @@ void WarnSharedRecordings(const std::string& listPath, const std::vector<vc::Sou
   }
   if (!shared.empty())
     std::cerr << "tfcheck: warning: " << listPath << ": " << first << " (" << shared.size()
-              << (shared.size() == 1 ? " name is" : " names are") << " shared by different positions): one recording cannot hold two measurements; give the "
+              << (shared.size() == 1 ? " name is" : " names are")
+              << " shared by different positions): one recording cannot hold two measurements; give the "
                  "template a --filepath with {ELEVATION:%d} or {HEIGHT:%d}\n";
 }
 
@@ -487,8 +496,10 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
     } else {
       std::error_code ec;
       const auto bytes = std::filesystem::file_size(out.originName, ec);
-      if (ec) problem = "cannot open " + out.originName + ": " + ec.message();
-      else originSamples = static_cast<std::size_t>(bytes / 4);
+      if (ec)
+        problem = "cannot open " + out.originName + ": " + ec.message();
+      else
+        originSamples = static_cast<std::size_t>(bytes / 4);
     }
     if (problem.empty() && originSamples < out.periodLength)
       problem = out.originName + " holds " + std::to_string(originSamples) + " samples, tspLength is " +
@@ -547,8 +558,9 @@ RecordingsCheck RecordingsToCheck(const std::string& listPath, const RecordingsS
     const double median = Median(ppm);
     std::ostringstream text;
     text << drifting.size() << " of " << out.recordings.size() << " recordings (" << names.str()
-         << "): the recorder's clock runs " << Fixed(std::fabs(median), 1) << " ppm " << (median > 0 ? "faster" : "slower")
-         << " than the player's; the averaged periods slide by " << Fixed(std::fabs(median) * 1e-6 * out.periodLength * out.periods, 2)
+         << "): the recorder's clock runs " << Fixed(std::fabs(median), 1) << " ppm "
+         << (median > 0 ? "faster" : "slower") << " than the player's; the averaged periods slide by "
+         << Fixed(std::fabs(median) * 1e-6 * out.periodLength * out.periods, 2)
          << " samples: play and record on one clock";
     out.findings.push_back(Finding{"clock-drift", text.str()});
   }

@@ -36,14 +36,14 @@ struct ChannelFigures {
 };
 
 struct RecordingFigures {
-  std::string name;                  // as the list names it
-  std::string path;                  // as opened
-  std::size_t source = 0;            // position in the list
+  std::string name;        // as the list names it
+  std::string path;        // as opened
+  std::size_t source = 0;  // position in the list
   double azimuthDeg = 0, elevationDeg = 0;
   int sampleRateHz = 0;
   std::size_t frames = 0, channels = 0;
   std::vector<std::size_t> listedChannels;  // the micIndices, ascending, each once
-  bool complete = false;             // long enough for the offset and periods
+  bool complete = false;                    // long enough for the offset and periods
   std::vector<ChannelFigures> perChannel;
   double levelDb = 0, snrDb = 0, driftPpm = 0;  // medians over channels
 };
@@ -58,10 +58,10 @@ std::vector<OctaveBand> OctaveBands(int rateHz);
 
 struct RecordingsCheck {
   std::string listPath;
-  std::vector<OctaveBand> bands;  // of ChannelFigures::bandSnrDb
+  std::vector<OctaveBand> bands;                           // of ChannelFigures::bandSnrDb
   unsigned int periods = 0, offset = 0, periodLength = 0;  // samples
   int expectedRateHz = 16000;
-  std::string originName;    // originalImpulseFile, as the list names it
+  std::string originName;  // originalImpulseFile, as the list names it
   bool originIsWave = false;
   std::vector<RecordingFigures> recordings;
   std::vector<Finding> findings;
@@ -116,8 +116,8 @@ private:
 // judged among). *drifting: whether its drift smears the averaged periods
 // by more than the limit (the clock-drift finding covers all recordings).
 std::vector<Finding> RecordingFindings(const RecordingFigures& r, const TspLayout& layout,
-                                       const RecordingsSettings& settings, const Thresholds& limits,
-                                       double medianLevel, double medianSnr, bool* drifting);
+                                       const RecordingsSettings& settings, const Thresholds& limits, double medianLevel,
+                                       double medianSnr, bool* drifting);
 
 // Reads the TSP list. A file's micIndices name recording channels: the
 // impulse calculator takes them in ascending order and the k-th serves the

@@ -42,7 +42,9 @@ TfConfidence RecordingsToConfidence(const RecordingsCheck& check, const TfMeasur
     source.azimuthDeg = std::fmod(std::atan2(p.y, p.x) * 180.0 / vesk::kPi + 360.0, 360.0);
     source.elevationDeg = std::atan2(p.z, std::hypot(p.x, p.y)) * 180.0 / vesk::kPi;
     const RecordingFigures* rec = firstRecording[s];
-    if (!rec || std::fabs(AngleDeg(rec->azimuthDeg, source.azimuthDeg)) * std::cos(source.elevationDeg * vesk::kPi / 180) > 0.05 ||
+    if (!rec ||
+        std::fabs(AngleDeg(rec->azimuthDeg, source.azimuthDeg)) * std::cos(source.elevationDeg * vesk::kPi / 180) >
+            0.05 ||
         std::fabs(rec->elevationDeg - source.elevationDeg) > 0.05)
       throw ToolError(tf.path + ": source " + std::to_string(s) + " lies elsewhere than " + check.listPath +
                       "'s: --tf needs the TF file made from this list");

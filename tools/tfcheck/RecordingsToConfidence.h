@@ -13,10 +13,10 @@
 namespace vesktools {
 
 struct MicConfidence {
-  double lowSnrShare = 0;            // of the file's bins (DC left out) whose SNR after averaging is below the limit
-  std::vector<double> snrDb;         // per octave band: median over its bins of the SNR after averaging
-  std::vector<double> magnitudeDb;   // per band: RMS over its bins of the magnitude's standard deviation, +- dB
-  std::vector<double> phaseDeg;      // per band: the same for the phase, +- degrees
+  double lowSnrShare = 0;           // of the file's bins (DC left out) whose SNR after averaging is below the limit
+  std::vector<double> snrDb;        // per octave band: median over its bins of the SNR after averaging
+  std::vector<double> magnitudeDb;  // per band: RMS over its bins of the magnitude's standard deviation, +- dB
+  std::vector<double> phaseDeg;     // per band: the same for the phase, +- degrees
 };
 
 struct SourceConfidence {

@@ -50,10 +50,12 @@ double DelayEstimator::EstimateLoaded(std::size_t binLo, std::size_t binHi, doub
     // slope alone gives it, and a small misfit shows that it did.
     double misfitRad = 0;
     const double direct = PhaseSlopeRefine(0.0, binLo, binHi, 0.0, &misfitRad);
-    if (misfitRad < 0.5 && std::fabs(direct) < 1.0) return WrapDelay(PhaseSlopeRefine(direct, binLo, binHi, 0.0), static_cast<double>(nfft_));
+    if (misfitRad < 0.5 && std::fabs(direct) < 1.0)
+      return WrapDelay(PhaseSlopeRefine(direct, binLo, binHi, 0.0), static_cast<double>(nfft_));
   }
   double delay = CoarsePeak(binLo, binHi);
-  for (int pass = 0; pass < (gateSamples > 0 ? 2 : 1); ++pass) delay = PhaseSlopeRefine(delay, binLo, binHi, gateSamples);
+  for (int pass = 0; pass < (gateSamples > 0 ? 2 : 1); ++pass)
+    delay = PhaseSlopeRefine(delay, binLo, binHi, gateSamples);
   delay = std::fmod(delay, static_cast<double>(nfft_));
   return delay < 0 ? delay + static_cast<double>(nfft_) : delay;
 }

@@ -84,8 +84,8 @@ TfMeasurement TfFileToMeasurement(const std::string& path, std::size_t minMics, 
                       std::to_string(numBins));
     for (std::size_t b : m.binIndex)
       if (b > m.nfft / 2)
-        throw ToolError(path + ": bin index " + std::to_string(b) + " lies beyond fftLength / 2 = " +
-                        std::to_string(m.nfft / 2));
+        throw ToolError(path + ": bin index " + std::to_string(b) +
+                        " lies beyond fftLength / 2 = " + std::to_string(m.nfft / 2));
     // The FFTs are sized by fftLength: a length far beyond the bins held is
     // a damaged header, not a reason to spend minutes and gigabytes.
     if (m.nfft > 16 * (numBins + 1))

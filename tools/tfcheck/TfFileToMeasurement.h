@@ -19,10 +19,10 @@ using Vec3 = veskio2::Vector3<double>;
 
 struct TfMeasurement {
   std::string path;
-  std::string kind;          // "m2pg" or "gtf"
-  bool conjugated = false;   // GTF files hold conjugated spectra
-  double samplingHz = 0;     // as the file says
-  std::size_t nfft = 0;      // samples
+  std::string kind;                   // "m2pg" or "gtf"
+  bool conjugated = false;            // GTF files hold conjugated spectra
+  double samplingHz = 0;              // as the file says
+  std::size_t nfft = 0;               // samples
   std::vector<Vec3> micPositions;     // metres, file order
   std::vector<Vec3> sourcePositions;  // metres; M2PG: sources x inner, source outer
   // Spectra as stored: spectrum(src, mic)[j] is FFT bin binIndex[j].

@@ -109,7 +109,8 @@ std::string PlotScript(const char* argv0) {
   fs::path self = fs::read_symlink("/proc/self/exe", ec);
   if (ec) self = fs::absolute(argv0);
   const fs::path dir = self.parent_path();
-  for (const fs::path& candidate : {dir / "vesk-plot-tfcheck", fs::path(VESK_SOURCE_DIR) / "tools/plots/plot_tfcheck.py"})
+  for (const fs::path& candidate :
+       {dir / "vesk-plot-tfcheck", fs::path(VESK_SOURCE_DIR) / "tools/plots/plot_tfcheck.py"})
     if (fs::exists(candidate)) return candidate.lexically_normal().string();
   throw ToolError("--plot: cannot find vesk-plot-tfcheck beside " + self.string());
 }
@@ -173,10 +174,10 @@ void Plot(const PlotPlan& plan, const std::string& json) {
                                       STDERR_FILENO, STDERR_FILENO);
   if (status != 0)
     throw ToolError("--plot: " + plan.script + " failed (" +
-                    (status == -1                 ? std::string("could not be started: ") + std::strerror(errno)
-                     : WIFEXITED(status)          ? "exit status " + std::to_string(WEXITSTATUS(status))
-                     : WIFSIGNALED(status)        ? "signal " + std::to_string(WTERMSIG(status))
-                                                  : "status " + std::to_string(status)) +
+                    (status == -1          ? std::string("could not be started: ") + std::strerror(errno)
+                     : WIFEXITED(status)   ? "exit status " + std::to_string(WEXITSTATUS(status))
+                     : WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                           : "status " + std::to_string(status)) +
                     ")");
 }
 
@@ -185,21 +186,21 @@ int Run(int argc, char** argv) {
   double speed = vesk::kSpeedOfSound, temperature = 0.0;
   int samplingFreq = 0;
   po::options_description opts("tfcheck options");
-  opts.add_options()
-      ("help,h", "show this text")
-      ("recordings", po::value(&recordingsPath), "check the TSP recordings this TSP list names instead of a TF file")
-      ("mic", po::value(&micPath), "microphone-array location file: name microphones by micIndex")
-      ("speed-of-sound", po::value(&speed), "metres per second (default 343)")
-      ("temperature", po::value(&temperature), "degrees Celsius: speed of sound 331.3 * sqrt(1 + T / 273.15)")
-      ("sampling-freq", po::value(&samplingFreq),
-       "Hz: the rate the TF file is read at (default: the file's), or the rate recordings must have (default 16000)")
-      ("band", po::value(&band), "LOW,HIGH in Hz for the delay estimates (default 300 Hz to 0.8 of Nyquist)")
-      ("json", "print every figure as JSON instead of the text report")
-      ("plot", po::value(&plotDir), "draw the residuals (or the recordings' SNR) as PNG into this directory")
-      ("tf", po::value(&tfPath), "with --recordings: how sure each transfer function of this file (made from the list) is")
-      ("estimate-array", "also fit each microphone's position and each channel's latency to the delays (needs --mic)")
-      ("write-mic", po::value(&writeMicPath),
-       "with --estimate-array: write the array file with the fitted positions here");
+  opts.add_options()("help,h", "show this text")("recordings", po::value(&recordingsPath),
+                                                 "check the TSP recordings this TSP list names instead of a TF file")(
+      "mic", po::value(&micPath), "microphone-array location file: name microphones by micIndex")(
+      "speed-of-sound", po::value(&speed), "metres per second (default 343)")(
+      "temperature", po::value(&temperature), "degrees Celsius: speed of sound 331.3 * sqrt(1 + T / 273.15)")(
+      "sampling-freq", po::value(&samplingFreq),
+      "Hz: the rate the TF file is read at (default: the file's), or the rate recordings must have (default 16000)")(
+      "band", po::value(&band), "LOW,HIGH in Hz for the delay estimates (default 300 Hz to 0.8 of Nyquist)")(
+      "json", "print every figure as JSON instead of the text report")(
+      "plot", po::value(&plotDir), "draw the residuals (or the recordings' SNR) as PNG into this directory")(
+      "tf", po::value(&tfPath),
+      "with --recordings: how sure each transfer function of this file (made from the list) is")(
+      "estimate-array", "also fit each microphone's position and each channel's latency to the delays (needs --mic)")(
+      "write-mic", po::value(&writeMicPath),
+      "with --estimate-array: write the array file with the fitted positions here");
   std::vector<std::string> files;
   const po::variables_map vm = vesk::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
@@ -230,7 +231,8 @@ int Run(int argc, char** argv) {
   if (!writeMicPath.empty()) {
     std::error_code ec;
     if (fs::equivalent(writeMicPath, micPath, ec))
-      throw ToolError("--write-mic " + writeMicPath + " is the array file read (--mic): write the fitted one beside it");
+      throw ToolError("--write-mic " + writeMicPath +
+                      " is the array file read (--mic): write the fitted one beside it");
   }
   PlotPlan plot;
   if (vm.count("plot")) plot = PlanPlot(argv[0], plotDir);
@@ -252,13 +254,17 @@ int Run(int argc, char** argv) {
     TfConfidence confidence;
     if (tf) confidence = RecordingsToConfidence(check, *tf, limits);
     const std::string text = RecordingsCheckToJson(check, tf ? &confidence : nullptr, tf.get());
-    if (json) std::cout << text;
-    else RecordingsCheckToText(check, std::cout, tf ? &confidence : nullptr, tf.get());
+    if (json)
+      std::cout << text;
+    else
+      RecordingsCheckToText(check, std::cout, tf ? &confidence : nullptr, tf.get());
     if (!plot.dir.empty()) Plot(plot, text);
     return check.findings.empty() ? kConsistent : kSuspect;
   }
   if (!tfPath.empty()) throw ToolError("--tf needs --recordings LIST.xml (the list the TF file was made from)");
-  if (files.size() != 1) throw ToolError("expected one TF file (or --recordings LIST.xml), found " + std::to_string(files.size()) + "; see --help");
+  if (files.size() != 1)
+    throw ToolError("expected one TF file (or --recordings LIST.xml), found " + std::to_string(files.size()) +
+                    "; see --help");
   const TfMeasurement tf = TfFileToMeasurement(files[0]);
   GeometryInput input;
   input.samplingHz = samplingFreq > 0 ? samplingFreq : tf.samplingHz;
@@ -271,11 +277,11 @@ int Run(int argc, char** argv) {
   input.delays = MeasurementToDelays(tf, input.samplingHz, delayBand, nonFinite);
   GeometryCheck check = DelaysToGeometryCheck(input, limits);
   if (nonFinite)
-    check.findings.insert(check.findings.begin(),
-                          Finding{"non-finite", std::to_string(nonFinite) + " of " +
-                                                    std::to_string(tf.NumSources() * tf.NumMics()) +
-                                                    " transfer functions hold NaN or infinite values (read as 0): "
-                                                    "an all-zero or failed response was normalised"});
+    check.findings.insert(
+        check.findings.begin(),
+        Finding{"non-finite", std::to_string(nonFinite) + " of " + std::to_string(tf.NumSources() * tf.NumMics()) +
+                                  " transfer functions hold NaN or infinite values (read as 0): "
+                                  "an all-zero or failed response was normalised"});
   ArrayEstimate estimate;
   if (estimateArray) {
     ArrayEstimateInput fitInput;
@@ -287,8 +293,9 @@ int Run(int argc, char** argv) {
     fitInput.speedOfSound = speed;
     for (const SourceResult& s : check.sources)
       fitInput.sourceExcluded.push_back(!s.standsOut ? ""
-                                        : s.refitted ? "source-moved (fits " + Fixed(s.movedDeg, 1) + " deg away)"
-                                                     : "source-outlier (residual " + Fixed(s.rmsSamples, 2) + " samples RMS)");
+                                        : s.refitted
+                                            ? "source-moved (fits " + Fixed(s.movedDeg, 1) + " deg away)"
+                                            : "source-outlier (residual " + Fixed(s.rmsSamples, 2) + " samples RMS)");
     estimate = DelaysToArrayEstimate(fitInput, limits);
     for (std::size_t m = 0; m < tf.NumMics(); ++m)
       if ((tf.micPositions[m] - array.positions[m]).Length() > 1e-4) {
@@ -307,8 +314,10 @@ int Run(int argc, char** argv) {
   context.bandLowHz = delayBand.lowHz;
   context.bandHighHz = delayBand.highHz > 0 ? delayBand.highHz : 0.4 * input.samplingHz;
   const std::string text = TfCheckToJson(context, check);
-  if (json) std::cout << text;
-  else TfCheckToText(context, check, std::cout);
+  if (json)
+    std::cout << text;
+  else
+    TfCheckToText(context, check, std::cout);
   if (!plot.dir.empty()) Plot(plot, text);
   return check.findings.empty() ? kConsistent : kSuspect;
 }
@@ -317,5 +326,5 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   return vesktools::ToolMain("tfcheck", Run, argc, argv,
-                              "out of memory while checking (a size in the file or list beyond this machine)");
+                             "out of memory while checking (a size in the file or list beyond this machine)");
 }

@@ -40,9 +40,12 @@ double Degrees(double rad) { return rad * 180.0 / vesk::kPi; }
 
 const char* GridKindName(GridKind kind) {
   switch (kind) {
-    case GridKind::CIRCLE: return "circle";
-    case GridKind::CYLINDER: return "cylinder";
-    case GridKind::SPHERE: return "sphere";
+    case GridKind::CIRCLE:
+      return "circle";
+    case GridKind::CYLINDER:
+      return "cylinder";
+    case GridKind::SPHERE:
+      return "sphere";
   }
   return "?";
 }
@@ -133,7 +136,8 @@ DirectionGrid::DirectionGrid(const std::vector<Vec3d>& positions) {
       // ends: nothing is interpolated across it.
       std::vector<double> gaps(n);
       for (std::size_t i = 0; i < n; ++i)
-        gaps[i] = i + 1 < n ? ring.azimuthRad[i + 1] - ring.azimuthRad[i] : ring.azimuthRad[0] + kTwoPi - ring.azimuthRad[i];
+        gaps[i] =
+            i + 1 < n ? ring.azimuthRad[i + 1] - ring.azimuthRad[i] : ring.azimuthRad[0] + kTwoPi - ring.azimuthRad[i];
       std::vector<double> sorted = gaps;
       std::nth_element(sorted.begin(), sorted.begin() + n / 2, sorted.end());
       const std::size_t widest = static_cast<std::size_t>(std::max_element(gaps.begin(), gaps.end()) - gaps.begin());
@@ -255,8 +259,10 @@ bool DirectionGrid::LocateOnRing(const Ring& ring, double azimuthRad, std::size_
   const std::size_t n = ring.dirs.size();
   const std::size_t left = n - static_cast<std::size_t>(std::count(ring.dirs.begin(), ring.dirs.end(), excluded));
   if (left < 2) return false;
-  std::size_t hi = static_cast<std::size_t>(std::upper_bound(ring.azimuthRad.begin(), ring.azimuthRad.end(), azimuthRad) -
-                                            ring.azimuthRad.begin()) % n;
+  std::size_t hi =
+      static_cast<std::size_t>(std::upper_bound(ring.azimuthRad.begin(), ring.azimuthRad.end(), azimuthRad) -
+                               ring.azimuthRad.begin()) %
+      n;
   std::size_t lo = (hi + n - 1) % n;
   if (ring.dirs[lo] == excluded) lo = (lo + n - 1) % n;
   if (ring.dirs[hi] == excluded) hi = (hi + 1) % n;

@@ -31,8 +31,8 @@ struct Neighbours {
   std::array<double, 4> weight{};
   std::size_t count = 0;
   double delayScale = 1.0;
-  bool exact = false;        // the target is measured direction dir[0]
-  bool extrapolated = false; // outside the measured region, nearest taken
+  bool exact = false;         // the target is measured direction dir[0]
+  bool extrapolated = false;  // outside the measured region, nearest taken
 };
 
 constexpr std::size_t kNoDirection = std::numeric_limits<std::size_t>::max();
@@ -69,9 +69,9 @@ public:
 private:
   struct Ring {
     double elevationRad = 0;
-    double height = 0;                  // metres, cylinders only
-    std::vector<std::size_t> dirs;      // by azimuth
-    std::vector<double> azimuthRad;     // [0, 2 pi), same order
+    double height = 0;                        // metres, cylinders only
+    std::vector<std::size_t> dirs;            // by azimuth
+    std::vector<double> azimuthRad;           // [0, 2 pi), same order
     std::size_t openingAfter = kNoDirection;  // index in dirs: no interpolation across its gap to the next
   };
   struct Face {

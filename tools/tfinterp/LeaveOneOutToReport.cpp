@@ -17,8 +17,8 @@ namespace vesktools {
 namespace {
 
 const double kSpeedOfSound = vesk::kSpeedOfSound;  // metres per second
-const double kPhaseStepDeg = 0.01;      // histogram resolution
-const std::size_t kPhaseSteps = 18001;  // 0 .. 180 degrees
+const double kPhaseStepDeg = 0.01;                 // histogram resolution
+const std::size_t kPhaseSteps = 18001;             // 0 .. 180 degrees
 
 double Percentile(const std::vector<uint64_t>& histogram, double fraction) {
   uint64_t total = 0;
@@ -78,47 +78,51 @@ LeaveOneOut MeasurementToLeaveOneOut(const TfMeasurement& tf) {
   std::vector<char> predicted(numDirs, 0);
   std::vector<uint64_t> histograms(cells * kPhaseSteps, 0);
   std::mutex merge;
-  vesk::OverCores(numDirs, [&](std::size_t first, std::size_t last) {
-    std::vector<uint64_t> local(cells * kPhaseSteps, 0);
-    std::vector<std::complex<float>> guess(numBins);
-    std::vector<double> bandSquares(numBands);
-    std::vector<uint64_t> bandCount(numBands);
-    for (std::size_t dir = first; dir < last; ++dir) {
-      Neighbours nb;
-      if (!grid.Locate(grid.Direction(dir), nb, dir, false)) continue;
-      predicted[dir] = 1;
-      for (std::size_t mic = 0; mic < numMics; ++mic) {
-        const auto& truth = tf.Spectrum(grid.Source(dir), mic);
-        for (std::size_t k = 0; k < kAllMethods.size(); ++k) {
-          const Method method = kAllMethods[k];
-          NeighboursToSpectrum(tf, grid, delays, method == Method::DELAY_ALIGNED ? &delayAligned : &complexAligned,
-                               method, nb, mic, guess.data());
-          std::fill(bandSquares.begin(), bandSquares.end(), 0.0);
-          std::fill(bandCount.begin(), bandCount.end(), 0);
-          for (std::size_t j = 0; j < numBins; ++j) {
-            if (bandOf[j] < 0) continue;
-            const std::size_t b = static_cast<std::size_t>(bandOf[j]), cell = b * kAllMethods.size() + k;
-            const std::complex<double> x(truth[j].real(), truth[j].imag()), y(guess[j].real(), guess[j].imag());
-            if (std::abs(x) > 0 && std::abs(y) > 0) {
-              const double db = 20.0 * std::log10(std::abs(y) / std::abs(x));
-              bandSquares[b] += db * db;
-              bandCount[b] += 1;
+  vesk::OverCores(
+      numDirs,
+      [&](std::size_t first, std::size_t last) {
+        std::vector<uint64_t> local(cells * kPhaseSteps, 0);
+        std::vector<std::complex<float>> guess(numBins);
+        std::vector<double> bandSquares(numBands);
+        std::vector<uint64_t> bandCount(numBands);
+        for (std::size_t dir = first; dir < last; ++dir) {
+          Neighbours nb;
+          if (!grid.Locate(grid.Direction(dir), nb, dir, false)) continue;
+          predicted[dir] = 1;
+          for (std::size_t mic = 0; mic < numMics; ++mic) {
+            const auto& truth = tf.Spectrum(grid.Source(dir), mic);
+            for (std::size_t k = 0; k < kAllMethods.size(); ++k) {
+              const Method method = kAllMethods[k];
+              NeighboursToSpectrum(tf, grid, delays, method == Method::DELAY_ALIGNED ? &delayAligned : &complexAligned,
+                                   method, nb, mic, guess.data());
+              std::fill(bandSquares.begin(), bandSquares.end(), 0.0);
+              std::fill(bandCount.begin(), bandCount.end(), 0);
+              for (std::size_t j = 0; j < numBins; ++j) {
+                if (bandOf[j] < 0) continue;
+                const std::size_t b = static_cast<std::size_t>(bandOf[j]), cell = b * kAllMethods.size() + k;
+                const std::complex<double> x(truth[j].real(), truth[j].imag()), y(guess[j].real(), guess[j].imag());
+                if (std::abs(x) > 0 && std::abs(y) > 0) {
+                  const double db = 20.0 * std::log10(std::abs(y) / std::abs(x));
+                  bandSquares[b] += db * db;
+                  bandCount[b] += 1;
+                }
+                const double error = std::fabs(std::arg(y * std::conj(x))) * 180.0 / vesk::kPi;
+                local[cell * kPhaseSteps + std::min<std::size_t>(kPhaseSteps - 1, static_cast<std::size_t>(std::lround(
+                                                                                      error / kPhaseStepDeg)))] += 1;
+              }
+              for (std::size_t b = 0; b < numBands; ++b) {
+                if (bandCount[b] == 0) continue;
+                const std::size_t cell = b * kAllMethods.size() + k;
+                distortions[dir * cells + cell] += std::sqrt(bandSquares[b] / static_cast<double>(bandCount[b]));
+                spectra[dir * cells + cell] += 1;
+              }
             }
-            const double error = std::fabs(std::arg(y * std::conj(x))) * 180.0 / vesk::kPi;
-            local[cell * kPhaseSteps + std::min<std::size_t>(kPhaseSteps - 1, static_cast<std::size_t>(std::lround(error / kPhaseStepDeg)))] += 1;
-          }
-          for (std::size_t b = 0; b < numBands; ++b) {
-            if (bandCount[b] == 0) continue;
-            const std::size_t cell = b * kAllMethods.size() + k;
-            distortions[dir * cells + cell] += std::sqrt(bandSquares[b] / static_cast<double>(bandCount[b]));
-            spectra[dir * cells + cell] += 1;
           }
         }
-      }
-    }
-    std::lock_guard<std::mutex> lock(merge);
-    for (std::size_t i = 0; i < local.size(); ++i) histograms[i] += local[i];
-  }, 4);
+        std::lock_guard<std::mutex> lock(merge);
+        for (std::size_t i = 0; i < local.size(); ++i) histograms[i] += local[i];
+      },
+      4);
   for (char p : predicted) report.predicted += p;
   for (std::size_t b = 0; b < numBands; ++b) {
     BandFigures& band = report.bands[b];
@@ -131,7 +135,8 @@ LeaveOneOut MeasurementToLeaveOneOut(const TfMeasurement& tf) {
         n += spectra[dir * cells + cell];
       }
       band.distortionDb[k] = n ? sum / static_cast<double>(n) : NAN;
-      const std::vector<uint64_t> h(histograms.begin() + cell * kPhaseSteps, histograms.begin() + (cell + 1) * kPhaseSteps);
+      const std::vector<uint64_t> h(histograms.begin() + cell * kPhaseSteps,
+                                    histograms.begin() + (cell + 1) * kPhaseSteps);
       band.phaseMedianDeg[k] = Percentile(h, 0.5);
       band.phaseP90Deg[k] = Percentile(h, 0.9);
       if (k == 0)
@@ -150,7 +155,8 @@ void LeaveOneOutToText(const LeaveOneOut& r, std::ostream& out) {
       << "raw complex weighting aliases above " << std::lround(r.aliasingHz) << " Hz at this spacing ("
       << std::lround(r.aliasingDoubledHz) << " Hz at the doubled spacing of these predictions)\n";
   out << std::left << std::setw(13) << "band (Hz)" << std::setw(17) << "method" << std::right << std::setw(8) << "SD dB"
-      << std::setw(14) << "phase median" << std::setw(11) << "phase p90" << "\n";
+      << std::setw(14) << "phase median" << std::setw(11) << "phase p90"
+      << "\n";
   out << std::fixed;
   for (const BandFigures& b : r.bands) {
     const std::string range = std::to_string(std::lround(b.lowHz)) + "-" + std::to_string(std::lround(b.highHz));

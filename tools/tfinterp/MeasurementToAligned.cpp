@@ -16,10 +16,14 @@ const double kTwoPi = 2.0 * vesk::kPi;
 
 const char* MethodName(Method method) {
   switch (method) {
-    case Method::DELAY_ALIGNED: return "delay-aligned";
-    case Method::COMPLEX_ALIGNED: return "complex-aligned";
-    case Method::NEAREST: return "nearest";
-    case Method::COMPLEX: return "complex";
+    case Method::DELAY_ALIGNED:
+      return "delay-aligned";
+    case Method::COMPLEX_ALIGNED:
+      return "complex-aligned";
+    case Method::NEAREST:
+      return "nearest";
+    case Method::COMPLEX:
+      return "complex";
   }
   return "?";
 }
@@ -57,35 +61,39 @@ AlignedSpectra::AlignedSpectra(const TfMeasurement& tf, const DirectionGrid& gri
     for (std::size_t mic = 0; mic < numMics_; ++mic) {
       // The file's spectra belong to its data set, which was made for this
       // run and is not used as the file's values again.
-      rows_[dir * numMics_ + mic] = inPlace ? const_cast<std::complex<float>*>(tf.Spectrum(grid.Source(dir), mic).data())
-                                            : own_.data() + (dir * numMics_ + mic) * numBins;
+      rows_[dir * numMics_ + mic] = inPlace
+                                        ? const_cast<std::complex<float>*>(tf.Spectrum(grid.Source(dir), mic).data())
+                                        : own_.data() + (dir * numMics_ + mic) * numBins;
     }
   const double n = static_cast<double>(tf.nfft);
-  vesk::OverCores(grid.NumDirections(), [&](std::size_t first, std::size_t last) {
-    for (std::size_t dir = first; dir < last; ++dir) {
-      for (std::size_t mic = 0; mic < numMics_; ++mic) {
-        const std::vector<std::complex<float>>& stored = tf.Spectrum(grid.Source(dir), mic);
-        std::complex<float>* row = rows_[dir * numMics_ + mic];
-        const double tau = delays.centre[dir] + delays.relative[dir * numMics_ + mic];
-        double previous = 0;
-        for (std::size_t j = 0; j < numBins; ++j) {
-          std::complex<double> x(stored[j].real(), stored[j].imag());
-          if (tf.conjugated) x = std::conj(x);
-          // Exact angle per bin (tau * bin reaches thousands of radians).
-          const double turns = std::fmod(tau * static_cast<double>(tf.binIndex[j]), n) / n;
-          const std::complex<double> aligned = x * std::polar(1.0, kTwoPi * turns);
-          if (method == Method::COMPLEX_ALIGNED) {
-            row[j] = std::complex<float>(static_cast<float>(aligned.real()), static_cast<float>(aligned.imag()));
-            continue;
+  vesk::OverCores(
+      grid.NumDirections(),
+      [&](std::size_t first, std::size_t last) {
+        for (std::size_t dir = first; dir < last; ++dir) {
+          for (std::size_t mic = 0; mic < numMics_; ++mic) {
+            const std::vector<std::complex<float>>& stored = tf.Spectrum(grid.Source(dir), mic);
+            std::complex<float>* row = rows_[dir * numMics_ + mic];
+            const double tau = delays.centre[dir] + delays.relative[dir * numMics_ + mic];
+            double previous = 0;
+            for (std::size_t j = 0; j < numBins; ++j) {
+              std::complex<double> x(stored[j].real(), stored[j].imag());
+              if (tf.conjugated) x = std::conj(x);
+              // Exact angle per bin (tau * bin reaches thousands of radians).
+              const double turns = std::fmod(tau * static_cast<double>(tf.binIndex[j]), n) / n;
+              const std::complex<double> aligned = x * std::polar(1.0, kTwoPi * turns);
+              if (method == Method::COMPLEX_ALIGNED) {
+                row[j] = std::complex<float>(static_cast<float>(aligned.real()), static_cast<float>(aligned.imag()));
+                continue;
+              }
+              double phase = std::arg(aligned);
+              if (j > 0) phase += kTwoPi * std::round((previous - phase) / kTwoPi);
+              previous = phase;
+              row[j] = std::complex<float>(static_cast<float>(std::abs(aligned)), static_cast<float>(phase));
+            }
           }
-          double phase = std::arg(aligned);
-          if (j > 0) phase += kTwoPi * std::round((previous - phase) / kTwoPi);
-          previous = phase;
-          row[j] = std::complex<float>(static_cast<float>(std::abs(aligned)), static_cast<float>(phase));
         }
-      }
-    }
-  }, 4);
+      },
+      4);
 }
 
 }  // namespace vesktools

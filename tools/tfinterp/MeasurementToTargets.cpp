@@ -74,9 +74,13 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MeasurementToTargets(TfMeasurement& t
   const bool gtf = tf.gtf != nullptr;
   vgtf::TF3 out3;
   vgtf::TF4 out4;
-  if (gtf) out3.resize(numTargets);
-  else out4.resize(numTargets, vgtf::TF3(1));
-  const auto row = [&](std::size_t t) -> std::vector<std::vector<vgtf::Complex>>& { return gtf ? out3[t] : out4[t][0]; };
+  if (gtf)
+    out3.resize(numTargets);
+  else
+    out4.resize(numTargets, vgtf::TF3(1));
+  const auto row = [&](std::size_t t) -> std::vector<std::vector<vgtf::Complex>>& {
+    return gtf ? out3[t] : out4[t][0];
+  };
   // Single directions first: their bytes are copied before the measured
   // spectra are aligned in place.
   vesk::OverCores(numTargets, [&](std::size_t first, std::size_t last) {
@@ -97,14 +101,17 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MeasurementToTargets(TfMeasurement& t
     delays = MeasurementToDelaysByDirection(tf, grid);
     aligned = std::make_unique<AlignedSpectra>(tf, grid, delays, settings.method, true);
   }
-  vesk::OverCores(numTargets, [&](std::size_t first, std::size_t last) {
-    for (std::size_t t = first; t < last; ++t) {
-      if (weights[t].count == 1) continue;
-      auto& mics = row(t);
-      for (std::size_t mic = 0; mic < numMics; ++mic)
-        NeighboursToSpectrum(tf, grid, delays, aligned.get(), settings.method, weights[t], mic, mics[mic].data());
-    }
-  }, 16);
+  vesk::OverCores(
+      numTargets,
+      [&](std::size_t first, std::size_t last) {
+        for (std::size_t t = first; t < last; ++t) {
+          if (weights[t].count == 1) continue;
+          auto& mics = row(t);
+          for (std::size_t mic = 0; mic < numMics; ++mic)
+            NeighboursToSpectrum(tf, grid, delays, aligned.get(), settings.method, weights[t], mic, mics[mic].data());
+        }
+      },
+      16);
 
   auto file = boost::make_shared<veskio2::vesk::VeskFile>();
   boost::shared_ptr<vgtf::Fmt1_0> inFmt;
@@ -139,8 +146,8 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MeasurementToTargets(TfMeasurement& t
   auto spec = inSpec ? boost::make_shared<vgtf::Spec1_0>(*inSpec) : boost::make_shared<vgtf::Spec1_0>();
   std::ostringstream note;
   if (inSpec && inSpec->HasNote() && !inSpec->GetNote().empty()) note << inSpec->GetNote().raw() << "; ";
-  note << "interpolated by tfinterp (" << MethodName(settings.method) << ") from " << (Glib::ustring(tf.path).validate() ? tf.path : std::string("a file")) << ", "
-       << counts.grid;
+  note << "interpolated by tfinterp (" << MethodName(settings.method) << ") from "
+       << (Glib::ustring(tf.path).validate() ? tf.path : std::string("a file")) << ", " << counts.grid;
   spec->SetNote(note.str());
   file->AddDataSet(spec);
   return file;

@@ -59,7 +59,8 @@ void NeighboursToSpectrum(const TfMeasurement& tf, const DirectionGrid& grid, co
     std::complex<double> value;
     if (method == Method::COMPLEX_ALIGNED) {
       std::complex<double> sum(0, 0);
-      for (std::size_t i = 0; i < nb.count; ++i) sum += nb.weight[i] * std::complex<double>(rows[i][j].real(), rows[i][j].imag());
+      for (std::size_t i = 0; i < nb.count; ++i)
+        sum += nb.weight[i] * std::complex<double>(rows[i][j].real(), rows[i][j].imag());
       value = sum * rotation;
     } else {
       const double refPhase = rows[heaviest][j].imag();

@@ -28,17 +28,15 @@ namespace {
 int Run(int argc, char** argv) {
   std::string output, method = "delay-aligned", extrapolate = "refuse";
   po::options_description opts("tfinterp options");
-  opts.add_options()
-      ("help,h", "show this text")
-      ("output,o", po::value(&output), "the transfer-function file to write")
-      ("method", po::value(&method),
-       "delay-aligned (default: delays removed, magnitude and unwrapped phase weighted, weighted delay put back), "
-       "complex-aligned (delays removed, complex values weighted), nearest, complex (raw complex values weighted)")
-      ("extrapolate", po::value(&extrapolate),
-       "refuse (default: a target outside the measured region is an error) or nearest (take the nearest measured "
-       "direction there)")
-      ("leave-one-out", "predict every measured direction from the others and report the error of each method")
-      ("json", "with --leave-one-out: print the figures as JSON");
+  opts.add_options()("help,h", "show this text")("output,o", po::value(&output), "the transfer-function file to write")(
+      "method", po::value(&method),
+      "delay-aligned (default: delays removed, magnitude and unwrapped phase weighted, weighted delay put back), "
+      "complex-aligned (delays removed, complex values weighted), nearest, complex (raw complex values weighted)")(
+      "extrapolate", po::value(&extrapolate),
+      "refuse (default: a target outside the measured region is an error) or nearest (take the nearest measured "
+      "direction there)")("leave-one-out",
+                          "predict every measured direction from the others and report the error of each method")(
+      "json", "with --leave-one-out: print the figures as JSON");
   std::vector<std::string> files;
   const po::variables_map vm = vesk::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
@@ -57,14 +55,18 @@ int Run(int argc, char** argv) {
   if (vm.count("leave-one-out")) {
     if (files.size() != 1) throw ToolError("--leave-one-out takes one TF file, found " + std::to_string(files.size()));
     if (!output.empty() || vm.count("method") || vm.count("extrapolate"))
-      throw ToolError("--leave-one-out compares every method and writes no file: give no -o, --method or --extrapolate");
+      throw ToolError(
+          "--leave-one-out compares every method and writes no file: give no -o, --method or --extrapolate");
     const LeaveOneOut report = MeasurementToLeaveOneOut(TfFileToMeasurement(files[0], 1, "interpolation"));
-    if (vm.count("json")) std::cout << LeaveOneOutToJson(report);
-    else LeaveOneOutToText(report, std::cout);
+    if (vm.count("json"))
+      std::cout << LeaveOneOutToJson(report);
+    else
+      LeaveOneOutToText(report, std::cout);
     return 0;
   }
   if (vm.count("json")) throw ToolError("--json goes with --leave-one-out");
-  if (files.size() != 2) throw ToolError("expected TF.bin and LIST.xml, found " + std::to_string(files.size()) + " files; see --help");
+  if (files.size() != 2)
+    throw ToolError("expected TF.bin and LIST.xml, found " + std::to_string(files.size()) + " files; see --help");
   if (output.empty()) throw ToolError("give the output file with -o OUT.bin");
   // The measurement cannot be made again: it is never replaced by its interpolation.
   std::error_code same;

@@ -10,9 +10,9 @@
 namespace vesktools {
 namespace {
 
-constexpr std::size_t kChunkBins = 8;    // bins per piece of work (fixed: the sum does not depend on the cores)
-constexpr std::size_t kTile = 512;       // directions per inner loop (stays in the first-level cache)
-constexpr float kFloorMusic = 1e-6f;     // smallest MUSIC denominator: caps a bin's peak at 1e6
+constexpr std::size_t kChunkBins = 8;  // bins per piece of work (fixed: the sum does not depend on the cores)
+constexpr std::size_t kTile = 512;     // directions per inner loop (stays in the first-level cache)
+constexpr float kFloorMusic = 1e-6f;   // smallest MUSIC denominator: caps a bin's peak at 1e6
 // Below this many (block, bin) pairs times directions plus the
 // decompositions' share, a thread costs more than it saves.
 constexpr std::size_t kThreadedFrom = 1u << 16;
@@ -100,7 +100,8 @@ std::vector<std::vector<double>> CovariancesToSpectra(const std::vector<BlockCov
           for (std::size_t b = 0; b < N; ++b)
             BinCovariances(blocks[b], chunk * kChunkBins, std::min(B, (chunk + 1) * kChunkBins), covariances[b]);
           for (std::size_t bin = chunk * kChunkBins; bin < std::min(B, (chunk + 1) * kChunkBins); ++bin) {
-            for (std::size_t b = 0; b < N; ++b) plans[b] = PlanBin(covariances[b][bin - chunk * kChunkBins], method, K, solver);
+            for (std::size_t b = 0; b < N; ++b)
+              plans[b] = PlanBin(covariances[b][bin - chunk * kChunkBins], method, K, solver);
             const float* re = steering.Re(bin, 0);
             const float* im = steering.Im(bin, 0);
             if (method == Method::SRP_PHAT) {

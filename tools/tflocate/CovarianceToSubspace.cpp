@@ -13,8 +13,8 @@ constexpr int kPoints = 4;  // counts per bisection step: independent chains of 
 // For each of the points x[j], the eigenvalues below it of the tridiagonal
 // matrix with diagonal d and squared off-diagonal e2 (Sturm counts by the
 // LDL^T pivots).
-void CountBelow(const std::vector<double>& d, const std::vector<double>& e2, const double (&x)[kPoints],
-                double pivmin, std::size_t (&below)[kPoints]) {
+void CountBelow(const std::vector<double>& d, const std::vector<double>& e2, const double (&x)[kPoints], double pivmin,
+                std::size_t (&below)[kPoints]) {
   double q[kPoints];
   for (int j = 0; j < kPoints; ++j) below[j] = 0, q[j] = 1.0;
   for (std::size_t i = 0; i < d.size(); ++i)
@@ -133,11 +133,13 @@ void SubspaceSolver::Largest(const Eigen::MatrixXcd& r, std::size_t count, std::
     Factor(lambda, tiny);
     Eigen::VectorXd& y = tridiagonalVectors_[k];
     y.resize(static_cast<Eigen::Index>(n));
-    for (std::size_t i = 0; i < n; ++i) y[static_cast<Eigen::Index>(i)] = 1.0 + 0.37 * std::sin(1.0 + 2.1 * double(i + k));
+    for (std::size_t i = 0; i < n; ++i)
+      y[static_cast<Eigen::Index>(i)] = 1.0 + 0.37 * std::sin(1.0 + 2.1 * double(i + k));
     for (int pass = 0; pass < 3; ++pass) {
       Solve(y);
       for (std::size_t j = 0; j < k; ++j)
-        if (std::fabs(eigenvalues_[j] - lambda) <= 1e-3 * norm) y -= tridiagonalVectors_[j].dot(y) * tridiagonalVectors_[j];
+        if (std::fabs(eigenvalues_[j] - lambda) <= 1e-3 * norm)
+          y -= tridiagonalVectors_[j].dot(y) * tridiagonalVectors_[j];
       const double length = y.norm();
       if (!(length > 0) || !std::isfinite(length)) {
         y.setZero();

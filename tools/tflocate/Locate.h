@@ -33,10 +33,10 @@ double AngleDeg(const Direction& a, const Direction& b);  // great-circle angle,
 // so that a peak can be refined between grid points.
 struct SearchGrid {
   std::vector<Direction> points;
-  std::vector<std::size_t> pointOfSource;     // [src] -> point
-  std::vector<std::size_t> firstSource;       // [point] -> a source at it (the lowest index)
+  std::vector<std::size_t> pointOfSource;            // [src] -> point
+  std::vector<std::size_t> firstSource;              // [point] -> a source at it (the lowest index)
   std::vector<std::vector<std::size_t>> neighbours;  // [point]
-  double spacingDeg = 0;  // median angle from a point to its nearest other point
+  double spacingDeg = 0;                             // median angle from a point to its nearest other point
   bool regular = false;
   // Regular grids only: the axes (degrees) and the point at each cell,
   // cell[el][az] (every azimuth of a pole row names the pole's point).
@@ -139,7 +139,7 @@ std::vector<Peak> SpectrumToPeaks(const std::vector<double>& spectrum, const Sea
 struct BlockResult {
   double startS = 0, endS = 0;
   std::vector<Peak> peaks;
-  std::vector<double> spectrum;  // [point], normalised to its largest; kept only for the plot
+  std::vector<double> spectrum;   // [point], normalised to its largest; kept only for the plot
   std::vector<double> errorsDeg;  // with a truth: of each assigned peak
 };
 

@@ -17,9 +17,7 @@ std::string Format(const char* format, double a) {
   return text;
 }
 
-std::string Angles(const Direction& d) {
-  return Format("%.1f", d.azimuthDeg) + "/" + Format("%.1f", d.elevationDeg);
-}
+std::string Angles(const Direction& d) { return Format("%.1f", d.azimuthDeg) + "/" + Format("%.1f", d.elevationDeg); }
 
 void Header(const Steering& s, Method method, JsonText& json) {
   json.Field("tf", s.path);
@@ -33,7 +31,8 @@ void Header(const Steering& s, Method method, JsonText& json) {
   json.Integer(s.samplingHz);
 }
 
-void DirectionFields(JsonText& json, const Direction& d, const char* az = "azimuthDeg", const char* el = "elevationDeg") {
+void DirectionFields(JsonText& json, const Direction& d, const char* az = "azimuthDeg",
+                     const char* el = "elevationDeg") {
   json.Key(az);
   json.Number(d.azimuthDeg);
   json.Key(el);
@@ -118,12 +117,13 @@ void RunToJson(const LocateRun& run, bool withSpectra, JsonText& json) {
 
 void RunToText(const LocateRun& run, std::ostream& out) {
   const Steering& s = run.steering;
-  out << "tflocate: " << run.recording << " with " << s.path << " (" << s.kind << ", " << s.numSources
-      << " sources x " << s.numMics << " microphones, nfft " << s.nfft << ", " << s.samplingHz << " Hz)\n";
+  out << "tflocate: " << run.recording << " with " << s.path << " (" << s.kind << ", " << s.numSources << " sources x "
+      << s.numMics << " microphones, nfft " << s.nfft << ", " << s.samplingHz << " Hz)\n";
   out << "method " << MethodName(run.method) << ", band " << Format("%.0f", s.bandLowHz) << " - "
       << Format("%.0f", s.bandHighHz) << " Hz (" << s.bins.size() << " bins), " << run.blocks.size() << " blocks"
       << (run.grid.regular ? ", peaks refined between grid points" : "") << "\n";
-  out << "   start s    end s  peaks (azimuth/elevation deg, power)" << (run.haveTruth ? "  -> errors deg" : "") << "\n";
+  out << "   start s    end s  peaks (azimuth/elevation deg, power)" << (run.haveTruth ? "  -> errors deg" : "")
+      << "\n";
   for (const BlockResult& b : run.blocks) {
     out << Format("%8.2f", b.startS) << " " << Format("%8.2f", b.endS) << " ";
     for (const Peak& p : b.peaks) out << " " << Angles(p.direction) << " (" << Format("%.2f", p.power) << ")";
@@ -191,8 +191,9 @@ void SelfTestToText(const Steering& s, const SearchGrid& grid, Method method, co
   out << "  source  azimuth/elevation  estimate (source)     error deg  nearest other deg  resolution deg\n";
   for (const SelfTestDirection& d : test.directions) {
     char line[200];
-    std::snprintf(line, sizeof line, "  %6zu  %17s  %11s (%5zu) %11.1f %18.1f %15.1f\n", d.source, Angles(d.truth).c_str(),
-                  Angles(d.estimate).c_str(), d.estimateSource, d.errorDeg, d.nearestOtherDeg, d.resolutionDeg);
+    std::snprintf(line, sizeof line, "  %6zu  %17s  %11s (%5zu) %11.1f %18.1f %15.1f\n", d.source,
+                  Angles(d.truth).c_str(), Angles(d.estimate).c_str(), d.estimateSource, d.errorDeg, d.nearestOtherDeg,
+                  d.resolutionDeg);
     out << line;
   }
   out << "error: mean " << Format("%.1f", test.meanErrorDeg) << " deg, median " << Format("%.1f", test.medianErrorDeg)

@@ -30,9 +30,7 @@ int IndexOn(const std::vector<double>& axis, double v) {
   return static_cast<int>(it - axis.begin());
 }
 
-double Azimuth(const Direction& d) {
-  return d.azimuthDeg > 360.0 - kAxisToleranceDeg / 2 ? 0.0 : d.azimuthDeg;
-}
+double Azimuth(const Direction& d) { return d.azimuthDeg > 360.0 - kAxisToleranceDeg / 2 ? 0.0 : d.azimuthDeg; }
 
 // Fills the regular-grid fields when every (azimuth, elevation) of the
 // points off the poles is present; returns false otherwise.
@@ -116,10 +114,12 @@ SearchGrid PositionsToGrid(const std::vector<std::array<double, 3>>& positions) 
     const auto& p = positions[src];
     const double r = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
     if (!(r > 0) || !std::isfinite(r))
-      throw ToolError("source " + std::to_string(src) + " lies at the array centre or has a non-finite position: it has no direction");
+      throw ToolError("source " + std::to_string(src) +
+                      " lies at the array centre or has a non-finite position: it has no direction");
     const Direction d = DirectionOf(p[0], p[1], p[2]);
     // Directions equal to 1e-5 (0.0006 degrees) are one point.
-    const auto key = std::make_tuple(std::lround(d.unit[0] * 1e5), std::lround(d.unit[1] * 1e5), std::lround(d.unit[2] * 1e5));
+    const auto key =
+        std::make_tuple(std::lround(d.unit[0] * 1e5), std::lround(d.unit[1] * 1e5), std::lround(d.unit[2] * 1e5));
     auto it = pointOf.find(key);
     if (it == pointOf.end()) {
       it = pointOf.emplace(key, g.points.size()).first;

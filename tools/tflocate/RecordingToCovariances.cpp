@@ -100,14 +100,16 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
   const std::size_t have = static_cast<std::size_t>(reader.Channels());
   for (std::size_t c : channels)
     if (c >= have)
-      throw ToolError(path + ": expected at least " + std::to_string(c + 1) + " channels (channel " + std::to_string(c) +
-                      " for a microphone), found " + std::to_string(have));
+      throw ToolError(path + ": expected at least " + std::to_string(c + 1) + " channels (channel " +
+                      std::to_string(c) + " for a microphone), found " + std::to_string(have));
   if (reader.SampleRateHz() != steering.samplingHz)
     throw ToolError(path + ": expected the sampling rate of " + steering.path + " (" +
-                    std::to_string(steering.samplingHz) + " Hz), found " + std::to_string(reader.SampleRateHz()) + " Hz");
+                    std::to_string(steering.samplingHz) + " Hz), found " + std::to_string(reader.SampleRateHz()) +
+                    " Hz");
   const std::size_t hop = settings.hopSamples ? settings.hopSamples : N / 2;
   const double rate = steering.samplingHz;
-  const std::size_t blockSamples = std::max<std::size_t>(1, static_cast<std::size_t>(std::llround(settings.blockS * rate)));
+  const std::size_t blockSamples =
+      std::max<std::size_t>(1, static_cast<std::size_t>(std::llround(settings.blockS * rate)));
   if (reader.Frames() < N)
     throw ToolError(path + ": expected at least one frame of " + std::to_string(N) + " samples, found " +
                     std::to_string(reader.Frames()));

@@ -50,9 +50,8 @@ std::vector<Peak> SpectrumToPeaks(const std::vector<double>& spectrum, const Sea
       }
     if (top) maxima.push_back(p);
   }
-  std::sort(maxima.begin(), maxima.end(), [&](std::size_t a, std::size_t b) {
-    return value[a] != value[b] ? value[a] > value[b] : a < b;
-  });
+  std::sort(maxima.begin(), maxima.end(),
+            [&](std::size_t a, std::size_t b) { return value[a] != value[b] ? value[a] > value[b] : a < b; });
   if (maxima.size() > k) maxima.resize(k);
   std::vector<Peak> peaks;
   for (std::size_t p : maxima) {

@@ -28,8 +28,7 @@ SelfTest SteeringToSelfTest(const Steering& steering, const SearchGrid& grid, Me
         const std::complex<double> g(gauss(random), gauss(random));
         for (std::size_t mic = 0; mic < M; ++mic) {
           const std::complex<double> a(steering.Re(bin, mic)[src], steering.Im(bin, mic)[src]);
-          x[static_cast<Eigen::Index>(mic)] =
-              a * g + noiseStd * std::complex<double>(gauss(random), gauss(random));
+          x[static_cast<Eigen::Index>(mic)] = a * g + noiseStd * std::complex<double>(gauss(random), gauss(random));
         }
         block.perBin[bin].noalias() += x * x.adjoint();
       }
@@ -40,7 +39,8 @@ SelfTest SteeringToSelfTest(const Steering& steering, const SearchGrid& grid, Me
     const std::size_t own = grid.pointOfSource[src];
     std::vector<double> value(P, -HUGE_VAL);
     for (std::size_t s = 0; s < D; ++s)
-      if (grid.pointOfSource[s] != own) value[grid.pointOfSource[s]] = std::max(value[grid.pointOfSource[s]], spectrum[s]);
+      if (grid.pointOfSource[s] != own)
+        value[grid.pointOfSource[s]] = std::max(value[grid.pointOfSource[s]], spectrum[s]);
     SelfTestDirection d;
     d.source = src;
     d.truth = grid.points[own];

@@ -9,9 +9,12 @@ namespace vesktools {
 
 const char* MethodName(Method method) {
   switch (method) {
-    case Method::NORMMUSIC: return "normmusic";
-    case Method::MUSIC: return "music";
-    case Method::SRP_PHAT: return "srp-phat";
+    case Method::NORMMUSIC:
+      return "normmusic";
+    case Method::MUSIC:
+      return "music";
+    case Method::SRP_PHAT:
+      return "srp-phat";
   }
   return "?";
 }
@@ -43,9 +46,10 @@ Steering TfFileToSteering(const std::string& path, const BandRequest& band) {
       s.positions.push_back({{p.x, p.y, p.z}});
     }
     if (tf.kind == "gtf")
-      s.warnings.push_back(path + " is a gtf file: its spectra are conjugated back, but its normalisations can weight "
-                                  "the microphones unequally and so bias the directions (an m2pg file is made for "
-                                  "localisation)");
+      s.warnings.push_back(path +
+                           " is a gtf file: its spectra are conjugated back, but its normalisations can weight "
+                           "the microphones unequally and so bias the directions (an m2pg file is made for "
+                           "localisation)");
     // The band's stored bins, in FFT order.
     std::vector<std::size_t> columns;
     for (std::size_t j = 0; j < tf.binIndex.size(); ++j) {

@@ -28,13 +28,14 @@ using namespace vesktools;
 
 namespace {
 
-constexpr int kDone = 0;  // an error is ToolMain's 1
+constexpr int kDone = 0;           // an error is ToolMain's 1
 constexpr double kGateDeg = 30.0;  // assignment gate of the errors
 
 void ParseBand(const std::string& text, double& low, double& high) {
   std::istringstream in(text);
   char comma = 0;
-  if (!(in >> low >> comma >> high) || comma != ',' || !in.eof() || !(low >= 0) || !(high > low) || !std::isfinite(high))
+  if (!(in >> low >> comma >> high) || comma != ',' || !in.eof() || !(low >= 0) || !(high > low) ||
+      !std::isfinite(high))
     throw ToolError("--band expects LOW,HIGH in Hz with 0 <= LOW < HIGH, found \"" + text + "\"");
 }
 
@@ -84,14 +85,16 @@ std::vector<Direction> TruthFromJson(const std::string& path) {
       const std::string rest = (*it)[2].str();
       if (std::regex_search(rest, m, elevation)) el = std::stod(m[1].str());
     } catch (const std::exception&) {
-      throw ToolError("--truth-json: " + path + ": expected a number after \"azimuthDeg\", found \"" + (*it)[1].str() + "\"");
+      throw ToolError("--truth-json: " + path + ": expected a number after \"azimuthDeg\", found \"" + (*it)[1].str() +
+                      "\"");
     }
     if (!std::isfinite(az) || !std::isfinite(el) || std::fabs(el) > 90)
       throw ToolError("--truth-json: " + path + ": expected finite angles with |elevation| <= 90, found " +
                       (*it)[1].str());
     truth.push_back(DirectionFromAngles(az, el));
   }
-  if (truth.empty()) throw ToolError("--truth-json: " + path + ": expected source directions (\"azimuthDeg\"), found none");
+  if (truth.empty())
+    throw ToolError("--truth-json: " + path + ": expected source directions (\"azimuthDeg\"), found none");
   return truth;
 }
 
@@ -168,7 +171,8 @@ LocateRun Locate(const std::string& tfPath, const std::string& recording, const 
   const auto search = [&] {
     if (searching.valid()) searching.get();
     if (pending.empty()) return;
-    searching = std::async(std::launch::async, [&searchBatch, blocks = std::move(pending)]() mutable { searchBatch(blocks); });
+    searching =
+        std::async(std::launch::async, [&searchBatch, blocks = std::move(pending)]() mutable { searchBatch(blocks); });
     pending.clear();
   };
   RecordingToCovariances(recording, run.steering, frames, [&](BlockCovariance&& block) {
@@ -195,21 +199,21 @@ int Run(int argc, char** argv) {
   double blockS = 0.5, snrDb = 20.0;
   long long hop = 0, sources = 1;
   po::options_description opts("tflocate options");
-  opts.add_options()
-      ("help,h", "show this text")
-      ("method", po::value(&methodName), "normmusic (default), music or srp-phat")
-      ("sources", po::value(&sources), "directions per block (default 1)")
-      ("band", po::value(&band), "LOW,HIGH in Hz (default 500 Hz to 0.8 of Nyquist)")
-      ("hop", po::value(&hop), "samples between frames (default half the TF file's fftLength)")
-      ("block", po::value(&blockS), "seconds per estimate (default 0.5)")
-      ("channels", po::value(&channels), "a,b,...: the recording channel of each TF microphone (default 0, 1, ...)")
-      ("truth", po::value(&truths)->composing(), "AZ[,EL] degrees: a true source direction (repeatable)")
-      ("truth-json", po::value(&truthJson), "the true directions from a scene file")
-      ("compare", po::value(&compare), "run the same recording with this second TF file")
-      ("self-test", "localise each of the file's directions among the others (no recording)")
-      ("snr", po::value(&snrDb), "dB, the self-test's white noise below the response (default 20)")
-      ("json", "print every figure as JSON instead of the table")
-      ("plot", po::value(&plotDir), "draw the spectrum over time (or the self-test's errors) as PNG into this directory");
+  opts.add_options()("help,h", "show this text")(
+      "method", po::value(&methodName), "normmusic (default), music or srp-phat")("sources", po::value(&sources),
+                                                                                  "directions per block (default 1)")(
+      "band", po::value(&band), "LOW,HIGH in Hz (default 500 Hz to 0.8 of Nyquist)")(
+      "hop", po::value(&hop), "samples between frames (default half the TF file's fftLength)")(
+      "block", po::value(&blockS), "seconds per estimate (default 0.5)")(
+      "channels", po::value(&channels), "a,b,...: the recording channel of each TF microphone (default 0, 1, ...)")(
+      "truth", po::value(&truths)->composing(), "AZ[,EL] degrees: a true source direction (repeatable)")(
+      "truth-json", po::value(&truthJson), "the true directions from a scene file")(
+      "compare", po::value(&compare), "run the same recording with this second TF file")(
+      "self-test", "localise each of the file's directions among the others (no recording)")(
+      "snr", po::value(&snrDb), "dB, the self-test's white noise below the response (default 20)")(
+      "json", "print every figure as JSON instead of the table")(
+      "plot", po::value(&plotDir),
+      "draw the spectrum over time (or the self-test's errors) as PNG into this directory");
   std::vector<std::string> files;
   const po::variables_map vm = vesk::ParseOptionsAndFiles(argc, argv, opts, &files);
   if (vm.count("help")) {
@@ -223,7 +227,8 @@ int Run(int argc, char** argv) {
   if (!(blockS > 0) || !std::isfinite(blockS) || blockS > 3600)
     throw ToolError("--block must be a positive number of seconds up to 3600");
   if (vm.count("hop") && hop < 1) throw ToolError("--hop must be at least 1 sample, found " + std::to_string(hop));
-  if (!std::isfinite(snrDb) || std::fabs(snrDb) > 200) throw ToolError("--snr must be a finite number of dB within +-200");
+  if (!std::isfinite(snrDb) || std::fabs(snrDb) > 200)
+    throw ToolError("--snr must be a finite number of dB within +-200");
   BandRequest bandRequest;
   if (!band.empty()) ParseBand(band, bandRequest.lowHz, bandRequest.highHz);
   FrameSettings frames;
@@ -238,7 +243,9 @@ int Run(int argc, char** argv) {
   const bool json = vm.count("json") > 0;
 
   if (vm.count("self-test")) {
-    if (files.size() != 1) throw ToolError("--self-test takes one TF file and no recording, found " + std::to_string(files.size()) + " files");
+    if (files.size() != 1)
+      throw ToolError("--self-test takes one TF file and no recording, found " + std::to_string(files.size()) +
+                      " files");
     if (!truths.empty() || !truthJson.empty() || !compare.empty())
       throw ToolError("--self-test takes no --truth, --truth-json or --compare");
     const Steering steering = TfFileToSteering(files[0], bandRequest);
@@ -252,12 +259,15 @@ int Run(int argc, char** argv) {
         2, static_cast<std::size_t>(std::llround(blockS * steering.samplingHz / static_cast<double>(hopSamples))));
     const SelfTest test = SteeringToSelfTest(steering, grid, method, settings);
     const std::string text = SelfTestToJson(steering, grid, method, test);
-    if (json) std::cout << text;
-    else SelfTestToText(steering, grid, method, test, std::cout);
+    if (json)
+      std::cout << text;
+    else
+      SelfTestToText(steering, grid, method, test, std::cout);
     if (!plotDir.empty()) Plot(argv[0], plotDir, text);
     return kDone;
   }
-  if (files.size() != 2) throw ToolError("expected a TF file and a recording, found " + std::to_string(files.size()) + " files; see --help");
+  if (files.size() != 2)
+    throw ToolError("expected a TF file and a recording, found " + std::to_string(files.size()) + " files; see --help");
   std::vector<Direction> truth;
   for (const std::string& t : truths) truth.push_back(TruthOf(t));
   if (!truthJson.empty()) {
@@ -266,11 +276,15 @@ int Run(int argc, char** argv) {
   }
   const bool keepSpectra = !plotDir.empty();
   std::vector<LocateRun> runs;
-  runs.push_back(Locate(files[0], files[1], bandRequest, frames, method, static_cast<std::size_t>(sources), truth, keepSpectra));
+  runs.push_back(
+      Locate(files[0], files[1], bandRequest, frames, method, static_cast<std::size_t>(sources), truth, keepSpectra));
   if (!compare.empty())
-    runs.push_back(Locate(compare, files[1], bandRequest, frames, method, static_cast<std::size_t>(sources), truth, keepSpectra));
-  if (json) std::cout << LocateToJson(runs, false);
-  else LocateToText(runs, std::cout);
+    runs.push_back(
+        Locate(compare, files[1], bandRequest, frames, method, static_cast<std::size_t>(sources), truth, keepSpectra));
+  if (json)
+    std::cout << LocateToJson(runs, false);
+  else
+    LocateToText(runs, std::cout);
   if (!plotDir.empty()) {
     std::string text = LocateToJson(runs, true);
     // The plot marks the truth.
@@ -287,6 +301,4 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  return vesktools::ToolMain("tflocate", Run, argc, argv);
-}
+int main(int argc, char** argv) { return vesktools::ToolMain("tflocate", Run, argc, argv); }

@@ -13,8 +13,8 @@ namespace vesktools {
 
 struct TspParameters {
   std::size_t length_samples = dravik::kDefaultSamplesPerFrame;  // N, one period
-  std::size_t effective_length_samples = 8192; // sweep duration 2m, even, 2..N
-  double peak = 32767.0;                       // largest |sample| after scaling
+  std::size_t effective_length_samples = 8192;                   // sweep duration 2m, even, 2..N
+  double peak = 32767.0;                                         // largest |sample| after scaling
 };
 
 // One period of the TSP. Spectrum before scaling: X[k] = exp(-i 4 pi m k^2 / N^2)

@@ -29,17 +29,17 @@ int Run(int argc, char** argv) {
   double peak = 0;
   std::string origin, originWav, playback;
   po::options_description opts("tspgen options");
-  opts.add_options()
-      ("help,h", "show this text")
-      ("tsp-length", po::value(&length)->default_value(dravik::kDefaultSamplesPerFrame), "samples per TSP period N (power of two)")
-      ("effective-length", po::value(&effective), "samples the sweep lasts (even; default N/2)")
-      ("peak", po::value(&peak)->default_value(32767.0), "largest |sample| of the origin (16-bit units)")
-      ("sampling-freq", po::value(&samplingFreq)->default_value(16000), "sampling rate of the waves, Hz")
-      ("synchronous-average", po::value(&periods)->default_value(16), "periods the impulse calculator averages")
-      ("tsp-offset", po::value(&offset)->default_value(16384), "samples before the averaged periods")
-      ("origin", po::value(&origin), "raw little-endian float32 origin (default <N>.little_endian.tsp)")
-      ("origin-wav", po::value(&originWav), "also write the origin as a 16-bit PCM wave")
-      ("playback", po::value(&playback)->default_value("playback.wav"), "16-bit PCM playback wave");
+  opts.add_options()("help,h", "show this text")("tsp-length",
+                                                 po::value(&length)->default_value(dravik::kDefaultSamplesPerFrame),
+                                                 "samples per TSP period N (power of two)")(
+      "effective-length", po::value(&effective), "samples the sweep lasts (even; default N/2)")(
+      "peak", po::value(&peak)->default_value(32767.0), "largest |sample| of the origin (16-bit units)")(
+      "sampling-freq", po::value(&samplingFreq)->default_value(16000), "sampling rate of the waves, Hz")(
+      "synchronous-average", po::value(&periods)->default_value(16), "periods the impulse calculator averages")(
+      "tsp-offset", po::value(&offset)->default_value(16384), "samples before the averaged periods")(
+      "origin", po::value(&origin), "raw little-endian float32 origin (default <N>.little_endian.tsp)")(
+      "origin-wav", po::value(&originWav), "also write the origin as a 16-bit PCM wave")(
+      "playback", po::value(&playback)->default_value("playback.wav"), "16-bit PCM playback wave");
   po::variables_map vm;
   po::store(po::parse_command_line(argc, argv, opts), vm);
   po::notify(vm);
@@ -56,10 +56,11 @@ int Run(int argc, char** argv) {
   if (vm.count("effective-length") && (effective < 2 || effective > length))
     throw ToolError("--effective-length must lie from 2 to --tsp-length, found " + std::to_string(effective));
   if (periods < 1 || periods > kMaxCount)
-    throw ToolError("--synchronous-average must be at least 1 and at most " + std::to_string(kMaxCount) +
-                    ", found " + std::to_string(periods));
+    throw ToolError("--synchronous-average must be at least 1 and at most " + std::to_string(kMaxCount) + ", found " +
+                    std::to_string(periods));
   if (offset < 0 || offset > kMaxCount)
-    throw ToolError("--tsp-offset must lie from 0 to " + std::to_string(kMaxCount) + ", found " + std::to_string(offset));
+    throw ToolError("--tsp-offset must lie from 0 to " + std::to_string(kMaxCount) + ", found " +
+                    std::to_string(offset));
   if (samplingFreq < 1 || samplingFreq > 2147483647)
     throw ToolError("--sampling-freq must be at least 1 and at most 2147483647, found " + std::to_string(samplingFreq));
   if (!std::isfinite(peak)) throw ToolError("--peak must be a number, found " + std::to_string(peak));
@@ -84,19 +85,18 @@ int Run(int argc, char** argv) {
     std::cout << "origin:   " << originWav << " (16-bit PCM)\n";
   }
   WritePcm16(playback, static_cast<int>(samplingFreq), TspToPlayback(tsp, numPeriods));
-  std::cout << "playback: " << playback << " (" << numPeriods << " periods, " << numPeriods * length
-            << " samples at " << samplingFreq << " Hz)\n";
+  std::cout << "playback: " << playback << " (" << numPeriods << " periods, " << numPeriods * length << " samples at "
+            << samplingFreq << " Hz)\n";
   // The list must name this origin and these settings; the template's own
   // default origin name is a placeholder.
-  std::cout << "TSP list: trelvix -m template -t tsp --original-impulse-file "
-            << vesk::ShellWord(origin) << " --tsp-length " << length
-            << " --synchronous-average " << periods << " --tsp-offset " << offset << " ...\n";
+  std::cout << "TSP list: trelvix -m template -t tsp --original-impulse-file " << vesk::ShellWord(origin)
+            << " --tsp-length " << length << " --synchronous-average " << periods << " --tsp-offset " << offset
+            << " ...\n";
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  return vesktools::ToolMain("tspgen", Run, argc, argv,
-                              "out of memory while making the TSP signals");
+  return vesktools::ToolMain("tspgen", Run, argc, argv, "out of memory while making the TSP signals");
 }

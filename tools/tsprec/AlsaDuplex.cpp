@@ -40,7 +40,8 @@ Pcm OpenPcm(const std::string& device, snd_pcm_stream_t stream) {
   snd_pcm_t* pcm = nullptr;
   const int err = snd_pcm_open(&pcm, device.c_str(), stream, 0);
   if (err < 0)
-    throw ToolError(Fail(device, stream == SND_PCM_STREAM_CAPTURE ? "cannot open for capture" : "cannot open for playback", err));
+    throw ToolError(
+        Fail(device, stream == SND_PCM_STREAM_CAPTURE ? "cannot open for capture" : "cannot open for playback", err));
   return Pcm(pcm);
 }
 
@@ -69,7 +70,8 @@ void SetUp(snd_pcm_t* pcm, const std::string& device, const char* role, unsigned
     snd_pcm_hw_params_get_rate_min(hw.get(), &lo, nullptr);
     snd_pcm_hw_params_get_rate_max(hw.get(), &hi, nullptr);
     throw ToolError("sound device '" + device + "': expected " + role + " at " + std::to_string(rateHz) +
-                    " Hz (the playback's rate), found " + std::to_string(lo) + (hi != lo ? " to " + std::to_string(hi) : "") + " Hz");
+                    " Hz (the playback's rate), found " + std::to_string(lo) +
+                    (hi != lo ? " to " + std::to_string(hi) : "") + " Hz");
   }
   snd_pcm_hw_params_set_rate(pcm, hw.get(), static_cast<unsigned int>(rateHz), 0);
   snd_pcm_uframes_t p = periodFrames ? periodFrames : 512, b = bufferFrames ? bufferFrames : 4 * p;
@@ -88,10 +90,12 @@ public:
   void Check(const DuplexSettings& s) override {
     snd_pcm_uframes_t period = 0, buffer = 0;
     Pcm capture = OpenPcm(s.device, SND_PCM_STREAM_CAPTURE);
-    SetUp(capture.get(), s.device, "capture", s.inputChannels, s.rateHz, s.periodFrames, s.bufferFrames, &period, &buffer);
+    SetUp(capture.get(), s.device, "capture", s.inputChannels, s.rateHz, s.periodFrames, s.bufferFrames, &period,
+          &buffer);
     capture.reset();
     Pcm play = OpenPcm(s.device, SND_PCM_STREAM_PLAYBACK);
-    SetUp(play.get(), s.device, "playback", s.outputChannel + 1, s.rateHz, s.periodFrames, s.bufferFrames, &period, &buffer);
+    SetUp(play.get(), s.device, "playback", s.outputChannel + 1, s.rateHz, s.periodFrames, s.bufferFrames, &period,
+          &buffer);
   }
 
   TakeResult Run(const DuplexSettings& s, const std::vector<float>& playback, std::size_t captureFrames,
@@ -137,7 +141,8 @@ public:
     };
     // Unlinked, capture runs first, so the playback's first sample always
     // lands in the capture; linked, the last prefill write starts both.
-    if (!result.oneClock && (err = snd_pcm_start(cap.get())) < 0) throw ToolError(Fail(s.device, "cannot start capture", err));
+    if (!result.oneClock && (err = snd_pcm_start(cap.get())) < 0)
+      throw ToolError(Fail(s.device, "cannot start capture", err));
     for (snd_pcm_uframes_t filled = 0; filled < buffer; filled += period) {
       const snd_pcm_sframes_t n = writePeriod();
       if (n < 0) return xrun("playback", n);

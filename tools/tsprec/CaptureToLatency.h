@@ -9,9 +9,9 @@
 namespace vesktools {
 
 struct Latency {
-  long frames = 0;      // whole samples: where the loopback best matches the playback
-  double fine = 0;      // samples, to about 0.01 (phase slope of the cross-spectrum)
-  double peakRatio = 0; // correlation peak over the playback's energy (1: the loopback holds it unchanged)
+  long frames = 0;       // whole samples: where the loopback best matches the playback
+  double fine = 0;       // samples, to about 0.01 (phase slope of the cross-spectrum)
+  double peakRatio = 0;  // correlation peak over the playback's energy (1: the loopback holds it unchanged)
 };
 
 // One transform size for every take of a session: the playback and the

@@ -15,22 +15,22 @@
 namespace vesktools {
 
 struct DuplexSettings {
-  std::string device;             // ALSA PCM name, or JACK server name ("" = default)
-  int rateHz = 0;                 // the playback's
-  unsigned int inputChannels = 0; // device inputs 0 .. inputChannels-1 are captured
-  unsigned int outputChannel = 0; // the playback goes out here; the other outputs play silence
-  unsigned int periodFrames = 0;  // 0: the back end's choice
-  unsigned int bufferFrames = 0;  // 0: the back end's choice
+  std::string device;              // ALSA PCM name, or JACK server name ("" = default)
+  int rateHz = 0;                  // the playback's
+  unsigned int inputChannels = 0;  // device inputs 0 .. inputChannels-1 are captured
+  unsigned int outputChannel = 0;  // the playback goes out here; the other outputs play silence
+  unsigned int periodFrames = 0;   // 0: the back end's choice
+  unsigned int bufferFrames = 0;   // 0: the back end's choice
   // JACK: capture input -> port to connect it to instead of the physical
   // capture port of that number ("playback" names tsprec's own output).
   std::vector<std::pair<unsigned int, std::string>> jackConnect;
 };
 
 struct TakeResult {
-  bool xrun = false;             // the take is to be discarded
-  std::string xrunWhat;          // what happened, for the report
+  bool xrun = false;               // the take is to be discarded
+  std::string xrunWhat;            // what happened, for the report
   long reportedLatencyFrames = 0;  // first captured frame to the first played sample, as the back end knows it
-  bool oneClock = true;          // ALSA: streams linked (started together)
+  bool oneClock = true;            // ALSA: streams linked (started together)
   unsigned int periodFrames = 0, bufferFrames = 0;  // as granted
 };
 
@@ -44,8 +44,8 @@ public:
   // capturing `captureFrames` frames of all inputs into `capture`
   // (interleaved, [frame][input], full scale 1.0; resized here).
   // Device errors throw ToolError; an xrun is reported in the result.
-  virtual TakeResult Run(const DuplexSettings& settings, const std::vector<float>& playback,
-                         std::size_t captureFrames, std::vector<float>& capture) = 0;
+  virtual TakeResult Run(const DuplexSettings& settings, const std::vector<float>& playback, std::size_t captureFrames,
+                         std::vector<float>& capture) = 0;
 };
 
 std::unique_ptr<Duplex> MakeAlsaDuplex();

@@ -23,7 +23,9 @@ struct ClientCloser {
 using Client = std::unique_ptr<jack_client_t, ClientCloser>;
 struct PortNames {
   const char** names = nullptr;
-  ~PortNames() { if (names) jack_free(names); }
+  ~PortNames() {
+    if (names) jack_free(names);
+  }
   std::size_t Count() const {
     std::size_t n = 0;
     while (names && names[n]) ++n;
@@ -38,8 +40,9 @@ Client OpenClient(const std::string& server) {
   jack_set_info_function(Silent);
   jack_status_t status{};
   const int options = JackNoStartServer | (server.empty() ? 0 : JackServerName);
-  jack_client_t* c = server.empty() ? jack_client_open("tsprec", static_cast<jack_options_t>(options), &status)
-                                    : jack_client_open("tsprec", static_cast<jack_options_t>(options), &status, server.c_str());
+  jack_client_t* c = server.empty()
+                         ? jack_client_open("tsprec", static_cast<jack_options_t>(options), &status)
+                         : jack_client_open("tsprec", static_cast<jack_options_t>(options), &status, server.c_str());
   if (!c)
     throw ToolError("JACK server '" + (server.empty() ? std::string("default") : server) +
                     "': cannot connect (is jackd running under that name?)");
@@ -151,10 +154,13 @@ public:
     };
     if (physOut.Count() > s.outputChannel) connect(self + ":playback", physOut.names[s.outputChannel]);
     for (unsigned int ch = 0; ch < s.inputChannels; ++ch) {
-      const auto it = std::find_if(s.jackConnect.begin(), s.jackConnect.end(), [ch](const auto& p) { return p.first == ch; });
+      const auto it =
+          std::find_if(s.jackConnect.begin(), s.jackConnect.end(), [ch](const auto& p) { return p.first == ch; });
       const std::string to = self + ":capture_" + std::to_string(ch);
-      if (it != s.jackConnect.end()) connect(it->second == "playback" ? self + ":playback" : it->second, to);
-      else if (ch < physIn.Count()) connect(physIn.names[ch], to);
+      if (it != s.jackConnect.end())
+        connect(it->second == "playback" ? self + ":playback" : it->second, to);
+      else if (ch < physIn.Count())
+        connect(physIn.names[ch], to);
     }
     jack_latency_range_t range{};
     jack_port_get_latency_range(shared.out, JackPlaybackLatency, &range);
@@ -190,8 +196,8 @@ void ListJackDevices(std::ostream& out, const std::string& server) {
     PortNames capture, play;
     capture.names = jack_get_ports(c.get(), nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsOutput);
     play.names = jack_get_ports(c.get(), nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
-    out << "  capture " << capture.Count() << " ch, playback " << play.Count() << " ch, " << jack_get_sample_rate(c.get())
-        << " Hz, period " << jack_get_buffer_size(c.get()) << "\n";
+    out << "  capture " << capture.Count() << " ch, playback " << play.Count() << " ch, "
+        << jack_get_sample_rate(c.get()) << " Hz, period " << jack_get_buffer_size(c.get()) << "\n";
   } catch (const ToolError&) {
     out << "  (no server running)\n";
   }

@@ -36,8 +36,7 @@ void TakeToWave(const std::string& path, const std::vector<float>& interleaved, 
       wrote = sf_writef_float(file.get(), x, static_cast<sf_count_t>(n));
     } else {
       pcm.resize(n * channels);
-      for (std::size_t i = 0; i < n * channels; ++i)
-        pcm[i] = Pcm16(x[i]);
+      for (std::size_t i = 0; i < n * channels; ++i) pcm[i] = Pcm16(x[i]);
       wrote = sf_writef_short(file.get(), pcm.data(), static_cast<sf_count_t>(n));
     }
     if (wrote != static_cast<sf_count_t>(n))

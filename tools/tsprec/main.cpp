@@ -41,8 +41,8 @@ using namespace vesktools;
 namespace {
 
 constexpr int kPassed = 0, kFailedKept = 3;  // an error is ToolMain's 1
-constexpr unsigned int kMaxMicIndex = 63;  // dravik selects channels 0-63
-constexpr double kSilentDbfs = -80;         // peak of a microphone that hears nothing
+constexpr unsigned int kMaxMicIndex = 63;    // dravik selects channels 0-63
+constexpr double kSilentDbfs = -80;          // peak of a microphone that hears nothing
 
 struct Take {
   std::size_t source = 0;  // position in the list
@@ -81,7 +81,8 @@ Plan ReadPlan(const std::string& listPath) {
         t.source = s;
         t.name = file.GetName().raw();
         t.micIndices = file.GetMicIndices();
-        if (t.micIndices.empty()) throw ToolError(listPath + ": source " + std::to_string(s) + ", file " + t.name + ": no micIndices");
+        if (t.micIndices.empty())
+          throw ToolError(listPath + ": source " + std::to_string(s) + ", file " + t.name + ": no micIndices");
         for (unsigned int m : t.micIndices) {
           if (m > kMaxMicIndex)
             throw ToolError(listPath + ": source " + std::to_string(s) + ", file " + t.name + ": micIndex " +
@@ -95,7 +96,8 @@ Plan ReadPlan(const std::string& listPath) {
         t.elevationDeg = std::atan2(cart.z, std::hypot(cart.x, cart.y)) * 180.0 / vesk::kPi;
         t.heightM = cart.z;
         t.radiusM = std::sqrt(cart.x * cart.x + cart.y * cart.y + cart.z * cart.z);
-        if (!std::isfinite(t.radiusM)) throw ToolError(listPath + ": source " + std::to_string(s) + " has a non-finite position");
+        if (!std::isfinite(t.radiusM))
+          throw ToolError(listPath + ": source " + std::to_string(s) + " has a non-finite position");
         plan.takes.push_back(std::move(t));
       }
     }
@@ -121,12 +123,14 @@ std::string Plain(double v) {
 }
 
 std::string Expand(std::string command, const Take& take, std::size_t number) {
-  const std::pair<const char*, std::string> fields[] = {
-      {"{AZIMUTH}", Plain(take.azimuthDeg)}, {"{ELEVATION}", Plain(take.elevationDeg)},
-      {"{HEIGHT}", Plain(take.heightM)},     {"{RADIUS}", Plain(take.radiusM)},
-      {"{INDEX}", std::to_string(number)}};
+  const std::pair<const char*, std::string> fields[] = {{"{AZIMUTH}", Plain(take.azimuthDeg)},
+                                                        {"{ELEVATION}", Plain(take.elevationDeg)},
+                                                        {"{HEIGHT}", Plain(take.heightM)},
+                                                        {"{RADIUS}", Plain(take.radiusM)},
+                                                        {"{INDEX}", std::to_string(number)}};
   for (const auto& [key, value] : fields)
-    for (std::size_t at; (at = command.find(key)) != std::string::npos;) command.replace(at, std::string(key).size(), value);
+    for (std::size_t at; (at = command.find(key)) != std::string::npos;)
+      command.replace(at, std::string(key).size(), value);
   return command;
 }
 
@@ -139,7 +143,8 @@ std::vector<unsigned int> ParseList(const std::string& text, const char* option)
     errno = 0;
     const unsigned long v = std::strtoul(token.c_str(), &end, 10);
     if (token.empty() || *end || errno || token[0] == '-' || v > 1023)
-      throw ToolError(std::string(option) + ": expected channel numbers 0-1023 separated by commas, found \"" + text + "\"");
+      throw ToolError(std::string(option) + ": expected channel numbers 0-1023 separated by commas, found \"" + text +
+                      "\"");
     out.push_back(static_cast<unsigned int>(v));
   }
   if (out.empty()) throw ToolError(std::string(option) + ": expected at least one channel");
@@ -162,9 +167,12 @@ std::vector<std::string> EarlierTakes(const std::string& logPath) {
   std::string line;
   bool inTakes = false;
   while (std::getline(in, line)) {
-    if (line == "\"takes\": [") inTakes = true;
-    else if (line == "]}") inTakes = false;
-    else if (inTakes && !line.empty() && line[0] == '{') lines.push_back(line.back() == ',' ? line.substr(0, line.size() - 1) : line);
+    if (line == "\"takes\": [")
+      inTakes = true;
+    else if (line == "]}")
+      inTakes = false;
+    else if (inTakes && !line.empty() && line[0] == '{')
+      lines.push_back(line.back() == ',' ? line.substr(0, line.size() - 1) : line);
   }
   return lines;
 }
@@ -183,7 +191,8 @@ void WriteLog(const std::string& logPath, const std::string& listPath, const std
 bool AskYes(const std::string& question) {
   std::cout << question << std::flush;
   std::string answer;
-  if (!std::getline(std::cin, answer)) throw ToolError("standard input ended while waiting for an answer; use --non-interactive");
+  if (!std::getline(std::cin, answer))
+    throw ToolError("standard input ended while waiting for an answer; use --non-interactive");
   return answer.empty();
 }
 
@@ -194,31 +203,32 @@ int Run(int argc, char** argv) {
   unsigned int period = 0, buffer = 0;
   double tailSeconds = 0.5, maxLatencySeconds = 0.5;
   po::options_description opts("tsprec options");
-  opts.add_options()
-      ("help,h", "show this text")
-      ("list", po::value(&listPath), "TSP list: the sources, their recordings' names, the TSP settings")
-      ("playback", po::value(&playbackPath), "the playback wave (tspgen --playback); its rate is the session's")
-      ("device", po::value(&device), "ALSA PCM name (default \"default\") or JACK server name (default: the default server)")
-      ("backend", po::value(&backend), "alsa or jack (default alsa)")
-      ("list-devices", "show the back ends' devices with their channel counts and rates")
-      ("position-command", po::value(&positionCommand),
-       "shell command that sets up each position ({AZIMUTH} {ELEVATION} degrees, {HEIGHT} {RADIUS} metres, "
-       "{INDEX} the source's number from 1); instead of waiting for Enter")
-      ("output-channel", po::value(&outputChannel), "device output the playback goes to (default 0)")
-      ("input-channels", po::value(&inputChannelsText),
-       "device inputs for recording channels 0, 1, ... (default: the inputs in order, the loopback left out)")
-      ("loopback-channel", po::value(&loopbackChannel), "device input wired straight to the output: latency of each take")
-      ("keep-loopback", "also write the loopback channel, as the last channel of each recording")
-      ("format", po::value(&format), "pcm16 (default) or float")
-      ("tail", po::value(&tailSeconds), "seconds recorded after the averaged periods (default 0.5)")
-      ("max-latency", po::value(&maxLatencySeconds), "seconds of round trip allowed for (default 0.5)")
-      ("period", po::value(&period), "back end period, frames")
-      ("buffer", po::value(&buffer), "back end buffer, frames (ALSA)")
-      ("jack-connect", po::value(&jackConnectText), "IN=PORT: connect capture input IN to PORT (\"playback\": tsprec's own output)")
-      ("non-interactive", "wait for nobody: a failed take is recorded again up to --retries times")
-      ("retries", po::value(&retries), "takes recorded again after a failed check, with --non-interactive (default 2)")
-      ("resume", "skip the sources whose recordings exist")
-      ("overwrite", "record again over existing recordings");
+  opts.add_options()("help,h", "show this text")("list", po::value(&listPath),
+                                                 "TSP list: the sources, their recordings' names, the TSP settings")(
+      "playback", po::value(&playbackPath), "the playback wave (tspgen --playback); its rate is the session's")(
+      "device", po::value(&device),
+      "ALSA PCM name (default \"default\") or JACK server name (default: the default server)")(
+      "backend", po::value(&backend), "alsa or jack (default alsa)")(
+      "list-devices", "show the back ends' devices with their channel counts and rates")(
+      "position-command", po::value(&positionCommand),
+      "shell command that sets up each position ({AZIMUTH} {ELEVATION} degrees, {HEIGHT} {RADIUS} metres, "
+      "{INDEX} the source's number from 1); instead of waiting for Enter")(
+      "output-channel", po::value(&outputChannel), "device output the playback goes to (default 0)")(
+      "input-channels", po::value(&inputChannelsText),
+      "device inputs for recording channels 0, 1, ... (default: the inputs in order, the loopback left out)")(
+      "loopback-channel", po::value(&loopbackChannel),
+      "device input wired straight to the output: latency of each take")(
+      "keep-loopback", "also write the loopback channel, as the last channel of each recording")(
+      "format", po::value(&format), "pcm16 (default) or float")(
+      "tail", po::value(&tailSeconds), "seconds recorded after the averaged periods (default 0.5)")(
+      "max-latency", po::value(&maxLatencySeconds), "seconds of round trip allowed for (default 0.5)")(
+      "period", po::value(&period), "back end period, frames")("buffer", po::value(&buffer),
+                                                               "back end buffer, frames (ALSA)")(
+      "jack-connect", po::value(&jackConnectText),
+      "IN=PORT: connect capture input IN to PORT (\"playback\": tsprec's own output)")(
+      "non-interactive", "wait for nobody: a failed take is recorded again up to --retries times")(
+      "retries", po::value(&retries), "takes recorded again after a failed check, with --non-interactive (default 2)")(
+      "resume", "skip the sources whose recordings exist")("overwrite", "record again over existing recordings");
   po::variables_map vm;
   try {
     po::store(po::parse_command_line(argc, argv, opts), vm);
@@ -227,26 +237,33 @@ int Run(int argc, char** argv) {
     throw ToolError(e.what());
   }
   if (vm.count("help")) {
-    std::cout << "Usage: tsprec --list LIST.xml --playback PLAYBACK.wav [--device DEV] [--backend alsa|jack] [options]\n"
-              << "       tsprec --list-devices\n"
-              << "Exit status: 0 every take passed, 3 some kept with failed checks, 1 error.\n"
-              << opts << "\n";
+    std::cout
+        << "Usage: tsprec --list LIST.xml --playback PLAYBACK.wav [--device DEV] [--backend alsa|jack] [options]\n"
+        << "       tsprec --list-devices\n"
+        << "Exit status: 0 every take passed, 3 some kept with failed checks, 1 error.\n"
+        << opts << "\n";
     return kPassed;
   }
-  if (backend != "alsa" && backend != "jack") throw ToolError("--backend: expected alsa or jack, found \"" + backend + "\"");
+  if (backend != "alsa" && backend != "jack")
+    throw ToolError("--backend: expected alsa or jack, found \"" + backend + "\"");
   if (vm.count("list-devices")) {
     if (!vm.count("backend") || backend == "alsa") ListAlsaDevices(std::cout);
     if (!vm.count("backend") || backend == "jack") ListJackDevices(std::cout, device);
     return kPassed;
   }
   if (listPath.empty() || playbackPath.empty()) throw ToolError("expected --list and --playback; see --help");
-  if (format != "pcm16" && format != "float") throw ToolError("--format: expected pcm16 or float, found \"" + format + "\"");
-  if (outputChannel < 0 || outputChannel > 1023) throw ToolError("--output-channel: expected 0-1023, found " + std::to_string(outputChannel));
-  if (loopbackChannel < -1 || loopbackChannel > 1023) throw ToolError("--loopback-channel: expected 0-1023, found " + std::to_string(loopbackChannel));
+  if (format != "pcm16" && format != "float")
+    throw ToolError("--format: expected pcm16 or float, found \"" + format + "\"");
+  if (outputChannel < 0 || outputChannel > 1023)
+    throw ToolError("--output-channel: expected 0-1023, found " + std::to_string(outputChannel));
+  if (loopbackChannel < -1 || loopbackChannel > 1023)
+    throw ToolError("--loopback-channel: expected 0-1023, found " + std::to_string(loopbackChannel));
   if (retries < 0 || retries > 100) throw ToolError("--retries: expected 0-100, found " + std::to_string(retries));
   if (!(tailSeconds >= 0 && tailSeconds <= 60)) throw ToolError("--tail: expected 0-60 seconds");
-  if (!(maxLatencySeconds > 0 && maxLatencySeconds <= 10)) throw ToolError("--max-latency: expected above 0 and at most 10 seconds");
-  if ((vm.count("period") && (period < 16 || period > 65536)) || (vm.count("buffer") && (buffer < 32 || buffer > 1048576)))
+  if (!(maxLatencySeconds > 0 && maxLatencySeconds <= 10))
+    throw ToolError("--max-latency: expected above 0 and at most 10 seconds");
+  if ((vm.count("period") && (period < 16 || period > 65536)) ||
+      (vm.count("buffer") && (buffer < 32 || buffer > 1048576)))
     throw ToolError("--period expects 16-65536 and --buffer 32-1048576 frames");
   if (vm.count("resume") && vm.count("overwrite")) throw ToolError("give either --resume or --overwrite, not both");
   if (vm.count("keep-loopback") && loopbackChannel < 0) throw ToolError("--keep-loopback needs --loopback-channel");
@@ -264,9 +281,11 @@ int Run(int argc, char** argv) {
   {
     SoundReader reader(playbackPath);
     if (reader.Channels() != 1)
-      throw ToolError(playbackPath + ": expected a mono playback, found " + std::to_string(reader.Channels()) + " channels");
+      throw ToolError(playbackPath + ": expected a mono playback, found " + std::to_string(reader.Channels()) +
+                      " channels");
     rateHz = reader.SampleRateHz();
-    if (rateHz < 1000 || rateHz > 768000) throw ToolError(playbackPath + ": expected a rate of 1000-768000 Hz, found " + std::to_string(rateHz));
+    if (rateHz < 1000 || rateHz > 768000)
+      throw ToolError(playbackPath + ": expected a rate of 1000-768000 Hz, found " + std::to_string(rateHz));
     if (reader.Frames() > std::size_t(rateHz) * 600) throw ToolError(playbackPath + ": longer than ten minutes");
     std::vector<float> block(8192);
     for (std::size_t got; (got = reader.Read(block.data(), block.size())) > 0;) {
@@ -275,12 +294,14 @@ int Run(int argc, char** argv) {
     }
   }
   checkSettings.expectedRateHz = rateHz;
-  const std::size_t recordFrames = std::size_t(plan.layout.offset) + std::size_t(plan.layout.periods) * plan.layout.periodLength +
+  const std::size_t recordFrames = std::size_t(plan.layout.offset) +
+                                   std::size_t(plan.layout.periods) * plan.layout.periodLength +
                                    static_cast<std::size_t>(std::lround(tailSeconds * rateHz));
   const long maxLatency = std::lround(maxLatencySeconds * rateHz);
   const std::size_t captureFrames = recordFrames + static_cast<std::size_t>(maxLatency);
   if (double(captureFrames) > double(rateHz) * 3600)
-    throw ToolError(listPath + ": a take would last " + Plain(double(captureFrames) / rateHz) + " s; expected at most an hour");
+    throw ToolError(listPath + ": a take would last " + Plain(double(captureFrames) / rateHz) +
+                    " s; expected at most an hour");
   RecordingChecker checker(listPath, plan.layout, checkSettings);
 
   // Recording channel k comes from device input inputMap[k].
@@ -322,9 +343,11 @@ int Run(int argc, char** argv) {
     if (!fs::exists(fs::symlink_status(plan.takes[i].name, ec))) continue;
     if (veskio2::ExistsButNotRegular(plan.takes[i].name))
       throw ToolError(plan.takes[i].name + ": " + veskio2::kNotRegularFile);
-    if (vm.count("resume")) skip[i] = true;
+    if (vm.count("resume"))
+      skip[i] = true;
     else if (!vm.count("overwrite"))
-      throw ToolError(plan.takes[i].name + " exists; give --resume to go on after it or --overwrite to record it again");
+      throw ToolError(plan.takes[i].name +
+                      " exists; give --resume to go on after it or --overwrite to record it again");
   }
 
   std::unique_ptr<Duplex> io = backend == "alsa" ? MakeAlsaDuplex() : MakeJackDuplex();
@@ -339,7 +362,7 @@ int Run(int argc, char** argv) {
   std::vector<std::string> logTakes;
   if (vm.count("resume")) logTakes = EarlierTakes(logPath);
   WriteLog(logPath, listPath, logTakes);  // a log that cannot be written stops the session before the first take
-  std::vector<double> levels, snrs;  // of the kept takes: what a take is judged against
+  std::vector<double> levels, snrs;       // of the kept takes: what a take is judged against
   bool anyFailed = false;
   std::vector<float> capture, recording;
 
@@ -348,7 +371,8 @@ int Run(int argc, char** argv) {
     const Take& take = plan.takes[i];
     const std::size_t number = take.source + 1;
     std::cout << "source " << number << " of " << plan.numSources << ": azimuth " << Plain(take.azimuthDeg)
-              << "°, elevation " << Plain(take.elevationDeg) << "°, " << Plain(take.radiusM) << " m -> " << take.name << "\n"
+              << "°, elevation " << Plain(take.elevationDeg) << "°, " << Plain(take.radiusM) << " m -> " << take.name
+              << "\n"
               << std::flush;
     if (!positionCommand.empty()) {
       const std::string command = Expand(positionCommand, take, number);
@@ -379,8 +403,9 @@ int Run(int argc, char** argv) {
       if (loopbackChannel >= 0) {
         latency = meter.Measure(capture, duplex.inputChannels, unsigned(loopbackChannel), maxLatency);
         if (latency.peakRatio < 0.01)
-          findings.push_back(Finding{"latency", take.name + ": the loopback channel " + std::to_string(loopbackChannel) +
-                                                    " does not carry the playback (correlation " + Plain(latency.peakRatio) + ")"});
+          findings.push_back(
+              Finding{"latency", take.name + ": the loopback channel " + std::to_string(loopbackChannel) +
+                                     " does not carry the playback (correlation " + Plain(latency.peakRatio) + ")"});
       } else {
         latency.frames = std::min(result.reportedLatencyFrames, maxLatency);
         latency.fine = double(latency.frames);
@@ -424,7 +449,8 @@ int Run(int argc, char** argv) {
       for (Finding& f : RecordingFindings(figures, plan.layout, checkSettings, limits, Median(l), Median(s), &drifting))
         findings.push_back(std::move(f));
       if (drifting)
-        findings.push_back(Finding{"clock-drift", take.name + ": the recorder's clock runs " + Fixed(figures.driftPpm, 1) +
+        findings.push_back(Finding{"clock-drift", take.name + ": the recorder's clock runs " +
+                                                      Fixed(figures.driftPpm, 1) +
                                                       " ppm off the player's: play and record on one device"});
       // A dead input passes the checks above on its own (no noise, no
       // clipping): a take must hear something on every microphone.
@@ -442,16 +468,18 @@ int Run(int argc, char** argv) {
         dc = std::max(dc, std::fabs(c.dcOffset));
       }
       const bool passed = findings.empty();
-      std::cout << "  level " << Fixed(figures.levelDb, 1) << " dBFS, SNR " << Fixed(figures.snrDb, 1) << " dB, clipped "
-                << clipped << ", DC " << Fixed(dc, 4) << ", drift " << Fixed(figures.driftPpm, 2) << " ppm, latency "
-                << latency.frames << " (" << Fixed(latency.fine, 2) << ", " << latencySource << ")"
+      std::cout << "  level " << Fixed(figures.levelDb, 1) << " dBFS, SNR " << Fixed(figures.snrDb, 1)
+                << " dB, clipped " << clipped << ", DC " << Fixed(dc, 4) << ", drift " << Fixed(figures.driftPpm, 2)
+                << " ppm, latency " << latency.frames << " (" << Fixed(latency.fine, 2) << ", " << latencySource << ")"
                 << (result.oneClock ? "" : ", streams not linked") << ": " << (passed ? "ok" : "FAILED") << "\n";
       for (const Finding& f : findings) std::cout << "    " << f.kind << ": " << f.text << "\n";
       std::cout << std::flush;
       bool keep = passed;
       if (!passed) {
-        if (interactive) keep = AskYes("  Enter: keep, r: record again ");
-        else keep = attempt >= retries;
+        if (interactive)
+          keep = AskYes("  Enter: keep, r: record again ");
+        else
+          keep = attempt >= retries;
       }
       if (!keep) {
         attempts.push_back("failed checks");

@@ -35,9 +35,7 @@ public:
   // "Command line options": the visible groups plus the hidden input-files.
   const boost::program_options::options_description& All() const { return all_; }
   // Every positional argument is an input-files value.
-  const boost::program_options::positional_options_description& Positional() const {
-    return positional_;
-  }
+  const boost::program_options::positional_options_description& Positional() const { return positional_; }
 
 private:
   boost::program_options::options_description visible_;

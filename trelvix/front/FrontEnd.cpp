@@ -25,8 +25,7 @@ namespace {
 
 // Constructs the maker of `mode`, runs it once and releases it before the
 // caller finishes the output. True when the maker reported no error.
-bool RunMaker(Mode mode, const po::variables_map& vm, const OutputStream& output_stream,
-              std::ostream& err) {
+bool RunMaker(Mode mode, const po::variables_map& vm, const OutputStream& output_stream, std::ostream& err) {
   switch (mode) {
     case Mode::TEMPLATE: {
       TemplateMaker maker(vm, output_stream);
@@ -109,8 +108,7 @@ int RunFrontEnd(int argc, const char* const argv[], std::ostream& out, std::ostr
       return 1;
     }
   } catch (const std::bad_alloc&) {
-    err << "out of memory in " << ModeName(vm["mode"].as<Mode>()) << " mode; nothing was written"
-        << std::endl;
+    err << "out of memory in " << ModeName(vm["mode"].as<Mode>()) << " mode; nothing was written" << std::endl;
     return 1;
   } catch (const std::exception& e) {
     // Whatever escapes a maker ends the run; the output file stays as it was.

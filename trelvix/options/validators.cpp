@@ -44,14 +44,13 @@ unsigned int ToUnsigned(const std::string& piece) {
 }  // namespace
 
 void validate(boost::any& v, const std::vector<std::string>& values, Mode*, int) {
-  static const std::pair<const char*, Mode> keywords[] = {{"template", Mode::TEMPLATE},
-                                                          {"tf", Mode::TF}};
+  static const std::pair<const char*, Mode> keywords[] = {{"template", Mode::TEMPLATE}, {"tf", Mode::TF}};
   ValidateKeyword(v, values, keywords);
 }
 
 void validate(boost::any& v, const std::vector<std::string>& values, OutputFormat*, int) {
-  static const std::pair<const char*, OutputFormat> keywords[] = {
-      {"xml", OutputFormat::XML}, {"binary", OutputFormat::BINARY}};
+  static const std::pair<const char*, OutputFormat> keywords[] = {{"xml", OutputFormat::XML},
+                                                                  {"binary", OutputFormat::BINARY}};
   ValidateKeyword(v, values, keywords);
 }
 
@@ -62,8 +61,7 @@ void validate(boost::any& v, const std::vector<std::string>& values, OutputType*
   ValidateKeyword(v, values, keywords);
 }
 
-void validate(boost::any& v, const std::vector<std::string>& values,
-              CommaSeparatedOption<unsigned int>*, int) {
+void validate(boost::any& v, const std::vector<std::string>& values, CommaSeparatedOption<unsigned int>*, int) {
   po::validators::check_first_occurrence(v);
   v = boost::any(CommaSeparatedOption<unsigned int>());
   auto* list = boost::any_cast<CommaSeparatedOption<unsigned int>>(&v);

@@ -25,8 +25,7 @@ public:
 void validate(boost::any& v, const std::vector<std::string>& values, Mode*, int);
 void validate(boost::any& v, const std::vector<std::string>& values, OutputFormat*, int);
 void validate(boost::any& v, const std::vector<std::string>& values, OutputType*, int);
-void validate(boost::any& v, const std::vector<std::string>& values,
-              CommaSeparatedOption<unsigned int>*, int);
+void validate(boost::any& v, const std::vector<std::string>& values, CommaSeparatedOption<unsigned int>*, int);
 
 }  // namespace trelvix
 

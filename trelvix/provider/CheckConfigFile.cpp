@@ -6,8 +6,7 @@
 
 namespace trelvix {
 
-void CheckConfigFile(const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file,
-                     const std::string& requiredId,
+void CheckConfigFile(const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file, const std::string& requiredId,
                      const std::vector<veskio2::Version>& allowedVersions) {
   if (!file) throw std::runtime_error("not VESK-config file");
   const std::string id = file->GetId();
@@ -18,8 +17,7 @@ void CheckConfigFile(const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile
   for (const veskio2::Version& allowed : allowedVersions) {
     if (version == allowed) return;
   }
-  throw std::runtime_error(
-      (boost::format("unsupported %s version %s") % requiredId % version.ToString()).str());
+  throw std::runtime_error((boost::format("unsupported %s version %s") % requiredId % version.ToString()).str());
 }
 
 boost::shared_ptr<veskio2::veskconfig::VeskConfigFile> ReadConfigFile(const std::string& path) {

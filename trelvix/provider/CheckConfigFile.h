@@ -14,8 +14,7 @@ namespace trelvix {
 // Throws std::runtime_error "not VESK-config file" for an empty pointer,
 // "requires <id>, but given <id>" for another kind and
 // "unsupported <id> version <v>" when no allowed version matches.
-void CheckConfigFile(const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file,
-                     const std::string& requiredId,
+void CheckConfigFile(const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file, const std::string& requiredId,
                      const std::vector<veskio2::Version>& allowedVersions);
 
 // Reads `path` with the XML configuration reader; the reader's errors pass.

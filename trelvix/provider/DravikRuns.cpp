@@ -25,8 +25,10 @@ unsigned DravikJobs() {
     unsigned long value = 0;
     bool digits = !text.empty(), tooLarge = false;
     for (char c : text) {
-      if (c < '0' || c > '9') digits = false;
-      else if (!tooLarge && (value = value * 10 + static_cast<unsigned long>(c - '0')) > kMaxJobsGiven) tooLarge = true;
+      if (c < '0' || c > '9')
+        digits = false;
+      else if (!tooLarge && (value = value * 10 + static_cast<unsigned long>(c - '0')) > kMaxJobsGiven)
+        tooLarge = true;
     }
     if (!digits || (value == 0 && !tooLarge)) {
       throw std::runtime_error("TRELVIX_JOBS must be a positive integer, but \"" + text + "\" is given");

@@ -17,8 +17,8 @@ namespace {
 void CheckMicOrdinal(std::size_t mic) {
   if (mic >= kMicIndexTableSize) {
     throw std::runtime_error(
-        (boost::format("microphone %d is outside the microphone index table (at most %d microphones)") %
-         mic % kMicIndexTableSize)
+        (boost::format("microphone %d is outside the microphone index table (at most %d microphones)") % mic %
+         kMicIndexTableSize)
             .str());
   }
 }
@@ -34,8 +34,7 @@ std::size_t IRProvider::GetIRWindow(std::size_t src, std::size_t mic, std::size_
   return samples.size();
 }
 
-std::size_t ReadFltWindow(const std::string& name, std::size_t start, std::size_t count,
-                          std::vector<float>* window) {
+std::size_t ReadFltWindow(const std::string& name, std::size_t start, std::size_t count, std::vector<float>* window) {
   veskio2::flt::InputFile file(name);
   std::size_t length = file.Samples();
   if (length > 0 && window && start <= length && count <= length - start) {
@@ -44,8 +43,7 @@ std::size_t ReadFltWindow(const std::string& name, std::size_t start, std::size_
     // A non-finite sample would spread over every bin of its spectrum.
     for (std::size_t i = 0; length > 0 && i < count; ++i) {
       if (!std::isfinite((*window)[i])) {
-        throw std::runtime_error(
-            (boost::format("%s: sample %d is not a finite number") % name % (start + i)).str());
+        throw std::runtime_error((boost::format("%s: sample %d is not a finite number") % name % (start + i)).str());
       }
     }
   }

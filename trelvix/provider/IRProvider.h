@@ -43,8 +43,7 @@ public:
 // length from the file's size, and reports an unreadable file on standard
 // error as "<name>: <reason>". Throws std::runtime_error naming the file and
 // the sample index (from 0) when a sample of the window is not finite.
-std::size_t ReadFltWindow(const std::string& name, std::size_t start, std::size_t count,
-                          std::vector<float>* window);
+std::size_t ReadFltWindow(const std::string& name, std::size_t start, std::size_t count, std::vector<float>* window);
 
 }  // namespace trelvix
 

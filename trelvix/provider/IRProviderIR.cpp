@@ -78,8 +78,7 @@ std::size_t IRProviderIR::GetIRWindow(std::size_t src, std::size_t mic, std::siz
 std::vector<boost::shared_ptr<veskio2::veskconfig::Source>> IRProviderIR::GetSources() {
   std::vector<boost::shared_ptr<veskio2::veskconfig::Source>> result;
   for (const auto& source : impl_->List().GetSources()) {
-    result.push_back(boost::shared_ptr<veskio2::veskconfig::Source>(
-        new veskio2::veskconfig::Source2(source)));
+    result.push_back(boost::shared_ptr<veskio2::veskconfig::Source>(new veskio2::veskconfig::Source2(source)));
   }
   return result;
 }

@@ -60,8 +60,10 @@ std::string ShellProgram(const std::string& program) {
 std::string EscapeComponent(const std::string& component) {
   std::string escaped;
   for (char c : component) {
-    if (c == '%') escaped += "%25";
-    else escaped += c;
+    if (c == '%')
+      escaped += "%25";
+    else
+      escaped += c;
   }
   return escaped == ".." ? "%2E%2E" : escaped;
 }
@@ -95,8 +97,7 @@ std::string WaveWorkDirectory(const std::string& wave) {
   return mapped.string();
 }
 
-boost::shared_ptr<std::vector<unsigned int>> GetMicIndicesFromTSPList(
-    const boost::shared_ptr<TSPListFile2_0>& list) {
+boost::shared_ptr<std::vector<unsigned int>> GetMicIndicesFromTSPList(const boost::shared_ptr<TSPListFile2_0>& list) {
   const auto& sources = list->GetSources();
   for (std::size_t src = 0; src < sources.size(); ++src) {
     const auto& source = sources[src];
@@ -151,14 +152,13 @@ public:
   PreparedDravikRun PrepareRun(const std::string& wave, const std::vector<unsigned int>& micIndices,
                                DravikTranscript& say) const;
   std::string DravikCommand(const OriginalImpulseFile& origin, unsigned signalMax, unsigned syncAverage,
-                            unsigned tspOffset, const std::vector<unsigned int>& micIndices,
-                            const std::string& wave, const std::string& outputHead) const;
+                            unsigned tspOffset, const std::vector<unsigned int>& micIndices, const std::string& wave,
+                            const std::string& outputHead) const;
   void ReportStatus(int status) const;
 
   static std::string MakeTemporaryDirectory(unsigned attempts);
-  bool CalculateImpulseFiles(const std::string& wave, unsigned tspOffset, unsigned syncAverage,
-                             unsigned signalMax, const OriginalImpulseFile& origin,
-                             const std::vector<unsigned int>& micIndices);
+  bool CalculateImpulseFiles(const std::string& wave, unsigned tspOffset, unsigned syncAverage, unsigned signalMax,
+                             const OriginalImpulseFile& origin, const std::vector<unsigned int>& micIndices);
   // Runs dravik for the wave that covers the microphone (once per wave) and
   // names the output that holds its impulse response.
   std::string PrepareIRFile(std::size_t src, std::size_t mic);
@@ -208,8 +208,7 @@ bool IRProviderTSP::Impl::CalculateImpulseFiles(const std::string& wave, unsigne
   return true;
 }
 
-PreparedDravikRun IRProviderTSP::Impl::PrepareRun(const std::string& wave,
-                                                  const std::vector<unsigned int>& micIndices,
+PreparedDravikRun IRProviderTSP::Impl::PrepareRun(const std::string& wave, const std::vector<unsigned int>& micIndices,
                                                   DravikTranscript& say) const {
   const TSPListFile2_0& list = List();
   const fs::path dir = fs::path(temporaryDirectory) / WaveWorkDirectory(wave);
@@ -230,11 +229,13 @@ PreparedDravikRun IRProviderTSP::Impl::PrepareRun(const std::string& wave,
 
 std::string IRProviderTSP::Impl::DravikCommand(const OriginalImpulseFile& origin, unsigned signalMax,
                                                unsigned syncAverage, unsigned tspOffset,
-                                               const std::vector<unsigned int>& micIndices,
-                                               const std::string& wave, const std::string& outputHead) const {
+                                               const std::vector<unsigned int>& micIndices, const std::string& wave,
+                                               const std::string& outputHead) const {
   const char* originOption = nullptr;
-  if (origin.kind == OriginalImpulseFile::PCM_WAVE) originOption = dravik::option::kTspOriginWave;
-  else if (origin.kind == OriginalImpulseFile::RAW_FLOAT) originOption = dravik::option::kTspOriginFloat;
+  if (origin.kind == OriginalImpulseFile::PCM_WAVE)
+    originOption = dravik::option::kTspOriginWave;
+  else if (origin.kind == OriginalImpulseFile::RAW_FLOAT)
+    originOption = dravik::option::kTspOriginFloat;
   else {
     throw std::runtime_error((boost::format("originalImpulseFile %s has unknown kind %u "
                                             "(0 = PCM wave, 1 = raw float)") %
@@ -296,8 +297,7 @@ std::size_t IRProviderTSP::Impl::NumMics() const {
 namespace {
 
 // The first file whose micIndices hold `target`, or null.
-const veskio2::veskconfig::File1* CoveringFile(const std::vector<veskio2::veskconfig::File1>& files,
-                                               int32_t target) {
+const veskio2::veskconfig::File1* CoveringFile(const std::vector<veskio2::veskconfig::File1>& files, int32_t target) {
   for (const auto& file : files) {
     if (!file.HasMicIndices()) continue;
     for (unsigned int index : file.GetMicIndices()) {
@@ -376,8 +376,7 @@ std::size_t IRProviderTSP::GetNumMics() { return impl_->NumMics(); }
 std::vector<boost::shared_ptr<veskio2::veskconfig::Source>> IRProviderTSP::GetSources() {
   std::vector<boost::shared_ptr<veskio2::veskconfig::Source>> result;
   for (const auto& source : impl_->List().GetSources()) {
-    result.push_back(boost::shared_ptr<veskio2::veskconfig::Source>(
-        new veskio2::veskconfig::Source2(source)));
+    result.push_back(boost::shared_ptr<veskio2::veskconfig::Source>(new veskio2::veskconfig::Source2(source)));
   }
   return result;
 }

@@ -43,8 +43,7 @@ boost::shared_ptr<std::vector<unsigned int>> GetMicIndicesFromTSPList(
 class IRProviderTSP : public IRProvider {
 public:
   // Reads and checks the list; runs nothing and makes no directory yet.
-  explicit IRProviderTSP(const std::string& listFile,
-                         const DravikInvocation& dravik = DravikInvocation());
+  explicit IRProviderTSP(const std::string& listFile, const DravikInvocation& dravik = DravikInvocation());
   // The same over a list already read from `listFile`.
   IRProviderTSP(const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& list, const std::string& listFile,
                 const DravikInvocation& dravik = DravikInvocation());

@@ -48,8 +48,9 @@ std::string OpenProblem(const std::string& path, bool wave, SF_INFO* info) {
 std::string OriginLine(const std::string& name, const std::string& problem) {
   std::string line = "cannot open the TSP origin file " + name + ": " + problem;
   if (name == kOriginalImpulseFilePlaceholder) {
-    line += " (this is the template's placeholder name: give the origin tspgen wrote to the template's "
-            "--original-impulse-file, or edit originalImpulseFile in the list)";
+    line +=
+        " (this is the template's placeholder name: give the origin tspgen wrote to the template's "
+        "--original-impulse-file, or edit originalImpulseFile in the list)";
   }
   return line;
 }
@@ -82,8 +83,7 @@ std::string CheckRecordingAndOrigin(const std::string& wave, const std::vector<u
   if (origin.kind != OriginalImpulseFile::PCM_WAVE && origin.kind != OriginalImpulseFile::RAW_FLOAT) return "";
   const std::string originName = origin.name.raw();
   SF_INFO originInfo{};
-  const std::string originProblem =
-      OpenProblem(originName, origin.kind == OriginalImpulseFile::PCM_WAVE, &originInfo);
+  const std::string originProblem = OpenProblem(originName, origin.kind == OriginalImpulseFile::PCM_WAVE, &originInfo);
   if (!originProblem.empty()) return OriginLine(originName, originProblem);
   return "";
 }
@@ -110,11 +110,12 @@ std::vector<PreflightProblem> PreflightRecordings(const TSPListFile2_0& list) {
         if (!problem.empty()) {
           lines.push_back({wave, "cannot open the recording " + wave + ": " + problem});
         } else if (info.channels > 0 && needed > 0 && static_cast<uint64_t>(info.frames) < needed) {
-          lines.push_back({wave, (boost::format("the recording %s is cut short: it has %d frames, but tspOffset %d "
-                                         "and %d periods of %d samples need %d") %
-                           wave % info.frames % list.GetTspOffset() % list.GetSynchronousAverage() %
-                           (list.HasTspLength() ? list.GetTspLength() : dravik::kDefaultSamplesPerFrame) % needed)
-                              .str()});
+          lines.push_back(
+              {wave, (boost::format("the recording %s is cut short: it has %d frames, but tspOffset %d "
+                                    "and %d periods of %d samples need %d") %
+                      wave % info.frames % list.GetTspOffset() % list.GetSynchronousAverage() %
+                      (list.HasTspLength() ? list.GetTspLength() : dravik::kDefaultSamplesPerFrame) % needed)
+                         .str()});
         }
       }
     }

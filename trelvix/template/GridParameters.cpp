@@ -17,8 +17,7 @@ constexpr double kHeightLower = -10000, kHeightUpper = 10000;
 }  // namespace
 
 double AxisCounter::Value() const {
-  return from + static_cast<double>(index) * interval -
-         (upper - lower) * static_cast<double>(wrap);
+  return from + static_cast<double>(index) * interval - (upper - lower) * static_cast<double>(wrap);
 }
 
 void AxisCounter::Next() {
@@ -68,13 +67,11 @@ GridParameters ReadGridParameters(const po::variables_map& vm) {
   return g;
 }
 
-veskio2::Position<float> MakePosition(bool use_height, double azimuth, double height,
-                                      double elevation, double radius) {
+veskio2::Position<float> MakePosition(bool use_height, double azimuth, double height, double elevation, double radius) {
   const double a = azimuth * vesk::kPi / 180;
   if (use_height) {
     // Cylinder: the distance becomes sqrt(radius² + height²).
-    const veskio2::Vector3<float> v(static_cast<float>(std::cos(a) * radius),
-                                    static_cast<float>(std::sin(a) * radius),
+    const veskio2::Vector3<float> v(static_cast<float>(std::cos(a) * radius), static_cast<float>(std::sin(a) * radius),
                                     static_cast<float>(height));
     return veskio2::MakePositionFromVector(v);
   }

@@ -53,8 +53,7 @@ GridParameters ReadGridParameters(const boost::program_options::variables_map& v
 // Azimuth and elevation in degrees, height and radius in metres.
 // Throws std::range_error "length of given vector is zero" in height mode
 // for the zero vector.
-veskio2::Position<float> MakePosition(bool use_height, double azimuth, double height,
-                                      double elevation, double radius);
+veskio2::Position<float> MakePosition(bool use_height, double azimuth, double height, double elevation, double radius);
 
 }  // namespace trelvix
 

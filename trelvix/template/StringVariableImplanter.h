@@ -79,12 +79,10 @@ public:
   }
 
   // First `c` at or after `start` not directly preceded by a backslash.
-  boost::optional<std::size_t> FindUnescaped(const String& text, CharT c,
-                                             std::size_t start) const {
+  boost::optional<std::size_t> FindUnescaped(const String& text, CharT c, std::size_t start) const {
     std::size_t found = text.find(c, start);
     if (found == 0) return found;
-    while (found != String::npos && text[found - 1] == Backslash())
-      found = text.find(c, found + 1);
+    while (found != String::npos && text[found - 1] == Backslash()) found = text.find(c, found + 1);
     if (found == String::npos) return boost::none;
     return found;
   }
@@ -161,8 +159,7 @@ public:
         }
       }
       if (j < format.size() && (format[j] == CharT('t') || format[j] == CharT('T')))
-        throw UnusableFormat(std::string(format.begin(), format.end()),
-                             "uses a tabulation directive (%t or %T)");
+        throw UnusableFormat(std::string(format.begin(), format.end()), "uses a tabulation directive (%t or %T)");
       i = j + 1;  // past the conversion character
     }
   }

@@ -61,12 +61,11 @@ protected:
   std::streamsize xsputn(const char* s, std::streamsize n) override {
     const std::size_t size = static_cast<std::size_t>(n);
     if (total_ + size > kMaxTemplateBytes)
-      throw std::runtime_error(
-          (boost::format("the template would be larger than %1% bytes (1 GiB), the largest "
-                         "configuration file that can be read back; use fewer positions or "
-                         "microphones") %
-           kMaxTemplateBytes)
-              .str());
+      throw std::runtime_error((boost::format("the template would be larger than %1% bytes (1 GiB), the largest "
+                                              "configuration file that can be read back; use fewer positions or "
+                                              "microphones") %
+                                kMaxTemplateBytes)
+                                   .str());
     total_ += size;
     if (held_.size() + size <= kHeldBytes) {
       held_.append(s, size);
@@ -87,40 +86,34 @@ private:
   std::size_t total_ = 0;
 };
 
-const char* VerticalCountName(const GridParameters& g) {
-  return g.use_height ? "numheight" : "numelv";
-}
+const char* VerticalCountName(const GridParameters& g) { return g.use_height ? "numheight" : "numelv"; }
 
 void CheckPositionCount(const GridParameters& g) {
   const uint64_t positions = static_cast<uint64_t>(g.num_azi) * g.num_vertical;
   if (positions > kMaxTemplateEntries)
-    throw std::runtime_error(
-        (boost::format("too many positions: numazi %1% x %2% %3% = %4% exceeds the limit of %5%") %
-         g.num_azi % VerticalCountName(g) % g.num_vertical % positions % kMaxTemplateEntries)
-            .str());
+    throw std::runtime_error((boost::format("too many positions: numazi %1% x %2% %3% = %4% exceeds the limit of %5%") %
+                              g.num_azi % VerticalCountName(g) % g.num_vertical % positions % kMaxTemplateEntries)
+                                 .str());
 }
 
 // For the list files: positions × entries per position (files or channels).
 void CheckEntryCount(const GridParameters& g, const char* what) {
   if (g.num_mic > kMaxTemplateEntries)
-    throw std::runtime_error((boost::format("nummic %1% exceeds the limit of %2%") % g.num_mic %
-                              kMaxTemplateEntries)
-                                 .str());
+    throw std::runtime_error(
+        (boost::format("nummic %1% exceeds the limit of %2%") % g.num_mic % kMaxTemplateEntries).str());
   CheckPositionCount(g);
   const uint64_t entries = static_cast<uint64_t>(g.num_azi) * g.num_vertical * g.num_mic;
   if (entries > kMaxTemplateEntries)
-    throw std::runtime_error(
-        (boost::format("too many %1%: %2% positions x nummic %3% = %4% exceeds the limit of %5%") %
-         what % (static_cast<uint64_t>(g.num_azi) * g.num_vertical) % g.num_mic % entries %
-         kMaxTemplateEntries)
-            .str());
+    throw std::runtime_error((boost::format("too many %1%: %2% positions x nummic %3% = %4% exceeds the limit of %5%") %
+                              what % (static_cast<uint64_t>(g.num_azi) * g.num_vertical) % g.num_mic % entries %
+                              kMaxTemplateEntries)
+                                 .str());
 }
 
 // The list files keep cut points as signed ints; larger values would wrap.
 int CutIndex(unsigned int value, const char* option) {
   if (value > static_cast<unsigned int>(INT_MAX))
-    throw std::runtime_error(
-        (boost::format("%1% %2% is too large (at most %3%)") % option % value % INT_MAX).str());
+    throw std::runtime_error((boost::format("%1% %2% is too large (at most %3%)") % option % value % INT_MAX).str());
   return static_cast<int>(value);
 }
 
@@ -201,15 +194,13 @@ bool TemplateMaker::Impl::Run() {
 }
 
 std::vector<unsigned int> TemplateMaker::Impl::GetMicChannels(unsigned int count) const {
-  if (vm_.count("mic-channels"))
-    return vm_["mic-channels"].as<CommaSeparatedOption<unsigned int>>().values;
+  if (vm_.count("mic-channels")) return vm_["mic-channels"].as<CommaSeparatedOption<unsigned int>>().values;
   std::vector<unsigned int> channels(count);
   for (unsigned int ch = 0; ch < count; ++ch) channels[ch] = ch;
   return channels;
 }
 
-void TemplateMaker::Impl::SetPathVariables(StringVariableImplanter& implanter,
-                                           const GridParameters& g) {
+void TemplateMaker::Impl::SetPathVariables(StringVariableImplanter& implanter, const GridParameters& g) {
   implanter.variables["AZIMUTH"] = g.azimuth.Value();
   implanter.variables["ELEVATION"] = g.elevation.Value();
   implanter.variables["HEIGHT"] = Millimetres(g.height.Value());
@@ -223,9 +214,8 @@ boost::shared_ptr<MicArrayLocationFile2_0> TemplateMaker::Impl::MakeMicTemplate(
   if (vm_["nummic"].defaulted() && !vm_["numazi"].defaulted())
     count = static_cast<uint64_t>(g.num_azi) * g.num_vertical;
   if (count > kMaxTemplateEntries)
-    throw std::runtime_error((boost::format("too many microphones: %1% exceeds the limit of %2%") %
-                              count % kMaxTemplateEntries)
-                                 .str());
+    throw std::runtime_error(
+        (boost::format("too many microphones: %1% exceeds the limit of %2%") % count % kMaxTemplateEntries).str());
   const unsigned int n = static_cast<unsigned int>(count);
 
   const std::vector<unsigned int> channels = GetMicChannels(n);
@@ -233,19 +223,14 @@ boost::shared_ptr<MicArrayLocationFile2_0> TemplateMaker::Impl::MakeMicTemplate(
   for (unsigned int ch : channels) {
     if (ch >= n)
       throw std::runtime_error(
-          (boost::format("mic-channels entry %1% is not below the number of microphones, %2%") %
-           ch % n)
-              .str());
+          (boost::format("mic-channels entry %1% is not below the number of microphones, %2%") % ch % n).str());
   }
   // The walk below only ends when every azimuth step adds a microphone.
   if (n > 0 && g.num_vertical == 0)
     throw std::runtime_error(
-        (boost::format("cannot place %1% microphones on a grid with %2% 0") % n %
-         VerticalCountName(g))
-            .str());
+        (boost::format("cannot place %1% microphones on a grid with %2% 0") % n % VerticalCountName(g)).str());
   if (n > 0 && g.num_azi == 0)
-    throw std::runtime_error(
-        (boost::format("cannot place %1% microphones on a grid with numazi 0") % n).str());
+    throw std::runtime_error((boost::format("cannot place %1% microphones on a grid with numazi 0") % n).str());
 
   // Azimuth steps continue (and wrap) past numazi until n microphones exist.
   std::vector<Mic1> grid;
@@ -256,8 +241,7 @@ boost::shared_ptr<MicArrayLocationFile2_0> TemplateMaker::Impl::MakeMicTemplate(
     for (unsigned int vert = 0; vert < g.num_vertical && grid.size() < n; ++vert) {
       Mic1 mic;
       mic.SetMicIndex(static_cast<unsigned int>(grid.size()));
-      mic.SetPosition(MakePosition(g.use_height, g.azimuth.Value(), g.height.Value(),
-                                   g.elevation.Value(), g.radius));
+      mic.SetPosition(MakePosition(g.use_height, g.azimuth.Value(), g.height.Value(), g.elevation.Value(), g.radius));
       grid.push_back(mic);
       g.height.Next();
       g.elevation.Next();
@@ -272,8 +256,7 @@ boost::shared_ptr<MicArrayLocationFile2_0> TemplateMaker::Impl::MakeMicTemplate(
     const veskio2::Position<float>& position = gridMic.GetPosition();
     Mic1 mic;
     mic.SetMicIndex(gridMic.GetMicIndex());
-    mic.SetPosition(
-        veskio2::MakePositionFromVector(position.GetDirection() * position.GetDistance()));
+    mic.SetPosition(veskio2::MakePositionFromVector(position.GetDirection() * position.GetDistance()));
     mics.push_back(mic);
   }
 
@@ -294,8 +277,8 @@ boost::shared_ptr<NoiseLocationFile2_0> TemplateMaker::Impl::MakeNoiseTemplate()
     for (unsigned int vert = 0; vert < g.num_vertical; ++vert) {
       NoiseSource1 source;
       source.SetIndex(azi);
-      source.SetPosition(MakePosition(g.use_height, g.azimuth.Value(), g.height.Value(),
-                                      g.elevation.Value(), g.radius));
+      source.SetPosition(
+          MakePosition(g.use_height, g.azimuth.Value(), g.height.Value(), g.elevation.Value(), g.radius));
       sources.push_back(source);
       g.height.Next();
       g.elevation.Next();
@@ -334,11 +317,14 @@ void WarnSharedNames(const std::vector<Source2>& sources, const GridParameters& 
   if (clashes == 0) return;
   const unsigned int vertical = g.num_vertical ? g.num_vertical : 1;
   std::string variable;
-  if (a == b) variable = "{CHANNEL:%02d}";
-  else if (a / vertical == b / vertical) variable = g.use_height ? "{HEIGHT:%d}" : "{ELEVATION:%d}";
-  else variable = "{AZIMUTH:%03d}";
-  std::cerr << "warning: the path template \"" << path << "\" gives " << entries << " files only "
-            << firstSource.size() << " names: " << name
+  if (a == b)
+    variable = "{CHANNEL:%02d}";
+  else if (a / vertical == b / vertical)
+    variable = g.use_height ? "{HEIGHT:%d}" : "{ELEVATION:%d}";
+  else
+    variable = "{AZIMUTH:%03d}";
+  std::cerr << "warning: the path template \"" << path << "\" gives " << entries << " files only " << firstSource.size()
+            << " names: " << name
             << (a == b ? " is named twice in source " + std::to_string(a)
                        : " stands for source " + std::to_string(a) + " and source " + std::to_string(b))
             << "; add " << variable << " to --filepath so that each file gets its own name" << std::endl;
@@ -358,8 +344,8 @@ std::vector<Source2> TemplateMaker::Impl::MakeSources(GridParameters& g, AddFile
     g.elevation.Reset();
     for (unsigned int vert = 0; vert < g.num_vertical; ++vert) {
       Source2 source;
-      source.SetPosition(MakePosition(g.use_height, g.azimuth.Value(), g.height.Value(),
-                                      g.elevation.Value(), g.radius));
+      source.SetPosition(
+          MakePosition(g.use_height, g.azimuth.Value(), g.height.Value(), g.elevation.Value(), g.radius));
       SetPathVariables(implanter, g);
       source.SetFiles(addFiles(implanter));
       source.SetCutStart(cutStart);
@@ -378,8 +364,7 @@ boost::shared_ptr<ImpulseResponseListFile2_0> TemplateMaker::Impl::MakeIRTemplat
   CheckEntryCount(g, "files");
   const std::vector<unsigned int> channels = GetMicChannels(g.num_mic);
   if (channels.size() != g.num_mic) throw std::runtime_error("the mic-channels' size != nummic");
-  const std::string path =
-      vm_.count("filepath") ? vm_["filepath"].as<std::string>() : std::string(kDefaultIRPath);
+  const std::string path = vm_.count("filepath") ? vm_["filepath"].as<std::string>() : std::string(kDefaultIRPath);
 
   // One file per channel, each holding that channel's impulse response.
   const auto addFiles = [&](StringVariableImplanter& implanter) {
@@ -418,8 +403,7 @@ boost::shared_ptr<TSPListFile2_0> TemplateMaker::Impl::MakeTSPTemplate() const {
   CheckEntryCount(g, "channel entries");
   const std::vector<unsigned int> channels = GetMicChannels(g.num_mic);
   if (channels.size() != g.num_mic) throw std::runtime_error("the mic-channels' size != nummic");
-  const std::string path =
-      vm_.count("filepath") ? vm_["filepath"].as<std::string>() : std::string(kDefaultTSPPath);
+  const std::string path = vm_.count("filepath") ? vm_["filepath"].as<std::string>() : std::string(kDefaultTSPPath);
 
   // One recording per position, holding every channel.
   const auto addFiles = [&](StringVariableImplanter& implanter) {
@@ -435,9 +419,8 @@ boost::shared_ptr<TSPListFile2_0> TemplateMaker::Impl::MakeTSPTemplate() const {
 
   OriginalImpulseFile origin;
   origin.name = originalImpulseFile;
-  origin.kind = originalImpulseFile.find(".wav") != std::string::npos
-                    ? OriginalImpulseFile::PCM_WAVE
-                    : OriginalImpulseFile::RAW_FLOAT;
+  origin.kind = originalImpulseFile.find(".wav") != std::string::npos ? OriginalImpulseFile::PCM_WAVE
+                                                                      : OriginalImpulseFile::RAW_FLOAT;
 
   auto file = boost::shared_ptr<TSPListFile2_0>(new TSPListFile2_0);
   file->SetSynchronousAverage(synchronousAverage);

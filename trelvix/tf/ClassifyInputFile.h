@@ -27,9 +27,8 @@ enum class InputFileType : int {
 // unreadable configuration file, *reason (if given) receives the reader's
 // message. For a configuration file, *parsed (if given) receives the file
 // as read, so that nothing needs to read it again.
-InputFileType ClassifyInputFile(
-    const std::string& path, std::string* reason = nullptr,
-    boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>* parsed = nullptr);
+InputFileType ClassifyInputFile(const std::string& path, std::string* reason = nullptr,
+                                boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>* parsed = nullptr);
 
 }  // namespace trelvix
 

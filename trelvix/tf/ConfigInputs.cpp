@@ -33,8 +33,7 @@ boost::shared_ptr<veskio2::veskconfig::TSPListFile2_0> AsTSPListFile(
   return As<veskio2::veskconfig::TSPListFile2_0>(file, path, "TSPListFile");
 }
 
-boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> ReadMicArrayLocationFile(
-    const std::string& path) {
+boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> ReadMicArrayLocationFile(const std::string& path) {
   return AsMicArrayLocationFile(ReadConfigFile(path), path);
 }
 

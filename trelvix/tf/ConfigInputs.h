@@ -22,8 +22,7 @@ boost::shared_ptr<veskio2::veskconfig::TSPListFile2_0> AsTSPListFile(
     const boost::shared_ptr<veskio2::veskconfig::VeskConfigFile>& file, const std::string& path);
 
 // Reads `path` and takes it as above.
-boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> ReadMicArrayLocationFile(
-    const std::string& path);
+boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0> ReadMicArrayLocationFile(const std::string& path);
 
 }  // namespace trelvix
 

@@ -37,7 +37,7 @@ public:
   WholeThreadHeaps& operator=(const WholeThreadHeaps&) = delete;
 
 private:
-  static constexpr int kPadBytes = 64 << 20;         // a thread heap's largest size
+  static constexpr int kPadBytes = 64 << 20;          // a thread heap's largest size
   static constexpr int kDefaultPadBytes = 128 << 10;  // the C library's own default
 };
 
@@ -75,8 +75,7 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFJob& job, std
   std::vector<veskio2::Vector3<float>> sourcePositions;  // metres
   sourcePositions.reserve(sources.size());
   for (const auto& source : sources) {
-    const veskio2::Position<float> position =
-        veskio2::MakePositionFromVector(source.GetPosition().ToCartesian());
+    const veskio2::Position<float> position = veskio2::MakePositionFromVector(source.GetPosition().ToCartesian());
     sourcePositions.push_back(position.ToCartesian());
   }
 
@@ -101,14 +100,13 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFJob& job, std
     for (std::size_t mic = 0; mic < numMic; ++mic) {
       const float delay = (sourcePositions[src] - micPositions[mic]).Length() * samplesPerMetre;
       if (!std::isfinite(delay)) {
-        throw std::runtime_error(
-            (boost::format("the distance from src %d to mic %d is not finite") % src % mic).str());
+        throw std::runtime_error((boost::format("the distance from src %d to mic %d is not finite") % src % mic).str());
       }
       delays[src * numMic + mic] = delay;
       latest = std::max(latest, delay);
     }
-    const float offset = std::max(
-        0.0f, latest + static_cast<float>(param.direct_length) - static_cast<float>(param.nfft));
+    const float offset =
+        std::max(0.0f, latest + static_cast<float>(param.direct_length) - static_cast<float>(param.nfft));
     offsets[src] = offset;
     report << "GEO IR[" << src << "] offset=" << offset << "(" << offset / param.sampling_freq << "sec)"
            << "\n";
@@ -151,12 +149,10 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFJob& job, std
 
   // Free-field values have unit magnitude by construction: no normalisation.
   FinishTF(tf, param, false, report);
-  return AssembleTFFile(std::move(tf), sourcePositions, micArray, param.nfft, 0, param.sampling_freq,
-                        param.tf_type);
+  return AssembleTFFile(std::move(tf), sourcePositions, micArray, param.nfft, 0, param.sampling_freq, param.tf_type);
 }
 
-boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFMakingParameters& param,
-                                                           unsigned int numVertical,
+boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFMakingParameters& param, unsigned int numVertical,
                                                            std::ostream& report) {
   TFJob job;
   job.param = param;

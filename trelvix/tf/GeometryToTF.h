@@ -31,8 +31,7 @@ constexpr float kSpeedOfSound = static_cast<float>(vesk::kSpeedOfSound);
 boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFJob& job, std::ostream& report);
 
 // The same for the files that `param` names.
-boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFMakingParameters& param,
-                                                           unsigned int numVertical,
+boost::shared_ptr<veskio2::vesk::VeskFile> MakeGeometricTF(const TFMakingParameters& param, unsigned int numVertical,
                                                            std::ostream& report);
 
 }  // namespace trelvix

@@ -83,8 +83,8 @@ void FinishTF(TFArray& tf, const TFMakingParameters& param, bool normalize, std:
     }
 }
 
-void Normalize(TFArray& tf, uint32_t nfft, bool normalize_src, bool normalize_mic,
-               bool normalize_freq, std::ostream& report) {
+void Normalize(TFArray& tf, uint32_t nfft, bool normalize_src, bool normalize_mic, bool normalize_freq,
+               std::ostream& report) {
   const std::size_t lastBin = nfft / 2;
   for (auto& src : tf)
     for (auto& mic : src)

@@ -31,8 +31,8 @@ void ConjugateTF(TFArray& tf);
 // not finite, so that none reaches a file.
 void FinishTF(TFArray& tf, const TFMakingParameters& param, bool normalize, std::ostream& report);
 
-void Normalize(TFArray& tf, uint32_t nfft, bool normalize_src, bool normalize_mic,
-               bool normalize_freq, std::ostream& report);
+void Normalize(TFArray& tf, uint32_t nfft, bool normalize_src, bool normalize_mic, bool normalize_freq,
+               std::ostream& report);
 
 }  // namespace trelvix
 

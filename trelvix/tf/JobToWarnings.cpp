@@ -63,8 +63,8 @@ void WarnSharedNames(const TFJob& job, const std::vector<Source2>& sources, std:
       if (Distance(other.GetPosition().ToCartesian(), here) == 0) continue;  // one place measured once
       use.shared = true;
       if (sharedNames++ == 0)
-        first = (boost::format("source %d and source %d lie at different positions but both name %s") % use.src %
-                 src % name)
+        first = (boost::format("source %d and source %d lie at different positions but both name %s") % use.src % src %
+                 name)
                     .str();
     }
   }
@@ -91,8 +91,9 @@ void WarnSizes(const TFJob& job, const std::vector<Source2>* sources, std::ostre
   double radius = 0;
   for (const auto& p : mics) radius = std::max(radius, Distance(p, centre));
   if (across > kLargestPlausibleArrayMetres) {
-    err << boost::format("warning: %s: the array is %.2f m across (%d microphones, up to %.2f m from their centre); "
-                         "positions are read in metres: were they written in centimetres?") %
+    err << boost::format(
+               "warning: %s: the array is %.2f m across (%d microphones, up to %.2f m from their centre); "
+               "positions are read in metres: were they written in centimetres?") %
                job.param.mic_array_location_file % across % mics.size() % radius
         << std::endl;
   }
@@ -107,8 +108,9 @@ void WarnSizes(const TFJob& job, const std::vector<Source2>* sources, std::ostre
     }
   }
   if (inside == 0) return;
-  err << boost::format("warning: %s: %d of %d sources lie inside the array's radius of %.2f m (source %d at %.2f m "
-                       "from the array's centre); sources belong outside the array: check the units of both files") %
+  err << boost::format(
+             "warning: %s: %d of %d sources lie inside the array's radius of %.2f m (source %d at %.2f m "
+             "from the array's centre); sources belong outside the array: check the units of both files") %
              job.ListPath() % inside % sources->size() % radius % firstSrc % firstDistance
       << std::endl;
 }

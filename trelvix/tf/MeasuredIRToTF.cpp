@@ -29,15 +29,12 @@ const Source2& AsSource2(const boost::shared_ptr<Source>& source, std::size_t sr
   if (!source) throw std::runtime_error((boost::format("source %d of the list is missing") % src).str());
   const Source2* source2 = dynamic_cast<const Source2*>(source.get());
   if (source->GetVersion() != 2 || !source2) {
-    throw std::runtime_error(
-        (boost::format("unknown Source structure version: %d") % source->GetVersion()).str());
+    throw std::runtime_error((boost::format("unknown Source structure version: %d") % source->GetVersion()).str());
   }
   return *source2;
 }
 
-veskio2::Vector3<float> CartesianOf(const Source2& source) {
-  return source.GetPosition().ToCartesian();
-}
+veskio2::Vector3<float> CartesianOf(const Source2& source) { return source.GetPosition().ToCartesian(); }
 
 // Index of the first sample with the largest magnitude.
 std::size_t FirstPeak(const std::vector<float>& row) {
@@ -87,11 +84,10 @@ public:
         throw std::runtime_error(message);
       }
       if (cutStart < 1) {
-        throw std::runtime_error(
-            (boost::format("cutStart of src %d is %d, but counts from 1 (mic %d has %d samples, "
-                           "%d needed)") %
-             src % cutStart % mic % length % nfft)
-                .str());
+        throw std::runtime_error((boost::format("cutStart of src %d is %d, but counts from 1 (mic %d has %d samples, "
+                                                "%d needed)") %
+                                  src % cutStart % mic % length % nfft)
+                                     .str());
       }
       if (length < needed) {
         throw std::runtime_error(
@@ -206,9 +202,8 @@ IRArray LoadIR(const veskio2::veskconfig::MicArrayLocationFile2_0& /*micArray*/,
                const SourceList& sources, uint32_t nfft) {
   const std::size_t numSrc = provider.GetNumSources();
   if (sources.size() < numSrc) {
-    throw std::runtime_error((boost::format("the provider lists %d sources but describes %d") % numSrc %
-                              sources.size())
-                                 .str());
+    throw std::runtime_error(
+        (boost::format("the provider lists %d sources but describes %d") % numSrc % sources.size()).str());
   }
   TFMakingParameters param;
   param.nfft = nfft;
@@ -242,9 +237,8 @@ boost::shared_ptr<veskio2::vesk::VeskFile> MakeMeasuredTF(const TFJob& job, IRPr
   const SourceList sources = provider.GetSources();
   const std::size_t numSrc = provider.GetNumSources();
   if (sources.size() < numSrc) {
-    throw std::runtime_error((boost::format("the provider lists %d sources but describes %d") % numSrc %
-                              sources.size())
-                                 .str());
+    throw std::runtime_error(
+        (boost::format("the provider lists %d sources but describes %d") % numSrc % sources.size()).str());
   }
   const bool gtf = param.tf_type == TFType::GTF;
   SourcePipeline pipeline(param, provider, sources);

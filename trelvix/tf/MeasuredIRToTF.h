@@ -22,8 +22,7 @@ namespace trelvix {
 // source and microphone when the provider gives nothing or the window does
 // not lie inside the impulse response.
 IRArray LoadIR(const veskio2::veskconfig::MicArrayLocationFile2_0& micArray, IRProvider& provider,
-               const std::vector<boost::shared_ptr<veskio2::veskconfig::Source>>& sources,
-               uint32_t nfft);
+               const std::vector<boost::shared_ptr<veskio2::veskconfig::Source>>& sources, uint32_t nfft);
 
 // Checks that the provider covers the array's microphones, then source by
 // source loads the windows, post-processes them by output type and
@@ -31,13 +30,12 @@ IRArray LoadIR(const veskio2::veskconfig::MicArrayLocationFile2_0& micArray, IRP
 // over. irLength (samples) is recorded in the file. Report lines (late
 // peaks, "tf_vect size") go to `report`; warnings to standard error. Throws
 // std::runtime_error for every failure.
-boost::shared_ptr<veskio2::vesk::VeskFile> MakeMeasuredTF(const TFJob& job, IRProvider& provider,
-                                                          uint32_t irLength, std::ostream& report);
+boost::shared_ptr<veskio2::vesk::VeskFile> MakeMeasuredTF(const TFJob& job, IRProvider& provider, uint32_t irLength,
+                                                          std::ostream& report);
 
 // The same for the microphone-array location file that `param` names.
-boost::shared_ptr<veskio2::vesk::VeskFile> MakeMeasuredTF(const TFMakingParameters& param,
-                                                          IRProvider& provider, uint32_t irLength,
-                                                          std::ostream& report);
+boost::shared_ptr<veskio2::vesk::VeskFile> MakeMeasuredTF(const TFMakingParameters& param, IRProvider& provider,
+                                                          uint32_t irLength, std::ostream& report);
 
 }  // namespace trelvix
 

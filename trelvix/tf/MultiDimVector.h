@@ -26,10 +26,10 @@ using TFArray = MultiDimVector<std::vector, std::complex<float>, 3>::type;
 
 // A [d0][d1][d2] array with every element set to `value`.
 template <typename T>
-typename MultiDimVector<std::vector, T, 3>::type MakeArray3(std::size_t d0, std::size_t d1,
-                                                             std::size_t d2, const T& value) {
-  return typename MultiDimVector<std::vector, T, 3>::type(
-      d0, std::vector<std::vector<T>>(d1, std::vector<T>(d2, value)));
+typename MultiDimVector<std::vector, T, 3>::type MakeArray3(std::size_t d0, std::size_t d1, std::size_t d2,
+                                                            const T& value) {
+  return
+      typename MultiDimVector<std::vector, T, 3>::type(d0, std::vector<std::vector<T>>(d1, std::vector<T>(d2, value)));
 }
 
 }  // namespace trelvix

@@ -20,9 +20,7 @@ struct TFJob {
   unsigned int numVertical = 1;
 
   // The path of the list file (param's impulse-response or TSP list).
-  const std::string& ListPath() const {
-    return param.ir_list_file.empty() ? param.tsp_list_file : param.ir_list_file;
-  }
+  const std::string& ListPath() const { return param.ir_list_file.empty() ? param.tsp_list_file : param.ir_list_file; }
 };
 
 }  // namespace trelvix

@@ -47,8 +47,7 @@ private:
   OutputStream out_;
 };
 
-TFMaker::TFMaker(const po::variables_map& vm, OutputStream out)
-    : impl_(std::make_shared<Impl>(vm, std::move(out))) {}
+TFMaker::TFMaker(const po::variables_map& vm, OutputStream out) : impl_(std::make_shared<Impl>(vm, std::move(out))) {}
 
 bool TFMaker::Run() { return impl_->Run(); }
 
@@ -87,8 +86,10 @@ TFJob TFMaker::Impl::MakeParameters() const {
   param.tf_type = TFType::M2PG;
   if (vm_.count("output-type")) {
     const OutputType type = vm_["output-type"].as<OutputType>();
-    if (type == OutputType::GTF) param.tf_type = TFType::GTF;
-    else if (type != OutputType::M2PG) throw std::runtime_error("invalid output type for making TF");
+    if (type == OutputType::GTF)
+      param.tf_type = TFType::GTF;
+    else if (type != OutputType::M2PG)
+      throw std::runtime_error("invalid output type for making TF");
   }
   if (param.mic_array_location_file.empty()) {
     throw std::runtime_error("need a mic array location file for making TF");
@@ -100,9 +101,8 @@ TFJob TFMaker::Impl::MakeParameters() const {
     throw std::runtime_error("need a impulse response list file or a tsp list file for making TF");
   }
   if (param.calc == 1) {
-    std::cerr << (param.tf_type == TFType::GTF
-                      ? "GTF creating TF based on geometric calculation(param.calc == 1)"
-                      : "creating TF based on geometric calculation(param.calc == 1)")
+    std::cerr << (param.tf_type == TFType::GTF ? "GTF creating TF based on geometric calculation(param.calc == 1)"
+                                               : "creating TF based on geometric calculation(param.calc == 1)")
               << std::endl;
   }
   param.nfft = vm_["nfft"].as<unsigned int>();
@@ -139,17 +139,15 @@ boost::shared_ptr<veskio2::vesk::VeskFile> TFMaker::Impl::MakeFile(TFJob& job) c
   if (!param.ir_list_file.empty()) {
     IRProviderIR provider(job.list, param.ir_list_file);
     // The length recorded is that of the first impulse response, from its size.
-    const uint32_t irLength =
-        provider.GetNumSources() > 0 ? static_cast<uint32_t>(provider.GetIRLength(0, 0)) : 0;
+    const uint32_t irLength = provider.GetNumSources() > 0 ? static_cast<uint32_t>(provider.GetIRLength(0, 0)) : 0;
     return MakeMeasuredTF(job, provider, irLength, Report());
   }
   IRProviderTSP provider(job.list, param.tsp_list_file,
                          DravikInvocation{LocateDravik(), FileGoesToStdout(), param.sampling_freq});
   // The list's TSP length is the response length unless the command line sets one.
   const auto* list = dynamic_cast<const veskio2::veskconfig::TSPListFile2_0*>(job.list.get());
-  const uint32_t irLength = vm_["tsp-length"].defaulted() && list && list->HasTspLength()
-                                ? list->GetTspLength()
-                                : param.tsp_length;
+  const uint32_t irLength =
+      vm_["tsp-length"].defaulted() && list && list->HasTspLength() ? list->GetTspLength() : param.tsp_length;
   return MakeMeasuredTF(job, provider, irLength, Report());
 }
 

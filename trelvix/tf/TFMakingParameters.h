@@ -15,8 +15,8 @@ struct TFMakingParameters {
   std::string tsp_list_file;
   std::string mic_array_location_file;
   TFType tf_type = TFType::M2PG;
-  uint32_t nfft = 0;         // samples per transform
-  uint32_t tsp_length = 0;   // samples, recorded as the impulse-response length of TSP lists
+  uint32_t nfft = 0;        // samples per transform
+  uint32_t tsp_length = 0;  // samples, recorded as the impulse-response length of TSP lists
   bool normalize_src = false;
   bool normalize_mic = false;
   bool normalize_freq = false;

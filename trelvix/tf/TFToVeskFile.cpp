@@ -18,8 +18,7 @@ Glib::ustring LocalDate() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  return (boost::format("%04d/%02d/%02d") % (local.tm_year + 1900) % (local.tm_mon + 1) % local.tm_mday)
-      .str();
+  return (boost::format("%04d/%02d/%02d") % (local.tm_year + 1900) % (local.tm_mon + 1) % local.tm_mday).str();
 }
 
 bool IsFinite(const veskio2::Vector3<float>& v) {
@@ -36,23 +35,23 @@ Glib::ustring UserName() {
 
 boost::shared_ptr<VeskFile> AssembleTFFile(
     const TFArray& tf, const std::vector<veskio2::Vector3<float>>& sourcePositions,
-    const boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0>& micArray, uint32_t nfft,
-    uint32_t irLength, uint32_t samplingFreq, TFType tfType) {
+    const boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0>& micArray, uint32_t nfft, uint32_t irLength,
+    uint32_t samplingFreq, TFType tfType) {
   return AssembleTFFile(TFArray(tf), sourcePositions, micArray, nfft, irLength, samplingFreq, tfType);
 }
 
 boost::shared_ptr<VeskFile> AssembleTFFile(
     TFArray&& tf, const std::vector<veskio2::Vector3<float>>& sourcePositions,
-    const boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0>& micArray, uint32_t nfft,
-    uint32_t irLength, uint32_t samplingFreq, TFType tfType) {
+    const boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0>& micArray, uint32_t nfft, uint32_t irLength,
+    uint32_t samplingFreq, TFType tfType) {
   boost::shared_ptr<VeskFile> file(new VeskFile);
   boost::shared_ptr<vgtf::Fmt1_0> fmt(new vgtf::Fmt1_0);
   boost::shared_ptr<vgtf::Spec1_0> spec(new vgtf::Spec1_0);
   if (tf.empty() || tf[0].empty() || tf[0][0].empty()) throw std::runtime_error("Empty TF vector");
   if (sourcePositions.size() != tf.size()) {
-    throw std::runtime_error((boost::format("%d source positions for %d sources of transfer functions") %
-                              sourcePositions.size() % tf.size())
-                                 .str());
+    throw std::runtime_error(
+        (boost::format("%d source positions for %d sources of transfer functions") % sourcePositions.size() % tf.size())
+            .str());
   }
   // A non-finite position would make every transfer function of the file
   // meaningless while it still reads as valid.
@@ -107,9 +106,8 @@ boost::shared_ptr<VeskFile> AssembleTFFile(
     for (std::size_t src = 0; src < tf.size(); ++src) {
       positions.push_back({sourcePositions[src]});
       if (tf[src].size() != numMic) {
-        throw std::runtime_error((boost::format("src %d has %d microphones, src 0 has %d") % src %
-                                  tf[src].size() % numMic)
-                                     .str());
+        throw std::runtime_error(
+            (boost::format("src %d has %d microphones, src 0 has %d") % src % tf[src].size() % numMic).str());
       }
     }
     vgtf::TF4 values(tf.size());

@@ -22,14 +22,14 @@ namespace trelvix {
 // file's data set; nothing of the array is copied.
 boost::shared_ptr<veskio2::vesk::VeskFile> AssembleTFFile(
     TFArray&& tf, const std::vector<veskio2::Vector3<float>>& sourcePositions,
-    const boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0>& micArray, uint32_t nfft,
-    uint32_t irLength, uint32_t samplingFreq, TFType tfType);
+    const boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0>& micArray, uint32_t nfft, uint32_t irLength,
+    uint32_t samplingFreq, TFType tfType);
 
 // The same from a copy of `tf`.
 boost::shared_ptr<veskio2::vesk::VeskFile> AssembleTFFile(
     const TFArray& tf, const std::vector<veskio2::Vector3<float>>& sourcePositions,
-    const boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0>& micArray, uint32_t nfft,
-    uint32_t irLength, uint32_t samplingFreq, TFType tfType);
+    const boost::shared_ptr<veskio2::veskconfig::MicArrayLocationFile2_0>& micArray, uint32_t nfft, uint32_t irLength,
+    uint32_t samplingFreq, TFType tfType);
 
 }  // namespace trelvix
 

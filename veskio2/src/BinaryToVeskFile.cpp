@@ -62,9 +62,7 @@ std::string Printable(const std::string& bytes) {
   return Printable(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
-[[noreturn]] void StreamFailed() {
-  throw InvalidVeskFile("cannot read transfer-function file: input stream failed");
-}
+[[noreturn]] void StreamFailed() { throw InvalidVeskFile("cannot read transfer-function file: input stream failed"); }
 
 // The bytes of the file in order: from a seekable stream, or from memory
 // when the stream could only be read whole.
@@ -123,8 +121,8 @@ public:
   // n bytes are left.
   void Need(uint64_t n, const std::string& what) const {
     if (n > Left())
-      Fail("expected " + what + " (" + std::to_string(n) + " bytes) at byte " + std::to_string(pos_) +
-           ", found only " + std::to_string(Left()) + " bytes");
+      Fail("expected " + what + " (" + std::to_string(n) + " bytes) at byte " + std::to_string(pos_) + ", found only " +
+           std::to_string(Left()) + " bytes");
   }
 
   void Bytes(char* p, std::size_t n, const std::string& what) {
@@ -161,29 +159,27 @@ public:
 
   bool Mark(const char* field) {
     const uint8_t mark = U8(std::string("set mark of ") + field);
-    if (mark > 1)
-      Fail(std::string("expected set mark 0 or 1 for ") + field + ", found " + std::to_string(mark));
+    if (mark > 1) Fail(std::string("expected set mark 0 or 1 for ") + field + ", found " + std::to_string(mark));
     return mark == 1;
   }
 
   // n values of `size` bytes each must fit in what is left.
   void Fits(uint64_t n, uint64_t size, const char* field) const {
     if (n > Left() / size)
-      Fail(std::string("expected ") + field + " of " + std::to_string(n) + " values (" +
-           std::to_string(size) + " bytes each), found only " + std::to_string(Left()) + " bytes left");
+      Fail(std::string("expected ") + field + " of " + std::to_string(n) + " values (" + std::to_string(size) +
+           " bytes each), found only " + std::to_string(Left()) + " bytes left");
   }
 
   void End() const {
     if (Left() != 0)
-      Fail("expected end of data set after its last field, found " + std::to_string(Left()) +
-           " more bytes");
+      Fail("expected end of data set after its last field, found " + std::to_string(Left()) + " more bytes");
   }
 
   // Counts `lists` empty lists of `field` against the file's allowance.
   void SpendEmptyLists(uint64_t lists, const char* field) {
     if (lists > *emptyListBudget_)
-      Fail(std::string("expected at most ") + std::to_string(*emptyListBudget_) + " more empty lists in " +
-           field + " (one per byte of the file), found " + std::to_string(lists));
+      Fail(std::string("expected at most ") + std::to_string(*emptyListBudget_) + " more empty lists in " + field +
+           " (one per byte of the file), found " + std::to_string(lists));
     *emptyListBudget_ -= lists;
   }
 
@@ -198,11 +194,17 @@ private:
 template <typename T>
 constexpr ValueType TypeOf();
 template <>
-constexpr ValueType TypeOf<Vector3<float>>() { return ValueType::Vector3; }
+constexpr ValueType TypeOf<Vector3<float>>() {
+  return ValueType::Vector3;
+}
 template <>
-constexpr ValueType TypeOf<vgtf::Complex>() { return ValueType::Complex; }
+constexpr ValueType TypeOf<vgtf::Complex>() {
+  return ValueType::Complex;
+}
 template <>
-constexpr ValueType TypeOf<uint32_t>() { return ValueType::U32; }
+constexpr ValueType TypeOf<uint32_t>() {
+  return ValueType::U32;
+}
 
 // `values` values of T (checked to fit before), handed to the visitor in
 // blocks, or skipped unread when it declines them.
@@ -210,8 +212,7 @@ template <typename T>
 void ReadValues(Cursor& in, VeskFileVisitor& visitor, const char* field, const std::vector<uint64_t>& dims,
                 uint64_t values) {
   if (visitor.BeginArray(field, TypeOf<T>(), dims)) {
-    const std::size_t blockValues =
-        static_cast<std::size_t>(std::min<uint64_t>(values, kBlockBytes / sizeof(T)));
+    const std::size_t blockValues = static_cast<std::size_t>(std::min<uint64_t>(values, kBlockBytes / sizeof(T)));
     std::unique_ptr<T[]> block(new T[std::max<std::size_t>(blockValues, 1)]);
     for (uint64_t done = 0; done < values;) {
       const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(values - done, blockValues));
@@ -256,8 +257,8 @@ std::vector<uint64_t> ReadDims(Cursor& in, std::size_t count, uint64_t valueSize
       if (d == 0) break;
       lists *= d;  // at most 2^20 · 2^32 before the check below stops it
       if (lists > kMaxEmptyLists)
-        in.Fail(std::string("expected at most ") + std::to_string(kMaxEmptyLists) +
-                " empty lists in " + field + ", found more");
+        in.Fail(std::string("expected at most ") + std::to_string(kMaxEmptyLists) + " empty lists in " + field +
+                ", found more");
     }
     in.SpendEmptyLists(lists, field);
   } else {
@@ -361,16 +362,16 @@ void ReadFile(Source& source, uint64_t size, const std::string& start, VeskFileV
   const uint32_t major = file.U32("format major version");
   const uint32_t minor = file.U32("format minor version");
   if (major != kFormatMajor)
-    file.Fail("expected format version " + std::to_string(kFormatMajor) + ".x, found " +
-              std::to_string(major) + "." + std::to_string(minor));
+    file.Fail("expected format version " + std::to_string(kFormatMajor) + ".x, found " + std::to_string(major) + "." +
+              std::to_string(minor));
   const uint32_t count = file.U32("data set count");
 
   for (uint32_t n = 0; n < count; ++n) {
     const std::string which = "data set " + std::to_string(n);
     const uint32_t idLength = file.U32("id length of " + which);
     if (idLength == 0 || idLength > kMaxIdLength)
-      file.Fail("expected id length 1 to " + std::to_string(kMaxIdLength) + " for " + which +
-                ", found " + std::to_string(idLength));
+      file.Fail("expected id length 1 to " + std::to_string(kMaxIdLength) + " for " + which + ", found " +
+                std::to_string(idLength));
     file.Need(idLength, "id of " + which);
     std::string id(idLength, '\0');
     file.Bytes(&id[0], idLength, "id of " + which);
@@ -382,8 +383,8 @@ void ReadFile(Source& source, uint64_t size, const std::string& start, VeskFileV
     if (length > file.Left())
       file.Fail("expected " + name + " of " + std::to_string(length) + " bytes, found only " +
                 std::to_string(file.Left()) + " bytes left");
-    const bool known = version == Version(1, 0) && (id == "vgtf::Fmt" || id == "vgtf::Spec" ||
-                                                    id == "vgtf::M2PG" || id == "vgtf::GTF");
+    const bool known = version == Version(1, 0) &&
+                       (id == "vgtf::Fmt" || id == "vgtf::Spec" || id == "vgtf::M2PG" || id == "vgtf::GTF");
     if (!known) {  // unknown id or version: skipped
       file.Skip(length, name);
       continue;
@@ -392,10 +393,14 @@ void ReadFile(Source& source, uint64_t size, const std::string& start, VeskFileV
     Cursor body(source, begin, begin + length, detail::DataSetName(Printable(id), version) + " (" + which + ")",
                 &emptyListBudget);
     visitor.BeginDataSet(id, version);
-    if (id == "vgtf::Fmt") ReadFmt(body, visitor);
-    else if (id == "vgtf::Spec") ReadSpec(body, visitor);
-    else if (id == "vgtf::M2PG") ReadM2PG(body, visitor);
-    else ReadGTF(body, visitor);
+    if (id == "vgtf::Fmt")
+      ReadFmt(body, visitor);
+    else if (id == "vgtf::Spec")
+      ReadSpec(body, visitor);
+    else if (id == "vgtf::M2PG")
+      ReadM2PG(body, visitor);
+    else
+      ReadGTF(body, visitor);
     visitor.EndDataSet();
     file.Advance(length);
   }
@@ -471,10 +476,14 @@ public:
     spec_.reset();
     m2pg_.reset();
     gtf_.reset();
-    if (id == "vgtf::Fmt") current_ = fmt_ = boost::make_shared<vgtf::Fmt1_0>();
-    else if (id == "vgtf::Spec") current_ = spec_ = boost::make_shared<vgtf::Spec1_0>();
-    else if (id == "vgtf::M2PG") current_ = m2pg_ = boost::make_shared<vgtf::M2PG1_0>();
-    else current_ = gtf_ = boost::make_shared<vgtf::GTF1_0>();
+    if (id == "vgtf::Fmt")
+      current_ = fmt_ = boost::make_shared<vgtf::Fmt1_0>();
+    else if (id == "vgtf::Spec")
+      current_ = spec_ = boost::make_shared<vgtf::Spec1_0>();
+    else if (id == "vgtf::M2PG")
+      current_ = m2pg_ = boost::make_shared<vgtf::M2PG1_0>();
+    else
+      current_ = gtf_ = boost::make_shared<vgtf::GTF1_0>();
   }
 
   void EndDataSet() override { file->AddDataSet(current_); }
@@ -482,40 +491,61 @@ public:
   void Int(const char* field, int32_t v) override {
     const std::string f = field;
     if (fmt_) {
-      if (f == "formatType") fmt_->SetFormatType(v);
-      else if (f == "micCount") fmt_->SetMicCount(v);
-      else if (f == "fftLength") fmt_->SetFftLength(v);
-      else if (f == "irLength") fmt_->SetIrLength(v);
-      else if (f == "samplingRate") fmt_->SetSamplingRate(v);
+      if (f == "formatType")
+        fmt_->SetFormatType(v);
+      else if (f == "micCount")
+        fmt_->SetMicCount(v);
+      else if (f == "fftLength")
+        fmt_->SetFftLength(v);
+      else if (f == "irLength")
+        fmt_->SetIrLength(v);
+      else if (f == "samplingRate")
+        fmt_->SetSamplingRate(v);
     } else if (m2pg_) {
-      if (f == "sourceCount") m2pg_->SetSourceCount(v);
-      else if (f == "innerCount") m2pg_->SetInnerCount(v);
+      if (f == "sourceCount")
+        m2pg_->SetSourceCount(v);
+      else if (f == "innerCount")
+        m2pg_->SetInnerCount(v);
     } else if (gtf_) {
-      if (f == "sourceCount") gtf_->SetSourceCount(v);
-      else if (f == "binCount") gtf_->SetBinCount(v);
+      if (f == "sourceCount")
+        gtf_->SetSourceCount(v);
+      else if (f == "binCount")
+        gtf_->SetBinCount(v);
     }
   }
 
   void Text(const char* field, const Glib::ustring& v) override {
     if (!spec_) return;
     const std::string f = field;
-    if (f == "date") spec_->SetDate(v);
-    else if (f == "location") spec_->SetLocation(v);
-    else if (f == "equipment") spec_->SetEquipment(v);
-    else if (f == "environment") spec_->SetEnvironment(v);
-    else if (f == "user") spec_->SetUser(v);
-    else if (f == "note") spec_->SetNote(v);
+    if (f == "date")
+      spec_->SetDate(v);
+    else if (f == "location")
+      spec_->SetLocation(v);
+    else if (f == "equipment")
+      spec_->SetEquipment(v);
+    else if (f == "environment")
+      spec_->SetEnvironment(v);
+    else if (f == "user")
+      spec_->SetUser(v);
+    else if (f == "note")
+      spec_->SetNote(v);
   }
 
   bool BeginArray(const char* field, ValueType, const std::vector<uint64_t>& dims) override {
     field_ = field;
     dims_ = dims;
-    if (fmt_) Shape(vec3List_, vec3Rows_);
-    else if (m2pg_ && field_ == "positions") Shape(vec3Array_, vec3Rows_);
-    else if (m2pg_) Shape(tf4_, complexRows_);
-    else if (field_ == "positions") Shape(vec3List_, vec3Rows_);
-    else if (field_ == "binIndices") Shape(u32List_, u32Rows_);
-    else Shape(tf3_, complexRows_);
+    if (fmt_)
+      Shape(vec3List_, vec3Rows_);
+    else if (m2pg_ && field_ == "positions")
+      Shape(vec3Array_, vec3Rows_);
+    else if (m2pg_)
+      Shape(tf4_, complexRows_);
+    else if (field_ == "positions")
+      Shape(vec3List_, vec3Rows_);
+    else if (field_ == "binIndices")
+      Shape(u32List_, u32Rows_);
+    else
+      Shape(tf3_, complexRows_);
     return true;
   }
 
@@ -524,12 +554,18 @@ public:
   void Values(const uint32_t* v, std::size_t n) override { Append(u32Rows_, v, n); }
 
   void EndArray() override {
-    if (fmt_) fmt_->SetMicPositions(std::move(vec3List_));
-    else if (m2pg_ && field_ == "positions") m2pg_->SetPositions(std::move(vec3Array_));
-    else if (m2pg_) m2pg_->SetTf(std::move(tf4_));
-    else if (field_ == "positions") gtf_->SetPositions(std::move(vec3List_));
-    else if (field_ == "binIndices") gtf_->SetBinIndices(std::move(u32List_));
-    else gtf_->SetTf(std::move(tf3_));
+    if (fmt_)
+      fmt_->SetMicPositions(std::move(vec3List_));
+    else if (m2pg_ && field_ == "positions")
+      m2pg_->SetPositions(std::move(vec3Array_));
+    else if (m2pg_)
+      m2pg_->SetTf(std::move(tf4_));
+    else if (field_ == "positions")
+      gtf_->SetPositions(std::move(vec3List_));
+    else if (field_ == "binIndices")
+      gtf_->SetBinIndices(std::move(u32List_));
+    else
+      gtf_->SetTf(std::move(tf3_));
     vec3List_.clear();
     vec3Array_.clear();
     u32List_.clear();

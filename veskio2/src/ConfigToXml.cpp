@@ -13,8 +13,8 @@ namespace veskconfig {
 namespace {
 
 bool IsXmlChar(gunichar c) {
-  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0x10FFFF);
 }
 
 // Escapes for element content and attribute values alike. A carriage return
@@ -22,8 +22,7 @@ bool IsXmlChar(gunichar c) {
 // normalisation; tab and line feed too, because in attributes they would be
 // turned into spaces.
 std::string Escape(const Glib::ustring& text, const char* field) {
-  if (!text.validate())
-    throw std::runtime_error(std::string("cannot write ") + field + ": text is not valid UTF-8");
+  if (!text.validate()) throw std::runtime_error(std::string("cannot write ") + field + ": text is not valid UTF-8");
   std::string out;
   out.reserve(text.bytes());
   for (auto it = text.begin(); it != text.end(); ++it) {
@@ -31,18 +30,32 @@ std::string Escape(const Glib::ustring& text, const char* field) {
     if (!IsXmlChar(c)) {
       char code[16];
       std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned int>(c));
-      throw std::runtime_error(std::string("cannot write ") + field + ": character " + code +
-                               " cannot be held in XML");
+      throw std::runtime_error(std::string("cannot write ") + field + ": character " + code + " cannot be held in XML");
     }
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\r': out += "&#13;"; break;
-      case '\t': out += "&#9;"; break;
-      case '\n': out += "&#10;"; break;
-      default: out += Glib::ustring(1, c).raw();
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      case '\t':
+        out += "&#9;";
+        break;
+      case '\n':
+        out += "&#10;";
+        break;
+      default:
+        out += Glib::ustring(1, c).raw();
     }
   }
   return out;
@@ -62,8 +75,7 @@ public:
     Indent();
     text_ << "</" << tag << ">\n";
   }
-  void Leaf(const std::string& tag, const std::string& escapedContent,
-            const std::string& attributes = std::string()) {
+  void Leaf(const std::string& tag, const std::string& escapedContent, const std::string& attributes = std::string()) {
     Indent();
     text_ << '<' << tag << attributes << '>' << escapedContent << "</" << tag << ">\n";
   }
@@ -87,25 +99,19 @@ std::string VersionAttribute(int version) { return Attribute("version", std::to_
 
 void WritePosition(XmlText& xml, const Position<float>& position) {
   const Vector3<float>& d = position.GetDirection();
-  std::string attributes = Attribute("x", detail::FloatToText(d.x)) +
-                           Attribute("y", detail::FloatToText(d.y)) +
+  std::string attributes = Attribute("x", detail::FloatToText(d.x)) + Attribute("y", detail::FloatToText(d.y)) +
                            Attribute("z", detail::FloatToText(d.z));
-  if (position.HasDistance())
-    attributes += Attribute("distance", detail::FloatToText(position.GetDistance()));
+  if (position.HasDistance()) attributes += Attribute("distance", detail::FloatToText(position.GetDistance()));
   xml.Empty("position", attributes);
 }
 
-void WriteUnsigned(XmlText& xml, const char* tag, unsigned int value) {
-  xml.Leaf(tag, std::to_string(value));
-}
+void WriteUnsigned(XmlText& xml, const char* tag, unsigned int value) { xml.Leaf(tag, std::to_string(value)); }
 
-void WriteText(XmlText& xml, const char* tag, const Glib::ustring& value) {
-  xml.Leaf(tag, Escape(value, tag));
-}
+void WriteText(XmlText& xml, const char* tag, const Glib::ustring& value) { xml.Leaf(tag, Escape(value, tag)); }
 
 void OpenFile(XmlText& xml, const VeskConfigFile& file) {
-  xml.Open("veskconfig", Attribute("id", Escape(file.GetId(), "id")) +
-                             Attribute("version", file.GetVersion().ToString()));
+  xml.Open("veskconfig",
+           Attribute("id", Escape(file.GetId(), "id")) + Attribute("version", file.GetVersion().ToString()));
   if (file.HasComment()) WriteText(xml, "comment", file.GetComment());
 }
 
@@ -196,16 +202,15 @@ void VeskConfigFileXMLWriter::Write(const TSPListFile2_0& file) {
   OpenFile(xml, file);
   if (file.HasNumMic()) WriteUnsigned(xml, "numMic", file.GetNumMic());
   if (file.HasNumInner()) WriteUnsigned(xml, "numInner", file.GetNumInner());
-  if (file.HasSynchronousAverage())
-    WriteUnsigned(xml, "synchronousAverage", file.GetSynchronousAverage());
+  if (file.HasSynchronousAverage()) WriteUnsigned(xml, "synchronousAverage", file.GetSynchronousAverage());
   if (file.HasTspOffset()) WriteUnsigned(xml, "tspOffset", file.GetTspOffset());
   if (file.HasTspLength()) WriteUnsigned(xml, "tspLength", file.GetTspLength());
   if (file.HasSignalMax()) WriteUnsigned(xml, "signalMax", file.GetSignalMax());
   if (file.HasOriginalImpulseFile()) {
     const OriginalImpulseFile& origin = file.GetOriginalImpulseFile();
     if (origin.kind != OriginalImpulseFile::PCM_WAVE && origin.kind != OriginalImpulseFile::RAW_FLOAT)
-      throw std::runtime_error("cannot write originalImpulseFile: kind " +
-                               std::to_string(origin.kind) + " is neither 0 nor 1");
+      throw std::runtime_error("cannot write originalImpulseFile: kind " + std::to_string(origin.kind) +
+                               " is neither 0 nor 1");
     xml.Leaf("originalImpulseFile", Escape(origin.name, "originalImpulseFile"),
              Attribute("kind", std::to_string(origin.kind)));
   }

@@ -52,9 +52,7 @@ bool TextToUnsigned(std::string_view text, unsigned int& value, std::string& rea
   return ParseWhole(text, value, reason);
 }
 
-bool TextToInt(std::string_view text, int& value, std::string& reason) {
-  return ParseWhole(text, value, reason);
-}
+bool TextToInt(std::string_view text, int& value, std::string& reason) { return ParseWhole(text, value, reason); }
 
 bool TextToFloat(std::string_view text, float& value, std::string& reason) {
   // The general format: decimal and exponent forms plus nan/inf, never

@@ -3,15 +3,13 @@
 namespace veskio2 {
 namespace detail {
 
-
 namespace {
 
 // "<context>: expected <expected> <what> (<why>), found <found>".
-void Agree(const std::string& context, int64_t expected, const char* why, int64_t found,
-           const char* what) {
+void Agree(const std::string& context, int64_t expected, const char* why, int64_t found, const char* what) {
   if (expected != found)
-    throw InvalidVeskFile(context + ": expected " + std::to_string(expected) + " " + what + " (" + why +
-                          "), found " + std::to_string(found));
+    throw InvalidVeskFile(context + ": expected " + std::to_string(expected) + " " + what + " (" + why + "), found " +
+                          std::to_string(found));
 }
 
 }  // namespace
@@ -20,13 +18,11 @@ void ThrowRagged(const std::string& context, const char* name, const std::vector
                  uint64_t expected, uint64_t found) {
   std::string where = name;
   for (std::size_t i : indices) where += "[" + std::to_string(i) + "]";
-  throw InvalidVeskFile(context + ": " + name + " is ragged: expected " + std::to_string(expected) +
-                        " entries in " + where + ", found " + std::to_string(found));
+  throw InvalidVeskFile(context + ": " + name + " is ragged: expected " + std::to_string(expected) + " entries in " +
+                        where + ", found " + std::to_string(found));
 }
 
-std::string DataSetName(const std::string& id, const Version& version) {
-  return id + " " + version.ToString();
-}
+std::string DataSetName(const std::string& id, const Version& version) { return id + " " + version.ToString(); }
 
 Counts CountsOf(const vesk::vgtf::Fmt1_0& fmt, const std::string&) {
   Counts counts;
@@ -56,8 +52,7 @@ Counts CountsOf(const vesk::vgtf::GTF1_0& gtf, const std::string& context) {
 
 void CheckFmt(const Counts& counts, const std::string& context) {
   if (counts.micCount && counts.micPositions)
-    Agree(context, *counts.micCount, "micCount", static_cast<int64_t>((*counts.micPositions)[0]),
-          "micPositions");
+    Agree(context, *counts.micCount, "micCount", static_cast<int64_t>((*counts.micPositions)[0]), "micPositions");
 }
 
 void CheckM2PG(const Counts& counts, const std::string& context) {
@@ -68,22 +63,18 @@ void CheckM2PG(const Counts& counts, const std::string& context) {
   const auto innerKnown = [](const std::vector<uint64_t>& dims) { return dims[0] > 0; };
   if (counts.sourceCount) {
     if (!positions.empty())
-      Agree(context, *counts.sourceCount, "sourceCount", static_cast<int64_t>(positions[0]),
-            "sources in positions");
-    if (!tf.empty())
-      Agree(context, *counts.sourceCount, "sourceCount", static_cast<int64_t>(tf[0]), "sources in tf");
+      Agree(context, *counts.sourceCount, "sourceCount", static_cast<int64_t>(positions[0]), "sources in positions");
+    if (!tf.empty()) Agree(context, *counts.sourceCount, "sourceCount", static_cast<int64_t>(tf[0]), "sources in tf");
   }
   if (counts.innerCount) {
     if (!positions.empty() && innerKnown(positions))
       Agree(context, *counts.innerCount, "innerCount", static_cast<int64_t>(positions[1]),
             "inner positions per source in positions");
     if (!tf.empty() && innerKnown(tf))
-      Agree(context, *counts.innerCount, "innerCount", static_cast<int64_t>(tf[1]),
-            "inner positions per source in tf");
+      Agree(context, *counts.innerCount, "innerCount", static_cast<int64_t>(tf[1]), "inner positions per source in tf");
   }
   if (!positions.empty() && !tf.empty()) {
-    Agree(context, static_cast<int64_t>(positions[0]), "as in positions", static_cast<int64_t>(tf[0]),
-          "sources in tf");
+    Agree(context, static_cast<int64_t>(positions[0]), "as in positions", static_cast<int64_t>(tf[0]), "sources in tf");
     if (innerKnown(tf))
       Agree(context, static_cast<int64_t>(positions[1]), "as in positions", static_cast<int64_t>(tf[1]),
             "inner positions per source in tf");
@@ -96,24 +87,20 @@ void CheckGTF(const Counts& counts, const std::string& context) {
   const bool binsKnown = !tf.empty() && tf[0] > 0 && tf[1] > 0;
   if (counts.sourceCount) {
     if (counts.positions)
-      Agree(context, *counts.sourceCount, "sourceCount", static_cast<int64_t>((*counts.positions)[0]),
-            "positions");
-    if (!tf.empty())
-      Agree(context, *counts.sourceCount, "sourceCount", static_cast<int64_t>(tf[0]), "sources in tf");
+      Agree(context, *counts.sourceCount, "sourceCount", static_cast<int64_t>((*counts.positions)[0]), "positions");
+    if (!tf.empty()) Agree(context, *counts.sourceCount, "sourceCount", static_cast<int64_t>(tf[0]), "sources in tf");
   }
   if (counts.positions && !tf.empty())
-    Agree(context, static_cast<int64_t>((*counts.positions)[0]), "as in positions",
-          static_cast<int64_t>(tf[0]), "sources in tf");
+    Agree(context, static_cast<int64_t>((*counts.positions)[0]), "as in positions", static_cast<int64_t>(tf[0]),
+          "sources in tf");
   if (counts.binCount) {
     if (counts.binIndices)
-      Agree(context, *counts.binCount, "binCount", static_cast<int64_t>((*counts.binIndices)[0]),
-            "binIndices");
-    if (binsKnown)
-      Agree(context, *counts.binCount, "binCount", static_cast<int64_t>(tf[2]), "bins in tf");
+      Agree(context, *counts.binCount, "binCount", static_cast<int64_t>((*counts.binIndices)[0]), "binIndices");
+    if (binsKnown) Agree(context, *counts.binCount, "binCount", static_cast<int64_t>(tf[2]), "bins in tf");
   }
   if (counts.binIndices && binsKnown)
-    Agree(context, static_cast<int64_t>((*counts.binIndices)[0]), "as in binIndices",
-          static_cast<int64_t>(tf[2]), "bins in tf");
+    Agree(context, static_cast<int64_t>((*counts.binIndices)[0]), "as in binIndices", static_cast<int64_t>(tf[2]),
+          "bins in tf");
 }
 
 }  // namespace detail

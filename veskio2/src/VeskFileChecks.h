@@ -61,13 +61,12 @@ void FirstDims(const std::vector<T>& list, std::vector<uint64_t>& dims) {
   if (!list.empty()) FirstDims(list.front(), dims);
 }
 
-[[noreturn]] void ThrowRagged(const std::string& context, const char* name,
-                              const std::vector<std::size_t>& indices, uint64_t expected,
-                              uint64_t found);
+[[noreturn]] void ThrowRagged(const std::string& context, const char* name, const std::vector<std::size_t>& indices,
+                              uint64_t expected, uint64_t found);
 
 template <typename T>
-void CheckDims(const std::vector<T>& list, const std::vector<uint64_t>& dims,
-               std::vector<std::size_t>& indices, const std::string& context, const char* name) {
+void CheckDims(const std::vector<T>& list, const std::vector<uint64_t>& dims, std::vector<std::size_t>& indices,
+               const std::string& context, const char* name) {
   const std::size_t level = indices.size();
   if (list.size() != dims[level]) ThrowRagged(context, name, indices, dims[level], list.size());
   if constexpr (Nesting<T>::value > 0) {
@@ -88,7 +87,7 @@ std::vector<uint64_t> ShapeOf(const Array& array, const std::string& context, co
   for (uint64_t d : dims)
     if (d > UINT32_MAX)
       throw InvalidVeskFile(context + ": " + name + " has a dimension of " + std::to_string(d) +
-                                  ", more than 32 bits can count");
+                            ", more than 32 bits can count");
   std::vector<std::size_t> indices;
   CheckDims(array, dims, indices, context, name);
   return dims;

@@ -149,8 +149,7 @@ void PutLeaves(Out& out, const std::vector<T>& list) {
 }
 
 template <typename Out, typename Array>
-void PutArray(Out& out, const Array& array, const std::string& context, const char* name,
-              std::size_t valueSize) {
+void PutArray(Out& out, const Array& array, const std::string& context, const char* name, std::size_t valueSize) {
   const std::vector<uint64_t> dims = detail::ShapeOf(array, context, name);
   uint64_t values = 1;
   for (uint64_t d : dims) {

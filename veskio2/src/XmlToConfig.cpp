@@ -46,9 +46,7 @@ private:
 
 using Element = xmlNode;
 
-std::string Name(const xmlNode& node) {
-  return node.name ? reinterpret_cast<const char*>(node.name) : std::string();
-}
+std::string Name(const xmlNode& node) { return node.name ? reinterpret_cast<const char*>(node.name) : std::string(); }
 // Name checks run for every node of a list; they compare in place rather
 // than build a string each time.
 bool NameIs(const xmlNode& node, const char* name) {
@@ -59,16 +57,12 @@ bool NameIs(const xmlAttr& attribute, const char* name) {
 }
 int Line(const xmlNode& node) { return static_cast<int>(xmlGetLineNo(&node)); }
 bool IsElement(const xmlNode& node) { return node.type == XML_ELEMENT_NODE; }
-bool IsContent(const xmlNode& node) {
-  return node.type == XML_TEXT_NODE || node.type == XML_CDATA_SECTION_NODE;
-}
+bool IsContent(const xmlNode& node) { return node.type == XML_TEXT_NODE || node.type == XML_CDATA_SECTION_NODE; }
 bool IsComment(const xmlNode& node) { return node.type == XML_COMMENT_NODE || node.type == XML_PI_NODE; }
 std::string Content(const xmlNode& node) {
   return node.content ? reinterpret_cast<const char*>(node.content) : std::string();
 }
-const char* ContentText(const xmlNode& node) {
-  return node.content ? reinterpret_cast<const char*>(node.content) : "";
-}
+const char* ContentText(const xmlNode& node) { return node.content ? reinterpret_cast<const char*>(node.content) : ""; }
 const xmlAttr* FindAttribute(const xmlNode& element, const char* name) {
   for (const xmlAttr* a = element.properties; a; a = a->next)
     if (NameIs(*a, name)) return a;
@@ -186,9 +180,8 @@ int FirstVisibleLine(const xmlNode& node) {
   const std::string text = Content(node);
   const auto visible = text.find_first_not_of(" \t\r\n");
   const auto total = std::count(text.begin(), text.end(), '\n');
-  const auto before = std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(
-                                                                 visible == std::string::npos ? 0 : visible),
-                                 '\n');
+  const auto before = std::count(
+      text.begin(), text.begin() + static_cast<std::ptrdiff_t>(visible == std::string::npos ? 0 : visible), '\n');
   return Line(node) - static_cast<int>(total - before);
 }
 
@@ -198,10 +191,8 @@ Children Reader::Fields(const Element& element, Names allowed) const {
     if (IsElement(*node)) {
       const Element* child = node;
       const int slot = child->name ? children.Slot(reinterpret_cast<const char*>(child->name)) : -1;
-      if (slot < 0)
-        Fail(*child, "unexpected element <" + Name(*child) + "> in <" + Name(element) + ">");
-      if (children.At(slot))
-        Fail(*child, "repeated element <" + Name(*child) + "> in <" + Name(element) + ">");
+      if (slot < 0) Fail(*child, "unexpected element <" + Name(*child) + "> in <" + Name(element) + ">");
+      if (children.At(slot)) Fail(*child, "repeated element <" + Name(*child) + "> in <" + Name(element) + ">");
       children.At(slot) = child;
     } else {
       CheckNotContent(*node, element);
@@ -218,8 +209,8 @@ void Reader::EachItem(const Element& container, const char* itemName, Read read)
   for (const xmlNode* node = container.children; node; node = node->next) {
     if (IsElement(*node)) {
       if (!NameIs(*node, itemName))
-        Fail(*node, "expected <" + std::string(itemName) + "> in <" + Name(container) + ">, found <" +
-                        Name(*node) + ">");
+        Fail(*node,
+             "expected <" + std::string(itemName) + "> in <" + Name(container) + ">, found <" + Name(*node) + ">");
     } else {
       CheckNotContent(*node, container);
     }
@@ -246,8 +237,7 @@ std::string Reader::RequiredAttribute(const Element& element, const char* name) 
 }
 
 void Reader::CheckElementVersion(const Element& element, int known) const {
-  if (!FindAttribute(element, "version"))
-    Fail(element, "missing attribute version in <" + Name(element) + ">");
+  if (!FindAttribute(element, "version")) Fail(element, "missing attribute version in <" + Name(element) + ">");
   const std::string_view text = AttributeView(element, "version", scratch_);
   unsigned int version = 0;
   std::string reason;
@@ -260,8 +250,8 @@ void Reader::CheckNotContent(const xmlNode& node, const Element& parent) const {
   if (IsComment(node)) return;
   if (IsContent(node)) {
     if (!xmlIsBlankNode(const_cast<xmlNode*>(&node)))
-      throw AnalyzeError(name_ + ":" + std::to_string(FirstVisibleLine(node)) +
-                         ": unexpected text in <" + Name(parent) + ">");
+      throw AnalyzeError(name_ + ":" + std::to_string(FirstVisibleLine(node)) + ": unexpected text in <" +
+                         Name(parent) + ">");
   } else if (node.type == XML_ENTITY_REF_NODE) {
     Fail(node, "entity reference &" + Name(node) + "; is not supported");
   }
@@ -318,8 +308,8 @@ float Reader::Float(const Element& element, const char* attribute) const {
   float value = 0;
   std::string reason;
   if (!detail::TextToFloat(text, value, reason))
-    Fail(element, "bad number " + Quoted(std::string(text)) + " in attribute " + attribute + " of <" +
-                      Name(element) + ">: " + reason);
+    Fail(element, "bad number " + Quoted(std::string(text)) + " in attribute " + attribute + " of <" + Name(element) +
+                      ">: " + reason);
   return value;
 }
 
@@ -329,8 +319,7 @@ Position<float> Reader::ReadPosition(const Element& element) const {
   for (const char* axis : {"x", "y", "z"})
     if (!FindAttribute(element, axis))
       Fail(element, "missing attribute " + std::string(axis) + " in <" + Name(element) + ">");
-  Position<float> position(
-      Vector3<float>(Float(element, "x"), Float(element, "y"), Float(element, "z")));
+  Position<float> position(Vector3<float>(Float(element, "x"), Float(element, "y"), Float(element, "z")));
   if (FindAttribute(element, "distance")) position.SetDistance(Float(element, "distance"));
   return position;
 }
@@ -402,24 +391,21 @@ bool ParseVersion(const std::string& text, Version& version) {
     if (part->find_first_not_of("0123456789") != std::string::npos) return false;
   unsigned int majorValue = 0, minorValue = 0;
   std::string reason;
-  if (!detail::TextToUnsigned(major, majorValue, reason) ||
-      !detail::TextToUnsigned(minor, minorValue, reason))
+  if (!detail::TextToUnsigned(major, majorValue, reason) || !detail::TextToUnsigned(minor, minorValue, reason))
     return false;
   version = Version(majorValue, minorValue);
   return true;
 }
 
 std::string Reader::CheckRoot(const Element& root) const {
-  if (Name(root) != "veskconfig")
-    Fail(root, "expected root element <veskconfig>, found <" + Name(root) + ">");
+  if (Name(root) != "veskconfig") Fail(root, "expected root element <veskconfig>, found <" + Name(root) + ">");
   CheckAttributes(root, {"id", "version"});
   const std::string id = RequiredAttribute(root, "id");
   const std::string versionText = RequiredAttribute(root, "version");
   Version version;
-  if (!ParseVersion(versionText, version))
-    Fail(root, "bad version " + Quoted(versionText) + " (expected major.minor)");
-  const bool known = id == "MicArrayLocationFile" || id == "NoiseLocationFile" ||
-                     id == "ImpulseResponseListFile" || id == "TSPListFile";
+  if (!ParseVersion(versionText, version)) Fail(root, "bad version " + Quoted(versionText) + " (expected major.minor)");
+  const bool known = id == "MicArrayLocationFile" || id == "NoiseLocationFile" || id == "ImpulseResponseListFile" ||
+                     id == "TSPListFile";
   if (!known) Fail(root, "unknown configuration file id " + Quoted(id));
   if (version != Version(2, 0)) Fail(root, "unknown version " + versionText + " of " + id);
   return id;
@@ -446,9 +432,12 @@ void Reader::Harvest(Element& container, const std::string& item) {
     if (IsElement(*node)) {
       if (!NameIs(*node, item.c_str()))
         Fail(*node, "expected <" + item + "> in <" + Name(container) + ">, found <" + Name(*node) + ">");
-      if (item == "mic") mics_.push_back(ReadMic1(*node));
-      else if (item == "noiseSource") noiseSources_.push_back(ReadNoiseSource1(*node));
-      else sources_.push_back(ReadSource2(*node));
+      if (item == "mic")
+        mics_.push_back(ReadMic1(*node));
+      else if (item == "noiseSource")
+        noiseSources_.push_back(ReadNoiseSource1(*node));
+      else
+        sources_.push_back(ReadSource2(*node));
     } else {
       CheckNotContent(*node, container);
     }
@@ -463,10 +452,9 @@ boost::shared_ptr<VeskConfigFile> Reader::ReadRoot(const Element& root) {
   const Children fields = [&]() {
     if (id == "MicArrayLocationFile") return Fields(root, {"comment", "mics"});
     if (id == "NoiseLocationFile") return Fields(root, {"comment", "noiseSources"});
-    if (id == "ImpulseResponseListFile")
-      return Fields(root, {"comment", "numMic", "numInner", "sources"});
-    return Fields(root, {"comment", "numMic", "numInner", "synchronousAverage", "tspOffset",
-                         "tspLength", "signalMax", "originalImpulseFile", "sources"});
+    if (id == "ImpulseResponseListFile") return Fields(root, {"comment", "numMic", "numInner", "sources"});
+    return Fields(root, {"comment", "numMic", "numInner", "synchronousAverage", "tspOffset", "tspLength", "signalMax",
+                         "originalImpulseFile", "sources"});
   }();
   const auto field = [&](const char* name) { return fields.Get(name); };
 
@@ -510,8 +498,7 @@ boost::shared_ptr<VeskConfigFile> Reader::ReadRoot(const Element& root) {
       const std::string kindText = RequiredAttribute(*e, "kind");
       std::string reason;
       if (!detail::TextToUnsigned(kindText, origin.kind, reason) ||
-          (origin.kind != OriginalImpulseFile::PCM_WAVE &&
-           origin.kind != OriginalImpulseFile::RAW_FLOAT))
+          (origin.kind != OriginalImpulseFile::PCM_WAVE && origin.kind != OriginalImpulseFile::RAW_FLOAT))
         Fail(*e, "bad kind " + Quoted(kindText) + " of <originalImpulseFile> (expected 0 or 1)");
       origin.name = Text(*e, {"kind"});
       file->SetOriginalImpulseFile(origin);
@@ -540,8 +527,8 @@ EntityGuard& GuardOf(void* context) {
   return *static_cast<EntityGuard*>(static_cast<xmlParserCtxtPtr>(context)->_private);
 }
 
-void DeclareEntity(void* context, const xmlChar* name, int type, const xmlChar* publicId,
-                   const xmlChar* systemId, xmlChar* content) {
+void DeclareEntity(void* context, const xmlChar* name, int type, const xmlChar* publicId, const xmlChar* systemId,
+                   xmlChar* content) {
   xmlSAX2EntityDecl(context, name, type, publicId, systemId, content);
   if (type == XML_INTERNAL_GENERAL_ENTITY || type == XML_INTERNAL_PARAMETER_ENTITY)
     GuardOf(context).declared = reinterpret_cast<const char*>(name);
@@ -569,9 +556,7 @@ xmlEntityPtr GetEntity(void* context, const xmlChar* name) {
   return LookUp(context, name, "&", false);
 }
 
-xmlEntityPtr GetParameterEntity(void* context, const xmlChar* name) {
-  return LookUp(context, name, "%", true);
-}
+xmlEntityPtr GetParameterEntity(void* context, const xmlChar* name) { return LookUp(context, name, "%", true); }
 
 struct ParserCloser {
   void operator()(xmlParserCtxtPtr ctxt) const {
@@ -597,8 +582,7 @@ public:
   // AnalyzeError when the text cannot be read.
   using Source = std::function<std::size_t(char* buffer, std::size_t size)>;
 
-  StreamingParse(const std::string& displayName, Source source)
-      : reader_(displayName), source_(std::move(source)) {}
+  StreamingParse(const std::string& displayName, Source source) : reader_(displayName), source_(std::move(source)) {}
 
   boost::shared_ptr<VeskConfigFile> Run() {
     xmlSAXHandler sax;
@@ -707,23 +691,27 @@ boost::shared_ptr<VeskConfigFile> VeskConfigFileXMLReader::Read() {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!file) throw AnalyzeError(path + ": cannot open: " + std::strerror(errno));
   std::FILE* in = file.get();
-  return StreamingParse(path, [in, &path](char* buffer, std::size_t size) {
-           const std::size_t got = std::fread(buffer, 1, size, in);
-           if (got < size && std::ferror(in))
-             throw AnalyzeError(path + ": cannot read: " + std::strerror(errno));
-           return got;
-         }).Run();
+  return StreamingParse(path,
+                        [in, &path](char* buffer, std::size_t size) {
+                          const std::size_t got = std::fread(buffer, 1, size, in);
+                          if (got < size && std::ferror(in))
+                            throw AnalyzeError(path + ": cannot read: " + std::strerror(errno));
+                          return got;
+                        })
+      .Run();
 }
 
 boost::shared_ptr<VeskConfigFile> VeskConfigFileXMLReader::ReadText(const std::string& xml,
                                                                     const Glib::ustring& displayName) {
   std::size_t at = 0;
-  return StreamingParse(displayName.raw(), [&xml, &at](char* buffer, std::size_t size) {
-           const std::size_t got = std::min(size, xml.size() - at);
-           std::memcpy(buffer, xml.data() + at, got);
-           at += got;
-           return got;
-         }).Run();
+  return StreamingParse(displayName.raw(),
+                        [&xml, &at](char* buffer, std::size_t size) {
+                          const std::size_t got = std::min(size, xml.size() - at);
+                          std::memcpy(buffer, xml.data() + at, got);
+                          at += got;
+                          return got;
+                        })
+      .Run();
 }
 
 }  // namespace veskconfig

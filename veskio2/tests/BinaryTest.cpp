@@ -187,8 +187,8 @@ TEST(BinaryRoundTrip, M2pgFileAndUnsetFields) {
   partial->SetInnerCount(1);
   auto emptySpec = boost::make_shared<Spec1_0>();
   emptySpec->SetUser("u");
-  const auto back = FromBytes(ToBytes(FileOf({MakeFmt(1), m2pg, partial, emptySpec,
-                                              boost::make_shared<Fmt1_0>(), boost::make_shared<GTF1_0>()})));
+  const auto back = FromBytes(ToBytes(
+      FileOf({MakeFmt(1), m2pg, partial, emptySpec, boost::make_shared<Fmt1_0>(), boost::make_shared<GTF1_0>()})));
   ASSERT_EQ(back->GetDataSets().size(), 6u);
 
   const auto m2pgBack = boost::dynamic_pointer_cast<M2PG1_0>(back->GetDataSets()[1]);
@@ -248,12 +248,11 @@ TEST(BinaryRoundTrip, EmptyDimensionsSurvive) {
 TEST(BinaryLayout, SmallFileMatchesTheDocumentedBytes) {
   auto fmt = boost::make_shared<Fmt1_0>();
   fmt->SetFormatType(2);
-  const std::string expected = std::string("VESKFILE") + std::string("\x01\x00\x00\x00", 4) +
-                               std::string("\x00\x00\x00\x00", 4) + std::string("\x01\x00\x00\x00", 4) +
-                               std::string("\x09\x00\x00\x00", 4) + "vgtf::Fmt" +
-                               std::string("\x01\x00\x00\x00\x00\x00\x00\x00", 8) +
-                               std::string("\x0A\x00\x00\x00\x00\x00\x00\x00", 8) +
-                               std::string("\x01\x02\x00\x00\x00\x00\x00\x00\x00\x00", 10);
+  const std::string expected =
+      std::string("VESKFILE") + std::string("\x01\x00\x00\x00", 4) + std::string("\x00\x00\x00\x00", 4) +
+      std::string("\x01\x00\x00\x00", 4) + std::string("\x09\x00\x00\x00", 4) + "vgtf::Fmt" +
+      std::string("\x01\x00\x00\x00\x00\x00\x00\x00", 8) + std::string("\x0A\x00\x00\x00\x00\x00\x00\x00", 8) +
+      std::string("\x01\x02\x00\x00\x00\x00\x00\x00\x00\x00", 10);
   EXPECT_EQ(ToBytes(FileOf({fmt})), expected);
 
   // A GTF tf value sits after its three dimensions, little-endian floats.
@@ -316,8 +315,9 @@ TEST(BinaryWriter, RefusesInconsistentObjectsBeforeWritingAnything) {
   {
     auto m2pg = MakeM2PG(3, 2, 2);
     m2pg->SetInnerCount(2);
-    cases.push_back({m2pg, "vgtf::M2PG 1.0: expected 2 inner positions per source in positions "
-                           "(innerCount), found 1"});
+    cases.push_back({m2pg,
+                     "vgtf::M2PG 1.0: expected 2 inner positions per source in positions "
+                     "(innerCount), found 1"});
   }
   {
     auto m2pg = MakeM2PG(3, 2, 2);
@@ -402,9 +402,8 @@ TEST(BinaryWriter, OutputFailingInTheMiddleIsAnError) {
     std::size_t limit;
     bool throwingStream;
   };
-  const Case cases[] = {{0, false},         {20, false},   {65535, false}, {65536, false},
-                        {65537, false},     {size / 2, false}, {size - 1, false}, {size, false},
-                        {100000, true},     {size, true}};
+  const Case cases[] = {{0, false},        {20, false},       {65535, false}, {65536, false}, {65537, false},
+                        {size / 2, false}, {size - 1, false}, {size, false},  {100000, true}, {size, true}};
   for (const Case& c : cases) {
     FailingBuffer buffer(c.limit);
     std::ostream out(&buffer);
@@ -449,8 +448,7 @@ std::string Header(uint32_t count, uint32_t major = 1, uint32_t minor = 0) {
 }
 
 std::string Record(const std::string& id, uint32_t major, uint32_t minor, const std::string& body) {
-  return PutU32(static_cast<uint32_t>(id.size())) + id + PutU32(major) + PutU32(minor) +
-         PutU64(body.size()) + body;
+  return PutU32(static_cast<uint32_t>(id.size())) + id + PutU32(major) + PutU32(minor) + PutU64(body.size()) + body;
 }
 
 // A GTF body with only tf set, dimensions as given, then `tail`.
@@ -543,11 +541,9 @@ TEST(BinaryReader, EveryTruncationFails) {
   for (std::size_t n = 0; n < bytes.size(); ++n)
     EXPECT_NE(ReadError(bytes.substr(0, n)), "") << "prefix of " << n << " bytes";
   EXPECT_EQ(ReadError(bytes), "");
-  EXPECT_EQ(ReadError(bytes.substr(0, 30)),
-            "expected id of data set 0 (9 bytes) at byte 24, found only 6 bytes");
+  EXPECT_EQ(ReadError(bytes.substr(0, 30)), "expected id of data set 0 (9 bytes) at byte 24, found only 6 bytes");
   // Cut inside the last data set's body: its length now lies.
-  EXPECT_EQ(ReadError(bytes.substr(0, bytes.size() - 1)).find("expected data set 2 (vgtf::Spec 1.0) of "),
-            0u);
+  EXPECT_EQ(ReadError(bytes.substr(0, bytes.size() - 1)).find("expected data set 2 (vgtf::Spec 1.0) of "), 0u);
 }
 
 TEST(BinaryReader, RefusesLyingLengthsAndCounts) {
@@ -585,8 +581,8 @@ TEST(BinaryReader, RefusesLyingLengthsAndCounts) {
             "vgtf::GTF 1.0 (data set 0): expected set mark of binIndices (1 bytes) at byte 52, found only 0 bytes");
   EXPECT_EQ(ReadError(Header(1) + Record("vgtf::Spec", 1, 0, std::string("\x01", 1) + PutU32(1000))),
             "vgtf::Spec 1.0 (data set 0): expected date (1000 bytes) at byte 55, found only 0 bytes");
-  EXPECT_EQ(ReadError(Header(1) + Record("vgtf::Spec", 1, 0, std::string("\x01", 1) + PutU32(1) + "\xff" +
-                                                              std::string(5, '\0'))),
+  EXPECT_EQ(ReadError(Header(1) +
+                      Record("vgtf::Spec", 1, 0, std::string("\x01", 1) + PutU32(1) + "\xff" + std::string(5, '\0'))),
             "vgtf::Spec 1.0 (data set 0): expected UTF-8 text in date, found invalid bytes");
 }
 

@@ -43,17 +43,17 @@ void ExpectSame(const Position<float>& a, const Position<float>& b) {
   if (a.HasDistance()) ExpectSameFloat(a.GetDistance(), b.GetDistance());
 }
 
-#define EXPECT_SAME_FIELD(a, b, Name)                                 \
-  do {                                                                \
-    ASSERT_EQ((a).Has##Name(), (b).Has##Name()) << #Name;             \
-    if ((a).Has##Name()) {                                            \
-      EXPECT_EQ((a).Get##Name(), (b).Get##Name()) << #Name;           \
-    }                                                                 \
+#define EXPECT_SAME_FIELD(a, b, Name)                       \
+  do {                                                      \
+    ASSERT_EQ((a).Has##Name(), (b).Has##Name()) << #Name;   \
+    if ((a).Has##Name()) {                                  \
+      EXPECT_EQ((a).Get##Name(), (b).Get##Name()) << #Name; \
+    }                                                       \
   } while (0)
 
-#define EXPECT_SAME_POSITION(a, b)                                        \
-  do {                                                                    \
-    ASSERT_EQ((a).HasPosition(), (b).HasPosition());                      \
+#define EXPECT_SAME_POSITION(a, b)                                           \
+  do {                                                                       \
+    ASSERT_EQ((a).HasPosition(), (b).HasPosition());                         \
     if ((a).HasPosition()) ExpectSame((a).GetPosition(), (b).GetPosition()); \
   } while (0)
 
@@ -111,8 +111,7 @@ std::vector<Source2> SampleSources() {
   full.SetFiles({file, bare, noIndices});
   Source2 empty;  // every field unset
   Source2 noFiles;
-  noFiles.SetPosition(Pos(std::numeric_limits<float>::infinity(),
-                          -std::numeric_limits<float>::infinity(),
+  noFiles.SetPosition(Pos(std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
                           std::numeric_limits<float>::quiet_NaN()));
   noFiles.SetFiles({});
   return {full, empty, noFiles};
@@ -341,8 +340,7 @@ TEST(ConfigXmlReader, RefusesFilesThatAreNotConfigurationFiles) {
   EXPECT_EQ(Verdict("<veskconfig id=\"NoiseLocationFile\" version=\"2.0\">\n<comment>x</comment>\n"),
             "bad.xml: not well-formed XML: Line 3, column 1 (fatal): Premature end of data in tag "
             "veskconfig line 1");
-  EXPECT_EQ(Verdict("<?xml version=\"1.0\"?>\n<html/>"),
-            "bad.xml:2: expected root element <veskconfig>, found <html>");
+  EXPECT_EQ(Verdict("<?xml version=\"1.0\"?>\n<html/>"), "bad.xml:2: expected root element <veskconfig>, found <html>");
   EXPECT_EQ(Verdict("<veskconfig id=\"FooFile\" version=\"2.0\"/>"),
             "bad.xml:1: unknown configuration file id \"FooFile\"");
   EXPECT_EQ(Verdict("<veskconfig id=\"TSPListFile\" version=\"3.0\"/>"),
@@ -361,23 +359,22 @@ TEST(ConfigXmlReader, RefusesBadNumbers) {
   EXPECT_EQ(index("x1"), "bad.xml:2: bad unsigned number \"x1\" in <micIndex>: not a number");
   EXPECT_EQ(index("12abc"), "bad.xml:2: bad unsigned number \"12abc\" in <micIndex>: not a number");
   EXPECT_EQ(index("-1"), "bad.xml:2: bad unsigned number \"-1\" in <micIndex>: not a number");
-  EXPECT_EQ(index("4294967296"),
-            "bad.xml:2: bad unsigned number \"4294967296\" in <micIndex>: out of range");
+  EXPECT_EQ(index("4294967296"), "bad.xml:2: bad unsigned number \"4294967296\" in <micIndex>: out of range");
   EXPECT_EQ(index(""), "bad.xml:2: bad unsigned number \"\" in <micIndex>: not a number");
   EXPECT_EQ(index("1.5"), "bad.xml:2: bad unsigned number \"1.5\" in <micIndex>: not a number");
 
   const auto cut = [](const std::string& text) {
     return Verdict(
         "<veskconfig id=\"ImpulseResponseListFile\" version=\"2.0\"><sources>\n"
-        "<source version=\"2\"><cutStart>" + text + "</cutStart></source></sources></veskconfig>");
+        "<source version=\"2\"><cutStart>" +
+        text + "</cutStart></source></sources></veskconfig>");
   };
   EXPECT_EQ(cut("-2147483648"), "");
   EXPECT_EQ(cut("2147483648"), "bad.xml:2: bad integer \"2147483648\" in <cutStart>: out of range");
   EXPECT_EQ(cut("+-3"), "bad.xml:2: bad integer \"+-3\" in <cutStart>: not a number");
 
   const auto x = [](const std::string& text) {
-    return Verdict(Mic("<mics><mic version=\"1\">\n<position x=\"" + text +
-                       "\" y=\"0\" z=\"0\"/></mic></mics>\n"));
+    return Verdict(Mic("<mics><mic version=\"1\">\n<position x=\"" + text + "\" y=\"0\" z=\"0\"/></mic></mics>\n"));
   };
   EXPECT_EQ(x("-1.5e-3"), "");
   EXPECT_EQ(x("nan"), "");
@@ -396,8 +393,7 @@ TEST(ConfigXmlReader, RefusesUnknownStructure) {
   EXPECT_EQ(Verdict("<veskconfig id=\"TSPListFile\" version=\"2.0\"><sources>\n"
                     "<source version=\"3\"/></sources></veskconfig>"),
             "bad.xml:2: unknown version \"3\" of <source> (known: 2)");
-  EXPECT_EQ(Verdict(Mic("<coment>typo</coment>\n")),
-            "bad.xml:2: unexpected element <coment> in <veskconfig>");
+  EXPECT_EQ(Verdict(Mic("<coment>typo</coment>\n")), "bad.xml:2: unexpected element <coment> in <veskconfig>");
   EXPECT_EQ(Verdict(Mic("<comment>a</comment>\n<comment>b</comment>\n")),
             "bad.xml:3: repeated element <comment> in <veskconfig>");
   EXPECT_EQ(Verdict(Mic("<numMic>2</numMic>\n")), "bad.xml:2: unexpected element <numMic> in <veskconfig>");
@@ -451,8 +447,8 @@ TEST(ConfigXmlReader, NamesAMissingFile) {
 TEST(NumberText, FloatTextReadsBackBitExact) {
   // A stride through all bit patterns (prime, so every exponent and many
   // mantissas are visited), plus the extremes.
-  std::vector<uint32_t> patterns = {0x00000001u, 0x007fffffu, 0x00800000u, 0x7f7fffffu, 0x80000000u,
-                                    0x3dcccccdu, 0xff7fffffu};
+  std::vector<uint32_t> patterns = {0x00000001u, 0x007fffffu, 0x00800000u, 0x7f7fffffu,
+                                    0x80000000u, 0x3dcccccdu, 0xff7fffffu};
   for (uint64_t b = 0; b < 0x100000000ull; b += 65521) patterns.push_back(static_cast<uint32_t>(b));
   for (uint32_t bits : patterns) {
     float value;

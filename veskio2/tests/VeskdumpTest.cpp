@@ -28,7 +28,6 @@ struct Outcome {
 
 std::string Scratch(const std::string& name) { return ::testing::TempDir() + "veskdump_test_" + name; }
 
-
 // Runs veskdump with the given arguments.
 Outcome Dump(const std::vector<std::string>& args) {
   const char* program = std::getenv("VESKDUMP_BIN");
@@ -59,8 +58,8 @@ TEST(Veskdump, PrintsAConfigurationFileWithUnsetFieldsLeftOut) {
   file->SetComment("tab\t\"q\" \\ é");
   file->SetNumMic(2);
   veskconfig::Source2 source;
-  source.SetPosition(Position<float>(Vector3<float>(std::numeric_limits<float>::quiet_NaN(),
-                                                    -std::numeric_limits<float>::infinity(), 0.1f)));
+  source.SetPosition(Position<float>(
+      Vector3<float>(std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity(), 0.1f)));
   source.SetCutStart(-3);
   veskconfig::File1 f;
   f.SetName("D000_ch00.flt");
@@ -104,10 +103,12 @@ TEST(Veskdump, PrintsTheOtherConfigurationKinds) {
   noise->SetNoiseSources({n});
   const std::pair<boost::shared_ptr<veskconfig::VeskConfigFile>, std::string> cases[] = {
       {mic, "{\"id\":\"MicArrayLocationFile\",\"version\":\"2.0\",\"mics\":[{\"version\":\"1\",\"micIndex\":4}]}\n"},
-      {tsp, "{\"id\":\"TSPListFile\",\"version\":\"2.0\",\"numInner\":1,\"synchronousAverage\":16,"
-            "\"tspOffset\":0,\"tspLength\":16384,\"signalMax\":32767,"
-            "\"originalImpulseFile\":{\"name\":\"o.tsp\",\"kind\":1}}\n"},
-      {noise, "{\"id\":\"NoiseLocationFile\",\"version\":\"2.0\",\"noiseSources\":[{\"version\":\"1\",\"index\":2}]}\n"},
+      {tsp,
+       "{\"id\":\"TSPListFile\",\"version\":\"2.0\",\"numInner\":1,\"synchronousAverage\":16,"
+       "\"tspOffset\":0,\"tspLength\":16384,\"signalMax\":32767,"
+       "\"originalImpulseFile\":{\"name\":\"o.tsp\",\"kind\":1}}\n"},
+      {noise,
+       "{\"id\":\"NoiseLocationFile\",\"version\":\"2.0\",\"noiseSources\":[{\"version\":\"1\",\"index\":2}]}\n"},
   };
   for (const auto& c : cases) {
     const std::string path = Scratch("kind.xml");
@@ -211,8 +212,8 @@ TEST(Veskdump, PrintsArraysOfManyBlocksAndTheirSummary) {
 
   const Outcome whole = Dump(path.c_str());
   EXPECT_EQ(whole.status, 0);
-  EXPECT_EQ(whole.out, head + "\"positions\":" + positionsJson + ",\"binIndices\":" + binIndicesJson + ",\"tf\":" + tfJson +
-                           "}]}\n");
+  EXPECT_EQ(whole.out, head + "\"positions\":" + positionsJson + ",\"binIndices\":" + binIndicesJson +
+                           ",\"tf\":" + tfJson + "}]}\n");
 
   // The largest distance is sqrt(19^2 + 1) = 19.0262976 rounded to float.
   const Outcome summary = Dump({"--summary", path});
@@ -244,8 +245,7 @@ TEST(Veskdump, FailsWithAMessageAndStatusOne) {
   const Outcome cut = Dump(truncated.c_str());
   EXPECT_EQ(cut.status, 1);
   EXPECT_EQ(cut.out, "");
-  EXPECT_EQ(cut.err,
-            "veskdump: expected format major version (4 bytes) at byte 8, found only 1 bytes\n");
+  EXPECT_EQ(cut.err, "veskdump: expected format major version (4 bytes) at byte 8, found only 1 bytes\n");
 
   const std::string notXml = Scratch("not.xml");
   {

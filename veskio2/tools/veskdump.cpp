@@ -338,13 +338,13 @@ void PutSummary(Json& json, const std::vector<Element>& list) {
 }
 
 // Writes `"key": list` when the list field is set: whole, or as its summary.
-#define VESKDUMP_LIST(object, Name, name)    \
-  if ((object).Has##Name()) {                \
-    json.Key(#name);                         \
-    if (summary)                             \
+#define VESKDUMP_LIST(object, Name, name)     \
+  if ((object).Has##Name()) {                 \
+    json.Key(#name);                          \
+    if (summary)                              \
       PutSummary(json, (object).Get##Name()); \
-    else                                     \
-      Put(json, (object).Get##Name());       \
+    else                                      \
+      Put(json, (object).Get##Name());        \
   }
 
 void PutConfig(Json& json, const veskconfig::VeskConfigFile& file, bool summary) {

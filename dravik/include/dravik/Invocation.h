@@ -9,13 +9,13 @@
 namespace dravik {
 namespace option {
 
-constexpr char kTspOriginFloat[] = "tsporigflt";     // played TSP, raw float32 file
-constexpr char kTspOriginWave[] = "tsporigwav";      // played TSP, PCM wave
+constexpr char kTspOriginFloat[] = "tsporigflt";  // played TSP, raw float32 file
+constexpr char kTspOriginWave[] = "tsporigwav";   // played TSP, PCM wave
 constexpr char kTspOriginChannel[] = "tsporigchannel";
-constexpr char kSignalMax[] = "sigmax";              // adjust ratio of the origin
+constexpr char kSignalMax[] = "sigmax";               // adjust ratio of the origin
 constexpr char kSamplesPerFrame[] = "samplebyframe";  // samples per played period
-constexpr char kSyncAddCount[] = "syncaddfreq";      // periods averaged
-constexpr char kSyncAddOffset[] = "syncaddoffset";   // samples before the first averaged period
+constexpr char kSyncAddCount[] = "syncaddfreq";       // periods averaged
+constexpr char kSyncAddOffset[] = "syncaddoffset";    // samples before the first averaged period
 constexpr char kSearchOffset[] = "searchoffset";
 constexpr char kOutChannelList[] = "outchannellist";  // channels, "0,1,..."
 constexpr char kEnableHpf[] = "enableHPF";

@@ -56,7 +56,8 @@ void WriteNetcdf(const std::string& path, const Description& d, int format = NC_
   Ok(nc_create(path.c_str(), format | NC_CLOBBER, &nc));
   std::map<std::string, int> dimIds;
   for (const auto& [name, length] : d.dims) Ok(nc_def_dim(nc, name.c_str(), length, &dimIds[name]));
-  for (const auto& [name, value] : d.attrs) Ok(nc_put_att_text(nc, NC_GLOBAL, name.c_str(), value.size(), value.data()));
+  for (const auto& [name, value] : d.attrs)
+    Ok(nc_put_att_text(nc, NC_GLOBAL, name.c_str(), value.size(), value.data()));
   std::map<std::string, int> varIds;
   for (const auto& [name, var] : d.vars) {
     std::vector<int> ids;
@@ -75,12 +76,17 @@ void WriteNetcdf(const std::string& path, const Description& d, int format = NC_
 Description SmallFir() {
   Description d;
   d.dims = {{"I", 1}, {"C", 3}, {"M", 3}, {"R", 2}, {"E", 1}, {"N", 8}};
-  d.attrs = {{"Conventions", "SOFA"}, {"Version", "1.0"}, {"SOFAConventions", "SimpleFreeFieldHRIR"},
-             {"SOFAConventionsVersion", "1.0"}, {"DataType", "FIR"}};
+  d.attrs = {{"Conventions", "SOFA"},
+             {"Version", "1.0"},
+             {"SOFAConventions", "SimpleFreeFieldHRIR"},
+             {"SOFAConventionsVersion", "1.0"},
+             {"DataType", "FIR"}};
   const std::map<std::string, std::string> metre = {{"Type", "cartesian"}, {"Units", "metre"}};
   d.vars["ListenerPosition"] = {NC_DOUBLE, {"I", "C"}, metre, {0, 0, 0}};
   d.vars["ReceiverPosition"] = {NC_DOUBLE, {"R", "C", "I"}, metre, {0, 0.09, 0, 0, -0.09, 0}};
-  d.vars["SourcePosition"] = {NC_DOUBLE, {"M", "C"}, {{"Type", "spherical"}, {"Units", "degree, degree, metre"}},
+  d.vars["SourcePosition"] = {NC_DOUBLE,
+                              {"M", "C"},
+                              {{"Type", "spherical"}, {"Units", "degree, degree, metre"}},
                               {0, 0, 1.2, 90, 0, 1.2, 30, 45, 2}};
   std::vector<double> ir(3 * 2 * 8);
   for (std::size_t i = 0; i < ir.size(); ++i) ir[i] = std::sin(0.7 * static_cast<double>(i)) / (1 + i % 8);
@@ -123,36 +129,71 @@ TEST(SofaToIrList, HostileFilesFailNamingTheFault) {
     std::string error;  // after "<file>: "
   };
   const std::vector<Case> cases = {
-      {"transfer functions", [](Description& d) { d.attrs["DataType"] = "TF"; d.attrs["SOFAConventions"] = "GeneralTF"; },
+      {"transfer functions",
+       [](Description& d) {
+         d.attrs["DataType"] = "TF";
+         d.attrs["SOFAConventions"] = "GeneralTF";
+       },
        "unsupported DataType \"TF\" of convention GeneralTF: only FIR data (Data.IR of M x R x N) converts to "
        "impulse responses"},
       {"not SOFA", [](Description& d) { d.attrs["Conventions"] = "CF-1.8"; },
        "expected Conventions \"SOFA\", found \"CF-1.8\""},
       {"no data", [](Description& d) { d.vars.erase("Data.IR"); }, "missing variable Data.IR"},
-      {"no source positions", [](Description& d) { d.vars.erase("SourcePosition"); }, "missing variable SourcePosition"},
-      {"transposed data", [](Description& d) { d.vars["Data.IR"].dims = {"M", "N", "R"}; },
+      {"no source positions", [](Description& d) { d.vars.erase("SourcePosition"); },
+       "missing variable SourcePosition"},
+      {"transposed data",
+       [](Description& d) {
+         d.vars["Data.IR"].dims = {"M", "N", "R"};
+       },
        "Data.IR: expected dimensions (M, R, N), found (M, N, R)"},
-      {"receivers without coordinates", [](Description& d) { d.vars["ReceiverPosition"].dims = {"R", "I"}; d.vars["ReceiverPosition"].values.resize(2); },
+      {"receivers without coordinates",
+       [](Description& d) {
+         d.vars["ReceiverPosition"].dims = {"R", "I"};
+         d.vars["ReceiverPosition"].values.resize(2);
+       },
        "ReceiverPosition: expected dimensions (R, C, I) or (R, C, M), found (R, I)"},
-      {"two listeners", [](Description& d) { d.dims[0].second = 2; d.vars["ListenerPosition"].values.resize(6); d.vars["ReceiverPosition"].values.resize(12); d.vars["Data.SamplingRate"].values.resize(2); d.vars["Data.Delay"].values.resize(4); },
+      {"two listeners",
+       [](Description& d) {
+         d.dims[0].second = 2;
+         d.vars["ListenerPosition"].values.resize(6);
+         d.vars["ReceiverPosition"].values.resize(12);
+         d.vars["Data.SamplingRate"].values.resize(2);
+         d.vars["Data.Delay"].values.resize(4);
+       },
        "dimension I: expected 1, found 2"},
-      {"too many receivers", [](Description& d) { d.dims[3].second = 1001; d.vars = {}; },
+      {"too many receivers",
+       [](Description& d) {
+         d.dims[3].second = 1001;
+         d.vars = {};
+       },
        "dimension R: expected at most 1000 receivers, found 1001"},
       {"inches", [](Description& d) { d.vars["SourcePosition"].attrs["Units"] = "degree, degree, inch"; },
-       "SourcePosition: unsupported Units \"degree, degree, inch\" for Type spherical (expected \"degree, degree, metre\")"},
+       "SourcePosition: unsupported Units \"degree, degree, inch\" for Type spherical (expected \"degree, degree, "
+       "metre\")"},
       {"harmonics", [](Description& d) { d.vars["ReceiverPosition"].attrs["Type"] = "spherical harmonics"; },
        "ReceiverPosition: unsupported Type \"spherical harmonics\" (expected cartesian or spherical)"},
       {"kilohertz", [](Description& d) { d.vars["Data.SamplingRate"].attrs["Units"] = "kilohertz"; },
        "Data.SamplingRate: unsupported Units \"kilohertz\" (expected \"hertz\")"},
       {"no rate", [](Description& d) { d.vars["Data.SamplingRate"].values = {0}; },
        "Data.SamplingRate: expected a positive rate in hertz, found 0"},
-      {"delayed", [](Description& d) { d.vars["Data.Delay"].values = {0, 2.5}; },
+      {"delayed",
+       [](Description& d) {
+         d.vars["Data.Delay"].values = {0, 2.5};
+       },
        "Data.Delay: unsupported delay of 2.5 samples (measurement 0, receiver 1): only zero delays are supported"},
-      {"moving array", [](Description& d) {
+      {"moving array",
+       [](Description& d) {
          d.vars["ReceiverPosition"].dims = {"R", "C", "M"};
-         d.vars["ReceiverPosition"].values = {0, 0, 0, 0.09, 0.09, 0.09, 0, 0, 0, 0, 0, 0, -0.09, -0.09, -0.08, 0, 0, 0};
-       }, "ReceiverPosition: receiver 1 moves at measurement 2; a microphone-array file holds one position per microphone"},
-      {"declared, never written", [](Description& d) { d.dims[5].second = 1 << 24; d.vars["Data.IR"].values.clear(); },
+         d.vars["ReceiverPosition"].values = {0, 0, 0, 0.09,  0.09,  0.09,  0, 0, 0,
+                                              0, 0, 0, -0.09, -0.09, -0.08, 0, 0, 0};
+       },
+       "ReceiverPosition: receiver 1 moves at measurement 2; a microphone-array file holds one position per "
+       "microphone"},
+      {"declared, never written",
+       [](Description& d) {
+         d.dims[5].second = 1 << 24;
+         d.vars["Data.IR"].values.clear();
+       },
        "Data.IR: 3 x 2 x 16777216 values (402653184 bytes as .flt) cannot come from a file of "},
       {"never written", [](Description& d) { d.vars["Data.IR"].values.clear(); },
        "Data.IR holds the fill value 9.96920997e+36 (value 0 read): it was never written"},
@@ -160,7 +201,10 @@ TEST(SofaToIrList, HostileFilesFailNamingTheFault) {
        "ReceiverPosition of receiver 1 (0, -1e+39, 0) m does not fit single precision"},
       {"tap beyond single precision", [](Description& d) { d.vars["Data.IR"].values[5] = -1e39; },
        "Data.IR value -1e+39 (measurement 0, receiver 0, tap 5) does not fit single precision"},
-      {"degenerate listener", [](Description& d) { d.vars["ListenerView"] = {NC_DOUBLE, {"I", "C"}, {}, {0, 0, 3}}; },
+      {"degenerate listener",
+       [](Description& d) {
+         d.vars["ListenerView"] = {NC_DOUBLE, {"I", "C"}, {}, {0, 0, 3}};
+       },
        "ListenerView and ListenerUp of measurement 0 do not give a frame (zero, parallel or not finite)"},
   };
   for (const Case& c : cases) {
@@ -215,7 +259,8 @@ TEST(SofaToIrList, DamagedFilesAndOccupiedOutputFail) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.in + " -> " + c.out);
     EXPECT_EQ(testsupport::ErrorOf([&] { vesksofa::ConvertSofaToIrList(c.in, c.out); }), c.error);
-    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"busy", "cut.sofa", "cutclassic.sofa", "good.sofa", "text.sofa"}));
+    EXPECT_EQ(dir.Entries(),
+              (std::vector<std::string>{"busy", "cut.sofa", "cutclassic.sofa", "good.sofa", "text.sofa"}));
   }
 }
 
@@ -226,13 +271,13 @@ TEST(SofaToIrList, KemarMeasurementBecomesItsSpectra) {
   const std::string out = dir / "kemar";
   const auto summary = vesksofa::ConvertSofaToIrList(kKemar, out);
   ASSERT_EQ(summary.samplingRateHz, 44100);
-  const auto run = testsupport::RunProgram({testsupport::RequireEnv("TRELVIX_BIN"), "--mode", "tf", "-t", "m2pg",
-                                          "--direct-length", "512", "--nfft", "512", "--sampling-freq", "44100", "-o",
-                                          "tf.bin", "mic.xml", "ir.xml"},
-                                         out);
+  const auto run =
+      testsupport::RunProgram({testsupport::RequireEnv("TRELVIX_BIN"), "--mode", "tf", "-t", "m2pg", "--direct-length",
+                               "512", "--nfft", "512", "--sampling-freq", "44100", "-o", "tf.bin", "mic.xml", "ir.xml"},
+                              out);
   ASSERT_EQ(run.status, 0) << run.err;
 
-  const std::vector<double> ir = ReadNetcdfVar(kKemar, "Data.IR");          // [710][2][512]
+  const std::vector<double> ir = ReadNetcdfVar(kKemar, "Data.IR");              // [710][2][512]
   const std::vector<double> sources = ReadNetcdfVar(kKemar, "SourcePosition");  // [710][az, el, r]
   const std::vector<double> receivers = ReadNetcdfVar(kKemar, "ReceiverPosition");
   const std::size_t numSources = 710, numEars = 2, numTaps = 512, numBins = 257;
@@ -325,7 +370,8 @@ boost::shared_ptr<vgtf::GTF1_0> MakeGtf(std::size_t sources, std::size_t mics, s
 
 boost::shared_ptr<vgtf::M2PG1_0> MakeM2pg(std::size_t sources, std::size_t inner, std::size_t mics, std::size_t bins) {
   auto m2pg = boost::make_shared<vgtf::M2PG1_0>();
-  vgtf::TF4 tf(sources, vgtf::TF3(inner, std::vector<std::vector<vgtf::Complex>>(mics, std::vector<vgtf::Complex>(bins))));
+  vgtf::TF4 tf(sources,
+               vgtf::TF3(inner, std::vector<std::vector<vgtf::Complex>>(mics, std::vector<vgtf::Complex>(bins))));
   std::vector<std::vector<veskio2::Vector3<float>>> positions(sources);
   std::size_t flat = 0;
   for (std::size_t s = 0; s < sources; ++s)
@@ -356,7 +402,11 @@ TEST(TfFileToSofa, WritesEveryValueOfTheFirstTransferFunctions) {
   for (uint32_t k = 0; k < 1025; ++k) allBins.push_back(k);
   const std::vector<Case> cases = {
       {"gtf after an m2pg, before another gtf and the fmt",
-       {MakeM2pg(2, 1, 8, 3), MakeGtf(300, 8, 513), MakeGtf(1, 8, 2), MakeFmt(8)}, 300, 8, 513, oddBins},
+       {MakeM2pg(2, 1, 8, 3), MakeGtf(300, 8, 513), MakeGtf(1, 8, 2), MakeFmt(8)},
+       300,
+       8,
+       513,
+       oddBins},
       {"m2pg of three inner entries, fmt last", {MakeM2pg(70, 3, 5, 1025), MakeFmt(5)}, 210, 5, 1025, allBins},
   };
   for (const Case& c : cases) {
@@ -405,7 +455,9 @@ IrListFixture WriteIrList(const ScratchDir& dir) {
   f.sourcePositions = {{1.5f, 0, 0}, {0, 1.5f, 0.3f}, {-1, -1, 0}, {0.2f, 0, -2}};
   auto mic = boost::make_shared<vc::MicArrayLocationFile2_0>();
   std::vector<vc::Mic1> mics;
-  for (std::size_t m = 0; m < 3; ++m) mics.push_back(testsupport::MakeMic(f.micIndices[m], f.micPositions[m].x, f.micPositions[m].y, f.micPositions[m].z));
+  for (std::size_t m = 0; m < 3; ++m)
+    mics.push_back(
+        testsupport::MakeMic(f.micIndices[m], f.micPositions[m].x, f.micPositions[m].y, f.micPositions[m].z));
   mic->SetMics(mics);
   testsupport::WriteConfig(dir / "mic.xml", mic);
   auto list = boost::make_shared<vc::ImpulseResponseListFile2_0>();

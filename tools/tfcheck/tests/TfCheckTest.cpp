@@ -47,13 +47,13 @@ struct Case {
   Route route;
   int numMics;
   int numElevations;
-  Args measim;        // the scene and the planted mistake
-  Args trelvix;       // tf-mode options
-  double tfRadius;    // radius of the array file trelvix is given (0.1 m is the truth)
-  int status;         // 0 consistent, 3 suspect
-  std::set<std::string> kinds;       // finding kinds, exactly
-  std::vector<std::string> naming;   // texts the findings must hold
-  std::string micChannels = "";      // --mic-channels of the templates: which grid microphones, which channels
+  Args measim;                      // the scene and the planted mistake
+  Args trelvix;                     // tf-mode options
+  double tfRadius;                  // radius of the array file trelvix is given (0.1 m is the truth)
+  int status;                       // 0 consistent, 3 suspect
+  std::set<std::string> kinds;      // finding kinds, exactly
+  std::vector<std::string> naming;  // texts the findings must hold
+  std::string micChannels = "";     // --mic-channels of the templates: which grid microphones, which channels
 };
 
 const Args kRoom = {"--rt60", "0.25", "--drr", "10", "--seed", "2026"};
@@ -83,7 +83,8 @@ vesk_test::ProcessOptions TfModeOptions(const std::string& dir) {
   options.workDir = dir;
   const std::string dravik = Program("DRAVIK_BIN");
   const char* path = std::getenv("PATH");
-  options.env = {"PATH=" + dravik.substr(0, dravik.rfind('/')) + ":" + (path ? path : "/usr/bin:/bin"), "TMPDIR=" + dir};
+  options.env = {"PATH=" + dravik.substr(0, dravik.rfind('/')) + ":" + (path ? path : "/usr/bin:/bin"),
+                 "TMPDIR=" + dir};
   return options;
 }
 
@@ -92,39 +93,151 @@ TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
                     tfcheck = Program("TFCHECK_BIN");
   ASSERT_FALSE(trelvix.empty() || measim.empty() || tspgen.empty() || tfcheck.empty());
   const std::vector<Case> cases = {
-      {"free field, 8 mics, 1 elevation, GTF", Route::IMPULSE_LIST, 8, 1, {}, {"--output-type", "gtf", "--normalize-freq"}, 0.1, 0, {}, {}},
-      {"free field, 16 mics, 3 elevations, GTF", Route::IMPULSE_LIST, 16, 3, {}, {"--output-type", "gtf", "--normalize-src"}, 0.1, 0, {}, {}},
+      {"free field, 8 mics, 1 elevation, GTF",
+       Route::IMPULSE_LIST,
+       8,
+       1,
+       {},
+       {"--output-type", "gtf", "--normalize-freq"},
+       0.1,
+       0,
+       {},
+       {}},
+      {"free field, 16 mics, 3 elevations, GTF",
+       Route::IMPULSE_LIST,
+       16,
+       3,
+       {},
+       {"--output-type", "gtf", "--normalize-src"},
+       0.1,
+       0,
+       {},
+       {}},
       {"room, 8 mics, 3 elevations, M2PG", Route::IMPULSE_LIST, 8, 3, kRoom, {"--output-type", "m2pg"}, 0.1, 0, {}, {}},
       {"room, 16 mics, 1 elevation, GTF", Route::IMPULSE_LIST, 16, 1, kRoom, {"--output-type", "gtf"}, 0.1, 0, {}, {}},
-      {"room through TSP recordings, 8 mics, M2PG", Route::TSP_TF, 8, 1, Join(kRoom, {"--snr", "40", "--gain", "0.5"}),
-       {"--output-type", "m2pg"}, 0.1, 0, {}, {}},
+      {"room through TSP recordings, 8 mics, M2PG",
+       Route::TSP_TF,
+       8,
+       1,
+       Join(kRoom, {"--snr", "40", "--gain", "0.5"}),
+       {"--output-type", "m2pg"},
+       0.1,
+       0,
+       {},
+       {}},
       // The array's microphones out of grid order and the list's channels
       // out of ascending order (channels 0 and 2 unlisted): the simulator and
       // trelvix must agree on which channel each microphone is.
-      {"micIndex and micIndices not ascending, through TSP recordings", Route::TSP_TF, 8, 1, {},
-       {"--output-type", "gtf"}, 0.1, 0, {}, {}, "6,1,4,3,7,5"},
-      {"channels 2 and 5 swapped", Route::IMPULSE_LIST, 8, 1, {"--swap-mics", "2", "5"}, {"--output-type", "gtf"}, 0.1, 3,
-       {"swapped-channels"}, {"micIndex 2 <-> micIndex 5"}},
-      {"neighbours 0 and 15 swapped in a room", Route::IMPULSE_LIST, 16, 3, Join(kRoom, {"--swap-mics", "15", "0"}),
-       {"--output-type", "m2pg"}, 0.1, 3, {"swapped-channels"}, {"micIndex 0 <-> micIndex 15"}},
-      {"positions in centimetres", Route::IMPULSE_LIST, 8, 1, {}, {"--output-type", "gtf"}, 10.0, 3, {"array-scale"},
+      {"micIndex and micIndices not ascending, through TSP recordings",
+       Route::TSP_TF,
+       8,
+       1,
+       {},
+       {"--output-type", "gtf"},
+       0.1,
+       0,
+       {},
+       {},
+       "6,1,4,3,7,5"},
+      {"channels 2 and 5 swapped",
+       Route::IMPULSE_LIST,
+       8,
+       1,
+       {"--swap-mics", "2", "5"},
+       {"--output-type", "gtf"},
+       0.1,
+       3,
+       {"swapped-channels"},
+       {"micIndex 2 <-> micIndex 5"}},
+      {"neighbours 0 and 15 swapped in a room",
+       Route::IMPULSE_LIST,
+       16,
+       3,
+       Join(kRoom, {"--swap-mics", "15", "0"}),
+       {"--output-type", "m2pg"},
+       0.1,
+       3,
+       {"swapped-channels"},
+       {"micIndex 0 <-> micIndex 15"}},
+      {"positions in centimetres",
+       Route::IMPULSE_LIST,
+       8,
+       1,
+       {},
+       {"--output-type", "gtf"},
+       10.0,
+       3,
+       {"array-scale"},
        {"centimetres"}},
-      {"responses at 48 kHz in a 16 kHz file", Route::IMPULSE_LIST, 8, 1, {"--sampling-freq", "48000"},
-       {"--output-type", "gtf", "--sampling-freq", "16000", "--nfft", "1024"}, 0.1, 3, {"sampling-rate"},
+      {"responses at 48 kHz in a 16 kHz file",
+       Route::IMPULSE_LIST,
+       8,
+       1,
+       {"--sampling-freq", "48000"},
+       {"--output-type", "gtf", "--sampling-freq", "16000", "--nfft", "1024"},
+       0.1,
+       3,
+       {"sampling-rate"},
        {"sampled at 48000 Hz"}},
-      {"loudspeaker of source 7 moved by 10 degrees", Route::IMPULSE_LIST, 8, 1, {"--move-source", "7=10"},
-       {"--output-type", "gtf"}, 0.1, 3, {"source-moved"}, {"source 7 (azimuth 105.0 deg", "azimuth 115.0 deg"}},
-      {"clean recordings in a room", Route::TSP_RECORDINGS, 8, 1, Join(kRoom, {"--snr", "40", "--gain", "0.5"}), {}, 0.1,
-       0, {}, {}},
-      {"clean float recordings, 16 mics, 3 elevations", Route::TSP_RECORDINGS, 16, 3, {"--wave-format", "float"}, {}, 0.1,
-       0, {}, {}},
-      {"one recording clipped", Route::TSP_RECORDINGS, 8, 1,
-       Join(kRoom, {"--snr", "40", "--gain", "0.5", "--source-gain", "3=3", "--allow-clipping"}), {}, 0.1, 3,
-       {"clipping"}, {"D090_E0.wav: "}},
-      {"one recording with 20 dB more noise", Route::TSP_RECORDINGS, 8, 1,
-       Join(kRoom, {"--snr", "40", "--gain", "0.5", "--source-snr", "5=20"}), {}, 0.1, 3, {"noise"}, {"D150_E0.wav: "}},
-      {"clock drift of 50 ppm", Route::TSP_RECORDINGS, 8, 1,
-       Join(kRoom, {"--snr", "40", "--gain", "0.5", "--clock-drift", "50"}), {}, 0.1, 3, {"clock-drift"},
+      {"loudspeaker of source 7 moved by 10 degrees",
+       Route::IMPULSE_LIST,
+       8,
+       1,
+       {"--move-source", "7=10"},
+       {"--output-type", "gtf"},
+       0.1,
+       3,
+       {"source-moved"},
+       {"source 7 (azimuth 105.0 deg", "azimuth 115.0 deg"}},
+      {"clean recordings in a room",
+       Route::TSP_RECORDINGS,
+       8,
+       1,
+       Join(kRoom, {"--snr", "40", "--gain", "0.5"}),
+       {},
+       0.1,
+       0,
+       {},
+       {}},
+      {"clean float recordings, 16 mics, 3 elevations",
+       Route::TSP_RECORDINGS,
+       16,
+       3,
+       {"--wave-format", "float"},
+       {},
+       0.1,
+       0,
+       {},
+       {}},
+      {"one recording clipped",
+       Route::TSP_RECORDINGS,
+       8,
+       1,
+       Join(kRoom, {"--snr", "40", "--gain", "0.5", "--source-gain", "3=3", "--allow-clipping"}),
+       {},
+       0.1,
+       3,
+       {"clipping"},
+       {"D090_E0.wav: "}},
+      {"one recording with 20 dB more noise",
+       Route::TSP_RECORDINGS,
+       8,
+       1,
+       Join(kRoom, {"--snr", "40", "--gain", "0.5", "--source-snr", "5=20"}),
+       {},
+       0.1,
+       3,
+       {"noise"},
+       {"D150_E0.wav: "}},
+      {"clock drift of 50 ppm",
+       Route::TSP_RECORDINGS,
+       8,
+       1,
+       Join(kRoom, {"--snr", "40", "--gain", "0.5", "--clock-drift", "50"}),
+       {},
+       0.1,
+       3,
+       {"clock-drift"},
        {"12 of 12 recordings", "50.0 ppm faster"}},
   };
   for (const Case& c : cases) {
@@ -138,11 +251,15 @@ TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
     if (!c.micChannels.empty()) channels = {"--mic-channels", c.micChannels};
     // The true array (radius 0.1 m) and the one trelvix is given.
     RunTool(Join({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", mics, "--numazi", mics, "--aziint",
-                  azimuthStep, "--radius", "0.1", "-o", "mic.xml"}, channels), d);
+                  azimuthStep, "--radius", "0.1", "-o", "mic.xml"},
+                 channels),
+            d);
     std::ostringstream radius;
     radius << c.tfRadius;
-    RunTool(Join({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", mics, "--numazi", mics,
-                  "--aziint", azimuthStep, "--radius", radius.str(), "-o", "mic-tf.xml"}, channels), d);
+    RunTool(Join({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", mics, "--numazi", mics, "--aziint",
+                  azimuthStep, "--radius", radius.str(), "-o", "mic-tf.xml"},
+                 channels),
+            d);
     // 12 directions 30 degrees apart (24 by 15 for impulse lists) at 1.5 m,
     // at elevation 0 or -20, 0, 20 degrees. trelvix runs dravik with its
     // default period of 16384 samples; the recordings check reads the
@@ -151,10 +268,28 @@ TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
     const std::string periods = c.route == Route::TSP_TF ? "2" : "8";
     const std::string listMics =
         c.micChannels.empty() ? mics : std::to_string(std::count(c.micChannels.begin(), c.micChannels.end(), ',') + 1);
-    Args list = {trelvix, "--mode", "template", "--output-type", tsp ? "tsp" : "ir", "--nummic", listMics,
-                 "--numazi", tsp ? "12" : "24", "--aziint", tsp ? "30" : "15", "--radius", "1.5",
-                 "--numelv", std::to_string(c.numElevations), "--elvint", "20",
-                 "--elvfrom", c.numElevations == 1 ? "0" : "-20", "-o", "list.xml", "--filepath",
+    Args list = {trelvix,
+                 "--mode",
+                 "template",
+                 "--output-type",
+                 tsp ? "tsp" : "ir",
+                 "--nummic",
+                 listMics,
+                 "--numazi",
+                 tsp ? "12" : "24",
+                 "--aziint",
+                 tsp ? "30" : "15",
+                 "--radius",
+                 "1.5",
+                 "--numelv",
+                 std::to_string(c.numElevations),
+                 "--elvint",
+                 "20",
+                 "--elvfrom",
+                 c.numElevations == 1 ? "0" : "-20",
+                 "-o",
+                 "list.xml",
+                 "--filepath",
                  tsp ? "D{AZIMUTH:%03d}_E{ELEVATION:%d}.wav" : "D{AZIMUTH:%03d}_E{ELEVATION:%d}_ch{CHANNEL:%02d}.flt"};
     if (tsp)
       list = Join(list, {"--synchronous-average", periods, "--tsp-offset", period, "--tsp-length", period,
@@ -162,8 +297,9 @@ TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
     RunTool(Join(list, channels), d);
     Args sim = {measim, "--mic", "mic.xml", "--list", "list.xml", "--ir-length", "2048"};
     if (tsp) {
-      RunTool({tspgen, "--tsp-length", period, "--synchronous-average", periods, "--tsp-offset", period,
-               "--playback", "playback.wav"}, d);
+      RunTool({tspgen, "--tsp-length", period, "--synchronous-average", periods, "--tsp-offset", period, "--playback",
+               "playback.wav"},
+              d);
       sim = Join(sim, {"--playback", "playback.wav"});
     }
     RunTool(Join(sim, c.measim), d);
@@ -191,7 +327,8 @@ TEST(TfCheck, CleanMeasurementsAreConsistentAndPlantedMistakesAreNamed) {
         findings += line + "\n";
       }
     EXPECT_EQ(kinds, c.kinds) << report;
-    for (const std::string& text : c.naming) EXPECT_NE(findings.find(text), std::string::npos) << text << "\n" << report;
+    for (const std::string& text : c.naming)
+      EXPECT_NE(findings.find(text), std::string::npos) << text << "\n" << report;
   }
 }
 
@@ -304,7 +441,8 @@ TEST(TfCheck, ArrayEstimateMeasuresPositionsAndLatencyBack) {
     vesk_test::ScratchDir dir;
     const std::string d = dir.Path();
     RunTool({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", "8", "--numazi", "8", "--aziint", "45",
-             "--radius", "0.1", "-o", "mic.xml"}, d);
+             "--radius", "0.1", "-o", "mic.xml"},
+            d);
     const std::vector<vc::Mic1> truth = ReadMics(d + "/mic.xml");
     // The typed file: each microphone off by up to 2 cm in a random direction.
     std::mt19937 rng(2026);
@@ -322,15 +460,43 @@ TEST(TfCheck, ArrayEstimateMeasuresPositionsAndLatencyBack) {
     typedFile->SetMics(typed);
     testsupport::WriteConfig(d + "/typed.xml", typedFile);
     const std::string period = "4096";
-    RunTool({trelvix, "--mode", "template", "--output-type", "tsp", "--nummic", "8", "--numazi", "72", "--aziint", "5",
-             "--radius", "1.5", "--numelv", std::to_string(c.numElevations), "--elvint", "20", "--elvfrom",
-             c.numElevations == 1 ? "0" : "-20", "-o", "list.xml", "--filepath", "D{AZIMUTH:%03d}_E{ELEVATION:%d}.wav",
-             "--synchronous-average", "2", "--tsp-offset", period, "--tsp-length", period, "--original-impulse-file",
-             period + ".little_endian.tsp"}, d);
+    RunTool({trelvix,
+             "--mode",
+             "template",
+             "--output-type",
+             "tsp",
+             "--nummic",
+             "8",
+             "--numazi",
+             "72",
+             "--aziint",
+             "5",
+             "--radius",
+             "1.5",
+             "--numelv",
+             std::to_string(c.numElevations),
+             "--elvint",
+             "20",
+             "--elvfrom",
+             c.numElevations == 1 ? "0" : "-20",
+             "-o",
+             "list.xml",
+             "--filepath",
+             "D{AZIMUTH:%03d}_E{ELEVATION:%d}.wav",
+             "--synchronous-average",
+             "2",
+             "--tsp-offset",
+             period,
+             "--tsp-length",
+             period,
+             "--original-impulse-file",
+             period + ".little_endian.tsp"},
+            d);
     RunTool({tspgen, "--tsp-length", period, "--synchronous-average", "2", "--tsp-offset", period, "--playback",
-             "playback.wav"}, d);
-    Args sim = {measim, "--mic", "mic.xml", "--list", "list.xml", "--playback", "playback.wav", "--ir-length", "1024",
-                "--snr", "30"};
+             "playback.wav"},
+            d);
+    Args sim = {measim,         "--mic",       "mic.xml", "--list", "list.xml", "--playback",
+                "playback.wav", "--ir-length", "1024",    "--snr",  "30"};
     if (c.latencySamples != 0) sim = Join(sim, {"--channel-latency", std::to_string(kLateMic) + "=3"});
     if (c.movedSource >= 0) sim = Join(sim, {"--move-source", std::to_string(c.movedSource) + "=10"});
     RunTool(sim, d);
@@ -338,7 +504,8 @@ TEST(TfCheck, ArrayEstimateMeasuresPositionsAndLatencyBack) {
     auto makeTf = [&](const Args& extra, const std::string& mic, const std::string& out) {
       const auto made = vesk_test::RunProcess(
           Join(Join({trelvix, "--mode", "tf", "--output-type", "gtf", "--tsp-length", period, "-o", out}, extra),
-               {mic, "list.xml"}), options);
+               {mic, "list.xml"}),
+          options);
       ASSERT_EQ(made.status, 0) << made.err;
     };
     makeTf({}, "typed.xml", "tf.bin");
@@ -469,15 +636,42 @@ TEST(TfCheck, BandSnrOfRecordingsAndTheirTransferFunctions) {
     vesk_test::ScratchDir dir;
     const std::string d = dir.Path();
     RunTool({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", "8", "--numazi", "8", "--aziint", "45",
-             "--radius", "0.1", "-o", "mic.xml"}, d);
-    RunTool({trelvix, "--mode", "template", "--output-type", "tsp", "--nummic", "8", "--numazi", "12", "--aziint", "30",
-             "--radius", "1.5", "-o", "list.xml", "--filepath", "D{AZIMUTH:%03d}.wav", "--synchronous-average", periods,
-             "--tsp-offset", period, "--tsp-length", period, "--original-impulse-file", period + ".little_endian.tsp"}, d);
+             "--radius", "0.1", "-o", "mic.xml"},
+            d);
+    RunTool({trelvix,
+             "--mode",
+             "template",
+             "--output-type",
+             "tsp",
+             "--nummic",
+             "8",
+             "--numazi",
+             "12",
+             "--aziint",
+             "30",
+             "--radius",
+             "1.5",
+             "-o",
+             "list.xml",
+             "--filepath",
+             "D{AZIMUTH:%03d}.wav",
+             "--synchronous-average",
+             periods,
+             "--tsp-offset",
+             period,
+             "--tsp-length",
+             period,
+             "--original-impulse-file",
+             period + ".little_endian.tsp"},
+            d);
     RunTool({tspgen, "--tsp-length", period, "--synchronous-average", periods, "--tsp-offset", period, "--playback",
-             "playback.wav"}, d);
-    if (c.silentBandHz > 0) SilenceBand(d + "/playback.wav", c.silentBandHz / std::sqrt(2.0), c.silentBandHz * std::sqrt(2.0));
+             "playback.wav"},
+            d);
+    if (c.silentBandHz > 0)
+      SilenceBand(d + "/playback.wav", c.silentBandHz / std::sqrt(2.0), c.silentBandHz * std::sqrt(2.0));
     const vesk_test::ProcessOptions options = TfModeOptions(d);
-    const Args sim = {measim, "--mic", "mic.xml", "--list", "list.xml", "--playback", "playback.wav", "--ir-length", "1024"};
+    const Args sim = {measim,       "--mic",        "mic.xml",     "--list", "list.xml",
+                      "--playback", "playback.wav", "--ir-length", "1024"};
     const Args tf = {trelvix, "--mode", "tf", "--output-type", "gtf", "--tsp-length", period};
     // The same measurement without noise first: the TF's noise is the difference.
     RunTool(sim, d);
@@ -496,8 +690,10 @@ TEST(TfCheck, BandSnrOfRecordingsAndTheirTransferFunctions) {
       for (const auto& channel : bandSnrs) snrs.push_back(channel.at(b));
       std::sort(snrs.begin(), snrs.end());
       const double median = snrs[snrs.size() / 2];
-      if (bandsHz[b] == c.silentBandHz) EXPECT_LT(median, 10.0) << bandsHz[b] << " Hz";
-      else EXPECT_NEAR(median, predicted, 2.0) << bandsHz[b] << " Hz";
+      if (bandsHz[b] == c.silentBandHz)
+        EXPECT_LT(median, 10.0) << bandsHz[b] << " Hz";
+      else
+        EXPECT_NEAR(median, predicted, 2.0) << bandsHz[b] << " Hz";
     }
     const std::string flagged = "\"kind\":\"band-snr\",\"text\":\"the 2000 Hz octave band";
     EXPECT_EQ(Count(json, "\"kind\":\"band-snr\""), c.silentBandHz > 0 ? 1u : 0u) << json;
@@ -522,8 +718,10 @@ TEST(TfCheck, BandSnrOfRecordingsAndTheirTransferFunctions) {
     const std::vector<double> shares = JsonNumbers(json, "lowSnrShare");
     ASSERT_EQ(shares.size(), 12u * 8u);
     for (double share : shares) {
-      if (c.silentBandHz > 0) EXPECT_GT(share, 0.1);
-      else EXPECT_EQ(share, 0.0);
+      if (c.silentBandHz > 0)
+        EXPECT_GT(share, 0.1);
+      else
+        EXPECT_EQ(share, 0.0);
     }
   }
 }
@@ -537,12 +735,35 @@ TEST(TfCheck, PlotOutputFollowsTheWholeReport) {
   vesk_test::ScratchDir dir;
   const std::string d = dir.Path();
   RunTool({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", "4", "--numazi", "4", "--aziint", "90",
-           "--radius", "0.1", "-o", "mic.xml"}, d);
-  RunTool({trelvix, "--mode", "template", "--output-type", "tsp", "--nummic", "4", "--numazi", "4", "--aziint", "90",
-           "--radius", "1.5", "--synchronous-average", "4", "--tsp-offset", "1024", "--tsp-length", "1024",
-           "--original-impulse-file", "1024.little_endian.tsp", "-o", "list.xml"}, d);
+           "--radius", "0.1", "-o", "mic.xml"},
+          d);
+  RunTool({trelvix,
+           "--mode",
+           "template",
+           "--output-type",
+           "tsp",
+           "--nummic",
+           "4",
+           "--numazi",
+           "4",
+           "--aziint",
+           "90",
+           "--radius",
+           "1.5",
+           "--synchronous-average",
+           "4",
+           "--tsp-offset",
+           "1024",
+           "--tsp-length",
+           "1024",
+           "--original-impulse-file",
+           "1024.little_endian.tsp",
+           "-o",
+           "list.xml"},
+          d);
   RunTool({tspgen, "--tsp-length", "1024", "--synchronous-average", "4", "--tsp-offset", "1024", "--playback",
-           "playback.wav"}, d);
+           "playback.wav"},
+          d);
   RunTool({measim, "--mic", "mic.xml", "--list", "list.xml", "--playback", "playback.wav", "--ir-length", "512"}, d);
   int status = -1;
   const std::string out =
@@ -565,22 +786,27 @@ TEST(TfCheck, SharedRecordingNamesAreToldAtEveryStep) {
   const std::string d = dir.Path();
   RunTool({trelvix, "--mode", "template", "--output-type", "mic", "-o", "mic.xml"}, d);
   const std::string made = RunTool({trelvix, "--mode", "template", "--output-type", "tsp", "--numazi", "8", "--aziint",
-                                    "45", "--numelv", "3", "-o", "list.xml"}, d);
+                                    "45", "--numelv", "3", "-o", "list.xml"},
+                                   d);
   EXPECT_NE(made.find("warning: the path template \"D{AZIMUTH:%03d}_00.wav\" gives 24 files only 8 names: "
                       "D000_00.wav stands for source 0 and source 1; add {ELEVATION:%d} to --filepath"),
-            std::string::npos) << made;
+            std::string::npos)
+      << made;
   RunTool({tspgen, "--tsp-length", "1024", "--synchronous-average", "2", "--tsp-offset", "1024", "--playback",
-           "playback.wav"}, d);
+           "playback.wav"},
+          d);
   int status = -1;
   const std::string refused =
       RunTool({measim, "--mic", "mic.xml", "--list", "list.xml", "--playback", "playback.wav"}, d, &status);
   EXPECT_EQ(status, 1);
   EXPECT_NE(refused.find("measim: D000_00.wav: named by source 0 and by source 1; measim writes each file once"),
-            std::string::npos) << refused;
+            std::string::npos)
+      << refused;
   EXPECT_FALSE(std::filesystem::exists(d + "/D000_00.wav"));
   const std::string tf = RunTool({trelvix, "--mode", "tf", "-o", "tf.bin", "mic.xml", "list.xml"}, d, &status);
-  const std::string warning = "warning: list.xml: source 0 and source 1 lie at different positions but both name "
-                              "D000_00.wav (8 names are shared by different positions)";
+  const std::string warning =
+      "warning: list.xml: source 0 and source 1 lie at different positions but both name "
+      "D000_00.wav (8 names are shared by different positions)";
   EXPECT_NE(tf.find(warning), std::string::npos) << tf;
   EXPECT_LT(tf.find(warning), tf.find("cannot open the recording D000_00.wav")) << tf;
 }

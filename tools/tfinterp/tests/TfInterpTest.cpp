@@ -79,7 +79,9 @@ double AzimuthDeg(const veskio2::Vector3<float>& p) {
   const double a = Deg(std::atan2(double(p.y), double(p.x)));
   return a < 0 ? a + 360.0 : a;
 }
-double ElevationDeg(const veskio2::Vector3<float>& p) { return Deg(std::atan2(double(p.z), std::hypot(double(p.x), double(p.y)))); }
+double ElevationDeg(const veskio2::Vector3<float>& p) {
+  return Deg(std::atan2(double(p.z), std::hypot(double(p.x), double(p.y))));
+}
 // Halfway between grid lines `stepDeg` apart (within a hundredth of a degree).
 bool Halfway(double deg, double stepDeg) {
   const double r = std::fmod(deg + 3600.0, stepDeg);
@@ -90,8 +92,8 @@ struct Figures {
   // Spectral distortion: the RMS over frequency of the dB ratio of one
   // spectrum, averaged over the positions and microphones.
   double distortionDb = 0;
-  double phaseMedianDeg = 0;   // median |phase error| over all values
-  double worstMicDb = 0;       // the distortion of the worst microphone
+  double phaseMedianDeg = 0;  // median |phase error| over all values
+  double worstMicDb = 0;      // the distortion of the worst microphone
   std::size_t worstMic = 0, positions = 0;
 };
 
@@ -131,10 +133,10 @@ Figures Compare(const Tf& got, const Tf& truth, const std::vector<std::size_t>& 
 struct Scene {
   const char* name;
   bool rigidSphere;  // measim's 0.1 m rigid sphere (else trelvix's free-field geometry)
-  Args measured;  // template grid of the measurement
-  Args targets;   // template grid of the targets
+  Args measured;     // template grid of the measurement
+  Args targets;      // template grid of the targets
   const char* type;
-  double stepAzimuthDeg, stepElevationDeg;  // measured spacing; 0: one elevation
+  double stepAzimuthDeg, stepElevationDeg;    // measured spacing; 0: one elevation
   double maxDistortionDb, maxPhaseMedianDeg;  // the default method's bounds
 };
 
@@ -145,12 +147,14 @@ struct Scene {
 void MakeScene(const Scene& s, const std::string& dir, bool truth = true) {
   const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN");
   MustRun({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", "8", "--numazi", "8", "--aziint", "45",
-           "--radius", "0.1", "-o", "mic.xml"}, dir);
+           "--radius", "0.1", "-o", "mic.xml"},
+          dir);
   for (const char* name : {"measured", "targets"}) {
     const std::string n = name;
-    Args list = {trelvix, "--mode", "template", "--output-type", s.rigidSphere ? "ir" : "tsp", "--radius", "1.5",
-                 "-o", n + ".xml"};
-    if (s.rigidSphere) list.insert(list.end(), {"--filepath", n + "_D{AZIMUTH:%03d}_E{ELEVATION:%03d}_ch{CHANNEL:%02d}.flt"});
+    Args list = {trelvix,    "--mode", "template", "--output-type", s.rigidSphere ? "ir" : "tsp",
+                 "--radius", "1.5",    "-o",       n + ".xml"};
+    if (s.rigidSphere)
+      list.insert(list.end(), {"--filepath", n + "_D{AZIMUTH:%03d}_E{ELEVATION:%03d}_ch{CHANNEL:%02d}.flt"});
     const Args& grid = n == "measured" ? s.measured : s.targets;
     list.insert(list.end(), grid.begin(), grid.end());
     MustRun(list, dir);
@@ -160,12 +164,14 @@ void MakeScene(const Scene& s, const std::string& dir, bool truth = true) {
       MustRun({trelvix, "--mode", "tf", "--output-type", s.type, "mic.xml", n + ".xml", "-o", n + ".bin"}, dir);
     } else {
       MustRun({trelvix, "--mode", "tf", "--geometry-calculus", "1", "--output-type", s.type, "mic.xml", n + ".xml",
-               "-o", n + ".bin"}, dir);
+               "-o", n + ".bin"},
+              dir);
     }
   }
 }
 
-const Args kSphereMeasured = {"--numazi", "36", "--aziint", "10", "--numelv", "11", "--elvfrom", "-40", "--elvint", "10"};
+const Args kSphereMeasured = {"--numazi", "36",        "--aziint", "10",       "--numelv",
+                              "11",       "--elvfrom", "-40",      "--elvint", "10"};
 const Args kSphereTargets = {"--numazi", "72", "--aziint", "5", "--numelv", "21", "--elvfrom", "-40", "--elvint", "5"};
 
 TEST(TfInterp, HalfwayPositionsComeCloseToTheTruthAndMeasuredOnesBackBitForBit) {
@@ -175,22 +181,57 @@ TEST(TfInterp, HalfwayPositionsComeCloseToTheTruthAndMeasuredOnesBackBitForBit) 
   const std::string tfinterp = Program("TFINTERP_BIN");
   ASSERT_FALSE(tfinterp.empty() || Program("TRELVIX_BIN").empty());
   const std::vector<Scene> scenes = {
-      {"free field, 10 deg circle to 1 deg, M2PG", false, {"--numazi", "36", "--aziint", "10"}, {"--numazi", "360", "--aziint", "1"},
-       "m2pg", 10, 0, 0.05, 0.3},
-      {"free field, 30 deg circle to 5 deg, GTF", false, {"--numazi", "12", "--aziint", "30"}, {"--numazi", "72", "--aziint", "5"},
-       "gtf", 30, 0, 0.2, 2.0},
-      {"free field, 10 x 10 deg sphere part to 5 deg, GTF", false, kSphereMeasured, kSphereTargets, "gtf", 10, 10, 0.1, 0.5},
+      {"free field, 10 deg circle to 1 deg, M2PG",
+       false,
+       {"--numazi", "36", "--aziint", "10"},
+       {"--numazi", "360", "--aziint", "1"},
+       "m2pg",
+       10,
+       0,
+       0.05,
+       0.3},
+      {"free field, 30 deg circle to 5 deg, GTF",
+       false,
+       {"--numazi", "12", "--aziint", "30"},
+       {"--numazi", "72", "--aziint", "5"},
+       "gtf",
+       30,
+       0,
+       0.2,
+       2.0},
+      {"free field, 10 x 10 deg sphere part to 5 deg, GTF", false, kSphereMeasured, kSphereTargets, "gtf", 10, 10, 0.1,
+       0.5},
   };
   // The acceptance bounds on the rigid sphere; 5 deg targets hold every
   // halfway position of the 10 deg and 30 deg circles.
   const std::vector<Scene> sphereScenes = {
-      {"rigid sphere, 10 deg circle to 5 deg, M2PG", true, {"--numazi", "36", "--aziint", "10"},
-       {"--numazi", "72", "--aziint", "5"}, "m2pg", 10, 0, 0.8, 1.5},
-      {"rigid sphere, 30 deg circle to 5 deg, GTF", true, {"--numazi", "12", "--aziint", "30"},
-       {"--numazi", "72", "--aziint", "5"}, "gtf", 30, 0, 2.0, 5.0},
-      {"rigid sphere, 10 x 10 deg sphere part to the cell centres, M2PG", true, kSphereMeasured,
+      {"rigid sphere, 10 deg circle to 5 deg, M2PG",
+       true,
+       {"--numazi", "36", "--aziint", "10"},
+       {"--numazi", "72", "--aziint", "5"},
+       "m2pg",
+       10,
+       0,
+       0.8,
+       1.5},
+      {"rigid sphere, 30 deg circle to 5 deg, GTF",
+       true,
+       {"--numazi", "12", "--aziint", "30"},
+       {"--numazi", "72", "--aziint", "5"},
+       "gtf",
+       30,
+       0,
+       2.0,
+       5.0},
+      {"rigid sphere, 10 x 10 deg sphere part to the cell centres, M2PG",
+       true,
+       kSphereMeasured,
        {"--numazi", "36", "--azifrom", "5", "--aziint", "10", "--numelv", "10", "--elvfrom", "-35", "--elvint", "10"},
-       "m2pg", 10, 10, 1.0, 1.5},
+       "m2pg",
+       10,
+       10,
+       1.0,
+       1.5},
   };
   std::vector<Scene> all = scenes;
   all.insert(all.end(), sphereScenes.begin(), sphereScenes.end());
@@ -214,7 +255,8 @@ TEST(TfInterp, HalfwayPositionsComeCloseToTheTruthAndMeasuredOnesBackBitForBit) 
       figures.push_back(Compare(got, truth, halfway));
       std::cout << s.name << ", " << method << ": " << figures.back().positions << " halfway positions, "
                 << figures.back().distortionDb << " dB, median phase error " << figures.back().phaseMedianDeg
-                << " deg; worst microphone " << figures.back().worstMic << " at " << figures.back().worstMicDb << " dB\n";
+                << " deg; worst microphone " << figures.back().worstMic << " at " << figures.back().worstMicDb
+                << " dB\n";
       // Every target at a measured direction holds the measured bytes.
       std::size_t exact = 0;
       for (std::size_t t = 0; t < got.positions.size(); ++t)
@@ -224,7 +266,8 @@ TEST(TfInterp, HalfwayPositionsComeCloseToTheTruthAndMeasuredOnesBackBitForBit) 
             ++exact;
             for (std::size_t mic = 0; mic < got.tf[t].size(); ++mic)
               ASSERT_EQ(std::memcmp(got.tf[t][mic].data(), measured.tf[m][mic].data(),
-                                    got.tf[t][mic].size() * sizeof(vgtf::Complex)), 0)
+                                    got.tf[t][mic].size() * sizeof(vgtf::Complex)),
+                        0)
                   << "target " << t << " mic " << mic;
           }
       if (!(s.rigidSphere && s.stepElevationDeg > 0)) {  // the cell centres hold no measured position
@@ -247,7 +290,16 @@ TEST(TfInterp, HalfwayPositionsComeCloseToTheTruthAndMeasuredOnesBackBitForBit) 
 TEST(TfInterp, TargetsOutsideTheMeasurementAreRefusedByName) {
   const std::string tfinterp = Program("TFINTERP_BIN"), trelvix = Program("TRELVIX_BIN");
   vesk_test::ScratchDir dir;
-  MakeScene({"sphere part", false, kSphereMeasured, {"--numazi", "2", "--aziint", "5", "--numelv", "2", "--elvfrom", "-20", "--elvint", "-40"}, "m2pg", 10, 10, 0, 0}, dir.Path());
+  MakeScene({"sphere part",
+             false,
+             kSphereMeasured,
+             {"--numazi", "2", "--aziint", "5", "--numelv", "2", "--elvfrom", "-20", "--elvint", "-40"},
+             "m2pg",
+             10,
+             10,
+             0,
+             0},
+            dir.Path());
   // Targets 0 and 2 lie at elevation -20 (inside), 1 and 3 at -60 (below the lowest measured -40).
   vesk_test::ProcessResult r = RunTool({tfinterp, "measured.bin", "targets.xml", "-o", "out.bin"}, dir.Path());
   EXPECT_EQ(r.status, 1);
@@ -256,9 +308,11 @@ TEST(TfInterp, TargetsOutsideTheMeasurementAreRefusedByName) {
   EXPECT_FALSE(std::ifstream(dir.Path() + "/out.bin").good());
   // The measurement is never replaced by its interpolation.
   const auto before = std::filesystem::file_size(dir.Path() + "/measured.bin");
-  r = RunTool({tfinterp, "--extrapolate", "nearest", "measured.bin", "targets.xml", "-o", "./measured.bin"}, dir.Path());
+  r = RunTool({tfinterp, "--extrapolate", "nearest", "measured.bin", "targets.xml", "-o", "./measured.bin"},
+              dir.Path());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "tfinterp: -o ./measured.bin names the input measured.bin; write the interpolation to another file\n");
+  EXPECT_EQ(r.err,
+            "tfinterp: -o ./measured.bin names the input measured.bin; write the interpolation to another file\n");
   EXPECT_EQ(std::filesystem::file_size(dir.Path() + "/measured.bin"), before);
   r = RunTool({tfinterp, "--extrapolate", "nearest", "measured.bin", "targets.xml", "-o", "out.bin"}, dir.Path());
   ASSERT_EQ(r.status, 0) << r.err;
@@ -276,8 +330,15 @@ TEST(TfInterp, TheInterpolatedGridLocatesOffGridSourcesBetter) {
                     measim = Program("MEASIM_BIN");
   ASSERT_FALSE(tflocate.empty());
   vesk_test::ScratchDir dir;
-  MakeScene({"rigid sphere, 10 deg circle to 1 deg", true, {"--numazi", "36", "--aziint", "10"},
-             {"--numazi", "360", "--aziint", "1"}, "m2pg", 10, 0, 0, 0},
+  MakeScene({"rigid sphere, 10 deg circle to 1 deg",
+             true,
+             {"--numazi", "36", "--aziint", "10"},
+             {"--numazi", "360", "--aziint", "1"},
+             "m2pg",
+             10,
+             0,
+             0,
+             0},
             dir.Path(), false);
   MustRun({tfinterp, "measured.bin", "targets.xml", "-o", "fine.bin"}, dir.Path());
   const auto mean = [](const std::string& json) {
@@ -309,7 +370,8 @@ TEST(TfInterp, TheInterpolatedGridLocatesOffGridSourcesBetter) {
 TEST(TfInterp, OutputAndReportDoNotDependOnTheNumberOfCores) {
   const std::string tfinterp = Program("TFINTERP_BIN");
   const std::string taskset = "/usr/bin/taskset";
-  if (std::system((taskset + " -c 0 true > /dev/null 2>&1").c_str()) != 0) GTEST_SKIP() << "no taskset to run on one core";
+  if (std::system((taskset + " -c 0 true > /dev/null 2>&1").c_str()) != 0)
+    GTEST_SKIP() << "no taskset to run on one core";
   vesk_test::ScratchDir dir;
   MakeScene({"sphere part", false, kSphereMeasured, kSphereTargets, "gtf", 10, 10, 0, 0}, dir.Path());
   MustRun({tfinterp, "measured.bin", "targets.xml", "-o", "all.bin"}, dir.Path());
@@ -317,12 +379,14 @@ TEST(TfInterp, OutputAndReportDoNotDependOnTheNumberOfCores) {
   const auto slurp = [&](const std::string& name) { return vesk_test::ReadWholeFile(dir / name); };
   EXPECT_TRUE(slurp("all.bin") == slurp("one.bin")) << "the outputs differ";
   const vesk_test::ProcessResult all = RunTool({tfinterp, "--leave-one-out", "--json", "measured.bin"}, dir.Path());
-  const vesk_test::ProcessResult one = RunTool({taskset, "-c", "0", tfinterp, "--leave-one-out", "--json", "measured.bin"}, dir.Path());
+  const vesk_test::ProcessResult one =
+      RunTool({taskset, "-c", "0", tfinterp, "--leave-one-out", "--json", "measured.bin"}, dir.Path());
   ASSERT_EQ(all.status, 0) << all.err;
   EXPECT_EQ(all.out, one.out);
   // In the top octave the delay-aligned prediction beats raw complex weighting.
-  const std::regex top("\\{\"lowHz\":4000.*\"delay-aligned\":\\{\"distortionDb\":([0-9.e-]+),\"phaseMedianDeg\":([0-9.e-]+).*"
-                       "\"complex\":\\{\"distortionDb\":([0-9.e-]+),\"phaseMedianDeg\":([0-9.e-]+)");
+  const std::regex top(
+      "\\{\"lowHz\":4000.*\"delay-aligned\":\\{\"distortionDb\":([0-9.e-]+),\"phaseMedianDeg\":([0-9.e-]+).*"
+      "\"complex\":\\{\"distortionDb\":([0-9.e-]+),\"phaseMedianDeg\":([0-9.e-]+)");
   std::smatch m;
   ASSERT_TRUE(std::regex_search(all.out, m, top)) << all.out;
   EXPECT_LT(std::stod(m[2]), 1.0);

@@ -58,15 +58,15 @@ enum class Kind { LOCATE, SELF_TEST, ERROR };
 struct Case {
   const char* name;
   Kind kind;
-  const char* array;        // "sphere": 8 microphones placed irregularly on a 0.1 m sphere; "line": 8 on a 0.35 m line
-  double rt60;              // the 6 x 5 x 3 m room's reverberation (0: free field, geometric file)
+  const char* array;  // "sphere": 8 microphones placed irregularly on a 0.1 m sphere; "line": 8 on a 0.35 m line
+  double rt60;        // the 6 x 5 x 3 m room's reverberation (0: free field, geometric file)
   std::vector<std::vector<double>> scenes;  // per recording: the azimuths (degrees) that sound
-  Args scene;               // further measim options of the scenes
-  Args tflocate;            // further options
-  double maxMeanDeg;        // LOCATE: mean error over the scenes at most this
-  double minWithin5;        // LOCATE: share within 5 degrees at least this
-  bool ambiguity;           // SELF_TEST: an ambiguity is found
-  std::string error;        // ERROR: the message
+  Args scene;                               // further measim options of the scenes
+  Args tflocate;                            // further options
+  double maxMeanDeg;                        // LOCATE: mean error over the scenes at most this
+  double minWithin5;                        // LOCATE: share within 5 degrees at least this
+  bool ambiguity;                           // SELF_TEST: an ambiguity is found
+  std::string error;                        // ERROR: the message
 };
 
 // The room and where the array stands in it; the sphere the array is on.
@@ -97,18 +97,45 @@ void WriteArray(const std::string& path, bool sphere) {
 // The measurement: 72 directions 5 degrees apart at 1.5 m, TSP recordings
 // made by measim on the sphere in the room, trelvix tf (running dravik) to
 // m2pg; and the free-field geometric file of the same array.
-void Measure(const std::string& trelvix, const std::string& measim, const std::string& tspgen, const std::string& dravik,
-             const std::string& d, double rt60) {
-  MustRun({trelvix, "--mode", "template", "--output-type", "tsp", "--nummic", "8", "--numazi", "72", "--aziint", "5",
-           "--radius", "1.5", "-o", "list.xml", "--filepath", "D{AZIMUTH:%03d}.wav", "--synchronous-average", "2",
-           "--tsp-offset", "4096", "--tsp-length", "4096", "--original-impulse-file", "4096.little_endian.tsp"}, d);
+void Measure(const std::string& trelvix, const std::string& measim, const std::string& tspgen,
+             const std::string& dravik, const std::string& d, double rt60) {
+  MustRun({trelvix,
+           "--mode",
+           "template",
+           "--output-type",
+           "tsp",
+           "--nummic",
+           "8",
+           "--numazi",
+           "72",
+           "--aziint",
+           "5",
+           "--radius",
+           "1.5",
+           "-o",
+           "list.xml",
+           "--filepath",
+           "D{AZIMUTH:%03d}.wav",
+           "--synchronous-average",
+           "2",
+           "--tsp-offset",
+           "4096",
+           "--tsp-length",
+           "4096",
+           "--original-impulse-file",
+           "4096.little_endian.tsp"},
+          d);
   MustRun({trelvix, "--mode", "tf", "--output-type", "m2pg", "--geometry-calculus", "1", "-o", "geo.bin", "mic.xml",
-           "list.xml"}, d);
+           "list.xml"},
+          d);
   if (rt60 == 0) return;
   MustRun({tspgen, "--tsp-length", "4096", "--synchronous-average", "2", "--tsp-offset", "4096", "--playback",
-           "playback.wav"}, d);
+           "playback.wav"},
+          d);
   MustRun(Join({measim, "--mic", "mic.xml", "--list", "list.xml", "--playback", "playback.wav", "--snr", "40", "--gain",
-                "0.2", "--wave-format", "float", "--sphere-radius", "0.1"}, Room(rt60)), d);
+                "0.2", "--wave-format", "float", "--sphere-radius", "0.1"},
+               Room(rt60)),
+          d);
   vesk_test::ProcessOptions options;
   options.workDir = d;
   const char* path = std::getenv("PATH");
@@ -120,8 +147,8 @@ void Measure(const std::string& trelvix, const std::string& measim, const std::s
 }
 
 TEST(TfLocate, FindsOffGridSourcesAndTheAmbiguitiesOfAnArray) {
-  const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN"), tflocate = Program("TFLOCATE_BIN"),
-                    tspgen = Program("TSPGEN_BIN"), dravik = Program("DRAVIK_BIN");
+  const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN"),
+                    tflocate = Program("TFLOCATE_BIN"), tspgen = Program("TSPGEN_BIN"), dravik = Program("DRAVIK_BIN");
   ASSERT_FALSE(trelvix.empty() || measim.empty() || tflocate.empty() || tspgen.empty() || dravik.empty());
   // Directions between the measured ones (the grid is 0, 5, ... 355).
   std::vector<std::vector<double>> twenty, ten;
@@ -132,14 +159,40 @@ TEST(TfLocate, FindsOffGridSourcesAndTheAmbiguitiesOfAnArray) {
   const std::vector<Case> cases = {
       {"one source, RT60 0.3 s", Kind::LOCATE, "sphere", 0.3, twenty, noise3, {}, 1.5, 0.9, false, ""},
       {"one source, RT60 0.6 s", Kind::LOCATE, "sphere", 0.6, ten, noise3, {}, 3.0, 0.8, false, ""},
-      {"two sources at 0 dB to the diffuse noise, RT60 0.6 s", Kind::LOCATE, "sphere", 0.6, pairs,
-       {"--duration", "3", "--diffuse-snr", "0"}, {"--sources", "2"}, 30, 0.6, false, ""},
+      {"two sources at 0 dB to the diffuse noise, RT60 0.6 s",
+       Kind::LOCATE,
+       "sphere",
+       0.6,
+       pairs,
+       {"--duration", "3", "--diffuse-snr", "0"},
+       {"--sources", "2"},
+       30,
+       0.6,
+       false,
+       ""},
       {"self-test of the sphere", Kind::SELF_TEST, "sphere", 0.3, {}, {}, {}, 0, 0, false, ""},
       {"self-test of a line in free field", Kind::SELF_TEST, "line", 0, {}, {}, {}, 0, 0, true, ""},
-      {"recording with too few channels", Kind::ERROR, "sphere", 0, {{40}}, {"--duration", "0.5"},
-       {"--channels", "0,1,2,3,4,5,6,8"}, 0, 0, false,
+      {"recording with too few channels",
+       Kind::ERROR,
+       "sphere",
+       0,
+       {{40}},
+       {"--duration", "0.5"},
+       {"--channels", "0,1,2,3,4,5,6,8"},
+       0,
+       0,
+       false,
        "scene.wav: expected at least 9 channels (channel 8 for a microphone), found 8"},
-      {"recording at another rate", Kind::ERROR, "sphere", 0, {{40}}, {"--duration", "0.5"}, {}, 0, 0, false,
+      {"recording at another rate",
+       Kind::ERROR,
+       "sphere",
+       0,
+       {{40}},
+       {"--duration", "0.5"},
+       {},
+       0,
+       0,
+       false,
        "scene48.wav: expected the sampling rate of tf.bin (16000 Hz), found 48000 Hz"},
   };
   std::map<std::string, std::unique_ptr<vesk_test::ScratchDir>> measurements;
@@ -147,8 +200,10 @@ TEST(TfLocate, FindsOffGridSourcesAndTheAmbiguitiesOfAnArray) {
     SCOPED_TRACE(c.name);
 #ifdef TFLOCATE_SANITIZED
     if (c.rt60 > 0) {
-      std::printf("%s: skipped in the sanitized build (72 room measurements through TSP recordings take minutes "
-                  "there)\n", c.name);
+      std::printf(
+          "%s: skipped in the sanitized build (72 room measurements through TSP recordings take minutes "
+          "there)\n",
+          c.name);
       continue;
     }
 #endif
@@ -174,8 +229,9 @@ TEST(TfLocate, FindsOffGridSourcesAndTheAmbiguitiesOfAnArray) {
     }
     double sumMean = 0, sumWithin = 0, sumGeometric = 0;
     for (std::size_t s = 0; s < c.scenes.size(); ++s) {
-      Args scene = {measim, "--mic", "mic.xml", "--scene", "scene.wav", "--wave-format", "float", "--seed",
-                    std::to_string(100 + s)};
+      Args scene = {measim,    "--mic",     "mic.xml",
+                    "--scene", "scene.wav", "--wave-format",
+                    "float",   "--seed",    std::to_string(100 + s)};
       if (sphere) scene = Join(scene, {"--sphere-radius", "0.1"});
       for (double az : c.scenes[s])
         scene = Join(scene, {"--source", "azimuth=" + std::to_string(az) + ",elevation=0,distance=1.5,signal=noise"});
@@ -191,7 +247,8 @@ TEST(TfLocate, FindsOffGridSourcesAndTheAmbiguitiesOfAnArray) {
       }
       const std::string json = MustRun(
           Join({tflocate, "tf.bin", "scene.wav", "--json", "--truth-json", "scene.json", "--compare", "geo.bin"},
-               c.tflocate), d);
+               c.tflocate),
+          d);
       const std::size_t other = json.find("\"compare\":");
       ASSERT_NE(other, std::string::npos) << json;
       const double mean = JsonNumber(json.substr(0, other), "meanDeg");
@@ -217,20 +274,45 @@ TEST(TfLocate, FindsOffGridSourcesAndTheAmbiguitiesOfAnArray) {
 // The search over many directions runs on every core: the result must be
 // the one a single core gives, byte for byte.
 TEST(TfLocateThreads, ManyDirectionsGiveTheSingleCoreResult) {
-  const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN"), tflocate = Program("TFLOCATE_BIN");
+  const std::string trelvix = Program("TRELVIX_BIN"), measim = Program("MEASIM_BIN"),
+                    tflocate = Program("TFLOCATE_BIN");
   ASSERT_FALSE(trelvix.empty() || measim.empty() || tflocate.empty());
   vesk_test::ScratchDir dir;
   const std::string d = dir.Path();
   MustRun({trelvix, "--mode", "template", "--output-type", "mic", "--nummic", "8", "--numazi", "8", "--aziint", "45",
-           "--radius", "0.1", "-o", "mic.xml"}, d);
+           "--radius", "0.1", "-o", "mic.xml"},
+          d);
   // 360 x 7 = 2520 directions, 1 degree apart: enough to be split.
-  MustRun({trelvix, "--mode", "template", "--output-type", "tsp", "--nummic", "8", "--numazi", "360", "--aziint", "1",
-           "--numelv", "7", "--elvfrom", "-15", "--elvint", "5", "--radius", "1.5", "-o", "geo.xml", "--filepath",
-           "D{AZIMUTH:%03d}_E{ELEVATION:%d}.wav"}, d);
+  MustRun({trelvix,
+           "--mode",
+           "template",
+           "--output-type",
+           "tsp",
+           "--nummic",
+           "8",
+           "--numazi",
+           "360",
+           "--aziint",
+           "1",
+           "--numelv",
+           "7",
+           "--elvfrom",
+           "-15",
+           "--elvint",
+           "5",
+           "--radius",
+           "1.5",
+           "-o",
+           "geo.xml",
+           "--filepath",
+           "D{AZIMUTH:%03d}_E{ELEVATION:%d}.wav"},
+          d);
   MustRun({trelvix, "--mode", "tf", "--output-type", "m2pg", "--geometry-calculus", "1", "-o", "tf.bin", "mic.xml",
-           "geo.xml"}, d);
-  MustRun({measim, "--mic", "mic.xml", "--scene", "scene.wav", "--wave-format", "float", "--duration", "1", "--snr", "20",
-           "--source", "azimuth=37.3,elevation=0,distance=1.5,signal=noise"}, d);
+           "geo.xml"},
+          d);
+  MustRun({measim, "--mic", "mic.xml", "--scene", "scene.wav", "--wave-format", "float", "--duration", "1", "--snr",
+           "20", "--source", "azimuth=37.3,elevation=0,distance=1.5,signal=noise"},
+          d);
   const Args run = {tflocate, "tf.bin", "scene.wav", "--json", "--truth", "37.3"};
   vesk_test::ProcessOptions one;
   one.workDir = d;

@@ -27,8 +27,7 @@ const Row kCommon[] = {
     {"mode,m", true, nullptr, "what this program makes {template|tf}"},
     {"output-file,o", true, nullptr, "output file (default is STDOUT)"},
     {"output-format,f", true, nullptr, "output format {xml|binary}"},
-    {"output-type,t", true, nullptr,
-     "output type\n(1)in template mode {mic|noise|ir|tsp}\n(2)in tf mode {m2pg|gtf}"},
+    {"output-type,t", true, nullptr, "output type\n(1)in template mode {mic|noise|ir|tsp}\n(2)in tf mode {m2pg|gtf}"},
 };
 
 const Row kConfig[] = {
@@ -71,8 +70,7 @@ po::options_description Group(const char* caption, const Row (&rows)[N]) {
     if (!row.takesValue)
       group.add_options()(row.name, row.help);
     else if (row.shownDefault)
-      group.add_options()(row.name, po::value<std::string>()->default_value(row.shownDefault),
-                          row.help);
+      group.add_options()(row.name, po::value<std::string>()->default_value(row.shownDefault), row.help);
     else
       group.add_options()(row.name, po::value<std::string>(), row.help);
   }
@@ -97,8 +95,7 @@ struct FrontRun {
 FrontRun RunFront(std::vector<const char*> args) {
   args.insert(args.begin(), "some/dir/trelvix");
   std::ostringstream out, err;
-  const int status =
-      trelvix::RunFrontEnd(static_cast<int>(args.size()), args.data(), out, err);
+  const int status = trelvix::RunFrontEnd(static_cast<int>(args.size()), args.data(), out, err);
   return {status, out.str(), err.str()};
 }
 
@@ -120,8 +117,7 @@ TEST(CommandLine, UsageTextMatchesTheDocumentedTable) {
   // Spot checks of the layout itself.
   EXPECT_EQ(0u, run.out.find("Usage: some/dir/trelvix [options] input-files\n\nCommon options:\n"));
   EXPECT_NE(std::string::npos, run.out.find("\n  --heightint arg (=0.01)"));
-  EXPECT_NE(std::string::npos,
-            run.out.find("\n  --original-impulse-file arg (=original-impulse-file.tsp)\n"));
+  EXPECT_NE(std::string::npos, run.out.find("\n  --original-impulse-file arg (=original-impulse-file.tsp)\n"));
   EXPECT_NE(std::string::npos, run.out.find("\n  -m [ --mode ] arg"));
   EXPECT_EQ(std::string::npos, run.out.find("input-files "));
   EXPECT_EQ(std::string::npos, run.out.find("Command line options"));
@@ -186,8 +182,8 @@ TEST(CommandLine, DefaultsArePresentAndMarked) {
   EXPECT_EQ("original-impulse-file.tsp", vm["original-impulse-file"].as<std::string>());
   EXPECT_EQ(16000u, vm["sampling-freq"].as<unsigned int>());
   EXPECT_TRUE(vm["nummic"].defaulted());
-  for (const char* absent : {"help", "mode", "output-file", "output-format", "output-type",
-                             "mic-channels", "filepath", "normalize-src", "input-files"})
+  for (const char* absent : {"help", "mode", "output-file", "output-format", "output-type", "mic-channels", "filepath",
+                             "normalize-src", "input-files"})
     EXPECT_EQ(0u, vm.count(absent)) << absent;
   EXPECT_THROW(vm["nummic"].as<int>(), boost::bad_any_cast);
 }

@@ -40,16 +40,13 @@ TEST(Program, HintHelpAndUnknownOption) {
   EXPECT_EQ(1, unknown.status);
   EXPECT_EQ("", unknown.out);
   EXPECT_EQ(0u, unknown.err.find("unrecognised option '--bogus'\nUsage: "));
-  EXPECT_EQ(help.out.substr(help.out.find("Common options:")),
-            unknown.err.substr(unknown.err.find("Common options:")));
+  EXPECT_EQ(help.out.substr(help.out.find("Common options:")), unknown.err.substr(unknown.err.find("Common options:")));
 }
 
 TEST(Program, SuccessfulRunReplacesTheFile) {
   ScratchDir dir;
   WriteFile(dir / "mic.xml", kOld);
-  const auto run =
-      RunTrelvix({"--mode", "template", "-t", "mic", "-o", "mic.xml"}, dir.Path(),
-                 [] { ::umask(022); });
+  const auto run = RunTrelvix({"--mode", "template", "-t", "mic", "-o", "mic.xml"}, dir.Path(), [] { ::umask(022); });
   EXPECT_EQ(0, run.status) << run.err;
   EXPECT_EQ("", run.out);
   EXPECT_EQ("", run.err);
@@ -74,11 +71,9 @@ TEST(Program, FailedRunLeavesTheFileAlone) {
   };
   const Case cases[] = {
       {{"--mode", "template"}, "in template mode, output type must be specified\n"},
-      {{"--mode", "template", "-t", "mic", "-f", "binary"},
-       "unsupported output format in template mode\n"},
+      {{"--mode", "template", "-t", "mic", "-f", "binary"}, "unsupported output format in template mode\n"},
       {{"--mode", "template", "-t", "gtf"}, "invalid output type for making template\n"},
-      {{"--mode", "template", "-t", "ir", "--mic-channels", "0,2"},
-       "the mic-channels' size != nummic\n"},
+      {{"--mode", "template", "-t", "ir", "--mic-channels", "0,2"}, "the mic-channels' size != nummic\n"},
   };
   for (const Case& c : cases) {
     ScratchDir dir;
@@ -114,14 +109,12 @@ TEST(Program, UnwritableOutputIsRefusedBeforeAnyWork) {
   WriteFile(dir / "plain", kOld);
   const auto missing = RunTrelvix({"--mode", "template", "-t", "mic", "-o", dir / "no/out.xml"});
   EXPECT_EQ(1, missing.status);
-  EXPECT_EQ("cannot write output file '" + (dir / "no/out.xml") + "': No such file or directory\n",
-            missing.err);
+  EXPECT_EQ("cannot write output file '" + (dir / "no/out.xml") + "': No such file or directory\n", missing.err);
   EXPECT_EQ("", missing.out);
 
   const auto notDir = RunTrelvix({"--mode", "template", "-t", "mic", "-o", dir / "plain/out.xml"});
   EXPECT_EQ(1, notDir.status);
-  EXPECT_EQ("cannot write output file '" + (dir / "plain/out.xml") + "': Not a directory\n",
-            notDir.err);
+  EXPECT_EQ("cannot write output file '" + (dir / "plain/out.xml") + "': Not a directory\n", notDir.err);
 
   const auto isDir = RunTrelvix({"--mode", "template", "-t", "mic", "-o", dir.Path()});
   EXPECT_EQ(1, isDir.status);
@@ -140,8 +133,7 @@ TEST(Program, WriteFailureIsAnError) {
     const rlimit limit{4096, 4096};
     ::setrlimit(RLIMIT_FSIZE, &limit);
   };
-  const auto run =
-      RunTrelvix({"--mode", "template", "-t", "ir", "-o", dir / "ir.xml"}, ".", limitFileSize);
+  const auto run = RunTrelvix({"--mode", "template", "-t", "ir", "-o", dir / "ir.xml"}, ".", limitFileSize);
   EXPECT_EQ(1, run.status);
   EXPECT_EQ("cannot write output file '" + (dir / "ir.xml") + "': File too large\n", run.err);
   EXPECT_EQ(kOld, ReadFile(dir / "ir.xml"));

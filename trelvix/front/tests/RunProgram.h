@@ -47,8 +47,7 @@ inline std::string ProgramPath(const char* variable) {
 // Runs `program` with `args` in `workDir`; `inChild` runs in the child
 // before exec (limits, signals).
 inline ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& workDir = ".",
-                                const std::function<void()>& inChild = nullptr) {
+                                const std::string& workDir = ".", const std::function<void()>& inChild = nullptr) {
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
   vesk_test::ProcessOptions options;
@@ -59,8 +58,7 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
 }
 
 // Runs the built trelvix.
-inline ProgramResult RunTrelvix(const std::vector<std::string>& args,
-                                const std::string& workDir = ".",
+inline ProgramResult RunTrelvix(const std::vector<std::string>& args, const std::string& workDir = ".",
                                 const std::function<void()>& inChild = nullptr) {
   return RunProgram(ProgramPath("TRELVIX_BIN"), args, workDir, inChild);
 }

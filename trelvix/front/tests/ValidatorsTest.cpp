@@ -65,11 +65,9 @@ TEST(Validators, EnumerationsRejectOtherCaseSpacesAndAbbreviations) {
 
 TEST(Validators, SecondOccurrenceIsRejected) {
   boost::any holder = Mode::TF;
-  EXPECT_THROW(trelvix::validate(holder, {"template"}, static_cast<Mode*>(nullptr), 0),
-               po::multiple_occurrences);
+  EXPECT_THROW(trelvix::validate(holder, {"template"}, static_cast<Mode*>(nullptr), 0), po::multiple_occurrences);
   boost::any list = CommaSeparatedOption<unsigned int>();
-  EXPECT_THROW(trelvix::validate(list, {"1"},
-                                 static_cast<CommaSeparatedOption<unsigned int>*>(nullptr), 0),
+  EXPECT_THROW(trelvix::validate(list, {"1"}, static_cast<CommaSeparatedOption<unsigned int>*>(nullptr), 0),
                po::multiple_occurrences);
 }
 

@@ -39,9 +39,8 @@ protected:
 TEST_F(IRProviderIRTest, OnlyTheFirstSingleIndexFileServesAMicrophone) {
   // Index 3: a two-index file never serves it; of two single-index files
   // the first in file order does.
-  const auto source = MakeSource(PositionAt(1, 0, 0),
-                                 {MakeFile(Flt(34), {3, 4}), MakeFile(Flt(30), {3}), MakeFile(Flt(31), {3}),
-                                  MakeFile(Flt(5), {5})});
+  const auto source = MakeSource(PositionAt(1, 0, 0), {MakeFile(Flt(34), {3, 4}), MakeFile(Flt(30), {3}),
+                                                       MakeFile(Flt(31), {3}), MakeFile(Flt(5), {5})});
   IRProviderIR provider(Write(MakeList({source})));
   SetMicIndexOf(0, 3);
   SetMicIndexOf(1, 5);
@@ -100,14 +99,11 @@ TEST_F(IRProviderIRTest, RefusesOtherKindsOfFile) {
   WriteConfig(path, MakeMicArray({MakeMic(0, 1, 0, 0)}));
   EXPECT_EQ(ErrorOf([&] { IRProviderIR provider(path); }),
             "requires ImpulseResponseListFile, but given MicArrayLocationFile");
-  EXPECT_EQ(ErrorOf([] { CheckConfigFile(nullptr, "TSPListFile", {veskio2::Version(2, 0)}); }),
-            "not VESK-config file");
-  EXPECT_EQ(ErrorOf([&] {
-              CheckConfigFile(MakeMicArray({}), "MicArrayLocationFile", {veskio2::Version(1, 0)});
-            }),
+  EXPECT_EQ(ErrorOf([] { CheckConfigFile(nullptr, "TSPListFile", {veskio2::Version(2, 0)}); }), "not VESK-config file");
+  EXPECT_EQ(ErrorOf([&] { CheckConfigFile(MakeMicArray({}), "MicArrayLocationFile", {veskio2::Version(1, 0)}); }),
             "unsupported MicArrayLocationFile version 2.0");
-  EXPECT_NO_THROW(CheckConfigFile(MakeMicArray({}), "MicArrayLocationFile",
-                                  {veskio2::Version(1, 0), veskio2::Version(2, 0)}));
+  EXPECT_NO_THROW(
+      CheckConfigFile(MakeMicArray({}), "MicArrayLocationFile", {veskio2::Version(1, 0), veskio2::Version(2, 0)}));
 }
 
 }  // namespace

@@ -83,8 +83,10 @@ protected:
     std::size_t start = 0;
     for (std::size_t end; (end = log.find('\0', start)) != std::string::npos; start = end + 1) {
       const std::string arg = log.substr(start, end - start);
-      if (arg.empty()) runs.emplace_back();
-      else runs.back().push_back(arg);
+      if (arg.empty())
+        runs.emplace_back();
+      else
+        runs.back().push_back(arg);
     }
     runs.pop_back();
     return runs;
@@ -96,8 +98,8 @@ protected:
 
 TEST_F(IRProviderTSPTest, RunsOncePerWaveFileAndReadsTheOutputOfTheMicrophoneOrdinal) {
   const auto files = std::vector<veskio2::veskconfig::File1>{MakeFile("a.wav", {0, 1, 2, 3})};
-  IRProviderTSP provider = Provider(Write({MakeSource(PositionAt(1, 0, 0), files),
-                                           MakeSource(PositionAt(0, 1, 0), files)}));
+  IRProviderTSP provider =
+      Provider(Write({MakeSource(PositionAt(1, 0, 0), files), MakeSource(PositionAt(0, 1, 0), files)}));
   testing::internal::CaptureStdout();
   EXPECT_EQ(provider.GetIR(0, 0), std::vector<float>{100});
   EXPECT_EQ(provider.GetIR(0, 2), std::vector<float>{102});
@@ -107,19 +109,18 @@ TEST_F(IRProviderTSPTest, RunsOncePerWaveFileAndReadsTheOutputOfTheMicrophoneOrd
   const auto runs = Runs();
   ASSERT_EQ(runs.size(), 1u);
   const std::string head = (fs::path(provider.GetTemporaryDirectory()) / "a.wav" / "float").string();
-  EXPECT_EQ(runs[0], (std::vector<std::string>{"--tsporigflt", "origin.tsp", "--sigmax", "32768", "--syncaddfreq",
-                                               "16", "--syncaddoffset", "16384", "--outchannellist", "0,1,2,3",
-                                               "a.wav", head}));
+  EXPECT_EQ(runs[0],
+            (std::vector<std::string>{"--tsporigflt", "origin.tsp", "--sigmax", "32768", "--syncaddfreq", "16",
+                                      "--syncaddoffset", "16384", "--outchannellist", "0,1,2,3", "a.wav", head}));
   EXPECT_EQ(fs::path(provider.GetTemporaryDirectory()).parent_path(), fs::path(dir_ / "tmp"));
   EXPECT_NE(out.find("Dravik: " + fake_ + " --tsporigflt \"origin.tsp\" --sigmax \"32768\""), std::string::npos);
   EXPECT_NE(out.find("fake dravik ran\nstatus(0) Success\n\n\n"), std::string::npos) << out;
 }
 
 TEST_F(IRProviderTSPTest, WaveOriginAndReportsOnStandardErrorWhenAsked) {
-  IRProviderTSP provider =
-      Provider(Write({MakeSource(PositionAt(1, 0, 0), {MakeFile("b.wav", {1})})},
-                     OriginalImpulseFile::PCM_WAVE, "origin.wav"),
-               true);
+  IRProviderTSP provider = Provider(
+      Write({MakeSource(PositionAt(1, 0, 0), {MakeFile("b.wav", {1})})}, OriginalImpulseFile::PCM_WAVE, "origin.wav"),
+      true);
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   SetMicIndexOf(0, 1);
@@ -162,8 +163,8 @@ TEST_F(IRProviderTSPTest, NamesEveryUnopenableFileBeforeTheFirstRun) {
 TEST_F(IRProviderTSPTest, MicrophonesSpreadOverTwoWavesCountBoth) {
   // The second wave's outputs are numbered from 1, so ordinal 5 finds no
   // file numbered 6 there and comes back empty.
-  IRProviderTSP provider = Provider(Write({MakeSource(
-      PositionAt(1, 0, 0), {MakeFile("x.wav", {0, 1, 2, 3}), MakeFile("y.wav", {4, 5, 6, 7})})}));
+  IRProviderTSP provider = Provider(
+      Write({MakeSource(PositionAt(1, 0, 0), {MakeFile("x.wav", {0, 1, 2, 3}), MakeFile("y.wav", {4, 5, 6, 7})})}));
   EXPECT_EQ(provider.GetNumMics(), 8u);
   EXPECT_EQ(*provider.GetMicIndices(), (std::vector<unsigned>{0, 1, 2, 3}));
   testing::internal::CaptureStdout();
@@ -177,8 +178,7 @@ TEST_F(IRProviderTSPTest, MicrophonesSpreadOverTwoWavesCountBoth) {
 TEST_F(IRProviderTSPTest, MatchesATargetAnywhereInTheIndicesAndReportsUncoveredOnes) {
   veskio2::veskconfig::File1 unset;
   unset.SetName("u.wav");
-  IRProviderTSP provider =
-      Provider(Write({MakeSource(PositionAt(1, 0, 0), {unset, MakeFile("c.wav", {6, 2})})}));
+  IRProviderTSP provider = Provider(Write({MakeSource(PositionAt(1, 0, 0), {unset, MakeFile("c.wav", {6, 2})})}));
   EXPECT_THROW(provider.GetIR(1, 0), std::out_of_range);
   EXPECT_EQ(provider.GetTemporaryDirectory(), "");  // nothing made before the source is known
 
@@ -204,9 +204,9 @@ TEST_F(IRProviderTSPTest, UncoveredMicrophoneMakesTheDirectoryThenFails) {
 TEST_F(IRProviderTSPTest, HostileNamesReachDravikLiterally) {
   const std::string wave = dir_ / "we\"ird $(touch pwned1) `touch pwned2` \\ $HOME\nline.wav";
   const std::string origin = dir_ / "o$(touch pwned3)\".tsp";
-  IRProviderTSP provider = Provider(Write(
-      {MakeSource(PositionAt(1, 0, 0), {MakeFile(wave, {0})}), MakeSource(PositionAt(0, 1, 0), {MakeFile("-dash.wav", {0})})},
-      OriginalImpulseFile::RAW_FLOAT, origin));
+  IRProviderTSP provider = Provider(Write({MakeSource(PositionAt(1, 0, 0), {MakeFile(wave, {0})}),
+                                           MakeSource(PositionAt(0, 1, 0), {MakeFile("-dash.wav", {0})})},
+                                          OriginalImpulseFile::RAW_FLOAT, origin));
   testing::internal::CaptureStdout();
   EXPECT_EQ(provider.GetIR(0, 0), std::vector<float>{100});
   EXPECT_EQ(provider.GetIR(1, 0), std::vector<float>{100});
@@ -228,7 +228,8 @@ TEST_F(IRProviderTSPTest, WaveNamesCannotReachOutsideTheTemporaryDirectory) {
   for (const auto& wave : waves) sources.push_back(MakeSource(PositionAt(1, 0, 0), {MakeFile(wave, {0})}));
   IRProviderTSP provider = Provider(Write(sources));
   testing::internal::CaptureStdout();
-  for (std::size_t src = 0; src < waves.size(); ++src) EXPECT_EQ(provider.GetIR(src, 0), std::vector<float>{100}) << waves[src];
+  for (std::size_t src = 0; src < waves.size(); ++src)
+    EXPECT_EQ(provider.GetIR(src, 0), std::vector<float>{100}) << waves[src];
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(Runs().size(), waves.size());  // distinct names never share outputs
 
@@ -268,9 +269,9 @@ TEST_F(IRProviderTSPTest, MissingDravikIsReportedAndGivesEmptyResponses) {
 TEST_F(IRProviderTSPTest, CountsAndIndicesFromTheList) {
   veskio2::veskconfig::File1 unset;
   unset.SetName("u.wav");
-  IRProviderTSP provider = Provider(Write({MakeSource(PositionAt(1, 0, 0), {}),
-                                           MakeSource(PositionAt(0, 1, 0), {unset}),
-                                           MakeSource(PositionAt(0, 0, 1), {MakeFile("a.wav", {5, 3})})}));
+  IRProviderTSP provider =
+      Provider(Write({MakeSource(PositionAt(1, 0, 0), {}), MakeSource(PositionAt(0, 1, 0), {unset}),
+                      MakeSource(PositionAt(0, 0, 1), {MakeFile("a.wav", {5, 3})})}));
   EXPECT_EQ(provider.GetNumSources(), 3u);
   EXPECT_EQ(provider.GetSources().size(), 3u);
   EXPECT_EQ(*provider.GetMicIndices(), (std::vector<unsigned>{5, 3}));

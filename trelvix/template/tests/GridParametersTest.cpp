@@ -118,13 +118,13 @@ TEST(MakePosition, SpherePositions) {
   ExpectDirection(pole, 0, 0, 1);
   EXPECT_FLOAT_EQ(2, pole.GetDistance());
   const auto p = MakePosition(false, 30, 5, 20, 1.5);
-  ExpectDirection(p, std::cos(30 * kDeg) * std::cos(20 * kDeg),
-                  std::sin(30 * kDeg) * std::cos(20 * kDeg), std::sin(20 * kDeg));
+  ExpectDirection(p, std::cos(30 * kDeg) * std::cos(20 * kDeg), std::sin(30 * kDeg) * std::cos(20 * kDeg),
+                  std::sin(20 * kDeg));
   EXPECT_FLOAT_EQ(1.5, p.GetDistance());
   // Past the pole the azimuth turns round; the direction is the usual one.
   const auto over = MakePosition(false, 30, 0, 120, 1);
-  ExpectDirection(over, std::cos(30 * kDeg) * std::cos(120 * kDeg),
-                  std::sin(30 * kDeg) * std::cos(120 * kDeg), std::sin(120 * kDeg));
+  ExpectDirection(over, std::cos(30 * kDeg) * std::cos(120 * kDeg), std::sin(30 * kDeg) * std::cos(120 * kDeg),
+                  std::sin(120 * kDeg));
   // No check of the radius on a sphere.
   EXPECT_EQ(0, MakePosition(false, 0, 0, 0, 0).GetDistance());
   EXPECT_FLOAT_EQ(-2, MakePosition(false, 0, 0, 0, -2).GetDistance());

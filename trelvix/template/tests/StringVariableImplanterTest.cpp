@@ -9,8 +9,7 @@ using trelvix::StringVariableImplanter;
 
 namespace {
 
-std::string Expand(const StringVariableImplanter& implanter, std::string text,
-                   bool removeUnknown = false) {
+std::string Expand(const StringVariableImplanter& implanter, std::string text, bool removeUnknown = false) {
   implanter.Implant(text, removeUnknown);
   return text;
 }
@@ -84,8 +83,7 @@ TEST(StringVariableImplanter, FormatErrorsPropagate) {
             ErrorOf(implanter, "D{AZIMUTH:abc}"));
   EXPECT_EQ("boost::too_few_args: format-string referred to more arguments than were passed",
             ErrorOf(implanter, "D{AZIMUTH:%d_%d}"));
-  EXPECT_EQ("boost::bad_format_string: format-string is ill-formed",
-            ErrorOf(implanter, "D{AZIMUTH:%d%}"));
+  EXPECT_EQ("boost::bad_format_string: format-string is ill-formed", ErrorOf(implanter, "D{AZIMUTH:%d%}"));
   // Unknown variables are never formatted, so their formats cannot fail.
   EXPECT_EQ("(no error)", ErrorOf(implanter, "D{OTHER:%d%}"));
 }
@@ -95,11 +93,9 @@ TEST(StringVariableImplanter, FormatErrorsPropagate) {
 TEST(StringVariableImplanter, UnusableFormatsAreRefused) {
   StringVariableImplanter implanter;
   implanter.variables["AZIMUTH"] = 5;
-  for (const std::string format :
-       {"%00444444444002d", "%.99999999f", "%|2000$d|", "%99999%", "%%%_88888888888x", "%=_9999d",
-        "%|4|4|%|4288888888888d|"})
-    EXPECT_EQ("path template format '" + format +
-                  "' has a width, precision or argument number above 1024",
+  for (const std::string format : {"%00444444444002d", "%.99999999f", "%|2000$d|", "%99999%", "%%%_88888888888x",
+                                   "%=_9999d", "%|4|4|%|4288888888888d|"})
+    EXPECT_EQ("path template format '" + format + "' has a width, precision or argument number above 1024",
               ErrorOf(implanter, "D{AZIMUTH:" + format + "}.wav"))
         << format;
   // Tabulation directives: a fill character of "%" made Boost.Format write

@@ -57,8 +57,7 @@ void ExpectFailure(std::vector<std::string> args, const std::string& message) {
 
 // The position as stored must be exactly what the grid computes (floats
 // round-trip through the file) and near the ideal cylinder point.
-void ExpectCylinder(const veskio2::Position<float>& p, double azimuthDeg, double radius,
-                    double height = 0) {
+void ExpectCylinder(const veskio2::Position<float>& p, double azimuthDeg, double radius, double height = 0) {
   const auto expected = trelvix::MakePosition(true, azimuthDeg, height, 0, radius);
   EXPECT_EQ(expected.GetDirection(), p.GetDirection()) << azimuthDeg;
   EXPECT_EQ(expected.GetDistance(), p.GetDistance()) << azimuthDeg;
@@ -68,8 +67,7 @@ void ExpectCylinder(const veskio2::Position<float>& p, double azimuthDeg, double
   EXPECT_NEAR(height, xyz.z, kTolerance) << azimuthDeg;
 }
 
-void ExpectSphere(const veskio2::Position<float>& p, double azimuthDeg, double elevationDeg,
-                  double radius) {
+void ExpectSphere(const veskio2::Position<float>& p, double azimuthDeg, double elevationDeg, double radius) {
   const double ce = std::cos(elevationDeg * kDeg);
   EXPECT_NEAR(std::cos(azimuthDeg * kDeg) * ce, p.GetDirection().x, kTolerance);
   EXPECT_NEAR(std::sin(azimuthDeg * kDeg) * ce, p.GetDirection().y, kTolerance);
@@ -100,8 +98,8 @@ TEST(MicTemplate, DefaultRing) {
 
 TEST(MicTemplate, CountsFromTheGrid) {
   // numazi without nummic: one microphone per position.
-  const auto ring = MakeTemplate<MicArrayLocationFile2_0>(
-      {"-t", "mic", "--numazi", "36", "--aziint", "10", "--radius", "0.1"});
+  const auto ring =
+      MakeTemplate<MicArrayLocationFile2_0>({"-t", "mic", "--numazi", "36", "--aziint", "10", "--radius", "0.1"});
   ASSERT_TRUE(ring);
   ASSERT_EQ(36u, ring->GetMics().size());
   for (unsigned int k = 0; k < 36; ++k) ExpectCylinder(ring->GetMics()[k].GetPosition(), 10.0 * k, 0.1);
@@ -122,8 +120,8 @@ TEST(MicTemplate, CountsFromTheGrid) {
   EXPECT_TRUE(none->GetMics().empty());
 
   // Two heights per azimuth: microphone k is azimuth k/2, height k%2.
-  const auto stacked = MakeTemplate<MicArrayLocationFile2_0>(
-      {"-t", "mic", "--nummic", "6", "--numheight", "2", "--heightint", "0.5"});
+  const auto stacked =
+      MakeTemplate<MicArrayLocationFile2_0>({"-t", "mic", "--nummic", "6", "--numheight", "2", "--heightint", "0.5"});
   ASSERT_TRUE(stacked);
   ASSERT_EQ(6u, stacked->GetMics().size());
   for (unsigned int k = 0; k < 6; ++k)
@@ -131,8 +129,7 @@ TEST(MicTemplate, CountsFromTheGrid) {
 }
 
 TEST(MicTemplate, ChannelSelectionAndSphere) {
-  const auto chosen = MakeTemplate<MicArrayLocationFile2_0>(
-      {"-t", "mic", "--nummic", "4", "--mic-channels", "3,1"});
+  const auto chosen = MakeTemplate<MicArrayLocationFile2_0>({"-t", "mic", "--nummic", "4", "--mic-channels", "3,1"});
   ASSERT_TRUE(chosen);
   ASSERT_EQ(2u, chosen->GetMics().size());
   EXPECT_EQ(3u, chosen->GetMics()[0].GetMicIndex());
@@ -149,17 +146,13 @@ TEST(MicTemplate, ChannelSelectionAndSphere) {
 }
 
 TEST(MicTemplate, Errors) {
-  ExpectFailure({"-t", "mic", "--nummic", "2", "--mic-channels", "0,1,0"},
-                "the mic-channels' size > nummic");
+  ExpectFailure({"-t", "mic", "--nummic", "2", "--mic-channels", "0,1,0"}, "the mic-channels' size > nummic");
   ExpectFailure({"-t", "mic", "--nummic", "8", "--mic-channels", "0,9"},
                 "mic-channels entry 9 is not below the number of microphones, 8");
   ExpectFailure({"-t", "mic", "--numelv", "2", "--radius", "0"}, "length of given vector is zero");
-  ExpectFailure({"-t", "mic", "--numheight", "0"},
-                "cannot place 8 microphones on a grid with numheight 0");
-  ExpectFailure({"-t", "mic", "--numelv", "0", "--elvint", "3"},
-                "cannot place 8 microphones on a grid with numelv 0");
-  ExpectFailure({"-t", "mic", "--nummic", "3", "--numazi", "0"},
-                "cannot place 3 microphones on a grid with numazi 0");
+  ExpectFailure({"-t", "mic", "--numheight", "0"}, "cannot place 8 microphones on a grid with numheight 0");
+  ExpectFailure({"-t", "mic", "--numelv", "0", "--elvint", "3"}, "cannot place 8 microphones on a grid with numelv 0");
+  ExpectFailure({"-t", "mic", "--nummic", "3", "--numazi", "0"}, "cannot place 3 microphones on a grid with numazi 0");
   ExpectFailure({"-t", "mic", "--nummic", "4294967295"},
                 "too many microphones: 4294967295 exceeds the limit of 10000000");
   ExpectFailure({"-t", "mic", "--numazi", "65536", "--numheight", "65536"},
@@ -181,8 +174,7 @@ TEST(NoiseTemplate, SourcesShareTheAzimuthIndex) {
     }
   }
   // On a sphere a zero radius is kept as it is.
-  const auto centre =
-      MakeTemplate<NoiseLocationFile2_0>({"-t", "noise", "--numelv", "2", "--radius", "0"});
+  const auto centre = MakeTemplate<NoiseLocationFile2_0>({"-t", "noise", "--numelv", "2", "--radius", "0"});
   ASSERT_TRUE(centre);
   ASSERT_EQ(144u, centre->GetNoiseSources().size());
   EXPECT_EQ(0, centre->GetNoiseSources()[5].GetPosition().GetDistance());
@@ -211,8 +203,8 @@ TEST(IRTemplate, DefaultList) {
 
 TEST(IRTemplate, ChannelsPathsAndCuts) {
   const auto file = MakeTemplate<ImpulseResponseListFile2_0>(
-      {"-t", "ir", "--nummic", "2", "--mic-channels", "5,3", "--numazi", "2", "--numelv", "3",
-       "--radius", "1.5", "--cut-start", "10", "--cut-end", "300", "--filepath",
+      {"-t", "ir", "--nummic", "2", "--mic-channels", "5,3", "--numazi", "2", "--numelv", "3", "--radius", "1.5",
+       "--cut-start", "10", "--cut-end", "300", "--filepath",
        "r{RADIUS:%d}/a{AZIMUTH:%d}e{ELEVATION:%d}h{HEIGHT:%d}c{CHANNEL:%d}{NOPE:%d}\\{x}.flt"});
   ASSERT_TRUE(file);
   EXPECT_EQ(2u, file->GetNumMic());
@@ -228,9 +220,9 @@ TEST(IRTemplate, ChannelsPathsAndCuts) {
   ExpectSphere(sources[4].GetPosition(), 5, 5, 1.5);
 
   // In height mode the elevation steps likewise.
-  const auto heights = MakeTemplate<ImpulseResponseListFile2_0>(
-      {"-t", "ir", "--nummic", "1", "--numazi", "1", "--numheight", "3", "--heightfrom=-0.0125",
-       "--filepath", "e{ELEVATION:%d}h{HEIGHT:%d}"});
+  const auto heights =
+      MakeTemplate<ImpulseResponseListFile2_0>({"-t", "ir", "--nummic", "1", "--numazi", "1", "--numheight", "3",
+                                                "--heightfrom=-0.0125", "--filepath", "e{ELEVATION:%d}h{HEIGHT:%d}"});
   ASSERT_TRUE(heights);
   ASSERT_EQ(3u, heights->GetSources().size());
   // Millimetres round halves away from zero: -12.5 → -13, -2.5 → -3.
@@ -263,11 +255,26 @@ TEST(TSPTemplate, DefaultList) {
 }
 
 TEST(TSPTemplate, SettingsAndOriginKind) {
-  const auto file = MakeTemplate<TSPListFile2_0>(
-      {"-t", "tsp", "--nummic", "3", "--mic-channels", "2,0,7", "--numazi", "2",
-       "--synchronous-average", "4", "--tsp-offset", "100", "--tsp-length", "8192",
-       "--signal-max", "20000", "--original-impulse-file", "tsp/origin.wav.raw", "--filepath",
-       "rec{AZIMUTH:%03d}_ch{CHANNEL:%02d}.wav"});
+  const auto file = MakeTemplate<TSPListFile2_0>({"-t",
+                                                  "tsp",
+                                                  "--nummic",
+                                                  "3",
+                                                  "--mic-channels",
+                                                  "2,0,7",
+                                                  "--numazi",
+                                                  "2",
+                                                  "--synchronous-average",
+                                                  "4",
+                                                  "--tsp-offset",
+                                                  "100",
+                                                  "--tsp-length",
+                                                  "8192",
+                                                  "--signal-max",
+                                                  "20000",
+                                                  "--original-impulse-file",
+                                                  "tsp/origin.wav.raw",
+                                                  "--filepath",
+                                                  "rec{AZIMUTH:%03d}_ch{CHANNEL:%02d}.wav"});
   ASSERT_TRUE(file);
   EXPECT_EQ(4u, file->GetSynchronousAverage());
   EXPECT_EQ(100u, file->GetTspOffset());
@@ -281,8 +288,8 @@ TEST(TSPTemplate, SettingsAndOriginKind) {
   EXPECT_EQ("rec005_ch{CHANNEL:%02d}.wav", second.GetName());
   EXPECT_EQ(std::vector<unsigned int>({2, 0, 7}), second.GetMicIndices());
 
-  const auto upper = MakeTemplate<TSPListFile2_0>(
-      {"-t", "tsp", "--numazi", "1", "--original-impulse-file", "ORIGIN.WAV"});
+  const auto upper =
+      MakeTemplate<TSPListFile2_0>({"-t", "tsp", "--numazi", "1", "--original-impulse-file", "ORIGIN.WAV"});
   ASSERT_TRUE(upper);
   EXPECT_EQ(1u, upper->GetOriginalImpulseFile().kind);
 }
@@ -304,15 +311,13 @@ TEST(ListTemplates, EmptyGridsGiveEmptyLists) {
 
 TEST(ListTemplates, Errors) {
   ExpectFailure({"-t", "ir", "--mic-channels", "0,2"}, "the mic-channels' size != nummic");
-  ExpectFailure({"-t", "tsp", "--nummic", "1", "--mic-channels", "0,1"},
-                "the mic-channels' size != nummic");
+  ExpectFailure({"-t", "tsp", "--nummic", "1", "--mic-channels", "0,1"}, "the mic-channels' size != nummic");
   ExpectFailure({"-t", "m2pg"}, "invalid output type for making template");
   ExpectFailure({"-t", "ir", "--filepath", "D{AZIMUTH:abc}"},
                 "boost::too_many_args: format-string referred to fewer arguments than were passed");
   ExpectFailure({"-t", "tsp", "--filepath", "D{AZIMUTH:%d%d}"},
                 "boost::too_few_args: format-string referred to more arguments than were passed");
-  ExpectFailure({"-t", "ir", "--filepath", "D{CHANNEL:%d%}"},
-                "boost::bad_format_string: format-string is ill-formed");
+  ExpectFailure({"-t", "ir", "--filepath", "D{CHANNEL:%d%}"}, "boost::bad_format_string: format-string is ill-formed");
   ExpectFailure({"-t", "noise", "--radius", "0"}, "length of given vector is zero");
   ExpectFailure({"-t", "noise", "--numazi", "4294967295"},
                 "too many positions: numazi 4294967295 x numheight 1 = 4294967295 exceeds the "
@@ -320,17 +325,14 @@ TEST(ListTemplates, Errors) {
   ExpectFailure({"-t", "ir", "--nummic", "1000", "--numazi", "360", "--numelv", "90"},
                 "too many files: 32400 positions x nummic 1000 = 32400000 exceeds the limit of "
                 "10000000");
-  ExpectFailure({"-t", "tsp", "--nummic", "4294967295"},
-                "nummic 4294967295 exceeds the limit of 10000000");
-  ExpectFailure({"-t", "ir", "--cut-start", "2147483648"},
-                "cut-start 2147483648 is too large (at most 2147483647)");
+  ExpectFailure({"-t", "tsp", "--nummic", "4294967295"}, "nummic 4294967295 exceeds the limit of 10000000");
+  ExpectFailure({"-t", "ir", "--cut-start", "2147483648"}, "cut-start 2147483648 is too large (at most 2147483647)");
 }
 
 TEST(ListTemplates, WriterRefusalEndsTheRun) {
   // The library refuses a text XML cannot hold; nothing is written.
   ScratchDir dir;
-  const auto run = RunTrelvix({"--mode", "template", "-t", "tsp", "--filepath", "a\x01b", "-o",
-                               dir / "t.xml"});
+  const auto run = RunTrelvix({"--mode", "template", "-t", "tsp", "--filepath", "a\x01b", "-o", dir / "t.xml"});
   EXPECT_EQ(1, run.status);
   EXPECT_NE("", run.err);
   EXPECT_TRUE(dir.Entries().empty());
@@ -340,8 +342,7 @@ TEST(ListTemplates, ReadableByVeskdump) {
   const char* veskdump = std::getenv("VESKDUMP_BIN");
   if (!veskdump || ::access(veskdump, X_OK) != 0) GTEST_SKIP() << "veskdump is not built";
   ScratchDir dir;
-  ASSERT_EQ(0, RunTrelvix({"--mode", "template", "-t", "ir", "--numazi", "2", "-o", dir / "ir.xml"})
-                   .status);
+  ASSERT_EQ(0, RunTrelvix({"--mode", "template", "-t", "ir", "--numazi", "2", "-o", dir / "ir.xml"}).status);
   const auto dump = trelvix_test::RunProgram(veskdump, {dir / "ir.xml"});
   EXPECT_EQ(0, dump.status) << dump.err;
   EXPECT_NE(std::string::npos, dump.out.find("\"D005_ch07.flt\""));

@@ -68,7 +68,7 @@ TEST_F(GeometryTest, NearSourcesArePureDelaysWithoutOffset) {
   // Phase error: the angle is rounded to float, so a few ulps of up to
   // 2 pi × 256 × 51 / 512 ≈ 160 rad, about 1e-5 rad; 1e-4 leaves a margin.
   for (std::size_t mic = 0; mic < 2; ++mic) {
-    const double distance = mic == 0 ? 0.9 : 1.1;  // metres
+    const double distance = mic == 0 ? 0.9 : 1.1;     // metres
     const double delay = distance * 16000.0 / 343.0;  // samples
     for (std::size_t k : {0, 1, 100, 256}) {
       const std::complex<double> expected = std::polar(1.0, -delay * 2 * M_PI * double(k) / 512.0);

@@ -57,11 +57,11 @@ protected:
     provider_.micIndices = {1, 0};
     provider_.numMics = 2;
   }
-  void AddSource(veskio2::Position<float> position, std::vector<float> mic0, std::vector<float> mic1,
-                 int cutStart = 1, int cutEnd = 0, const std::string& name = "ir") {
+  void AddSource(veskio2::Position<float> position, std::vector<float> mic0, std::vector<float> mic1, int cutStart = 1,
+                 int cutEnd = 0, const std::string& name = "ir") {
     const std::size_t src = provider_.sources.size();
-    provider_.sources.push_back(MakeSource(position, {MakeFile(name + "0.flt", {0}), MakeFile(name + "1.flt", {1})},
-                                           cutStart, cutEnd));
+    provider_.sources.push_back(
+        MakeSource(position, {MakeFile(name + "0.flt", {0}), MakeFile(name + "1.flt", {1})}, cutStart, cutEnd));
     provider_.responses[{src, 0}] = mic0;
     provider_.responses[{src, 1}] = mic1;
   }

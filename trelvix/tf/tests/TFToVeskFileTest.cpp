@@ -59,9 +59,9 @@ TEST(AssembleTFFile, GtfHoldsFormatDataAndSpecInOrder) {
 
 TEST(AssembleTFFile, M2pgNestsOneInnerPositionPerSource) {
   const TFArray tf = Ramp(72, 8, 5);
-  const auto file = AssembleTFFile(tf, Positions(72), MakeMicArray(std::vector<veskio2::veskconfig::Mic1>(
-                                                           8, MakeMic(0, 1, 0, 0))),
-                                   8, 0, 48000, TFType::M2PG);
+  const auto file =
+      AssembleTFFile(tf, Positions(72), MakeMicArray(std::vector<veskio2::veskconfig::Mic1>(8, MakeMic(0, 1, 0, 0))), 8,
+                     0, 48000, TFType::M2PG);
   const auto fmt = FindDataSet<vgtf::Fmt1_0>(*file);
   const auto m2pg = FindDataSet<vgtf::M2PG1_0>(*file);
   ASSERT_TRUE(fmt && m2pg);
@@ -117,10 +117,9 @@ TEST(AssembleTFFile, RefusesEmptyArraysAndIncompleteMicrophones) {
             "mics is not initialized");
   veskio2::veskconfig::Mic1 unplaced;
   unplaced.SetMicIndex(0);
-  EXPECT_EQ(ErrorOf([&] {
-              AssembleTFFile(Ramp(1, 1, 1), Positions(1), MakeMicArray({unplaced}), 2, 0, 1, TFType::GTF);
-            }),
-            "position is not initialized");
+  EXPECT_EQ(
+      ErrorOf([&] { AssembleTFFile(Ramp(1, 1, 1), Positions(1), MakeMicArray({unplaced}), 2, 0, 1, TFType::GTF); }),
+      "position is not initialized");
 }
 
 }  // namespace

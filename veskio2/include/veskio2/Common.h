@@ -15,8 +15,7 @@ namespace veskio2 {
 // Thrown by the getter of an unset field: "<field> is not initialized".
 class NotInitialized : public std::runtime_error {
 public:
-  explicit NotInitialized(const std::string& field)
-      : std::runtime_error(field + " is not initialized") {}
+  explicit NotInitialized(const std::string& field) : std::runtime_error(field + " is not initialized") {}
 };
 
 // A configuration file that cannot be read: not XML, wrong root, bad value,
@@ -101,18 +100,18 @@ Position<T> MakePositionFromVector(const Vector3<T>& v) {
 // Declares one optional field: SetName(v) (copying or moving), HasName(), GetName() (throws
 // NotInitialized("name")), ClearName(). `name` is the field's own name as the
 // files and messages spell it.
-#define VESKIO2_FIELD(Type, Name, name)                          \
-public:                                                          \
-  void Set##Name(const Type& value) { name##_ = value; }         \
-  void Set##Name(Type&& value) { name##_ = std::move(value); }   \
-  bool Has##Name() const { return static_cast<bool>(name##_); }  \
-  const Type& Get##Name() const {                                \
-    if (!name##_) throw ::veskio2::NotInitialized(#name);        \
-    return *name##_;                                             \
-  }                                                              \
-  void Clear##Name() { name##_ = boost::none; }                  \
-                                                                 \
-private:                                                         \
+#define VESKIO2_FIELD(Type, Name, name)                         \
+public:                                                         \
+  void Set##Name(const Type& value) { name##_ = value; }        \
+  void Set##Name(Type&& value) { name##_ = std::move(value); }  \
+  bool Has##Name() const { return static_cast<bool>(name##_); } \
+  const Type& Get##Name() const {                               \
+    if (!name##_) throw ::veskio2::NotInitialized(#name);       \
+    return *name##_;                                            \
+  }                                                             \
+  void Clear##Name() { name##_ = boost::none; }                 \
+                                                                \
+private:                                                        \
   boost::optional<Type> name##_;
 
 #endif

@@ -115,8 +115,8 @@ public:
     std::vector<unsigned char> bytes(kBytesPerSample * count);
     std::size_t done = 0;
     while (done < bytes.size()) {
-      const ssize_t n = ::pread(fd_, bytes.data() + done, bytes.size() - done,
-                                static_cast<off_t>(kBytesPerSample * start + done));
+      const ssize_t n =
+          ::pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(kBytesPerSample * start + done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         problem_ = n < 0 ? std::strerror(errno) : "ends before the samples needed";

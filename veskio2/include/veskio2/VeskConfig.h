@@ -178,8 +178,7 @@ public:
   // file of a known id and version throws AnalyzeError naming the file.
   boost::shared_ptr<VeskConfigFile> Read() override;
   // Parses XML text held in memory; `displayName` names it in messages.
-  static boost::shared_ptr<VeskConfigFile> ReadText(const std::string& xml,
-                                                     const Glib::ustring& displayName);
+  static boost::shared_ptr<VeskConfigFile> ReadText(const std::string& xml, const Glib::ustring& displayName);
 
 private:
   Glib::ustring fileName_;
