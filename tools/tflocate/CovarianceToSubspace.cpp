@@ -8,6 +8,10 @@ namespace vesktools {
 namespace {
 
 constexpr double kEps = std::numeric_limits<double>::epsilon();
+// The bracket of an eigenvalue is narrowed to this share of it; inverse
+// iteration from there converges as (this share) / (relative gap) per pass,
+// and nearer eigenvalues are a cluster whose vectors are made orthogonal.
+constexpr double kBracket = 1e-10;
 constexpr int kPoints = 4;  // counts per bisection step: independent chains of divisions run side by side
 
 // For each of the points x[j], the eigenvalues below it of the tridiagonal
@@ -82,16 +86,82 @@ void SubspaceSolver::Solve(Eigen::VectorXd& b) const {
 void SubspaceSolver::Largest(const Eigen::MatrixXcd& r, std::size_t count, std::vector<Eigen::VectorXcd>& vectors) {
   const std::size_t n = static_cast<std::size_t>(r.rows());
   count = std::min(count, n);
+  matrix_.resize(n * n);
+  for (std::size_t j = 0; j < n; ++j)
+    for (std::size_t i = 0; i < n; ++i)
+      matrix_[i + j * n] = r(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j));
+  std::vector<std::complex<double>> out(count * n);
+  Largest(matrix_.data(), n, count, out.data());
   vectors.resize(count);
-  reduction_.compute(r);
+  for (std::size_t k = 0; k < count; ++k) vectors[k] = Eigen::Map<const Eigen::VectorXcd>(out.data() + k * n, n);
+}
+
+void SubspaceSolver::Reduce(const std::complex<double>* r, std::size_t n) {
+  // Householder reflections H_i = I - tau_i v_i v_i^H (v_i[0] = 1) on the
+  // lower triangle, so that Q^H R Q is tridiagonal with a real sub-diagonal
+  // for Q = H_0 H_1 ... H_(n-2); LAPACK's zhetd2 done on a copy.
+  a_.assign(r, r + n * n);
+  tau_.assign(n, 0.0);
+  w_.resize(n);
   diag_.resize(n);
   off_.resize(n > 0 ? n - 1 : 0);
   off2_.resize(off_.size());
-  for (std::size_t i = 0; i < n; ++i) diag_[i] = reduction_.diagonal()[static_cast<Eigen::Index>(i)];
   for (std::size_t i = 0; i + 1 < n; ++i) {
-    off_[i] = reduction_.subDiagonal()[static_cast<Eigen::Index>(i)];
-    off2_[i] = off_[i] * off_[i];
+    std::complex<double>* x = a_.data() + i * n + i + 1;  // column i below the diagonal, m values
+    const std::size_t m = n - i - 1;
+    double tail = 0.0;
+    for (std::size_t k = 1; k < m; ++k) tail += std::norm(x[k]);
+    const std::complex<double> alpha = x[0];
+    std::complex<double> tau = 0.0;
+    double beta = alpha.real();
+    if (tail > 0.0 || alpha.imag() != 0.0) {
+      beta = -std::copysign(std::sqrt(std::norm(alpha) + tail), alpha.real());
+      tau = std::complex<double>((beta - alpha.real()) / beta, -alpha.imag() / beta);
+      const std::complex<double> d = alpha - beta;  // 1 / d without a library division
+      const std::complex<double> scale = std::conj(d) / std::norm(d);
+      for (std::size_t k = 1; k < m; ++k) x[k] *= scale;
+    }
+    x[0] = 1.0;
+    tau_[i] = tau;
+    off_[i] = beta;
+    if (tau != 0.0) {
+      // w = tau A22 v, from A22's lower triangle; then w += -tau/2 (w^H v) v
+      // and A22 -= v w^H + w v^H.
+      std::complex<double>* a22 = a_.data() + (i + 1) * n + i + 1;
+      for (std::size_t k = 0; k < m; ++k) w_[k] = 0.0;
+      for (std::size_t col = 0; col < m; ++col) {
+        const std::complex<double>* c = a22 + col * n;
+        std::complex<double> dot = 0.0;
+        w_[col] += c[col].real() * x[col];
+        for (std::size_t row = col + 1; row < m; ++row) {
+          w_[row] += c[row] * x[col];
+          dot += std::conj(c[row]) * x[row];
+        }
+        w_[col] += dot;
+      }
+      std::complex<double> wv = 0.0;
+      for (std::size_t k = 0; k < m; ++k) {
+        w_[k] *= tau;
+        wv += std::conj(w_[k]) * x[k];
+      }
+      const std::complex<double> half = -0.5 * tau * wv;
+      for (std::size_t k = 0; k < m; ++k) w_[k] += half * x[k];
+      for (std::size_t col = 0; col < m; ++col) {
+        std::complex<double>* c = a22 + col * n;
+        const std::complex<double> xc = std::conj(x[col]), wc = std::conj(w_[col]);
+        for (std::size_t row = col; row < m; ++row) c[row] -= x[row] * wc + w_[row] * xc;
+      }
+    }
+    diag_[i] = a_[i * n + i].real();
   }
+  if (n > 0) diag_[n - 1] = a_[(n - 1) * n + n - 1].real();
+  for (std::size_t i = 0; i + 1 < n; ++i) off2_[i] = off_[i] * off_[i];
+}
+
+void SubspaceSolver::Largest(const std::complex<double>* r, std::size_t n, std::size_t count,
+                             std::complex<double>* vectors) {
+  count = std::min(count, n);
+  Reduce(r, n);
   // Gershgorin's interval holds every eigenvalue.
   double lo = std::numeric_limits<double>::infinity(), hi = -lo, maxOff2 = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
@@ -103,6 +173,11 @@ void SubspaceSolver::Largest(const Eigen::MatrixXcd& r, std::size_t count, std::
   const double norm = std::max(std::fabs(lo), std::fabs(hi));
   const double pivmin = std::numeric_limits<double>::min() * std::max(1.0, maxOff2);
   const double tiny = std::max(kEps * norm, std::numeric_limits<double>::min());
+  if (start_.size() != n * n) {
+    start_.resize(n * n);
+    for (std::size_t k = 0; k < n; ++k)
+      for (std::size_t i = 0; i < n; ++i) start_[k * n + i] = 1.0 + 0.37 * std::sin(1.0 + 2.1 * double(i + k));
+  }
   eigenvalues_.resize(count);
   tridiagonalVectors_.resize(count);
   for (std::size_t k = 0; k < count; ++k) {
@@ -110,7 +185,7 @@ void SubspaceSolver::Largest(const Eigen::MatrixXcd& r, std::size_t count, std::
     // bracket [a, b] keeps count(a) <= index < count(b).
     const std::size_t index = n - 1 - k;
     double a = lo - tiny, b = hi + tiny;
-    for (int step = 0; step < 100 && b - a > 2.0 * kEps * std::max(std::fabs(a), std::fabs(b)) + pivmin; ++step) {
+    for (int step = 0; step < 100 && b - a > kBracket * std::max(std::fabs(a), std::fabs(b)) + pivmin; ++step) {
       double x[kPoints];
       std::size_t below[kPoints];
       for (int j = 0; j < kPoints; ++j) x[j] = a + (b - a) * (j + 1) / (kPoints + 1);
@@ -133,8 +208,7 @@ void SubspaceSolver::Largest(const Eigen::MatrixXcd& r, std::size_t count, std::
     Factor(lambda, tiny);
     Eigen::VectorXd& y = tridiagonalVectors_[k];
     y.resize(static_cast<Eigen::Index>(n));
-    for (std::size_t i = 0; i < n; ++i)
-      y[static_cast<Eigen::Index>(i)] = 1.0 + 0.37 * std::sin(1.0 + 2.1 * double(i + k));
+    for (std::size_t i = 0; i < n; ++i) y[static_cast<Eigen::Index>(i)] = start_[k * n + i];
     for (int pass = 0; pass < 3; ++pass) {
       Solve(y);
       for (std::size_t j = 0; j < k; ++j)
@@ -148,7 +222,18 @@ void SubspaceSolver::Largest(const Eigen::MatrixXcd& r, std::size_t count, std::
         y /= length;
       }
     }
-    vectors[k] = reduction_.matrixQ() * y.cast<std::complex<double>>();
+    // Back through the reflections: x = H_0 (H_1 (... H_(n-2) y)).
+    std::complex<double>* x = vectors + k * n;
+    for (std::size_t i = 0; i < n; ++i) x[i] = y[static_cast<Eigen::Index>(i)];
+    for (std::size_t i = n - 1; i-- > 0;) {
+      if (tau_[i] == 0.0) continue;
+      const std::complex<double>* v = a_.data() + i * n + i + 1;
+      std::complex<double>* z = x + i + 1;
+      std::complex<double> dot = 0.0;
+      for (std::size_t j = 0; j < n - i - 1; ++j) dot += std::conj(v[j]) * z[j];
+      dot *= tau_[i];
+      for (std::size_t j = 0; j < n - i - 1; ++j) z[j] -= dot * v[j];
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include <complex>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,28 +76,53 @@ struct BandRequest {
 // (m2pg: fftLength / 2 + 1 of them), or no bin of the band holds a response.
 Steering TfFileToSteering(const std::string& path, const BandRequest& band);
 
-// One block's spatial covariance per band bin, [bin] of mics x mics.
+// What the search projects each band bin's responses on: K vectors
+// (MUSIC: the signal subspace, weight 1) or M (SRP-PHAT: the eigenvectors
+// of the phase-transformed covariance, weighted by their eigenvalues).
+struct BlockSubspaces {
+  std::size_t perBin = 0;      // vectors per bin; 0 before BlocksToSubspaces
+  std::vector<char> silent;    // [bin]: no signal, no direction
+  std::vector<float> re, im;   // [(bin * perBin + k) * mics + mic]
+  std::vector<float> weights;  // [bin * perBin + k]
+};
+
+// One block of a recording (its samples) or of given covariances (perBin).
 struct BlockCovariance {
   double startS = 0, endS = 0;
   std::size_t frames = 0;
-  std::vector<Eigen::MatrixXcd> perBin;
-  // Instead of perBin, as the recording's reader hands a block on: its
-  // frames' spectra, [frame][mic][bin], so that the covariances are made
+  std::vector<Eigen::MatrixXcd> perBin;  // [bin] mics x mics, when given
+  // As the recording's reader hands a block on: its samples, [mic][span],
+  // frame f at f * hopSamples, so that the FFTs and covariances are made
   // where the search runs, on every core.
-  std::size_t numMics = 0, numBins = 0;
-  std::vector<double> frameRe, frameIm;
-  // Before FramesToSpectra: the frames, Hann-windowed, [frame][mic][nfft].
-  std::vector<double> frameTime;
+  std::size_t numMics = 0, span = 0, hopSamples = 0;
+  std::vector<float> samples;
+  BlockSubspaces subspaces;
 };
-// Transforms the windowed frames of every block that holds them into its
-// frameRe/frameIm (unscaled FFT, the band's bins), on every core, and lets
-// the frames go.
-void FramesToSpectra(std::vector<BlockCovariance>& blocks, const Steering& steering);
-// The block's covariances of band bins [firstBin, lastBin) into `r`, one
-// mics x mics matrix each: perBin's, or the mean over the frames of x x^H
-// (upper triangle summed frame by frame, the lower its conjugate).
-void BinCovariances(const BlockCovariance& block, std::size_t firstBin, std::size_t lastBin,
-                    std::vector<Eigen::MatrixXcd>& r);
+
+// One thread's work space for the steps below (FFT plan, buffers, solver),
+// kept across blocks.
+class SubspaceWorkspace {
+public:
+  SubspaceWorkspace();
+  ~SubspaceWorkspace();
+  SubspaceWorkspace(SubspaceWorkspace&&) noexcept;
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  friend void BlockToSubspaces(BlockCovariance&, const Steering&, Method, std::size_t, SubspaceWorkspace&);
+};
+
+// Fills the block's subspaces unless it has them (and lets its samples go):
+// a block of samples is Hann-windowed frame by frame (periodic, the TF's
+// nfft), FFT'd (unscaled) and its covariance per band bin is the mean over
+// the frames of x x^H; given covariances are taken as they are. The result
+// does not depend on the thread.
+void BlockToSubspaces(BlockCovariance& block, const Steering& steering, Method method, std::size_t sources,
+                      SubspaceWorkspace& space);
+// The same for every block, handed to the cores one at a time.
+void BlocksToSubspaces(std::vector<BlockCovariance>& blocks, const Steering& steering, Method method,
+                       std::size_t sources);
 
 struct FrameSettings {
   std::size_t hopSamples = 0;  // 0: nfft / 2
@@ -104,29 +130,30 @@ struct FrameSettings {
   std::vector<std::size_t> channels;  // recording channel of each TF microphone; empty: 0, 1, ...
 };
 
-// Streams RECORDING in Hann-windowed frames of nfft samples, one FFT per
-// frame and channel (unscaled), and hands each block of `blockS` seconds
-// (a frame belongs to the block that holds its centre, the windowed frames
-// in frameTime for FramesToSpectra) to `sink` as soon as it is complete;
-// memory is one block. Throws ToolError naming the file when
+// Streams RECORDING in frames of nfft samples and hands each block of
+// `blockS` seconds (a frame belongs to the block that holds its centre; the
+// block's samples for BlocksToSubspaces) to `sink` as soon as it is
+// complete; memory is one block. Throws ToolError naming the file when
 // it lacks a channel, has another rate than the TF file, or is shorter than
 // one frame.
 void RecordingToCovariances(const std::string& path, const Steering& steering, const FrameSettings& settings,
                             const std::function<void(BlockCovariance&&)>& sink);
 
 // The spatial spectrum over the file's sources, [src], summed over the
-// band's bins: MUSIC with K = `sources` (normmusic: each bin's pseudo-
+// band's bins (BlocksToSubspaces first where a block has not been through it): MUSIC with K = `sources` (normmusic: each bin's pseudo-
 // spectrum divided by its largest value before the sum) or SRP-PHAT (the
 // phase-transformed covariance steered by each response's phases). Bins
 // are split over the cores in fixed chunks, so the result does not depend
 // on how many there are.
-std::vector<double> CovarianceToSpectrum(const BlockCovariance& block, const Steering& steering, Method method,
+std::vector<double> CovarianceToSpectrum(BlockCovariance block, const Steering& steering, Method method,
                                          std::size_t sources);
 // The same for several blocks at once, [block][src]: each bin's responses are
 // read once for all of them (the search over many directions is bound by
-// reading the responses).
-std::vector<std::vector<double>> CovariancesToSpectra(const std::vector<BlockCovariance>& blocks,
-                                                      const Steering& steering, Method method, std::size_t sources);
+// reading the responses). With `here`, on this thread alone, in its work
+// space; the result is the same.
+std::vector<std::vector<double>> CovariancesToSpectra(std::vector<BlockCovariance>& blocks, const Steering& steering,
+                                                      Method method, std::size_t sources,
+                                                      SubspaceWorkspace* here = nullptr);
 
 struct Peak {
   Direction direction;  // refined between grid points on a regular grid

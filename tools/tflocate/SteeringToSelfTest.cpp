@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
 
 #include "Locate.h"
 
@@ -34,7 +35,7 @@ SelfTest SteeringToSelfTest(const Steering& steering, const SearchGrid& grid, Me
       }
       block.perBin[bin] /= static_cast<double>(settings.snapshots);
     }
-    const std::vector<double> spectrum = CovarianceToSpectrum(block, steering, method, 1);
+    const std::vector<double> spectrum = CovarianceToSpectrum(std::move(block), steering, method, 1);
     // Leave the source's own direction out.
     const std::size_t own = grid.pointOfSource[src];
     std::vector<double> value(P, -HUGE_VAL);

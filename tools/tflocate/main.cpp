@@ -5,7 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <future>
+#include <deque>
 #include <iostream>
 #include <regex>
 #include <sstream>
@@ -13,6 +13,7 @@
 
 #include <boost/program_options.hpp>
 
+#include "base/Cores.h"
 #include "base/OptionParsing.h"
 #include "ToolMain.h"
 #include "FloatFile.h"
@@ -140,13 +141,21 @@ LocateRun Locate(const std::string& tfPath, const std::string& recording, const 
   run.grid = PositionsToGrid(run.steering.positions);
   run.method = method;
   run.recording = recording;
-  // Blocks are searched in batches (the responses are read once per batch),
-  // each batch while the recording's next one is read.
-  const std::size_t batch = 8;
-  std::vector<BlockCovariance> pending;
-  const auto searchBatch = [&run, method, sources, keepSpectra](std::vector<BlockCovariance>& blocks) {
-    FramesToSpectra(blocks, run.steering);
-    const std::vector<std::vector<double>> spectra = CovariancesToSpectra(blocks, run.steering, method, sources);
+  // Blocks are searched as they are read, a batch at a time on each core.
+  // Responses that do not fit in a core's cache are read once per batch of
+  // several blocks, so a search over many directions is not bound by reading
+  // them; a batch's result does not depend on the core that searched it.
+  const std::size_t responseBytes = run.steering.re.size() * 2 * sizeof(float);
+  const std::size_t batch = responseBytes <= (std::size_t(8) << 20) ? 1 : 8;
+  struct Batch {
+    std::vector<BlockCovariance> blocks;
+    std::vector<BlockResult>* results = nullptr;  // its slot in byBatch, filled by the core that takes it
+  };
+  std::deque<std::vector<BlockResult>> byBatch;  // grows here only; slots never move
+  const auto searchBatch = [&run, method, sources, keepSpectra](Batch& work, SubspaceWorkspace& space) {
+    std::vector<BlockCovariance>& blocks = work.blocks;
+    const std::vector<std::vector<double>> spectra =
+        CovariancesToSpectra(blocks, run.steering, method, sources, &space);
     for (std::size_t i = 0; i < blocks.size(); ++i) {
       const std::vector<double>& spectrum = spectra[i];
       BlockResult result;
@@ -164,23 +173,31 @@ LocateRun Locate(const std::string& tfPath, const std::string& recording, const 
         if (largest > 0)
           for (double& v : result.spectrum) v /= largest;
       }
-      run.blocks.push_back(std::move(result));
+      work.results->push_back(std::move(result));
     }
+    std::vector<BlockCovariance>().swap(blocks);
   };
-  std::future<void> searching;  // the batch before, the only writer of run.blocks while it runs
-  const auto search = [&] {
-    if (searching.valid()) searching.get();
-    if (pending.empty()) return;
-    searching =
-        std::async(std::launch::async, [&searchBatch, blocks = std::move(pending)]() mutable { searchBatch(blocks); });
-    pending.clear();
-  };
-  RecordingToCovariances(recording, run.steering, frames, [&](BlockCovariance&& block) {
-    pending.push_back(std::move(block));
-    if (pending.size() == batch) search();
-  });
-  search();
-  if (searching.valid()) searching.get();
+  vesk::StreamOverCores<Batch>(
+      [&](const auto& push) {
+        Batch pending;
+        const auto hand = [&] {
+          byBatch.emplace_back();
+          pending.results = &byBatch.back();
+          push(std::move(pending));
+          pending = Batch();
+        };
+        RecordingToCovariances(recording, run.steering, frames, [&](BlockCovariance&& block) {
+          pending.blocks.push_back(std::move(block));
+          if (pending.blocks.size() == batch) hand();
+        });
+        if (!pending.blocks.empty()) hand();
+      },
+      [&searchBatch] {
+        return [&searchBatch, space = SubspaceWorkspace()](Batch& work) mutable { searchBatch(work, space); };
+      },
+      2 * vesk::UsableCores());
+  for (std::vector<BlockResult>& results : byBatch)
+    for (BlockResult& result : results) run.blocks.push_back(std::move(result));
   run.estimate = PeaksToEstimate(run.blocks, std::max(5.0, 2 * run.grid.spacingDeg));
   if (!truth.empty()) {
     run.haveTruth = true;

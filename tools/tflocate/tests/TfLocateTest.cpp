@@ -19,6 +19,7 @@
 #include "RunProcess.h"
 #include "ScratchDir.h"
 #include "SoundFile.h"
+#include "WaveFile.h"
 
 namespace {
 
@@ -313,7 +314,8 @@ TEST(TfLocateThreads, ManyDirectionsGiveTheSingleCoreResult) {
   MustRun({measim, "--mic", "mic.xml", "--scene", "scene.wav", "--wave-format", "float", "--duration", "1", "--snr",
            "20", "--source", "azimuth=37.3,elevation=0,distance=1.5,signal=noise"},
           d);
-  const Args run = {tflocate, "tf.bin", "scene.wav", "--json", "--truth", "37.3"};
+  // Blocks of 0.1 s: two batches of blocks, searched at once on two cores.
+  const Args run = {tflocate, "tf.bin", "scene.wav", "--json", "--truth", "37.3", "--block", "0.1"};
   vesk_test::ProcessOptions one;
   one.workDir = d;
   one.inChild = [] {
@@ -327,6 +329,18 @@ TEST(TfLocateThreads, ManyDirectionsGiveTheSingleCoreResult) {
   const std::string all = MustRun(run, d);
   EXPECT_EQ(all, single.out);
   EXPECT_LE(JsonNumber(all, "meanDeg"), 1.0) << all;
+
+  // A sample that is not finite, read while the cores search the blocks
+  // before it: the reader's error, and no hang.
+  std::vector<float> noise(3 * 16000 * 8);
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = 0.1f * std::sin(0.37f * i + 0.001f * i * i);
+  noise[40000 * 8 + 3] = NAN;
+  vesk_test::WriteWaveFile(d + "/nan.wav", noise, 8);
+  vesk_test::ProcessOptions here;
+  here.workDir = d;
+  const auto bad = vesk_test::RunProcess({tflocate, "tf.bin", "nan.wav", "--block", "0.1"}, here);
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("nan.wav: sample 40000 of channel 3 is not finite"), std::string::npos) << bad.err;
 }
 
 }  // namespace
