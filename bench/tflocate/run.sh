@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmark of tflocate's normalised MUSIC. Prints, measured in the same run:
-#   72 directions x 8 microphones (nfft 512, 16 kHz), a 60 s recording:
-#     tflocate against the plain numpy script doing the same job
+#   72 directions x 8 microphones (nfft 512, 16 kHz), a 60 s recording, the
+#     medians of five interleaved runs: tflocate against the plain numpy script doing the same job
 #     (bench/tflocate/normmusic_numpy.py; target: at least 10 x faster) and
 #     against real time (target: at least 100 x faster);
 #   a 1 x 1 degree sphere of 65160 directions, the same recording: tflocate
@@ -49,19 +49,26 @@ out += rng.standard_normal(out.shape) * np.sqrt(np.mean(out ** 2) / 100)
 wavfile.write("rec.wav", fs, (out / np.abs(out).max() * 0.5).T.astype(np.float32))
 PY
 
-now() { date +%s.%N; }
-timed() {  # prints the wall seconds of "$@"
+timed() {  # prints the wall seconds of "$@" (bash's clock: no process of its own inside the interval)
     local t0 t1
-    t0=$(now); "$@" >/dev/null; t1=$(now)
+    t0=$EPOCHREALTIME; "$@" >/dev/null; t1=$EPOCHREALTIME
     echo "$t1 - $t0" | bc -l
 }
 cat ring.bin sphere.bin rec.wav >/dev/null  # page cache
-t_ring=$(timed "$bin/tflocate" ring.bin rec.wav --json)
-t_numpy=$(timed env PYTHONPATH="$src/tools/python" $python "$src/bench/tflocate/normmusic_numpy.py" ring.bin rec.wav)
+# Five runs of each, interleaved, and their medians: one run of 0.1 s is at
+# the mercy of a shared machine's moment.
+median() { printf '%s\n' "$@" | sort -g | sed -n 3p; }
+rings=() numpys=()
+for _ in 1 2 3 4 5; do
+    rings+=("$(timed "$bin/tflocate" ring.bin rec.wav --json)")
+    numpys+=("$(timed env PYTHONPATH="$src/tools/python" $python "$src/bench/tflocate/normmusic_numpy.py" ring.bin rec.wav)")
+done
+t_ring=$(median "${rings[@]}")
+t_numpy=$(median "${numpys[@]}")
 t_sphere2=$(timed "$bin/tflocate" sphere.bin rec.wav --json)
 t_sphere1=$(timed taskset -c 0 "$bin/tflocate" sphere.bin rec.wav --json)
 t_cat=$(timed cat sphere.bin)
-printf '72 directions, %d s: tflocate %.3f s, numpy %.2f s: %.1f x faster than numpy (target 10), %.0f x real time (target 100)\n' \
+printf '72 directions, %d s, medians of 5 interleaved runs: tflocate %.3f s, numpy %.2f s: %.1f x faster than numpy (target 10), %.0f x real time (target 100)\n' \
     "$seconds" "$t_ring" "$t_numpy" "$(echo "$t_numpy / $t_ring" | bc -l)" "$(echo "$seconds / $t_ring" | bc -l)"
 printf '65160 directions, %d s: tflocate %.1f s on 2 cores (%.2f x real time, target 1), %.1f s on 1 core; reading the TF file %.2f s\n' \
     "$seconds" "$t_sphere2" "$(echo "$seconds / $t_sphere2" | bc -l)" "$t_sphere1" "$t_cat"

@@ -19,18 +19,22 @@ constexpr std::size_t kGroup = 4;  // frames whose products are summed before th
 
 // s[k] += sum over the group's frames g of x_i conj(x_j) at bin k < n, for
 // x_i = (ar + i ai)[g * stride + k] and x_j likewise from b: the sums are
-// read and written once per group. Plain arithmetic: a std::complex product
-// checks for infinities.
-void AddProducts(const double* __restrict ar, const double* __restrict ai, const double* __restrict br,
-                 const double* __restrict bi, std::size_t stride, std::size_t n, double* __restrict sr,
+// read and written once per group. The group's sum is in single precision,
+// as the spectra come from the FFT (about 1e-7 of the value); the block's
+// sums in double. Plain arithmetic: a std::complex product checks for
+// infinities.
+void AddProducts(const float* __restrict ar, const float* __restrict ai, const float* __restrict br,
+                 const float* __restrict bi, std::size_t stride, std::size_t n, double* __restrict sr,
                  double* __restrict si) {
-  static_assert(kGroup == 4, "the sum below is written out for four frames");
-  const std::size_t s1 = stride, s2 = 2 * stride, s3 = 3 * stride;
   for (std::size_t k = 0; k < n; ++k) {
-    sr[k] += (ar[k] * br[k] + ai[k] * bi[k]) + (ar[k + s1] * br[k + s1] + ai[k + s1] * bi[k + s1]) +
-             (ar[k + s2] * br[k + s2] + ai[k + s2] * bi[k + s2]) + (ar[k + s3] * br[k + s3] + ai[k + s3] * bi[k + s3]);
-    si[k] += (ai[k] * br[k] - ar[k] * bi[k]) + (ai[k + s1] * br[k + s1] - ar[k + s1] * bi[k + s1]) +
-             (ai[k + s2] * br[k + s2] - ar[k + s2] * bi[k + s2]) + (ai[k + s3] * br[k + s3] - ar[k + s3] * bi[k + s3]);
+    float re = 0, im = 0;
+    for (std::size_t g = 0; g < kGroup; ++g) {
+      const std::size_t at = k + g * stride;
+      re += ar[at] * br[at] + ai[at] * bi[at];
+      im += ai[at] * br[at] - ar[at] * bi[at];
+    }
+    sr[k] += static_cast<double>(re);
+    si[k] += static_cast<double>(im);
   }
 }
 
@@ -72,11 +76,11 @@ struct SubspaceWorkspace::Impl {
       // padded with zeros.
       for (std::size_t g = 0; g < kGroup; ++g)
         for (std::size_t mic = 0; mic < M; ++mic) {
-          double* xr = xr_.data() + (g * M + mic) * B;
-          double* xi = xi_.data() + (g * M + mic) * B;
+          float* xr = xr_.data() + (g * M + mic) * B;
+          float* xi = xi_.data() + (g * M + mic) * B;
           if (f0 + g >= block.frames) {
-            std::fill(xr, xr + B, 0.0);
-            std::fill(xi, xi + B, 0.0);
+            std::fill(xr, xr + B, 0.0f);
+            std::fill(xi, xi + B, 0.0f);
             continue;
           }
           const float* t = block.samples.data() + mic * block.span + (f0 + g) * block.hopSamples;
@@ -165,7 +169,8 @@ struct SubspaceWorkspace::Impl {
   std::size_t K_ = 1, M_ = 0, B_ = 0;
   std::vector<float> window_;
   std::unique_ptr<vesk::RealFft<float>> fft_;
-  std::vector<double> xr_, xi_, sr_, si_;
+  std::vector<float> xr_, xi_;  // a group of frames' spectra, as the FFT gives them
+  std::vector<double> sr_, si_;
   std::vector<std::complex<double>> cov_, vectors_;
   SubspaceSolver solver_;
 };

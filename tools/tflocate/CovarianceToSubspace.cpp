@@ -11,7 +11,7 @@ constexpr double kEps = std::numeric_limits<double>::epsilon();
 // The bracket of an eigenvalue is narrowed to this share of it; inverse
 // iteration from there converges as (this share) / (relative gap) per pass,
 // and nearer eigenvalues are a cluster whose vectors are made orthogonal.
-constexpr double kBracket = 1e-10;
+constexpr double kBracket = 1e-8;
 constexpr int kPoints = 4;  // counts per bisection step: independent chains of divisions run side by side
 
 // For each of the points x[j], the eigenvalues below it of the tridiagonal
@@ -185,10 +185,23 @@ void SubspaceSolver::Largest(const std::complex<double>* r, std::size_t n, std::
     // bracket [a, b] keeps count(a) <= index < count(b).
     const std::size_t index = n - 1 - k;
     double a = lo - tiny, b = hi + tiny;
+    if (k == 0) {
+      // The largest eigenvalue is at least that of every 2 x 2 block on the
+      // diagonal (Cauchy's interlacing): for one strong source, nearly it.
+      double below = a;
+      for (std::size_t i = 0; i + 1 < n; ++i) {
+        const double mean = 0.5 * (diag_[i] + diag_[i + 1]), half = 0.5 * (diag_[i] - diag_[i + 1]);
+        below = std::max(below, mean + std::sqrt(half * half + off2_[i]));
+      }
+      a = std::max(a, below - 4 * kEps * std::fabs(below) - tiny);
+    }
     for (int step = 0; step < 100 && b - a > kBracket * std::max(std::fabs(a), std::fabs(b)) + pivmin; ++step) {
       double x[kPoints];
       std::size_t below[kPoints];
-      for (int j = 0; j < kPoints; ++j) x[j] = a + (b - a) * (j + 1) / (kPoints + 1);
+      // From the interlacing bound, first look just above it.
+      static constexpr double kNear[kPoints] = {1e-8, 1e-6, 1e-4, 1e-2};
+      for (int j = 0; j < kPoints; ++j)
+        x[j] = k == 0 && step == 0 ? a + (b - a) * kNear[j] : a + (b - a) * (j + 1) / (kPoints + 1);
       CountBelow(diag_, off2_, x, pivmin, below);
       double na = a, nb = b;
       for (int j = 0; j < kPoints; ++j) {

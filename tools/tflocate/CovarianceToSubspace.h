@@ -18,7 +18,7 @@ public:
   // Hermitian matrix `r` (M x M, 1 <= count <= M; only its lower triangle is
   // read), largest first, into `vectors`. Householder reduction to a real
   // tridiagonal matrix, its largest eigenvalues by bisection on Sturm counts
-  // to 1e-10 of their size, their vectors by inverse iteration, carried
+  // to 1e-8 of their size, their vectors by inverse iteration, carried
   // back by the reduction's reflections. A vector is defined up to its
   // phase; coinciding eigenvalues get orthonormal vectors.
   void Largest(const Eigen::MatrixXcd& r, std::size_t count, std::vector<Eigen::VectorXcd>& vectors);

@@ -54,9 +54,11 @@ void RecordingToCovariances(const std::string& path, const Steering& steering, c
     block.numMics = M;
     block.hopSamples = hop;
     block.span = (f1 - f0 - 1) * hop + N;
-    block.samples.resize(M * block.span);
-    for (std::size_t mic = 0; mic < M; ++mic)
-      std::copy_n(buffer[mic].data() + (f0 * hop - bufferStart), block.span, block.samples.data() + mic * block.span);
+    block.samples.reserve(M * block.span);  // filled by copies alone, never zeroed first
+    for (std::size_t mic = 0; mic < M; ++mic) {
+      const auto from = buffer[mic].begin() + static_cast<std::ptrdiff_t>(f0 * hop - bufferStart);
+      block.samples.insert(block.samples.end(), from, from + static_cast<std::ptrdiff_t>(block.span));
+    }
     sink(std::move(block));
   };
   for (;;) {
