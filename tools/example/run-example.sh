@@ -174,7 +174,9 @@ Outputs ($((SECONDS - start)) s):
                      recovered responses work-gtf/*/D*_00.wav/float_ch*.flt,
                      gtf.bin (from recordings), geometric-gtf.bin
   room pass          $out/room: recordings D*_00.wav, m2pg.bin, gtf.bin, geometric-m2pg.bin,
-                     held-out.wav and its truth held-out.json (the localisation in tflocate.txt)
+                     held-out.wav and its truth held-out.json
+  checks             $out/tfcheck.txt (every file and recording against its geometry)
+  localisation       $out/tflocate.txt (the held-out source with the measured and the geometric file)
   plots              $out/plots/*.png
   summary            $out/summary.txt
 EOT
