@@ -5,7 +5,6 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <cstddef>
@@ -48,23 +47,6 @@ void OverCores(std::size_t count, Fill fill, std::size_t minSlice = 64) {
   }
   for (auto& worker : workers) worker.join();
   if (failure) std::rethrow_exception(failure);
-}
-
-// Runs work(next) once on each usable core (no more than `count` of them);
-// next() hands out the items of [0, count) one at a time and returns count
-// when none is left, so that a core slowed by others does less. work keeps
-// its state (buffers, plans) across its items; every item must write values
-// of its own. The first exception of any core is rethrown once all ended.
-template <typename Work>
-void OverCoresByItem(std::size_t count, Work work) {
-  std::atomic<std::size_t> following{0};
-  const auto next = [&following, count] { return std::min(following.fetch_add(1), count); };
-  OverCores(
-      std::min<std::size_t>(UsableCores(), count),
-      [&](std::size_t first, std::size_t last) {
-        for (std::size_t core = first; core < last; ++core) work(next);
-      },
-      1);
 }
 
 // Items made one after another on the calling thread and worked on by every

@@ -16,6 +16,7 @@ packages=(
   # tsprec's back ends; jackd2 runs its tests' dummy server, time its benchmark
   libasound2-dev libjack-jackd2-dev jackd2 time
   help2man
+  bc  # the benchmarks' arithmetic
 )
 
 missing=()

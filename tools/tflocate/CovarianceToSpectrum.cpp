@@ -42,10 +42,8 @@ void Project(const float* ur, const float* ui, const float* w, std::size_t count
 
 std::vector<std::vector<double>> CovariancesToSpectra(std::vector<BlockCovariance>& blocks, const Steering& steering,
                                                       Method method, std::size_t sources, SubspaceWorkspace* here) {
-  if (here)
-    for (BlockCovariance& block : blocks) BlockToSubspaces(block, steering, method, sources, *here);
-  else
-    BlocksToSubspaces(blocks, steering, method, sources);
+  SubspaceWorkspace own;
+  for (BlockCovariance& block : blocks) BlockToSubspaces(block, steering, method, sources, here ? *here : own);
   const std::size_t M = steering.numMics, D = steering.numSources, B = steering.bins.size();
   const std::size_t N = blocks.size();
   const std::size_t chunks = (B + kChunkBins - 1) / kChunkBins;

@@ -80,7 +80,7 @@ Steering TfFileToSteering(const std::string& path, const BandRequest& band);
 // (MUSIC: the signal subspace, weight 1) or M (SRP-PHAT: the eigenvectors
 // of the phase-transformed covariance, weighted by their eigenvalues).
 struct BlockSubspaces {
-  std::size_t perBin = 0;      // vectors per bin; 0 before BlocksToSubspaces
+  std::size_t perBin = 0;      // vectors per bin; 0 before BlockToSubspaces
   std::vector<char> silent;    // [bin]: no signal, no direction
   std::vector<float> re, im;   // [(bin * perBin + k) * mics + mic]
   std::vector<float> weights;  // [bin * perBin + k]
@@ -120,9 +120,6 @@ private:
 // does not depend on the thread.
 void BlockToSubspaces(BlockCovariance& block, const Steering& steering, Method method, std::size_t sources,
                       SubspaceWorkspace& space);
-// The same for every block, handed to the cores one at a time.
-void BlocksToSubspaces(std::vector<BlockCovariance>& blocks, const Steering& steering, Method method,
-                       std::size_t sources);
 
 struct FrameSettings {
   std::size_t hopSamples = 0;  // 0: nfft / 2
@@ -132,16 +129,17 @@ struct FrameSettings {
 
 // Streams RECORDING in frames of nfft samples and hands each block of
 // `blockS` seconds (a frame belongs to the block that holds its centre; the
-// block's samples for BlocksToSubspaces) to `sink` as soon as it is
+// block's samples for BlockToSubspaces) to `sink` as soon as it is
 // complete; memory is one block. Throws ToolError naming the file when
 // it lacks a channel, has another rate than the TF file, or is shorter than
 // one frame.
-void RecordingToCovariances(const std::string& path, const Steering& steering, const FrameSettings& settings,
-                            const std::function<void(BlockCovariance&&)>& sink);
+void RecordingToBlocks(const std::string& path, const Steering& steering, const FrameSettings& settings,
+                       const std::function<void(BlockCovariance&&)>& sink);
 
 // The spatial spectrum over the file's sources, [src], summed over the
-// band's bins (BlocksToSubspaces first where a block has not been through it): MUSIC with K = `sources` (normmusic: each bin's pseudo-
-// spectrum divided by its largest value before the sum) or SRP-PHAT (the
+// band's bins (BlockToSubspaces first where a block has not been through
+// it): MUSIC with K = `sources` (normmusic: each bin's pseudo-spectrum
+// divided by its largest value before the sum) or SRP-PHAT (the
 // phase-transformed covariance steered by each response's phases). Bins
 // are split over the cores in fixed chunks, so the result does not depend
 // on how many there are.
@@ -149,8 +147,9 @@ std::vector<double> CovarianceToSpectrum(BlockCovariance block, const Steering& 
                                          std::size_t sources);
 // The same for several blocks at once, [block][src]: each bin's responses are
 // read once for all of them (the search over many directions is bound by
-// reading the responses). With `here`, on this thread alone, in its work
-// space; the result is the same.
+// reading the responses). The subspaces are made on this thread (in `here`'s
+// work space, if given); the spectra over chunks of bins on every core, or
+// with `here` on this thread alone. The result is the same.
 std::vector<std::vector<double>> CovariancesToSpectra(std::vector<BlockCovariance>& blocks, const Steering& steering,
                                                       Method method, std::size_t sources,
                                                       SubspaceWorkspace* here = nullptr);

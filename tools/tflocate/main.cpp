@@ -186,7 +186,7 @@ LocateRun Locate(const std::string& tfPath, const std::string& recording, const 
           push(std::move(pending));
           pending = Batch();
         };
-        RecordingToCovariances(recording, run.steering, frames, [&](BlockCovariance&& block) {
+        RecordingToBlocks(recording, run.steering, frames, [&](BlockCovariance&& block) {
           pending.blocks.push_back(std::move(block));
           if (pending.blocks.size() == batch) hand();
         });

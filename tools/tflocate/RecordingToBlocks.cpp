@@ -7,8 +7,8 @@
 
 namespace vesktools {
 
-void RecordingToCovariances(const std::string& path, const Steering& steering, const FrameSettings& settings,
-                            const std::function<void(BlockCovariance&&)>& sink) {
+void RecordingToBlocks(const std::string& path, const Steering& steering, const FrameSettings& settings,
+                       const std::function<void(BlockCovariance&&)>& sink) {
   SoundReader reader(path);
   const std::size_t M = steering.numMics, N = steering.nfft;
   std::vector<std::size_t> channels = settings.channels;

@@ -9,7 +9,6 @@
 #include "CovarianceToSubspace.h"
 #include "Locate.h"
 #include "base/Constants.h"
-#include "base/Cores.h"
 #include "base/RealFft.h"
 
 namespace vesktools {
@@ -182,14 +181,6 @@ SubspaceWorkspace::SubspaceWorkspace(SubspaceWorkspace&&) noexcept = default;
 void BlockToSubspaces(BlockCovariance& block, const Steering& steering, Method method, std::size_t sources,
                       SubspaceWorkspace& space) {
   if (block.subspaces.perBin == 0) space.impl_->Run(block, steering, method, sources);
-}
-
-void BlocksToSubspaces(std::vector<BlockCovariance>& blocks, const Steering& steering, Method method,
-                       std::size_t sources) {
-  vesk::OverCoresByItem(blocks.size(), [&](const auto& next) {
-    SubspaceWorkspace space;
-    for (std::size_t b; (b = next()) < blocks.size();) BlockToSubspaces(blocks[b], steering, method, sources, space);
-  });
 }
 
 }  // namespace vesktools
