@@ -100,10 +100,7 @@ void ArrayEstimateToJson(JsonText& json, const ArrayEstimate& estimate, const st
     json.Field("latencySamples", e.latencySamples);
     json.Field("latencySigmaSamples", e.latencySigmaSamples);
     json.Field("rmsResidualSamples", e.rmsResidualSamples);
-    json.Key("undetermined");
-    json.BeginArray();
-    for (const std::string& a : e.undetermined) json.String(a);
-    json.EndArray();
+    json.Field("undetermined", e.undetermined);
     json.EndObject();
   }
   json.EndArray();
@@ -118,10 +115,7 @@ void ArrayEstimateToJson(JsonText& json, const ArrayEstimate& estimate, const st
     json.EndObject();
   }
   json.EndArray();
-  json.Key("notes");
-  json.BeginArray();
-  for (const std::string& note : estimate.notes) json.String(note);
-  json.EndArray();
+  json.Field("notes", estimate.notes);
   json.EndObject();
 }
 
@@ -404,10 +398,7 @@ std::string RecordingsCheckToJson(const RecordingsCheck& check, const TfConfiden
         json.Field("snrAveragedDb", c.snrAveragedDb);
         json.Field("driftPpm", c.driftPpm);
         const double gain = 10.0 * std::log10(double(check.periods));
-        json.Key("bandSnrDb");
-        json.BeginArray();
-        for (double v : c.bandSnrDb) json.Number(v);
-        json.EndArray();
+        json.Field("bandSnrDb", c.bandSnrDb);
         json.Key("bandSnrAveragedDb");
         json.BeginArray();
         for (double v : c.bandSnrDb) json.Number(std::min(150.0, v + gain));

@@ -50,12 +50,7 @@ void RunToJson(const LocateRun& run, bool withSpectra, JsonText& json) {
     json.Number(b.startS);
     json.Key("endS");
     json.Number(b.endS);
-    if (run.haveTruth) {
-      json.Key("errorsDeg");
-      json.BeginArray();
-      for (double e : b.errorsDeg) json.Number(e);
-      json.EndArray();
-    }
+    if (run.haveTruth) json.Field("errorsDeg", b.errorsDeg);
     json.Key("peaks");
     json.BeginArray();
     for (const Peak& p : b.peaks) {
@@ -68,12 +63,7 @@ void RunToJson(const LocateRun& run, bool withSpectra, JsonText& json) {
       json.EndObject();
     }
     json.EndArray();
-    if (withSpectra) {
-      json.Key("spectrum");
-      json.BeginArray();
-      for (double v : b.spectrum) json.Number(v);
-      json.EndArray();
-    }
+    if (withSpectra) json.Field("spectrum", b.spectrum);
     json.EndObject();
   }
   json.EndArray();

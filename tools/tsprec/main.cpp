@@ -513,10 +513,7 @@ int Run(int argc, char** argv) {
       j.Field("dcOffsetMax", dc);
       j.Field("passed", passed);
       j.Field("retries", attempt);
-      j.Key("discarded");
-      j.BeginArray();
-      for (const std::string& a : attempts) j.String(a);
-      j.EndArray();
+      j.Field("discarded", attempts);
       j.Key("findings");
       j.BeginArray();
       for (const Finding& f : findings) {

@@ -81,7 +81,8 @@ public:
     std::snprintf(text, sizeof text, "%.*g", doubleDigits_, value);
     out_ += text;
   }
-  // `"key":value` for strings, booleans, integers and doubles.
+  // `"key":value` for strings, booleans, integers and doubles, and arrays of
+  // strings or doubles.
   template <typename T>
   void Field(const char* key, const T& value) {
     Key(key);
@@ -100,6 +101,12 @@ private:
   void Put(unsigned int v) { Integer(v); }
   void Put(unsigned long v) { Integer(static_cast<long long>(v)); }
   void Put(double v) { Number(v); }
+  template <typename T>
+  void Put(const std::vector<T>& values) {
+    BeginArray();
+    for (const T& v : values) Put(v);
+    EndArray();
+  }
 
   void Separate() {
     if (sink_ && out_.size() >= kBlockBytes) Flush();
